@@ -1,0 +1,120 @@
+#include "Platform/FileIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "Platform/FileDescriptor.h"
+
+namespace tarvel {
+
+namespace fs = std::filesystem;
+
+Error Error::fromErrno(const std::string& what, int errnum) {
+    return Error{what + ": " + std::strerror(errnum), errnum};
+}
+
+Result<std::string, Error> readWholeFile(const fs::path& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return unexpected(Error::fromErrno("could not read " + path.string(), errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode))
+        return unexpected(Error::fromErrno("could not read " + path.string(), EISDIR));
+
+    std::string content;
+    if (st.st_size > 0) content.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return unexpected(Error::fromErrno("could not read " + path.string(), errno));
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    return content;
+}
+
+std::optional<Error> writeAll(int fd, std::string_view bytes, const std::string& what) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Error::fromErrno(what, errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// Removes the temporary file unless it was committed by the rename.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (!committed_) ::unlink(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+    void commit() { committed_ = true; }
+
+private:
+    std::string path_;
+    bool committed_ = false;
+};
+
+// Follows symbolic links at `target` (relative links from the link's folder) to the file to replace.
+fs::path resolveLinks(const fs::path& target) {
+    fs::path current = target;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(current, ec))) return current;
+        fs::path next = fs::read_symlink(current, ec);
+        if (ec) return current;
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return current;
+}
+
+} // namespace
+
+std::optional<Error> writeFileAtomically(const fs::path& target, std::string_view bytes) {
+    const fs::path destination = resolveLinks(target);
+    const std::string what = "could not write " + destination.string();
+    fs::path folder = destination.parent_path();
+    if (folder.empty()) folder = ".";
+
+    mode_t mode = 0600;
+    struct stat st {};
+    if (::stat(destination.c_str(), &st) == 0) mode = st.st_mode & 07777;
+
+    std::string pattern = (folder / ("." + destination.filename().string() + ".tarvel-XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd) return Error::fromErrno(what, errno);
+    TemporaryFile temporary(name.data());
+
+    if (auto error = writeAll(fd.get(), bytes, what)) return error;
+    if (::fchmod(fd.get(), mode) != 0) return Error::fromErrno(what, errno);
+    if (::fsync(fd.get()) != 0) return Error::fromErrno(what, errno);
+    if (::close(fd.release()) != 0) return Error::fromErrno(what, errno);
+    if (::rename(temporary.path().c_str(), destination.c_str()) != 0) return Error::fromErrno(what, errno);
+    temporary.commit();
+
+    // Make the rename itself durable; a failure here no longer changes what the file holds.
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) ::fsync(dir.get());
+    return std::nullopt;
+}
+
+} // namespace tarvel

@@ -1,0 +1,23 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Platform/Error.h"
+#include "Platform/Result.h"
+
+namespace tarvel {
+
+Result<std::string, Error> readWholeFile(const std::filesystem::path& path);
+
+// Writes every byte to `fd`, retrying short writes and interruptions.
+std::optional<Error> writeAll(int fd, std::string_view bytes, const std::string& what);
+
+// Replaces the file at `target` with `bytes` so that a reader sees either the old or the complete
+// new content. A symbolic link at `target` stays in place: the file it leads to is replaced. The
+// new file keeps the old one's permission bits (0600 for a new file). The temporary file never
+// outlives a failure.
+std::optional<Error> writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+} // namespace tarvel

@@ -1,0 +1,43 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+
+#include "Platform/Error.h"
+
+namespace tarvel {
+
+// The file-system service behind existence tests, removal and copying. The real one is the
+// default; tests put a failing one in its place (they run as root, where permission bits stop nothing).
+class FileManager {
+public:
+    virtual ~FileManager() = default;
+
+    // True when something exists at the path; a symbolic link counts by what it leads to.
+    virtual bool fileExists(const std::filesystem::path& path) const = 0;
+    virtual bool isDirectory(const std::filesystem::path& path) const = 0;
+    // A regular file (after links) that the current user may execute.
+    virtual bool isExecutableFile(const std::filesystem::path& path) const = 0;
+
+    // Removes a file, or a folder with everything in it.
+    virtual std::optional<Error> removeItem(const std::filesystem::path& path) = 0;
+    // Copies the content of `from` (links followed) into a new regular file `to`, keeping the
+    // permission bits; fails when `to` exists. The copy is on disk (fsync'ed) when this returns.
+    virtual std::optional<Error> copyItem(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+
+    virtual std::filesystem::path temporaryDirectory() const = 0;
+
+    static FileManager& defaultManager();
+};
+
+// The real file system.
+class PosixFileManager : public FileManager {
+public:
+    bool fileExists(const std::filesystem::path& path) const override;
+    bool isDirectory(const std::filesystem::path& path) const override;
+    bool isExecutableFile(const std::filesystem::path& path) const override;
+    std::optional<Error> removeItem(const std::filesystem::path& path) override;
+    std::optional<Error> copyItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    std::filesystem::path temporaryDirectory() const override;
+};
+
+} // namespace tarvel

@@ -1,0 +1,9 @@
+#pragma once
+#include <string_view>
+
+namespace tarvel {
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUTF8(std::string_view bytes) noexcept;
+
+} // namespace tarvel
