@@ -20,6 +20,32 @@ void openDownloadPage(GtkButton* button, gpointer) {
     g_object_unref(context);
 }
 
+// A holder exactly `width` pixels wide whose child wraps to that width.
+GtkWidget* fixedWidth(GtkWidget* child, int width) {
+    GtkWidget* holder = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    g_object_set_data(G_OBJECT(holder), "tarvel-width", GINT_TO_POINTER(width));
+    gtk_widget_set_layout_manager(
+        holder,
+        gtk_custom_layout_new(
+            [](GtkWidget*) { return GTK_SIZE_REQUEST_HEIGHT_FOR_WIDTH; },
+            [](GtkWidget* holder, GtkOrientation orientation, int forSize, int* minimum, int* natural,
+               int* minimumBaseline, int* naturalBaseline) {
+                const int width = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(holder), "tarvel-width"));
+                GtkWidget* child = gtk_widget_get_first_child(holder);
+                if (orientation == GTK_ORIENTATION_HORIZONTAL) {
+                    *minimum = *natural = width;
+                } else {
+                    gtk_widget_measure(child, orientation, forSize < 0 ? width : forSize, minimum, natural,
+                                       minimumBaseline, naturalBaseline);
+                }
+            },
+            [](GtkWidget* holder, int width, int height, int baseline) {
+                gtk_widget_allocate(gtk_widget_get_first_child(holder), width, height, baseline, nullptr);
+            }));
+    gtk_box_append(GTK_BOX(holder), child);
+    return holder;
+}
+
 GtkWidget* label(const char* text, const char* styleClass) {
     GtkWidget* widget = gtk_label_new(text);
     gtk_widget_add_css_class(widget, styleClass);
@@ -56,11 +82,9 @@ GtkWidget* KarabinerMissingView::create(std::function<void()> onRecheck) {
     gtk_label_set_wrap(GTK_LABEL(text), TRUE);
     gtk_label_set_wrap_mode(GTK_LABEL(text), PANGO_WRAP_WORD_CHAR);
     gtk_label_set_justify(GTK_LABEL(text), GTK_JUSTIFY_CENTER);
-    // Lines wrap at 360 pixels: the label asks for that width and no more.
-    gtk_label_set_max_width_chars(GTK_LABEL(text), 1);
-    gtk_widget_set_size_request(text, 360, -1);
-    gtk_widget_set_halign(text, GTK_ALIGN_CENTER);
-    gtk_box_append(GTK_BOX(stack), text);
+    GtkWidget* explanationHolder = fixedWidth(text, 360);  // lines wrap at 360 pixels
+    gtk_widget_set_halign(explanationHolder, GTK_ALIGN_CENTER);
+    gtk_box_append(GTK_BOX(stack), explanationHolder);
 
     GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
     gtk_widget_set_halign(buttons, GTK_ALIGN_CENTER);
