@@ -19,6 +19,7 @@ const fs::path& DisplayEnvironment::root() { return environmentRoot; }
 int main(int argc, char** argv) {
     using namespace tarvel::test;
     testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
 
     std::string pattern = (fs::temp_directory_path() / "tarvel-display-XXXXXX").string();
     environmentRoot = ::mkdtemp(pattern.data());
@@ -34,6 +35,12 @@ int main(int argc, char** argv) {
     // The system's folders stay behind the test's own, for GTK's settings schemas and icons.
     ::setenv("XDG_DATA_DIRS", (DisplayEnvironment::dataDir().string() + ":/usr/local/share:/usr/share").c_str(), 1);
     ::unsetenv("XDG_CURRENT_DESKTOP");
+    // WebKit's web process needs a runtime folder; a bare Xvfb session has none.
+    if (!std::getenv("XDG_RUNTIME_DIR")) {
+        fs::create_directories(environmentRoot / "runtime");
+        fs::permissions(environmentRoot / "runtime", fs::perms::owner_all);
+        ::setenv("XDG_RUNTIME_DIR", (environmentRoot / "runtime").c_str(), 1);
+    }
 
     if (!gtk_init_check()) {
         std::fprintf(stderr, "no display: run through tests/with-display\n");

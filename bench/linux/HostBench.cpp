@@ -1,0 +1,193 @@
+// Figures of the desktop host, printed for bench/host-benchmarks:
+//   tarvel-host-bench start LAUNCH_NS    the application's window as `tarvel` builds it; prints the
+//                                        milliseconds from LAUNCH_NS (CLOCK_REALTIME, taken just
+//                                        before the process started) to the page's load-finished
+//   tarvel-host-bench apply COUNT        COUNT apply messages with an empty manipulator list from a
+//                                        page to the real coordinator and back; prints the round
+//                                        trips, the writer's own time, and malformed-body trips
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Karabiner/KarabinerWriter.h"
+#include "Web/KeymapWebView.h"
+#include "Web/linux/GLibMainQueue.h"
+#include "Web/linux/KeymapWebViewGtk.h"
+#include "linux/ContentView.h"
+#include "linux/TarvelApp.h"
+
+namespace fs = std::filesystem;
+using namespace tarvel;
+
+namespace {
+
+long long realtimeNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+WebKitWebView* findWebView(GtkWidget* widget) {
+    if (WEBKIT_IS_WEB_VIEW(widget)) return WEBKIT_WEB_VIEW(widget);
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        if (WebKitWebView* view = findWebView(child)) return view;
+    }
+    return nullptr;
+}
+
+int start(int argc, char** argv, long long launched) {
+    static long long launchTime = launched;
+    GtkApplication* application = gtk_application_new(TarvelApp::applicationId, G_APPLICATION_NON_UNIQUE);
+    g_signal_connect(application, "activate", G_CALLBACK(+[](GApplication* application, gpointer) {
+                         GtkWidget* window = TarvelApp::makeWindow(GTK_APPLICATION(application));
+                         gtk_window_present(GTK_WINDOW(window));
+                         WebKitWebView* view = findWebView(window);
+                         if (!view) {
+                             std::fprintf(stderr, "no web view: is the stand-in settings entry on the data path?\n");
+                             g_application_quit(application);
+                             return;
+                         }
+                         g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer app) {
+                                              if (event != WEBKIT_LOAD_FINISHED) return;
+                                              std::printf("%.1f\n", (realtimeNanoseconds() - launchTime) / 1e6);
+                                              g_application_quit(G_APPLICATION(app));
+                                          }),
+                                          application);
+                     }),
+                     nullptr);
+    char* arguments[] = {argv[0], nullptr};
+    (void)argc;
+    const int status = g_application_run(G_APPLICATION(application), 1, arguments);
+    g_object_unref(application);
+    return status;
+}
+
+const char* benchPage = R"(<!doctype html><meta charset="utf-8"><script>
+window.bench = {done: false, trips: [], body: null, count: 0};
+window.__tarvelApplyResolve = (answer) => {
+    bench.trips.push(performance.now() - bench.sent);
+    bench.last = answer;
+    next();
+};
+function next() {
+    if (bench.trips.length >= bench.count) { bench.done = true; return; }
+    bench.sent = performance.now();
+    window.webkit.messageHandlers.tarvelApply.postMessage(bench.body);
+}
+window.runBench = (count, body) => { bench = {done: false, trips: [], body, count}; next(); };
+</script>)";
+
+bool spinUntil(const std::function<bool()>& condition, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        g_main_context_iteration(nullptr, TRUE);
+    }
+    return true;
+}
+
+std::string evaluateToJson(WebKitWebView* view, const std::string& script) {
+    struct Result {
+        bool done = false;
+        std::string json;
+    } result;
+    webkit_web_view_evaluate_javascript(
+        view, script.c_str(), -1, nullptr, nullptr, nullptr,
+        [](GObject* view, GAsyncResult* async, gpointer data) {
+            auto* result = static_cast<Result*>(data);
+            if (JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), async, nullptr)) {
+                char* json = jsc_value_to_json(value, 0);
+                result->json = json ? json : "null";
+                g_free(json);
+                g_object_unref(value);
+            }
+            result->done = true;
+        },
+        &result);
+    spinUntil([&] { return result.done; }, 60);
+    return result.json;
+}
+
+struct Summary {
+    double median, p95, mean;
+};
+
+Summary summarize(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    double sum = 0;
+    for (double v : values) sum += v;
+    return {values[values.size() / 2], values[std::min(values.size() - 1, values.size() * 95 / 100)], sum / values.size()};
+}
+
+std::vector<double> roundTrips(WebKitWebView* view, int count, const std::string& body) {
+    evaluateToJson(view, "runBench(" + std::to_string(count) + ", " + body + "), true");
+    std::string done;
+    spinUntil([&] { return evaluateToJson(view, "bench.done") == "true"; }, 120);
+    const Json trips = Json::parse(evaluateToJson(view, "bench.trips"));
+    return trips.get<std::vector<double>>();
+}
+
+int apply(int count) {
+    gtk_init();
+    char pattern[] = "/tmp/tarvel-bench-XXXXXX";
+    const fs::path root = mkdtemp(pattern);
+    const fs::path home = root / "home";
+    const fs::path config = home / ".config/karabiner/karabiner.json";
+    fs::create_directories(config.parent_path());
+    std::ofstream(config) << R"({"profiles": [{"name": "Default", "selected": true}]})";
+    fs::create_directories(root / "resources/WebResources");
+    std::ofstream(root / "resources/WebResources/index.html") << benchPage;
+
+    auto coordinator = std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
+        .mainQueue = std::make_shared<GLibMainQueue>(),
+        .collectInventory = nullptr,
+        .linterPath = root / "no-linter",
+        .homeDirectory = home,
+    });
+    GtkWidget* window = gtk_window_new();
+    auto* view = WEBKIT_WEB_VIEW(KeymapWebViewGtk::makeView(coordinator, root / "resources"));
+    gtk_window_set_child(GTK_WINDOW(window), GTK_WIDGET(view));
+    gtk_window_present(GTK_WINDOW(window));
+    spinUntil([&] { return !webkit_web_view_is_loading(view) && evaluateToJson(view, "typeof runBench") == "\"function\""; }, 60);
+
+    roundTrips(view, 20, R"({title: "bench", manipulators: []})");  // warm-up
+    const Summary apply = summarize(roundTrips(view, count, R"({title: "bench", manipulators: []})"));
+    const Summary malformed = summarize(roundTrips(view, count, R"({title: 1})"));
+
+    std::vector<double> writes;
+    for (int i = 0; i < count; ++i) {
+        const auto begin = std::chrono::steady_clock::now();
+        (void)KarabinerWriter::apply("bench", Json::array(), config, FileManager::defaultManager());
+        writes.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
+    }
+    const Summary write = summarize(writes);
+
+    std::printf("apply round trip, empty manipulator list (%d runs): median %.2f ms, p95 %.2f ms\n", count,
+                apply.median, apply.p95);
+    std::printf("  of which the writer (backup + atomic rewrite), alone: median %.2f ms, p95 %.2f ms\n", write.median,
+                write.p95);
+    std::printf("  round trip without the file write (difference of medians): %.2f ms\n", apply.median - write.median);
+    std::printf("malformed apply round trip, no file work (%d runs): median %.2f ms, p95 %.2f ms\n", count,
+                malformed.median, malformed.p95);
+
+    gtk_window_destroy(GTK_WINDOW(window));
+    fs::remove_all(root);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "start") return start(argc, argv, std::atoll(argv[2]));
+    if (argc >= 3 && std::string(argv[1]) == "apply") return apply(std::atoi(argv[2]));
+    std::fprintf(stderr, "usage: tarvel-host-bench start LAUNCH_NS | apply COUNT\n");
+    return 2;
+}
