@@ -141,6 +141,10 @@ TEST_F(KeymapWebViewTest, ThePageLoadsFromTheSchemeRootedAtTheStandardizedFolder
     EXPECT_EQ(coordinator->schemeHandler->rootURL(), resources.webResources());
     // The style sheet and the module script came through the scheme too.
     EXPECT_EQ(evaluate(view, "getComputedStyle(document.getElementById('text')).color"), "rgb(1, 2, 3)");
+    // The page runs in a secure context of its own origin, with storage.
+    EXPECT_EQ(evaluate(view, "localStorage.setItem('k', 'v'), [window.isSecureContext, location.origin, "
+                             "localStorage.getItem('k'), typeof crypto.randomUUID]"),
+              Json::parse(R"([true, "tarvelresource://local", "v", "function"])"));
 }
 
 TEST_F(KeymapWebViewTest, TheSchemeServesFilesWithTheirTypes) {
