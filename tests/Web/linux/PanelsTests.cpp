@@ -134,9 +134,15 @@ TEST_F(PanelsTest, AMultipleFileInputAllowsSeveralFilesAndCancelChoosesNone) {
     GtkFileChooser* chooser = waitForFileChooser();
     ASSERT_TRUE(chooser);
     EXPECT_TRUE(gtk_file_chooser_get_select_multiple(chooser));
+    // The chooser and its filter go away once answered.
+    GtkFileFilter* filter = gtk_file_chooser_get_filter(chooser);
+    g_object_add_weak_pointer(G_OBJECT(filter), reinterpret_cast<gpointer*>(&filter));
+    g_object_add_weak_pointer(G_OBJECT(chooser), reinterpret_cast<gpointer*>(&chooser));
     gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
     EXPECT_TRUE(waitInPage(view, "window.cancelled"));
     EXPECT_EQ(evaluate(view, "window.chosen"), nullptr);
+    EXPECT_TRUE(spinUntil([&] { return chooser == nullptr; }, 5)) << "chooser dialog still alive";
+    EXPECT_TRUE(spinUntil([&] { return filter == nullptr; }, 5)) << "filter still alive";
 }
 
 TEST_F(PanelsTest, ADownloadNeverOverwritesAFileInTheDownloadsFolder) {
