@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Installs the build into PREFIX and checks that every file lies where the application and the
 # desktop look for it.
 file(REMOVE_RECURSE ${PREFIX})

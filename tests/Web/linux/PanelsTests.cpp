@@ -55,8 +55,8 @@ TEST_F(PanelsTest, AConfirmationIsTrueOnlyForOK) {
         bool expected;
     };
     const Case cases[] = {
-        {"OK", [](GtkDialog* dialog) { gtk_widget_activate(gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_OK)); }, true},
-        {"Cancel", [](GtkDialog* dialog) { gtk_widget_activate(gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_CANCEL)); }, false},
+        {"OK", [](GtkDialog* dialog) { g_signal_emit_by_name(gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_OK), "clicked"); }, true},
+        {"Cancel", [](GtkDialog* dialog) { g_signal_emit_by_name(gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_CANCEL), "clicked"); }, false},
         // The signal that the Escape key is bound to.
         {"Escape", [](GtkDialog* dialog) { g_signal_emit_by_name(dialog, "close"); }, false},
         {"window closed", [](GtkDialog* dialog) { gtk_window_close(GTK_WINDOW(dialog)); }, false},
