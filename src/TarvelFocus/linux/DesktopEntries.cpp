@@ -1,10 +1,10 @@
 #include "DesktopEntries.h"
 
-#include "GObjectPtr.h"
+#include "GLibPtr.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <gio/gdesktopappinfo.h>
+#include <glib.h>
 #include <set>
 
 namespace tarvel_focus::linux_platform {
@@ -70,10 +70,36 @@ void DesktopEntries::listFolders() {
 }
 
 std::optional<DesktopEntry> DesktopEntries::load(const File& file) {
-    GObjectPtr<GDesktopAppInfo> info(g_desktop_app_info_new_from_filename(file.path.c_str()));
-    if (!info || g_desktop_app_info_get_is_hidden(info.get())) return std::nullopt;
-    const char* name = g_app_info_get_name(G_APP_INFO(info.get()));
-    return DesktopEntry{file.id, name ? name : "", file.path};
+    GKeyFilePtr keys(g_key_file_new());
+    if (!g_key_file_load_from_file(keys.get(), file.path.c_str(), G_KEY_FILE_NONE, nullptr)) return std::nullopt;
+    const auto text = [&](const char* key) {
+        return GMemoryPtr<gchar>(g_key_file_get_string(keys.get(), G_KEY_FILE_DESKTOP_GROUP, key, nullptr));
+    };
+    const auto flag = [&](const char* key) {
+        return g_key_file_get_boolean(keys.get(), G_KEY_FILE_DESKTOP_GROUP, key, nullptr) != FALSE;
+    };
+
+    // The same entries that GIO's desktop application info accepts: an application entry whose
+    // TryExec and Exec programs exist, not hidden.
+    const GMemoryPtr<gchar> startGroup(g_key_file_get_start_group(keys.get()));
+    if (!startGroup || std::string_view(startGroup.get()) != G_KEY_FILE_DESKTOP_GROUP) return std::nullopt;
+    const auto type = text(G_KEY_FILE_DESKTOP_KEY_TYPE);
+    if (!type || std::string_view(type.get()) != G_KEY_FILE_DESKTOP_TYPE_APPLICATION) return std::nullopt;
+    if (const auto tryExec = text(G_KEY_FILE_DESKTOP_KEY_TRY_EXEC); tryExec && *tryExec) {
+        if (!GMemoryPtr<gchar>(g_find_program_in_path(tryExec.get()))) return std::nullopt;
+    }
+    if (const auto exec = text(G_KEY_FILE_DESKTOP_KEY_EXEC); exec && *exec) {
+        gchar** words = nullptr;
+        if (!g_shell_parse_argv(exec.get(), nullptr, &words, nullptr)) return std::nullopt;
+        const bool found = words && words[0] && GMemoryPtr<gchar>(g_find_program_in_path(words[0]));
+        g_strfreev(words);
+        if (!found) return std::nullopt;
+    }
+    if (flag(G_KEY_FILE_DESKTOP_KEY_HIDDEN)) return std::nullopt;
+
+    GMemoryPtr<gchar> name(
+        g_key_file_get_locale_string(keys.get(), G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_NAME, nullptr, nullptr));
+    return DesktopEntry{file.id, name ? std::optional<std::string>(name.get()) : std::nullopt, file.path};
 }
 
 std::optional<DesktopEntry> DesktopEntries::byId(const std::string& id) {

@@ -5,15 +5,16 @@
 
 namespace tarvel_focus::linux_platform {
 
-// A usable desktop entry: an application entry, not hidden, whose TryExec (if any) is found.
+// A usable desktop entry: an application entry, not hidden, whose programs are found.
 struct DesktopEntry {
-    std::string id;   // desktop-file id without ".desktop"
-    std::string name; // localized Name
+    std::string id;                  // desktop-file id without ".desktop"
+    std::optional<std::string> name; // localized Name
     std::string path; // the entry's file
 };
 
 // The desktop entries on the XDG data path, looked up the ways windows are matched to applications.
-// Lists folders on first use only; reads an entry's file only when a lookup needs it.
+// Lists folders on first use only; reads an entry's file only when a lookup needs it. Only GLib's key
+// file reader is used, so that finding an application never loads GIO.
 class DesktopEntries {
 public:
     // Application folders in order of precedence: an id found in an earlier folder hides the same id later.

@@ -1,79 +1,74 @@
 #include "X11RunningApplications.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
 #include <algorithm>
 #include <array>
-#include <unistd.h>
+#include <cstdlib>
+#include <cstring>
 
 namespace tarvel_focus::linux_platform {
 
 struct X11RunningApplications::Atoms {
-    Atom clientList, activeWindow, windowType, windowTypeNormal, state, stateSkipTaskbar, pid, gtkApplicationId,
-        utf8String;
+    xcb_atom_t clientList, activeWindow, windowType, windowTypeNormal, state, stateSkipTaskbar, pid,
+        gtkApplicationId, utf8String;
 };
 
 namespace {
 
-// A window that disappears between the listing and a read is normal, not a reason to print and exit
-// as Xlib would by default.
-int ignoreError(Display*, XErrorEvent*) { return 0; }
-// The connection is gone: nothing can be focused any more, and Xlib allows no return from here.
-int quitSilently(Display*) { _exit(1); }
-
-struct XFreeDeleter {
-    void operator()(void* data) const {
-        if (data) XFree(data);
-    }
+struct FreeDeleter {
+    void operator()(void* memory) const { std::free(memory); }
 };
+using PropertyReply = std::unique_ptr<xcb_get_property_reply_t, FreeDeleter>;
 
-// The 32-bit items of a property, which Xlib hands over as C longs.
-std::vector<unsigned long> longItems(Display* display, Window window, Atom property, Atom type) {
-    Atom actualType = None;
-    int actualFormat = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* raw = nullptr;
-    const int status = XGetWindowProperty(display, window, property, 0, 1 << 16, False, type, &actualType,
-                                          &actualFormat, &count, &remaining, &raw);
-    std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
-    if (status != Success || !data || actualType != type || actualFormat != 32) return {};
-    const auto* items = reinterpret_cast<const unsigned long*>(data.get());
-    return {items, items + count};
+xcb_get_property_cookie_t askProperty(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
+                                      xcb_atom_t type) {
+    return xcb_get_property(connection, 0, window, property, type, 0, 1 << 16);
 }
 
-std::optional<std::string> utf8Text(Display* display, Window window, Atom property, Atom type) {
-    Atom actualType = None;
-    int actualFormat = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* raw = nullptr;
-    const int status = XGetWindowProperty(display, window, property, 0, 1 << 12, False, type, &actualType,
-                                          &actualFormat, &count, &remaining, &raw);
-    std::unique_ptr<unsigned char, XFreeDeleter> data(raw);
-    if (status != Success || !data || actualType != type || actualFormat != 8 || count == 0) return std::nullopt;
-    return std::string(reinterpret_cast<const char*>(data.get()), count);
+// The answer to an earlier question; a window that vanished meanwhile simply has no properties.
+PropertyReply reply(xcb_connection_t* connection, xcb_get_property_cookie_t cookie) {
+    xcb_generic_error_t* error = nullptr;
+    PropertyReply answer(xcb_get_property_reply(connection, cookie, &error));
+    std::free(error);
+    return answer;
 }
 
-std::optional<std::string> nonEmpty(const char* text) {
-    if (!text || !*text) return std::nullopt;
-    return std::string(text);
+std::vector<uint32_t> items(const PropertyReply& answer, xcb_atom_t type) {
+    if (!answer || answer->type != type || answer->format != 32) return {};
+    const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(answer.get()));
+    return {values, values + xcb_get_property_value_length(answer.get()) / 4};
+}
+
+std::string bytes(const PropertyReply& answer, xcb_atom_t type) {
+    if (!answer || answer->type != type || answer->format != 8) return {};
+    return {static_cast<const char*>(xcb_get_property_value(answer.get())),
+            static_cast<std::size_t>(xcb_get_property_value_length(answer.get()))};
+}
+
+std::optional<std::string> nonEmpty(std::string text) {
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+bool holds(const std::vector<uint32_t>& atoms, xcb_atom_t atom) {
+    return std::find(atoms.begin(), atoms.end(), atom) != atoms.end();
 }
 
 } // namespace
 
 class X11RunningApplications::Application final : public RunningApplication {
 public:
-    Application(X11RunningApplications& owner, std::optional<unsigned long> pid, std::optional<std::string> instance,
+    Application(X11RunningApplications& owner, std::optional<uint32_t> pid, std::optional<std::string> instance,
                 std::optional<std::string> wmClass)
         : owner_(owner), pid_(pid), instance_(std::move(instance)), wmClass_(std::move(wmClass)) {}
 
-    bool sameApplication(std::optional<unsigned long> pid, const std::optional<std::string>& wmClass) const {
+    bool sameApplication(std::optional<uint32_t> pid, const std::optional<std::string>& wmClass) const {
         return pid == pid_ && wmClass == wmClass_;
     }
-    void addWindow(Window window, bool regular) {
+    void addWindow(xcb_window_t window, bool regular) {
         windows_.push_back(window);
         regular_ = regular_ || regular;
     }
-    const std::vector<Window>& windows() const { return windows_; }
+    const std::vector<xcb_window_t>& windows() const { return windows_; }
 
     ActivationPolicy activationPolicy() const override {
         return regular_ ? ActivationPolicy::regular : ActivationPolicy::accessory;
@@ -96,8 +91,8 @@ private:
         std::optional<DesktopEntry> entry;
         if (const auto applicationId = gtkApplicationId()) entry = owner_.entries_.byId(*applicationId);
         const std::array classNames{instance_, wmClass_};
-        for (const auto& lookup : {&DesktopEntries::byStartupWMClass, &DesktopEntries::byId,
-                                   &DesktopEntries::byIdIgnoringCase}) {
+        for (const auto& lookup :
+             {&DesktopEntries::byStartupWMClass, &DesktopEntries::byId, &DesktopEntries::byIdIgnoringCase}) {
             for (const auto& className : classNames) {
                 if (!entry && className) entry = (owner_.entries_.*lookup)(*className);
             }
@@ -106,19 +101,25 @@ private:
         return {wmClass_, wmClass_};
     }
 
+    // The first one that a window of the application carries.
     std::optional<std::string> gtkApplicationId() const {
-        for (const Window window : windows_) {
-            if (auto id = utf8Text(owner_.display_, window, owner_.atoms_->gtkApplicationId, owner_.atoms_->utf8String);
-                id && !id->empty())
-                return id;
+        xcb_connection_t* connection = owner_.connection_;
+        const Atoms& atoms = *owner_.atoms_;
+        std::vector<xcb_get_property_cookie_t> questions;
+        for (const xcb_window_t window : windows_)
+            questions.push_back(askProperty(connection, window, atoms.gtkApplicationId, atoms.utf8String));
+        std::optional<std::string> found;
+        for (const auto& question : questions) {
+            auto answer = bytes(reply(connection, question), atoms.utf8String); // every reply is collected
+            if (!found) found = nonEmpty(std::move(answer));
         }
-        return std::nullopt;
+        return found;
     }
 
     X11RunningApplications& owner_;
-    std::optional<unsigned long> pid_;
+    std::optional<uint32_t> pid_;
     std::optional<std::string> instance_, wmClass_;
-    std::vector<Window> windows_;
+    std::vector<xcb_window_t> windows_;
     bool regular_ = false;
     mutable std::optional<Identity> identity_;
 };
@@ -126,21 +127,39 @@ private:
 X11RunningApplications::X11RunningApplications(DesktopEntries entries) : entries_(std::move(entries)) {}
 
 X11RunningApplications::~X11RunningApplications() {
-    if (display_) XCloseDisplay(display_);
+    if (connection_) xcb_disconnect(connection_);
 }
 
 bool X11RunningApplications::connect() {
-    if (display_) return true;
-    XSetErrorHandler(ignoreError);
-    XSetIOErrorHandler(quitSilently);
-    display_ = XOpenDisplay(nullptr);
-    if (!display_) return false;
+    if (atoms_) return true;
+    if (connection_) return false; // tried and failed
+    int screenNumber = 0;
+    connection_ = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection_)) return false;
+    auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+    if (screens.rem == 0) return false;
+    root_ = screens.data->root;
 
-    std::array<const char*, 9> names{"_NET_CLIENT_LIST",        "_NET_ACTIVE_WINDOW", "_NET_WM_WINDOW_TYPE",
-                                     "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_STATE",     "_NET_WM_STATE_SKIP_TASKBAR",
-                                     "_NET_WM_PID",             "_GTK_APPLICATION_ID", "UTF8_STRING"};
-    std::array<Atom, 9> atoms{};
-    XInternAtoms(display_, const_cast<char**>(names.data()), static_cast<int>(names.size()), False, atoms.data());
+    constexpr std::array names{"_NET_CLIENT_LIST",
+                               "_NET_ACTIVE_WINDOW",
+                               "_NET_WM_WINDOW_TYPE",
+                               "_NET_WM_WINDOW_TYPE_NORMAL",
+                               "_NET_WM_STATE",
+                               "_NET_WM_STATE_SKIP_TASKBAR",
+                               "_NET_WM_PID",
+                               "_GTK_APPLICATION_ID",
+                               "UTF8_STRING"};
+    std::array<xcb_intern_atom_cookie_t, names.size()> questions{};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        questions[i] = xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(names[i])), names[i]);
+    std::array<xcb_atom_t, names.size()> atoms{};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::unique_ptr<xcb_intern_atom_reply_t, FreeDeleter> answer(
+            xcb_intern_atom_reply(connection_, questions[i], nullptr));
+        if (!answer) return false;
+        atoms[i] = answer->atom;
+    }
     atoms_ = std::make_unique<Atoms>(
         Atoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7], atoms[8]});
     return true;
@@ -148,28 +167,38 @@ bool X11RunningApplications::connect() {
 
 std::vector<std::shared_ptr<RunningApplication>> X11RunningApplications::list() {
     if (!connect()) return {};
-    const Window root = DefaultRootWindow(display_);
+    const Atoms& atoms = *atoms_;
+    const auto windows = items(reply(connection_, askProperty(connection_, root_, atoms.clientList, XCB_ATOM_WINDOW)),
+                               XCB_ATOM_WINDOW);
+
+    // Everything about every window in one go, then the answers in the same order.
+    struct Questions {
+        xcb_get_property_cookie_t type, state, pid, wmClass;
+    };
+    std::vector<Questions> questions;
+    questions.reserve(windows.size());
+    for (const xcb_window_t window : windows) {
+        questions.push_back({askProperty(connection_, window, atoms.windowType, XCB_ATOM_ATOM),
+                             askProperty(connection_, window, atoms.state, XCB_ATOM_ATOM),
+                             askProperty(connection_, window, atoms.pid, XCB_ATOM_CARDINAL),
+                             askProperty(connection_, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING)});
+    }
+
     std::vector<std::shared_ptr<Application>> applications;
-    for (const unsigned long item : longItems(display_, root, atoms_->clientList, XA_WINDOW)) {
-        const auto window = static_cast<Window>(item);
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const auto types = items(reply(connection_, questions[i].type), XCB_ATOM_ATOM);
+        const auto states = items(reply(connection_, questions[i].state), XCB_ATOM_ATOM);
+        const auto pids = items(reply(connection_, questions[i].pid), XCB_ATOM_CARDINAL);
+        // WM_CLASS is "instance\0class\0".
+        const std::string classHint = bytes(reply(connection_, questions[i].wmClass), XCB_ATOM_STRING);
+        const std::size_t split = std::min(classHint.find('\0'), classHint.size());
+        auto instance = nonEmpty(classHint.substr(0, split));
+        const std::string rest = split < classHint.size() ? classHint.substr(split + 1) : std::string();
+        auto wmClass = nonEmpty(rest.substr(0, std::min(rest.find('\0'), rest.size())));
 
-        const auto types = longItems(display_, window, atoms_->windowType, XA_ATOM);
-        const auto states = longItems(display_, window, atoms_->state, XA_ATOM);
-        const bool normal =
-            types.empty() || std::find(types.begin(), types.end(), atoms_->windowTypeNormal) != types.end();
-        const bool skipsTaskbar = std::find(states.begin(), states.end(), atoms_->stateSkipTaskbar) != states.end();
-
-        const auto pids = longItems(display_, window, atoms_->pid, XA_CARDINAL);
-        const std::optional<unsigned long> pid = pids.empty() ? std::nullopt : std::optional(pids.front());
-
-        std::optional<std::string> instance, wmClass;
-        XClassHint hint{};
-        if (XGetClassHint(display_, window, &hint)) {
-            instance = nonEmpty(hint.res_name);
-            wmClass = nonEmpty(hint.res_class);
-            XFree(hint.res_name);
-            XFree(hint.res_class);
-        }
+        const bool regular = (types.empty() || holds(types, atoms.windowTypeNormal)) &&
+                             !holds(states, atoms.stateSkipTaskbar);
+        const std::optional<uint32_t> pid = pids.empty() ? std::nullopt : std::optional(pids.front());
 
         auto application = std::find_if(applications.begin(), applications.end(),
                                         [&](const auto& app) { return app->sameApplication(pid, wmClass); });
@@ -177,7 +206,7 @@ std::vector<std::shared_ptr<RunningApplication>> X11RunningApplications::list() 
             applications.push_back(std::make_shared<Application>(*this, pid, std::move(instance), wmClass));
             application = std::prev(applications.end());
         }
-        (*application)->addWindow(window, normal && !skipsTaskbar);
+        (*application)->addWindow(windows[i], regular);
     }
     return {applications.begin(), applications.end()};
 }
@@ -185,21 +214,23 @@ std::vector<std::shared_ptr<RunningApplication>> X11RunningApplications::list() 
 void X11RunningApplications::activateAllWindows(RunningApplication& application) {
     auto* ours = dynamic_cast<Application*>(&application);
     if (!ours || !connect()) return;
-    const Window root = DefaultRootWindow(display_);
     const auto& windows = ours->windows();
     // The first window last, so that it ends on top and focused.
     for (auto window = windows.rbegin(); window != windows.rend(); ++window) {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = *window;
-        event.xclient.message_type = atoms_->activeWindow;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = 2; // source: a pager, i.e. on the user's behalf
-        event.xclient.data.l[1] = CurrentTime;
-        event.xclient.data.l[2] = None;
-        XSendEvent(display_, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = *window;
+        event.type = atoms_->activeWindow;
+        event.data.data32[0] = 2; // source: a pager, i.e. on the user's behalf
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        event.data.data32[2] = XCB_NONE;
+        xcb_send_event(connection_, 0, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&event));
     }
-    XSync(display_, False);
+    // One round trip, so that the server has taken the messages before the process ends.
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
 }
 
 } // namespace tarvel_focus::linux_platform

@@ -2,12 +2,13 @@
 #include "DesktopEntries.h"
 #include "RunningApplications.h"
 
-#include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
 namespace tarvel_focus::linux_platform {
 
 // Running applications as the window manager lists them: the owners of the windows in the EWMH client
-// list on the default display. With no display there are none.
+// list on the default display. With no display there are none. Speaks X11 through XCB so that the
+// properties of all windows are asked for at once rather than one round trip each.
 class X11RunningApplications final : public RunningApplications {
 public:
     explicit X11RunningApplications(DesktopEntries entries);
@@ -25,7 +26,8 @@ private:
     bool connect();
 
     DesktopEntries entries_;
-    Display* display_ = nullptr;
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t root_ = 0;
     std::unique_ptr<Atoms> atoms_;
 };
 

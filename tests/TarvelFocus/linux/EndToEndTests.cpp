@@ -132,6 +132,9 @@ protected:
         standIns["dialog"] = startStandIn({"--instance", "dlg", "--class", "Dlg", "--type", "dialog"});
         standIns["cafe"] = startStandIn({"--instance", "cafewin", "--class", "CafeWin"});
         standIns["java"] = startStandIn({"--instance", "java", "--class", "net.java.openjdk.java"});
+        // Without a pid, windows of one class are one application, regular through its normal window.
+        standIns["looseDialog"] = startStandIn({"--instance", "loose", "--class", "Loose", "--no-pid", "--type", "dialog"});
+        standIns["looseNormal"] = startStandIn({"--instance", "loose", "--class", "Loose", "--no-pid"});
         for (const auto& [label, standIn] : standIns) {
             ASSERT_FALSE(standIn.windows.empty()) << label;
             for (const Window window : standIn.windows)
@@ -258,6 +261,13 @@ TEST_F(EndToEnd, RaisesEveryWindowOfTheApplicationFirstOnTop) {
     ASSERT_GE(stacking.size(), 2u);
     EXPECT_EQ(stacking[stacking.size() - 1], window("alpha", 0));
     EXPECT_EQ(stacking[stacking.size() - 2], window("alpha", 1));
+}
+
+TEST_F(EndToEnd, WindowsWithoutPidBelongTogetherByClass) {
+    expectFocuses({"--bundle-id", "Loose"}, "looseDialog"); // first in the client list, raised last
+    const auto stacking = rootWindows("_NET_CLIENT_LIST_STACKING");
+    ASSERT_GE(stacking.size(), 2u);
+    EXPECT_EQ(stacking[stacking.size() - 2], window("looseNormal"));
 }
 
 TEST_F(EndToEnd, MatchesNamesUnderCanonicalEquivalenceAndInTheUsersLanguage) {

@@ -39,6 +39,7 @@ TEST(IcuNormalizer, KeepsCompatibilityFormsAndCaseApart) {
 }
 
 TEST(IcuNormalizer, RefusesInvalidUtf8) {
+    ASSERT_TRUE(IcuNormalizer::available()) << "ICU could not be loaded";
     const IcuNormalizer icu;
     EXPECT_EQ(icu.composed("Cafe\u0301"), "Caf\u00e9");
     EXPECT_EQ(icu.composed(""), "");
@@ -82,11 +83,17 @@ TEST_F(DesktopEntriesTest, SkipsHiddenAndNonApplicationEntries) {
     system.write("applications/tryexec.desktop", desktopEntry("Try", "TryExec=/nonexistent/tarvel-program\n"));
     system.write("applications/nodisplay.desktop", desktopEntry("Quiet", "NoDisplay=true\n"));
     system.write("applications/broken.desktop", "not a key file");
+    system.write("applications/noprogram.desktop", desktopEntry("No program", "", "/nonexistent/tarvel-program --x"));
+    system.write("applications/badquote.desktop", desktopEntry("Bad quote", "", "sh -c 'unterminated"));
+    system.write("applications/othergroup.desktop", "[Other]\nA=b\n" + desktopEntry("Other first"));
     auto found = entries();
     EXPECT_FALSE(found.byId("org.example.Gone"));
     EXPECT_FALSE(found.byId("link"));
     EXPECT_FALSE(found.byId("tryexec"));
     EXPECT_FALSE(found.byId("broken"));
+    EXPECT_FALSE(found.byId("noprogram"));
+    EXPECT_FALSE(found.byId("badquote"));
+    EXPECT_FALSE(found.byId("othergroup"));
     EXPECT_FALSE(found.byIdIgnoringCase("ORG.EXAMPLE.GONE"));
     ASSERT_TRUE(found.byId("nodisplay")) << "a window may well belong to an entry that the menus do not show";
 }
@@ -114,6 +121,13 @@ TEST_F(DesktopEntriesTest, GivesTheLocalizedName) {
     if (previous) g_setenv("LANGUAGE", saved.c_str(), TRUE); else g_unsetenv("LANGUAGE");
     ASSERT_TRUE(japanese);
     EXPECT_EQ(japanese->name, "\u30e1\u30fc\u30eb");
+}
+
+TEST_F(DesktopEntriesTest, EntryWithoutNameHasNoName) {
+    system.write("applications/nameless.desktop", "[Desktop Entry]\nType=Application\nExec=true\n");
+    const auto nameless = entries().byId("nameless");
+    ASSERT_TRUE(nameless);
+    EXPECT_EQ(nameless->name, std::nullopt);
 }
 
 TEST(DesktopEntries, ApplicationFoldersFollowTheXdgPath) {
