@@ -64,9 +64,11 @@ public:
     bool sameApplication(std::optional<uint32_t> pid, const std::optional<std::string>& wmClass) const {
         return pid == pid_ && wmClass == wmClass_;
     }
-    void addWindow(xcb_window_t window, bool regular) {
+    void addWindow(xcb_window_t window, bool regular, std::optional<std::string> gtkApplicationId) {
         windows_.push_back(window);
         regular_ = regular_ || regular;
+        // The first one that a window of the application carries.
+        if (!gtkApplicationId_) gtkApplicationId_ = std::move(gtkApplicationId);
     }
     const std::vector<xcb_window_t>& windows() const { return windows_; }
 
@@ -89,7 +91,7 @@ private:
     // The application's desktop entry gives its name and identifier; without one, the window class does.
     Identity resolve() const {
         std::optional<DesktopEntry> entry;
-        if (const auto applicationId = gtkApplicationId()) entry = owner_.entries_.byId(*applicationId);
+        if (gtkApplicationId_) entry = owner_.entries_.byId(*gtkApplicationId_);
         const std::array classNames{instance_, wmClass_};
         for (const auto& lookup :
              {&DesktopEntries::byStartupWMClass, &DesktopEntries::byId, &DesktopEntries::byIdIgnoringCase}) {
@@ -101,26 +103,12 @@ private:
         return {wmClass_, wmClass_};
     }
 
-    // The first one that a window of the application carries.
-    std::optional<std::string> gtkApplicationId() const {
-        xcb_connection_t* connection = owner_.connection_;
-        const Atoms& atoms = *owner_.atoms_;
-        std::vector<xcb_get_property_cookie_t> questions;
-        for (const xcb_window_t window : windows_)
-            questions.push_back(askProperty(connection, window, atoms.gtkApplicationId, atoms.utf8String));
-        std::optional<std::string> found;
-        for (const auto& question : questions) {
-            auto answer = bytes(reply(connection, question), atoms.utf8String); // every reply is collected
-            if (!found) found = nonEmpty(std::move(answer));
-        }
-        return found;
-    }
-
     X11RunningApplications& owner_;
     std::optional<uint32_t> pid_;
     std::optional<std::string> instance_, wmClass_;
     std::vector<xcb_window_t> windows_;
     bool regular_ = false;
+    std::optional<std::string> gtkApplicationId_;
     mutable std::optional<Identity> identity_;
 };
 
@@ -173,7 +161,7 @@ std::vector<std::shared_ptr<RunningApplication>> X11RunningApplications::list() 
 
     // Everything about every window in one go, then the answers in the same order.
     struct Questions {
-        xcb_get_property_cookie_t type, state, pid, wmClass;
+        xcb_get_property_cookie_t type, state, pid, wmClass, gtkApplicationId;
     };
     std::vector<Questions> questions;
     questions.reserve(windows.size());
@@ -181,7 +169,8 @@ std::vector<std::shared_ptr<RunningApplication>> X11RunningApplications::list() 
         questions.push_back({askProperty(connection_, window, atoms.windowType, XCB_ATOM_ATOM),
                              askProperty(connection_, window, atoms.state, XCB_ATOM_ATOM),
                              askProperty(connection_, window, atoms.pid, XCB_ATOM_CARDINAL),
-                             askProperty(connection_, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING)});
+                             askProperty(connection_, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING),
+                             askProperty(connection_, window, atoms.gtkApplicationId, atoms.utf8String)});
     }
 
     std::vector<std::shared_ptr<Application>> applications;
@@ -195,6 +184,7 @@ std::vector<std::shared_ptr<RunningApplication>> X11RunningApplications::list() 
         auto instance = nonEmpty(classHint.substr(0, split));
         const std::string rest = split < classHint.size() ? classHint.substr(split + 1) : std::string();
         auto wmClass = nonEmpty(rest.substr(0, std::min(rest.find('\0'), rest.size())));
+        auto gtkApplicationId = nonEmpty(bytes(reply(connection_, questions[i].gtkApplicationId), atoms.utf8String));
 
         const bool regular = (types.empty() || holds(types, atoms.windowTypeNormal)) &&
                              !holds(states, atoms.stateSkipTaskbar);
@@ -206,7 +196,7 @@ std::vector<std::shared_ptr<RunningApplication>> X11RunningApplications::list() 
             applications.push_back(std::make_shared<Application>(*this, pid, std::move(instance), wmClass));
             application = std::prev(applications.end());
         }
-        (*application)->addWindow(windows[i], regular);
+        (*application)->addWindow(windows[i], regular, std::move(gtkApplicationId));
     }
     return {applications.begin(), applications.end()};
 }

@@ -3,6 +3,7 @@
 #include "GioOpener.h"
 #include "IcuNormalizer.h"
 #include "TempFolder.h"
+#include "X11RunningApplications.h"
 
 #include <chrono>
 #include <glib.h>
@@ -135,6 +136,16 @@ TEST(DesktopEntries, ApplicationFoldersFollowTheXdgPath) {
     ASSERT_FALSE(folders.empty());
     EXPECT_EQ(folders.front(), std::string(g_get_user_data_dir()) + "/applications");
     EXPECT_EQ(folders.size(), 1 + g_strv_length(const_cast<gchar**>(g_get_system_data_dirs())));
+}
+
+TEST(X11RunningApplications, NoDisplayMeansNothingRuns) {
+    const char* previous = g_getenv("DISPLAY");
+    const std::string saved = previous ? previous : "";
+    g_unsetenv("DISPLAY");
+    X11RunningApplications applications{DesktopEntries({})};
+    EXPECT_TRUE(applications.list().empty());
+    EXPECT_TRUE(applications.list().empty());
+    if (previous) g_setenv("DISPLAY", saved.c_str(), TRUE);
 }
 
 // Waits briefly for a file that a launched program writes.
