@@ -4,7 +4,9 @@
 #include "SharedLibrary.h"
 
 #include <gio/gdesktopappinfo.h>
+#include <memory>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -121,7 +123,12 @@ bool GioOpener::launch(const std::string& absolutePath) {
 
 void GioOpener::openApplication(const std::string& absolutePath, std::function<void(bool opened)> completion) {
     // Detached: if the launch hangs past the caller's time limit, the process ends without it.
-    std::thread([absolutePath, completion = std::move(completion)] { completion(launch(absolutePath)); }).detach();
+    auto shared = std::make_shared<std::function<void(bool)>>(std::move(completion));
+    try {
+        std::thread([absolutePath, shared] { (*shared)(launch(absolutePath)); }).detach();
+    } catch (const std::system_error&) {
+        (*shared)(false); // no thread to launch from: a failed open, not a crash
+    }
 }
 
 } // namespace tarvel_focus::linux_platform
