@@ -131,13 +131,6 @@ TEST_F(DesktopEntriesTest, EntryWithoutNameHasNoName) {
     EXPECT_EQ(nameless->name, std::nullopt);
 }
 
-TEST(DesktopEntries, ApplicationFoldersFollowTheXdgPath) {
-    const auto folders = DesktopEntries::xdgApplicationFolders();
-    ASSERT_FALSE(folders.empty());
-    EXPECT_EQ(folders.front(), std::string(g_get_user_data_dir()) + "/applications");
-    EXPECT_EQ(folders.size(), 1 + g_strv_length(const_cast<gchar**>(g_get_system_data_dirs())));
-}
-
 TEST(X11RunningApplications, NoDisplayMeansNothingRuns) {
     const char* previous = g_getenv("DISPLAY");
     const std::string saved = previous ? previous : "";
