@@ -1,0 +1,160 @@
+// Apply and lint costs on generated karabiner.json files, side by side with jq rewriting the same
+// member as a whole process. Run through bench/apply, which builds this in Release.
+#include <benchmark/benchmark.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "Karabiner/KarabinerLinter.h"
+#include "Karabiner/KarabinerWriter.h"
+#include "Platform/ChildProcess.h"
+#include "Platform/FileManager.h"
+
+namespace fs = std::filesystem;
+using tarvel::Json;
+
+namespace {
+
+fs::path workFolder;
+
+Json manipulator(int i) {
+    return Json::parse(R"({"type": "basic", "from": {"key_code": "a", "modifiers": {"mandatory": ["left_command", "left_control"],
+        "optional": ["any"]}}, "to": [{"shell_command": "open -a 'App )" + std::to_string(i) +
+                       R"('"}], "conditions": [{"type": "frontmost_application_unless", "bundle_identifiers": ["^com\\.apple\\.Terminal$"]}]})");
+}
+
+// A karabiner.json of about `bytes`, pretty-printed as Karabiner-Elements writes it.
+std::string generatedConfig(std::size_t bytes) {
+    Json rules = Json::array();
+    Json config = {{"global", {{"show_in_menu_bar", true}}},
+                   {"profiles", {{{"name", "Default"}, {"selected", true}, {"complex_modifications", {{"rules", Json::array()}}}}}}};
+    const std::size_t perRule = Json({{"description", "rule"}, {"manipulators", {manipulator(0)}}}).dump(4).size() + 40;
+    for (std::size_t i = 0; i * perRule < bytes; ++i)
+        rules.push_back({{"description", "rule " + std::to_string(i)}, {"manipulators", {manipulator(static_cast<int>(i))}}});
+    config["profiles"][0]["complex_modifications"]["rules"] = std::move(rules);
+    return config.dump(4) + "\n";
+}
+
+fs::path configFor(std::size_t bytes) {
+    fs::path folder = workFolder / std::to_string(bytes);
+    fs::path config = folder / "karabiner.json";
+    fs::create_directories(folder);
+    std::ofstream(config) << generatedConfig(bytes);
+    return config;
+}
+
+void removeBackups(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().rfind("karabiner.backup-", 0) == 0) fs::remove(entry.path());
+}
+
+const Json ruleSet = [] {
+    Json list = Json::array();
+    for (int i = 0; i < 20; ++i) list.push_back(manipulator(i));
+    return list;
+}();
+
+void BM_Apply(benchmark::State& state) {
+    const auto bytes = static_cast<std::size_t>(state.range(0));
+    const fs::path config = configFor(bytes);
+    const std::string original = [&] { std::ifstream in(config); return std::string(std::istreambuf_iterator<char>(in), {}); }();
+    for (auto _ : state) {
+        auto result = tarvel::KarabinerWriter::apply("Bench", ruleSet, config, tarvel::FileManager::defaultManager());
+        if (!result) state.SkipWithError("apply failed");
+        state.PauseTiming();
+        removeBackups(config.parent_path());
+        std::ofstream(config) << original;  // every run starts from the same file
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+// jq reading the file, replacing the member and the shell moving the result over the original.
+void BM_JqRewrite(benchmark::State& state) {
+    const auto bytes = static_cast<std::size_t>(state.range(0));
+    const fs::path config = configFor(bytes);
+    const fs::path rules = config.parent_path() / "rules.json";
+    std::ofstream(rules) << Json::array({{{"description", "[Tarvel] Bench"}, {"manipulators", ruleSet}}}).dump();
+    const std::string script = "jq --indent 4 --slurpfile r '" + rules.string() +
+                               "' '(.profiles[] | select(.selected == true) | .complex_modifications.rules) = $r[0]' '" +
+                               config.string() + "' > '" + config.string() + ".tmp' && mv '" + config.string() + ".tmp' '" +
+                               config.string() + "'";
+    for (auto _ : state) {
+        auto run = tarvel::runChildProcess({.executable = "/bin/sh", .arguments = {"-c", script}});
+        if (!run || run->terminationStatus != 0) state.SkipWithError("jq failed");
+    }
+}
+
+fs::path standInTool() {
+    fs::path tool = workFolder / "karabiner_cli";
+    std::ofstream(tool) << "#!/bin/sh\nexit 0\n";
+    fs::permissions(tool, fs::perms::owner_all);
+    return tool;
+}
+
+void BM_LintRoundTrip(benchmark::State& state) {
+    const fs::path tool = standInTool();
+    for (auto _ : state) {
+        if (tarvel::KarabinerLinter::lint("Bench", ruleSet, tool)) state.SkipWithError("lint refused");
+    }
+}
+
+// The tool alone, started the same way: what lint costs beyond this is its own overhead.
+void BM_ToolAlone(benchmark::State& state) {
+    const fs::path tool = standInTool();
+    const fs::path document = workFolder / "document.json";
+    std::ofstream(document) << "{}";
+    for (auto _ : state) {
+        auto run = tarvel::runChildProcess({.executable = tool, .arguments = {"--lint-complex-modifications", document.string()}});
+        if (!run) state.SkipWithError("tool failed");
+    }
+}
+
+constexpr std::int64_t KB = 1024;
+BENCHMARK(BM_Apply)->Arg(100 * KB)->Arg(1024 * KB)->Arg(10 * 1024 * KB)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JqRewrite)->Arg(1024 * KB)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LintRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ToolAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Keeps each benchmark's mean time per iteration for the summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                milliseconds[run.benchmark_name()] = run.real_accumulated_time * 1000.0 / static_cast<double>(run.iterations);
+    }
+    std::map<std::string, double> milliseconds;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string pattern = (fs::temp_directory_path() / "tarvel-bench-XXXXXX").string();
+    workFolder = ::mkdtemp(pattern.data());
+
+    benchmark::Initialize(&argc, argv);
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    fs::remove_all(workFolder);
+
+    auto& ms = reporter.milliseconds;
+    auto at = [&](const std::string& name) { return ms.count(name) ? ms[name] : 0.0; };
+    const double a100 = at("BM_Apply/102400/real_time"), a1m = at("BM_Apply/1048576/real_time"),
+                 a10m = at("BM_Apply/10485760/real_time"), jq = at("BM_JqRewrite/1048576/real_time"),
+                 lint = at("BM_LintRoundTrip/real_time"), tool = at("BM_ToolAlone/real_time");
+    std::printf("\nSummary\n");
+    std::printf("  apply 1 MB: %.2f ms   jq rewrite 1 MB: %.2f ms   ratio apply/jq: %.2f\n", a1m, jq, jq > 0 ? a1m / jq : 0.0);
+    std::printf("  apply per MB: 100 KB %.2f ms/MB, 1 MB %.2f ms/MB, 10 MB %.2f ms/MB\n", a100 * 10.24, a1m, a10m / 10.0);
+    std::printf("  lint round trip: %.2f ms   tool alone: %.2f ms   linter overhead: %.2f ms\n", lint, tool, lint - tool);
+    return 0;
+}

@@ -1,0 +1,125 @@
+#include "Focus.h"
+#include "OpenFallback.h"
+
+#include "Fakes.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace tarvel_focus {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::FakeApplications;
+using testing::FakeNormalizer;
+using testing::FakeOpener;
+using Mode = FakeOpener::Mode;
+
+// A scratch folder holding one application file, made the working folder for the test.
+class FallbackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarvel-focus-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+        std::ofstream(folder / "App.desktop") << "[Desktop Entry]\n";
+        fs::create_directory(folder / "Bundle.app");
+        previous = fs::current_path();
+        fs::current_path(folder);
+    }
+    void TearDown() override {
+        fs::current_path(previous);
+        fs::remove_all(folder);
+    }
+    fs::path folder, previous;
+};
+
+TEST_F(FallbackTest, AbsentEmptyOrMissingPathFailsWithoutAnOpenAttempt) {
+    FakeOpener opener(Mode::succeed);
+    EXPECT_FALSE(openFallback(opener, std::nullopt));
+    EXPECT_FALSE(openFallback(opener, ""));
+    EXPECT_FALSE(openFallback(opener, (folder / "Missing.desktop").string()));
+    EXPECT_FALSE(openFallback(opener, "Missing.desktop"));
+    // The path is used as given: no tilde expansion, no trimming.
+    EXPECT_FALSE(openFallback(opener, "~/App.desktop"));
+    EXPECT_FALSE(openFallback(opener, (folder / "App.desktop").string() + " "));
+    EXPECT_TRUE(opener.opened.empty());
+}
+
+TEST_F(FallbackTest, OpensFilesAndFoldersByAbsolutePath) {
+    FakeOpener opener(Mode::succeed);
+    EXPECT_TRUE(openFallback(opener, (folder / "App.desktop").string()));
+    EXPECT_TRUE(openFallback(opener, "App.desktop"));
+    EXPECT_TRUE(openFallback(opener, "./Bundle.app"));
+    fs::create_directory(folder / "~");
+    std::ofstream(folder / "~" / "Tilde.desktop") << "";
+    EXPECT_TRUE(openFallback(opener, "~/Tilde.desktop"));
+    ASSERT_EQ(opener.opened.size(), 4u);
+    EXPECT_EQ(opener.opened[0], (folder / "App.desktop").string());
+    EXPECT_EQ(opener.opened[1], (folder / "App.desktop").string());
+    EXPECT_EQ(fs::path(opener.opened[2]), folder / "./Bundle.app");
+    EXPECT_EQ(fs::path(opener.opened[3]), folder / "~/Tilde.desktop");
+}
+
+TEST_F(FallbackTest, ReportsThePlatformsOutcome) {
+    FakeOpener failing(Mode::fail);
+    EXPECT_FALSE(openFallback(failing, "App.desktop"));
+    EXPECT_EQ(failing.opened.size(), 1u);
+
+    FakeOpener fromAnotherThread(Mode::succeedLater);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(openFallback(fromAnotherThread, "App.desktop", 5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << "returns on completion, not at the time limit";
+}
+
+TEST_F(FallbackTest, GivesUpAtTheTimeLimitAndIgnoresALateCompletion) {
+    EXPECT_EQ(kOpenTimeout, 10s);
+
+    FakeOpener silent(Mode::never);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(openFallback(silent, "App.desktop", 200ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+    // The completion outlives the wait; running it now touches nothing freed.
+    ASSERT_TRUE(silent.kept);
+    silent.kept(true);
+
+    FakeOpener slow(Mode::succeedLater);
+    slow.delay = 300ms;
+    EXPECT_FALSE(openFallback(slow, "App.desktop", 50ms));
+}
+
+TEST_F(FallbackTest, RunFocusesARunningApplicationOrFallsBack) {
+    FakeApplications apps;
+    apps.add("x", "X", "a.b").add("menu", "M", "m.n", ActivationPolicy::accessory);
+    FakeNormalizer normalizer;
+    FakeOpener opener(Mode::succeed);
+
+    EXPECT_EQ(run(parse({"--name", "X", "--fallback", "App.desktop"}), apps, normalizer, opener), ExitStatus::success);
+    EXPECT_EQ(apps.activated, std::vector<std::string>{"x"});
+    EXPECT_TRUE(opener.opened.empty()) << "a running application is never opened again";
+
+    EXPECT_EQ(run(parse({"--bundle-id", "m.n", "--fallback", "App.desktop"}), apps, normalizer, opener),
+              ExitStatus::success);
+    EXPECT_EQ(opener.opened.size(), 1u);
+    EXPECT_EQ(apps.activated.size(), 1u);
+
+    EXPECT_EQ(run(parse({}), apps, normalizer, opener), ExitStatus::failure);
+    EXPECT_EQ(run(parse({"--name", "Y"}), apps, normalizer, opener), ExitStatus::failure);
+    EXPECT_EQ(run(parse({"--name", "Y", "--fallback"}), apps, normalizer, opener), ExitStatus::failure);
+    EXPECT_EQ(run(parse({"--name", "Y", "--fallback", "Missing.desktop"}), apps, normalizer, opener),
+              ExitStatus::failure);
+    EXPECT_EQ(opener.opened.size(), 1u);
+
+    FakeOpener failing(Mode::fail);
+    EXPECT_EQ(run(parse({"--name", "Y", "--fallback", "App.desktop"}), apps, normalizer, failing), ExitStatus::failure);
+    FakeOpener silent(Mode::never);
+    EXPECT_EQ(run(parse({"--fallback", "App.desktop"}), apps, normalizer, silent, 20ms), ExitStatus::failure);
+    EXPECT_EQ(static_cast<int>(ExitStatus::success), 0);
+    EXPECT_EQ(static_cast<int>(ExitStatus::failure), 1);
+}
+
+} // namespace
+} // namespace tarvel_focus

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "Web/BundleSchemeHandler.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::writeFile;
+
+// Records what the handler sends, in order.
+class RecordingTask : public SchemeTask {
+public:
+    explicit RecordingTask(std::optional<std::string> url) : url_(std::move(url)) {}
+    std::optional<std::string> requestURL() const override { return url_; }
+    void didReceiveResponse(const SchemeResponse& r) override {
+        events.push_back("response");
+        response = r;
+    }
+    void didReceiveData(std::string_view bytes) override {
+        events.push_back("data");
+        data.append(bytes);
+    }
+    void didFinish() override { events.push_back("finish"); }
+    void didFailWithError(const SchemeError& e) override {
+        events.push_back("fail");
+        error = e;
+    }
+
+    std::vector<std::string> events;
+    std::optional<SchemeResponse> response;
+    std::string data;
+    std::optional<SchemeError> error;
+
+private:
+    std::optional<std::string> url_;
+};
+
+class BundleSchemeHandlerTest : public ::testing::Test {
+protected:
+    BundleSchemeHandlerTest() {
+        writeFile(root / "index.html", "<html>editor</html>");
+        writeFile(root / "assets/app.js", "console.log(1)");
+        writeFile(root / "assets/logo.PNG", "png");
+        writeFile(root / "empty.css", "");
+        writeFile(dir / "secret.txt", "outside");
+        writeFile(dir / "WebResources-other/index.html", "sibling");
+    }
+    std::optional<fs::path> resolve(std::string_view path) { return BundleSchemeHandler::resolveFileURL(path, root); }
+    RecordingTask start(std::optional<std::string> url) {
+        RecordingTask task(std::move(url));
+        BundleSchemeHandler(root).start(task);
+        return task;
+    }
+
+    test::TemporaryDirectory dir;
+    fs::path root = dir / "WebResources";
+};
+
+TEST_F(BundleSchemeHandlerTest, TheEmptyPathAndTheRootServeTheIndex) {
+    EXPECT_EQ(resolve("/"), root / "index.html");
+    EXPECT_EQ(resolve(""), root / "index.html");
+    EXPECT_EQ(resolve("/assets/app.js"), root / "assets/app.js");
+    EXPECT_EQ(resolve("/assets/./../index.html"), root / "index.html");
+}
+
+TEST_F(BundleSchemeHandlerTest, NothingOutsideTheFolderIsEverServed) {
+    for (std::string_view path : {"/../secret.txt", "/assets/../../secret.txt", "/../WebResources-other/index.html",
+                                  "//etc/passwd", "/..", "/assets/../..//secret.txt"})
+        EXPECT_EQ(resolve(path), std::nullopt) << path;
+    // A leading "//" leaves a path that only looks absolute: it stays inside the root.
+    writeFile(root / "etc/passwd", "inside");
+    EXPECT_EQ(resolve("//etc/passwd"), root / "etc/passwd");
+}
+
+TEST_F(BundleSchemeHandlerTest, DirectoriesMissingFilesAndNulBytesAreRefused) {
+    EXPECT_EQ(resolve("/assets"), std::nullopt);
+    EXPECT_EQ(resolve("/assets/"), std::nullopt);
+    EXPECT_EQ(resolve("/."), std::nullopt);
+    EXPECT_EQ(resolve("/missing.js"), std::nullopt);
+    EXPECT_EQ(resolve("/index.html/"), std::nullopt);
+    EXPECT_EQ(resolve(std::string_view("/index.html\0.png", 16)), std::nullopt);
+}
+
+TEST_F(BundleSchemeHandlerTest, ALinkThatLeadsOutOfTheFolderIsRefused) {
+    fs::create_symlink(dir / "secret.txt", root / "leak.txt");
+    fs::create_symlink(dir.path(), root / "up");
+    fs::create_symlink(root / "index.html", root / "alias.html");
+    EXPECT_EQ(resolve("/leak.txt"), std::nullopt);
+    EXPECT_EQ(resolve("/up/secret.txt"), std::nullopt);
+    EXPECT_EQ(resolve("/alias.html"), root / "alias.html");
+}
+
+TEST_F(BundleSchemeHandlerTest, TypesFollowTheExtensionIgnoringCase) {
+    const std::pair<std::string_view, std::string_view> table[] = {
+        {"html", "text/html"},   {"HTML", "text/html"},          {"htm", "application/octet-stream"},
+        {"js", "application/javascript"},                         {"mjs", "application/javascript"},
+        {"css", "text/css"},     {"json", "application/json"},   {"PNG", "image/png"},
+        {"svg", "image/svg+xml"}, {"woff2", "font/woff2"},       {"woff", "font/woff"},
+        {"ico", "image/x-icon"}, {"txt", "application/octet-stream"}, {"", "application/octet-stream"},
+    };
+    for (auto [extension, type] : table) EXPECT_EQ(BundleSchemeHandler::mimeType(extension), type) << extension;
+}
+
+TEST_F(BundleSchemeHandlerTest, AnswersWithResponseDataAndFinish) {
+    auto task = start("tarvelresource://local/assets/logo.PNG?v=1#top");
+    EXPECT_EQ(task.events, (std::vector<std::string>{"response", "data", "finish"}));
+    EXPECT_EQ(task.response->url, "tarvelresource://local/assets/logo.PNG?v=1#top");
+    EXPECT_EQ(task.response->mimeType, "image/png");
+    EXPECT_EQ(task.response->expectedContentLength, 3u);
+    EXPECT_EQ(task.response->textEncodingName, "utf-8");
+    EXPECT_EQ(task.data, "png");
+
+    for (const char* url : {"tarvelresource://local/", "tarvelresource://local", "tarvelresource://another-host/index.html"}) {
+        auto index = start(url);
+        ASSERT_TRUE(index.response) << url;
+        EXPECT_EQ(index.response->mimeType, "text/html");
+        EXPECT_EQ(index.data, "<html>editor</html>");
+    }
+
+    auto empty = start("tarvelresource://local/empty.css");
+    EXPECT_EQ(empty.events, (std::vector<std::string>{"response", "data", "finish"}));
+    EXPECT_EQ(empty.response->expectedContentLength, 0u);
+}
+
+TEST_F(BundleSchemeHandlerTest, FailsOnceWithFileDoesNotExist) {
+    for (std::optional<std::string> url : {std::optional<std::string>(), std::optional<std::string>("tarvelresource://local/%2e%2e/secret.txt"),
+                                           std::optional<std::string>("tarvelresource://local/assets%2F..%2F..%2Fsecret.txt"),
+                                           std::optional<std::string>("tarvelresource://local/assets"),
+                                           std::optional<std::string>("tarvelresource://local/index.html%00.png")}) {
+        auto task = start(url);
+        EXPECT_EQ(task.events, std::vector<std::string>{"fail"}) << url.value_or("(no URL)");
+        EXPECT_EQ(task.error->domain, "NSURLErrorDomain");
+        EXPECT_EQ(task.error->code, -1100);
+    }
+    // Percent-encoded names that stay inside are served.
+    writeFile(root / "with space.json", "{}");
+    EXPECT_EQ(start("tarvelresource://local/with%20space.json").data, "{}");
+}
+
+} // namespace
+} // namespace tarvel

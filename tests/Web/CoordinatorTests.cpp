@@ -1,0 +1,360 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+#include "TestSupport.h"
+#include "Web/KeymapWebView.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::listing;
+using test::readFile;
+using test::writeFile;
+using test::writeTool;
+
+class CoordinatorTest : public ::testing::Test {
+protected:
+    CoordinatorTest() {
+        writeFile(config(), R"({"profiles": [{"name": "Default", "selected": true}]})");
+        coordinator.webView = page;
+    }
+
+    fs::path config() const { return home / ".config/karabiner/karabiner.json"; }
+    fs::path linterRuns() const { return tools / "runs"; }
+
+    // A stand-in karabiner_cli that notes each run and then behaves as `body` says.
+    void useLinter(const std::string& body) {
+        writeTool(tools / "karabiner_cli", "echo run >> '" + linterRuns().string() + "'\n" + body);
+    }
+
+    void post(std::string_view name, const Json& body) { coordinator.userContentControllerDidReceive(name, body); }
+
+    // The values the page's resolve functions received, once the main loop has run.
+    std::vector<Json> answers(std::string_view start) {
+        queue->runAll();
+        std::vector<Json> values;
+        for (const auto& script : page->scripts) {
+            if (script.rfind(start, 0) != 0) continue;
+            EXPECT_EQ(script.back(), ')');
+            values.push_back(Json::parse(script.substr(start.size(), script.size() - start.size() - 1)));
+        }
+        return values;
+    }
+    std::vector<Json> applyAnswers() { return answers(KeymapWebView::Coordinator::applyAnswerStart); }
+
+    static Json applyBody(const std::string& title, Json manipulators) {
+        return {{"title", title}, {"manipulators", std::move(manipulators)}};
+    }
+    static Json someManipulators() { return Json::parse(R"([{"type": "basic", "from": {"key_code": "caps_lock"}, "to": [{"key_code": "escape"}]}])"); }
+
+    test::TemporaryDirectory home;
+    test::TemporaryDirectory tools;
+    std::shared_ptr<test::ManualMainQueue> queue = std::make_shared<test::ManualMainQueue>();
+    std::shared_ptr<test::RecordingPage> page = std::make_shared<test::RecordingPage>();
+    AppInventoryPayload inventory;
+    int inventoryRequests = 0;
+    KeymapWebView::Coordinator coordinator{{.mainQueue = queue,
+                                            .collectInventory = [this] { ++inventoryRequests; return inventory; },
+                                            .linterPath = tools / "karabiner_cli",
+                                            .homeDirectory = home.path()}};
+};
+
+TEST_F(CoordinatorTest, ASuccessfulApplyAnswersWithExactlyOkAndTheBackupPath) {
+    useLinter("exit 0");
+    post("tarvelApply", applyBody("Caps", someManipulators()));
+    EXPECT_TRUE(page->scripts.empty()) << "answers are delivered only after the callback returns";
+
+    auto values = applyAnswers();
+    ASSERT_EQ(values.size(), 1u);
+    ASSERT_EQ(values[0].size(), 2u);
+    EXPECT_EQ(values[0]["ok"], true);
+    const std::string backup = values[0]["backupPath"];
+    EXPECT_EQ(fs::path(backup).parent_path(), config().parent_path());
+    EXPECT_EQ(Json::parse(readFile(backup)), Json::parse(R"({"profiles": [{"name": "Default", "selected": true}]})"));
+    EXPECT_EQ(Json::parse(readFile(config()))["profiles"][0]["complex_modifications"]["rules"][0]["description"], "[Tarvel] Caps");
+    EXPECT_EQ(readFile(linterRuns()), "run\n");
+}
+
+TEST_F(CoordinatorTest, AWriterFailureAnswersWithExactlyOkAndItsText) {
+    fs::remove(config());
+    post("tarvelApply", applyBody("t", Json::array()));
+    auto values = applyAnswers();
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0], Json({{"ok", false}, {"error", "karabiner.json not found at " + config().string()}}));
+}
+
+TEST_F(CoordinatorTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {
+    useLinter("exit 0");
+    const std::string before = readFile(config());
+    const Json bodies[] = {
+        Json(),
+        Json("text"),
+        Json::array({applyBody("t", someManipulators())}),
+        Json({{"manipulators", someManipulators()}}),
+        Json({{"title", 7}, {"manipulators", someManipulators()}}),
+        Json({{"title", nullptr}, {"manipulators", someManipulators()}}),
+        Json({{"title", "t"}}),
+        Json({{"title", "t"}, {"manipulators", Json::object()}}),
+        Json({{"title", "t"}, {"manipulators", Json::array({someManipulators()[0], "string"})}}),
+        Json({{"title", "t"}, {"manipulators", Json::array({Json::array()})}}),
+    };
+    for (const auto& body : bodies) post("tarvelApply", body);
+    auto values = applyAnswers();
+    ASSERT_EQ(values.size(), std::size(bodies));
+    for (const auto& value : values)
+        EXPECT_EQ(value, Json({{"ok", false}, {"error", "malformed apply message from the web view"}}));
+    EXPECT_FALSE(fs::exists(linterRuns()));
+    EXPECT_EQ(readFile(config()), before);
+    EXPECT_EQ(listing(config().parent_path()).size(), 1u);
+}
+
+TEST_F(CoordinatorTest, EmptyRuleSetsSkipTheLinterAndExtraKeysAreIgnored) {
+    useLinter("exit 1");
+    post("tarvelApply", Json({{"title", ""}, {"manipulators", Json::array()}, {"extra", {{"x", 1}}}}));
+    auto values = applyAnswers();
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0]["ok"], true);
+    EXPECT_FALSE(fs::exists(linterRuns()));
+    EXPECT_EQ(Json::parse(readFile(config()))["profiles"][0]["complex_modifications"]["rules"], Json::array());
+}
+
+TEST_F(CoordinatorTest, ALintRefusalWritesNothing) {
+    useLinter("echo '`rule 1` error: `type` must be specified'; exit 1");
+    const std::string before = readFile(config());
+    const auto filesBefore = listing(config().parent_path());
+
+    post("tarvelApply", applyBody("t", someManipulators()));
+    auto values = applyAnswers();
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0], Json({{"ok", false}, {"error", "ルールを検証できませんでした: `rule 1` error: `type` must be specified\n"}}));
+    EXPECT_EQ(readFile(config()), before);
+    EXPECT_EQ(listing(config().parent_path()), filesBefore);
+}
+
+TEST_F(CoordinatorTest, OnlyTheTwoExactNamesAreAnswered) {
+    for (const char* name : {"TarvelApply", "tarvelapply", "tarvelApps ", "TARVELAPPS", "", "other"})
+        post(name, applyBody("t", Json::array()));
+    queue->runAll();
+    EXPECT_TRUE(page->scripts.empty());
+    EXPECT_EQ(inventoryRequests, 0);
+}
+
+TEST_F(CoordinatorTest, AnswersKeepTheOrderOfTheRequests) {
+    useLinter("exit 0");
+    post("tarvelApply", applyBody("first", someManipulators()));
+    post("tarvelApply", Json("malformed"));
+    post("tarvelApps", Json());
+    post("tarvelApply", applyBody("third", Json::array()));
+    queue->runAll();
+    ASSERT_EQ(page->scripts.size(), 4u);
+    EXPECT_NE(page->scripts[0].find("\"backupPath\""), std::string::npos);
+    EXPECT_NE(page->scripts[1].find("malformed"), std::string::npos);
+    EXPECT_EQ(page->scripts[2].rfind(KeymapWebView::Coordinator::appsAnswerStart, 0), 0u);
+    EXPECT_NE(page->scripts[3].find("\"backupPath\""), std::string::npos);
+}
+
+TEST_F(CoordinatorTest, AnAnswerForAPageThatIsGoneIsDropped) {
+    post("tarvelApply", applyBody("t", Json::array()));
+    post("tarvelApps", Json());
+    std::weak_ptr<test::RecordingPage> watch = page;
+    page.reset();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_NO_FATAL_FAILURE(queue->runAll());
+    EXPECT_EQ(queue->pending.size(), 0u);
+}
+
+TEST_F(CoordinatorTest, EveryInventoryRequestIsCollectedAfreshAndAnsweredOnce) {
+    inventory.shortcuts = {"Morning"};
+    post("tarvelApps", Json());
+    inventory.shortcuts = {"Evening"};
+    inventory.helperPath = "/opt/tarvel/bin/tarvel-focus";
+    post("tarvelApps", Json({{"any", "body"}}));
+    auto values = answers(KeymapWebView::Coordinator::appsAnswerStart);
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(inventoryRequests, 2);
+    EXPECT_EQ(values[0].dump(), R"({"installed":[],"running":[],"shortcuts":["Morning"]})");
+    EXPECT_EQ(values[1]["shortcuts"], Json::array({"Evening"}));
+    EXPECT_EQ(values[1]["helperPath"], "/opt/tarvel/bin/tarvel-focus");
+}
+
+TEST_F(CoordinatorTest, AnInventoryThatCannotBeEncodedIsAnsweredWithNull) {
+    inventory.running = {AppRecord{.name = std::string("\xff broken"), .running = true}};
+    post("tarvelApps", Json());
+    queue->runAll();
+    EXPECT_EQ(page->scripts, std::vector<std::string>{"window.__tarvelAppsResolve && window.__tarvelAppsResolve(null)"});
+}
+
+// Runs the answer scripts in a real JavaScript engine and returns what the page's functions received.
+Json receivedByPage(const std::vector<std::string>& scripts) {
+    test::TemporaryDirectory dir;
+    std::string program =
+        "const received = [];\n"
+        "globalThis.window = { __tarvelApplyResolve: v => received.push(v), __tarvelAppsResolve: v => received.push(v) };\n";
+    for (const auto& script : scripts) program += script + "\n";
+    program += "process.stdout.write(JSON.stringify(received));\n";
+    writeFile(dir / "page.js", program);
+
+    std::string command = "node '" + (dir / "page.js").string() + "' 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return nullptr;
+    std::string output;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    if (::pclose(pipe) != 0) {
+        ADD_FAILURE() << "node failed: " << output;
+        return nullptr;
+    }
+    return Json::parse(output);
+}
+
+TEST_F(CoordinatorTest, AnswersReachTheScriptEngineAsDataNeverAsCode) {
+    const std::string hostile = "quote \" apostrophe ' backslash \\ \\\" newline \n cr \r tab \t "
+                                "ls \u2028 ps \u2029 </script><script>alert(1)</script> ${x} `tick` "
+                                "日本語 かな 😀 ) ; window.__tarvelApplyResolve(\"forged\"); //";
+    writeFile(tools / "message.txt", hostile);
+    useLinter("cat '" + (tools / "message.txt").string() + "'; exit 1");
+    post("tarvelApply", applyBody("t", someManipulators()));
+
+    inventory.installed = {AppRecord{.name = hostile, .bundleId = hostile, .path = hostile, .launchable = true}};
+    inventory.shortcuts = {hostile};
+    post("tarvelApps", Json());
+    queue->runAll();
+    ASSERT_EQ(page->scripts.size(), 2u);
+    for (const auto& script : page->scripts) EXPECT_EQ(script.find('\n'), std::string::npos);
+
+    Json received = receivedByPage(page->scripts);
+    ASSERT_TRUE(received.is_array()) << received;
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0], Json({{"ok", false}, {"error", "ルールを検証できませんでした: " + hostile}}));
+    EXPECT_EQ(received[1]["installed"][0]["name"], hostile);
+    EXPECT_EQ(received[1]["shortcuts"][0], hostile);
+
+    // A page without the resolve functions raises no error.
+    page->scripts.push_back("delete window.__tarvelApplyResolve; delete window.__tarvelAppsResolve;");
+    page->scripts.push_back(page->scripts[0]);
+    EXPECT_EQ(receivedByPage(page->scripts).size(), 2u);
+}
+
+// Random bodies: anything the page could post must be answered exactly once per apply request,
+// and nothing may crash or throw.
+class RandomBodies {
+public:
+    explicit RandomBodies(std::uint32_t seed) : random_(seed) {}
+
+    Json body() {
+        switch (pick(6)) {
+        case 0: return value(pick(8));
+        case 1: return applyShaped(false);
+        default: return applyShaped(true);
+        }
+    }
+
+private:
+    std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_); }
+
+    std::string text() {
+        static const std::string alphabet[] = {"a", "Z", "0", " ", "\"", "\\", "\n", "日", "😀", "\u2028", "{", "</script>", "\x7f"};
+        std::string s;
+        for (std::size_t i = 0, n = pick(24); i < n; ++i) s += alphabet[pick(std::size(alphabet))];
+        if (pick(400) == 0) {  // a huge one: the short piece repeated
+            std::string piece = s.empty() ? "x" : s;
+            s.reserve(200000);
+            while (s.size() < 100000) s += piece;
+        }
+        return s;
+    }
+
+    Json scalar() {
+        switch (pick(7)) {
+        case 0: return nullptr;
+        case 1: return pick(2) == 0;
+        case 2: return static_cast<std::int64_t>(random_()) - 2147483648LL;
+        case 3: return std::uniform_real_distribution<double>(-1e300, 1e300)(random_);
+        case 4: return 0.5;
+        default: return text();
+        }
+    }
+
+    Json value(std::size_t depth) {
+        if (depth == 0 || pick(4) == 0) return scalar();
+        if (pick(40) == 0) {  // a deep chain
+            Json deep = scalar();
+            for (std::size_t i = 0, n = 100 + pick(500); i < n; ++i) {
+                Json wrapper = pick(2) ? Json::array() : Json::object();
+                if (wrapper.is_array()) wrapper.push_back(std::move(deep));
+                else wrapper["k"] = std::move(deep);
+                deep = std::move(wrapper);
+            }
+            return deep;
+        }
+        Json container = pick(2) ? Json::array() : Json::object();
+        for (std::size_t i = 0, n = pick(6); i < n; ++i) {
+            if (container.is_array()) container.push_back(value(depth - 1));
+            else container[text()] = value(depth - 1);
+        }
+        return container;
+    }
+
+    Json applyShaped(bool wellTyped) {
+        Json body = Json::object();
+        if (pick(10)) body["title"] = wellTyped && pick(8) ? Json(text()) : value(2);
+        if (pick(10)) {
+            Json list = Json::array();
+            for (std::size_t i = 0, n = pick(5); i < n; ++i) {
+                Json m = wellTyped && pick(10) ? Json::object() : value(3);
+                if (m.is_object())
+                    for (std::size_t k = 0, keys = pick(4); k < keys; ++k) m[text()] = value(4);
+                list.push_back(std::move(m));
+            }
+            body["manipulators"] = wellTyped && pick(10) ? std::move(list) : value(3);
+        }
+        for (std::size_t k = 0, extra = pick(3); k < extra; ++k) body[text()] = value(3);
+        return body;
+    }
+
+    std::mt19937 random_;
+};
+
+TEST_F(CoordinatorTest, TenThousandRandomBodiesAreEachAnsweredExactlyOnce) {
+    // Most applies stop at the backup (nothing to disk); every 50th goes all the way.
+    test::ScriptedFileManager files;
+    KeymapWebView::Coordinator fuzzed({.mainQueue = queue,
+                                       .collectInventory = [] { return AppInventoryPayload{}; },
+                                       .linterPath = tools / "absent-karabiner_cli",
+                                       .homeDirectory = home.path(),
+                                       .fileManager = &files});
+    fuzzed.webView = page;
+
+    const std::string original = readFile(config());
+    RandomBodies random(20261206);
+    const std::string names[] = {"tarvelApply", "tarvelApply", "tarvelApply", "tarvelApps", "TarvelApply", "other"};
+    std::size_t applies = 0, inventories = 0;
+    for (int i = 0; i < 10000; ++i) {
+        files.copyFailure = i % 50 == 0 ? std::nullopt : std::optional<Error>(Error{"injected", EIO});
+        const std::string& name = names[static_cast<std::size_t>(i) % std::size(names)];
+        Json body = random.body();
+        applies += name == "tarvelApply";
+        inventories += name == "tarvelApps";
+        ASSERT_NO_THROW(fuzzed.userContentControllerDidReceive(name, body)) << i;
+        if (!files.copyFailure) writeFile(config(), original);  // keep later parses small
+        queue->runAll();
+        ASSERT_EQ(page->scripts.size(), applies + inventories) << "after message " << i;
+    }
+    std::size_t applyAnswersSeen = 0;
+    for (const auto& script : page->scripts) {
+        if (script.rfind(KeymapWebView::Coordinator::applyAnswerStart, 0) != 0) continue;
+        ++applyAnswersSeen;
+        Json answer = Json::parse(script.substr(KeymapWebView::Coordinator::applyAnswerStart.size(),
+                                                script.size() - KeymapWebView::Coordinator::applyAnswerStart.size() - 1));
+        ASSERT_TRUE(answer["ok"].is_boolean());
+        ASSERT_EQ(answer.size(), 2u);
+        ASSERT_TRUE(answer.contains(answer["ok"].get<bool>() ? "backupPath" : "error"));
+    }
+    EXPECT_EQ(applyAnswersSeen, applies);
+}
+
+} // namespace
+} // namespace tarvel
