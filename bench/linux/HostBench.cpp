@@ -127,11 +127,20 @@ Summary summarize(std::vector<double> values) {
     return {values[values.size() / 2], values[std::min(values.size() - 1, values.size() * 95 / 100)], sum / values.size()};
 }
 
+// Backups pile up one per apply; each batch starts without them, as a user's apply would.
+void removeBackups(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().rfind(std::string(KarabinerWriter::backupPrefix), 0) == 0) fs::remove(entry.path());
+    }
+}
+
 // The page's clock is coarse (WebKit rounds it to a millisecond), so a trip's time is the mean
 // over a batch of trips made one after the other; the figures are over batches.
-std::vector<double> roundTrips(WebKitWebView* view, int batches, int perBatch, const std::string& body) {
+std::vector<double> roundTrips(WebKitWebView* view, int batches, int perBatch, const std::string& body,
+                               const fs::path& configFolder) {
     std::vector<double> means;
     for (int batch = 0; batch < batches; ++batch) {
+        removeBackups(configFolder);
         evaluateToJson(view, "runBench(" + std::to_string(perBatch) + ", " + body + "), true");
         spinUntil([&] { return evaluateToJson(view, "bench.done") == "true"; }, 120);
         means.push_back(std::stod(evaluateToJson(view, "bench.total")) / perBatch);
@@ -164,13 +173,14 @@ int apply(int count) {
     spinUntil([&] { return !webkit_web_view_is_loading(view) && evaluateToJson(view, "typeof runBench") == "\"function\""; }, 60);
 
     const int batches = 10, perBatch = std::max(1, count / batches);
-    roundTrips(view, 1, 20, R"({title: "bench", manipulators: []})");  // warm-up
-    const Summary apply = summarize(roundTrips(view, batches, perBatch, R"({title: "bench", manipulators: []})"));
-    const Summary malformed = summarize(roundTrips(view, batches, perBatch, R"({title: 1})"));
+    roundTrips(view, 1, 20, R"({title: "bench", manipulators: []})", config.parent_path());  // warm-up
+    const Summary apply = summarize(roundTrips(view, batches, perBatch, R"({title: "bench", manipulators: []})", config.parent_path()));
+    const Summary malformed = summarize(roundTrips(view, batches, perBatch, R"({title: 1})", config.parent_path()));
 
     // The writer alone, on the same file, as the apply calls it.
     std::vector<double> writes;
     for (int batch = 0; batch < batches; ++batch) {
+        removeBackups(config.parent_path());
         const auto begin = std::chrono::steady_clock::now();
         for (int i = 0; i < perBatch; ++i) {
             (void)KarabinerWriter::apply("bench", Json::array(), config, FileManager::defaultManager());
