@@ -94,48 +94,48 @@ CoordinatorRef KeymapWebViewGtk::makeCoordinator() {
 }
 
 GtkWidget* KeymapWebViewGtk::makeView(const CoordinatorRef& coordinator, const std::filesystem::path& resourcesDirectory) {
-    // 1. The configuration: a web context of the view's own (the scheme is registered on it) and a
+    // The configuration: a web context of the view's own (the scheme is registered on it) and a
     //    user content manager.
     GObjectPtr<WebKitWebContext> context(webkit_web_context_new());
     GObjectPtr<WebKitUserContentManager> contentManager(webkit_user_content_manager_new());
 
-    // 2. The coordinator handles both messages, "tarvelApply" first.
+    // The coordinator handles both messages, "tarvelApply" first.
     addScriptMessageHandler(contentManager.get(), coordinator, KeymapWebView::applyMessageName);
     addScriptMessageHandler(contentManager.get(), coordinator, KeymapWebView::appsMessageName);
 
-    // 3. The page among the application's resources.
+    // The page among the application's resources.
     const std::filesystem::path page =
         resourcesDirectory / std::string(KeymapWebView::resourceFolder) / std::string(KeymapWebView::pageFileName);
     std::error_code error;
     const bool pageExists = std::filesystem::is_regular_file(page, error);
 
     if (pageExists) {
-        // 4.1 The root: the folder that holds the page, absolute and without "." or ".." parts.
+        // The root: the folder that holds the page, absolute and without "." or ".." parts.
         std::filesystem::path root = std::filesystem::absolute(page, error).parent_path().lexically_normal();
         if (root.has_relative_path() && root.filename().empty()) root = root.parent_path();
-        // 4.2 The scheme handler, kept by the context and by the coordinator.
+        // The scheme handler, kept by the context and by the coordinator.
         auto handler = std::make_shared<BundleSchemeHandler>(root);
         registerBundleSchemeHandler(context.get(), handler);
         coordinator->schemeHandler = handler;
     }
 
-    // 4.3 / 5.1 The view over that configuration.
+    // The view over that configuration (the same one when the page is missing).
     auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
                                               "user-content-manager", contentManager.get(), nullptr));
 
     if (pageExists) {
-        // 4.4 The coordinator's panels and downloads, and the page it answers, held weakly.
+        // The coordinator's panels and downloads, and the page it answers, held weakly.
         Panels::attach(view);
         auto webPage = std::make_shared<WebKitPage>(view);
         coordinator->webView = webPage;
         g_object_set_data_full(G_OBJECT(view), "tarvel-web-page", new std::shared_ptr<WebPage>(std::move(webPage)),
                                [](gpointer data) { delete static_cast<std::shared_ptr<WebPage>*>(data); });
-        // 4.5 The page.
+        // The page.
         limitPageRequestTime(view);
         const std::string address(KeymapWebView::pageAddress);
         webkit_web_view_load_uri(view, address.c_str());
     } else {
-        // 5.2, 5.3 No delegates, no page for the coordinator: the notice alone.
+        // No delegates, no page for the coordinator: the notice alone.
         webkit_web_view_load_html(view, KeymapWebView::noticeDocument().c_str(), nullptr);
     }
     return GTK_WIDGET(view);

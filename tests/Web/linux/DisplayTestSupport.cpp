@@ -37,42 +37,46 @@ void spinFor(double seconds) {
     spinUntil([] { return false; }, seconds);
 }
 
-Json evaluate(WebKitWebView* view, const std::string& expression) {
+// Runs `start` with a completion that turns the script's result (or its error) into JSON, and waits
+// for it.
+using ScriptFinish = JSCValue* (*)(WebKitWebView*, GAsyncResult*, GError**);
+Json runScript(const std::function<void(GAsyncReadyCallback, gpointer)>& start, ScriptFinish finish) {
+    struct Call {
+        ScriptFinish finish;
+        std::shared_ptr<Pending> pending;
+    };
     auto pending = std::make_shared<Pending>();
-    webkit_web_view_evaluate_javascript(
-        view, expression.c_str(), -1, nullptr, nullptr, nullptr,
+    start(
         [](GObject* view, GAsyncResult* result, gpointer data) {
-            auto* pending = static_cast<std::shared_ptr<Pending>*>(data);
+            auto* call = static_cast<Call*>(data);
             GError* error = nullptr;
-            JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
-            (*pending)->value = value ? toJson(value) : Json{{"scriptError", error ? error->message : "?"}};
+            JSCValue* value = call->finish(WEBKIT_WEB_VIEW(view), result, &error);
+            call->pending->value = value ? toJson(value) : Json{{"scriptError", error ? error->message : "?"}};
             if (value) g_object_unref(value);
             if (error) g_error_free(error);
-            (*pending)->done = true;
-            delete pending;
+            call->pending->done = true;
+            delete call;
         },
-        new std::shared_ptr<Pending>(pending));
+        new Call{finish, pending});
     spinUntil([&] { return pending->done; });
     return pending->value;
 }
 
-Json callAsync(WebKitWebView* view, const std::string& body) {
-    auto pending = std::make_shared<Pending>();
-    webkit_web_view_call_async_javascript_function(
-        view, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
-        [](GObject* view, GAsyncResult* result, gpointer data) {
-            auto* pending = static_cast<std::shared_ptr<Pending>*>(data);
-            GError* error = nullptr;
-            JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(view), result, &error);
-            (*pending)->value = value ? toJson(value) : Json{{"scriptError", error ? error->message : "?"}};
-            if (value) g_object_unref(value);
-            if (error) g_error_free(error);
-            (*pending)->done = true;
-            delete pending;
+Json evaluate(WebKitWebView* view, const std::string& expression) {
+    return runScript(
+        [&](GAsyncReadyCallback done, gpointer data) {
+            webkit_web_view_evaluate_javascript(view, expression.c_str(), -1, nullptr, nullptr, nullptr, done, data);
         },
-        new std::shared_ptr<Pending>(pending));
-    spinUntil([&] { return pending->done; });
-    return pending->value;
+        webkit_web_view_evaluate_javascript_finish);
+}
+
+Json callAsync(WebKitWebView* view, const std::string& body) {
+    return runScript(
+        [&](GAsyncReadyCallback done, gpointer data) {
+            webkit_web_view_call_async_javascript_function(view, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
+                                                           done, data);
+        },
+        webkit_web_view_call_async_javascript_function_finish);
 }
 
 bool waitInPage(WebKitWebView* view, const std::string& expression, double seconds) {
