@@ -7,7 +7,8 @@ tarvel_warnings(tarvel_apps_test_tree)
 
 set(TARVEL_APPS_LSAN_OPTIONS "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp:print_suppressions=0")
 
-add_executable(tarvel_apps_linux_tests ${CMAKE_CURRENT_LIST_DIR}/DesktopInventoryTests.cpp)
+add_executable(tarvel_apps_linux_tests ${CMAKE_CURRENT_LIST_DIR}/DesktopInventoryTests.cpp
+               ${CMAKE_CURRENT_LIST_DIR}/WindowApplicationsTests.cpp)
 target_link_libraries(tarvel_apps_linux_tests PRIVATE tarvel_apps_test_tree GTest::gtest GTest::gmock)
 tarvel_warnings(tarvel_apps_linux_tests)
 gtest_discover_tests(tarvel_apps_linux_tests DISCOVERY_TIMEOUT 60
