@@ -12,6 +12,7 @@
 
 #include "Apps/AppInventory.h"
 #include "InventoryFakes.h"
+#include "TestSupport.h"
 
 namespace tarvel {
 namespace {
@@ -38,30 +39,14 @@ std::vector<std::string> paths(const std::vector<AppRecord>& records) {
     return out;
 }
 
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tarvel-apps-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const fs::path& path() const { return path_; }
+using TemporaryFolder = test::TemporaryDirectory;
 
-    fs::path write(const std::string& name, const std::string& content, fs::perms mode = fs::perms(0755)) const {
-        fs::path file = path_ / name;
-        std::ofstream(file, std::ios::binary) << content;
-        fs::permissions(file, mode);
-        return file;
-    }
-
-private:
-    fs::path path_;
-};
+fs::path write(const TemporaryFolder& folder, const std::string& name, const std::string& content,
+               fs::perms mode = fs::perms(0755)) {
+    test::writeFile(folder / name, content);
+    fs::permissions(folder / name, mode);
+    return folder / name;
+}
 
 // Gone, or a zombie that only waits for its new parent to reap it.
 bool endsWithin(pid_t pid, std::chrono::seconds limit) {
@@ -247,7 +232,7 @@ struct ShortcutsTest : InventoryTest {
         return s;
     }
     fs::path tool(const std::string& body, fs::perms mode = fs::perms(0755)) const {
-        return folder.write("shortcuts", "#!/bin/sh\n" + body + "\n", mode);
+        return write(folder, "shortcuts", "#!/bin/sh\n" + body + "\n", mode);
     }
 };
 
@@ -280,7 +265,7 @@ TEST_F(ShortcutsTest, EveryFailureGivesAnEmptyList) {
     fs::create_directory(folder.path() / "dir");
     EXPECT_THAT(AppInventory::shortcuts(with(folder.path() / "dir")), IsEmpty());
     // Exists and is executable but cannot be started (no interpreter).
-    EXPECT_THAT(AppInventory::shortcuts(with(folder.write("broken", "#!/nonexistent/interpreter\necho x\n"))), IsEmpty());
+    EXPECT_THAT(AppInventory::shortcuts(with(write(folder, "broken", "#!/nonexistent/interpreter\necho x\n"))), IsEmpty());
     // Non-zero exit: what it printed is discarded.
     EXPECT_THAT(AppInventory::shortcuts(with(tool("echo Name; exit 1"))), IsEmpty());
     // Killed by a signal.
@@ -328,7 +313,7 @@ TEST_F(InventoryTest, HelperPathIsTheExecutableBesideOurOwn) {
     identity.executable = folder.path() / "tarvel";
     EXPECT_EQ(AppInventory::helperPath(services()), std::nullopt);  // missing
 
-    folder.write("tarvel-focus", "#!/bin/sh\n", fs::perms(0644));
+    write(folder, "tarvel-focus", "#!/bin/sh\n", fs::perms(0644));
     EXPECT_EQ(AppInventory::helperPath(services()), std::nullopt);  // not executable
 
     fs::permissions(folder.path() / "tarvel-focus", fs::perms(0755));
@@ -355,10 +340,10 @@ TEST_F(InventoryTest, CollectAsksRunningBeforeInstalledAndFillsEveryMember) {
     runningApps.apps = {{RunningApplication::ActivationPolicy::regular, "x.notes", "Notes", "/A/Notes.app", nullptr}};
 
     TemporaryFolder folder;
-    folder.write("tarvel-focus", "#!/bin/sh\n");
+    write(folder, "tarvel-focus", "#!/bin/sh\n");
     identity.executable = folder.path() / "tarvel";
     AppInventory::Services s = services();
-    s.shortcutsTool = folder.write("shortcuts", "#!/bin/sh\necho 'My Shortcut'\n");
+    s.shortcutsTool = write(folder, "shortcuts", "#!/bin/sh\necho 'My Shortcut'\n");
 
     AppInventoryPayload payload = AppInventory::collect(s);
 
