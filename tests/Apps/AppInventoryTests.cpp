@@ -24,14 +24,9 @@ using testing::FakeIcon;
 using testing::FakeIdentity;
 using testing::FakeRunning;
 using testing::icon;
+using testing::names;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-std::vector<std::string> names(const std::vector<AppRecord>& records) {
-    std::vector<std::string> out;
-    for (const auto& r : records) out.push_back(r.name);
-    return out;
-}
 
 std::vector<std::string> paths(const std::vector<AppRecord>& records) {
     std::vector<std::string> out;

@@ -82,4 +82,10 @@ public:
     std::optional<std::filesystem::path> executablePath() const override { return executable; }
 };
 
+inline std::vector<std::string> names(const std::vector<AppRecord>& records) {
+    std::vector<std::string> out;
+    for (const auto& r : records) out.push_back(r.name);
+    return out;
+}
+
 } // namespace tarvel::testing

@@ -61,31 +61,35 @@ struct Atoms {
     Atom clientList, pid, windowType, normal, state, skipTaskbar, gtkApplicationId, icon, utf8String;
 };
 
-// A 32-bit property as Xlib hands it over (one long a value); none when absent or of another type.
-std::optional<std::vector<unsigned long>> longs(Display* d, Window w, Atom property, Atom type) {
+// A property's raw data when it has the expected type and format; none otherwise.
+std::unique_ptr<unsigned char, XFreeData> property(Display* d, Window w, Atom name, Atom type, int format,
+                                                   unsigned long& count) {
     Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
+    int actualFormat = 0;
+    unsigned long after = 0;
     unsigned char* raw = nullptr;
-    if (XGetWindowProperty(d, w, property, 0, maximumPropertyLength, False, type, &actualType, &format, &count, &after,
+    count = 0;
+    if (XGetWindowProperty(d, w, name, 0, maximumPropertyLength, False, type, &actualType, &actualFormat, &count, &after,
                            &raw) != Success)
-        return std::nullopt;
+        return nullptr;
     std::unique_ptr<unsigned char, XFreeData> data(raw);
-    if (actualType != type || format != 32 || !data) return std::nullopt;
+    if (actualType != type || actualFormat != format) return nullptr;
+    return data;
+}
+
+// A 32-bit property (Xlib hands over one long a value).
+std::optional<std::vector<unsigned long>> longs(Display* d, Window w, Atom name, Atom type) {
+    unsigned long count = 0;
+    auto data = property(d, w, name, type, 32, count);
+    if (!data) return std::nullopt;
     const auto* values = reinterpret_cast<const unsigned long*>(data.get());
     return std::vector<unsigned long>(values, values + count);
 }
 
-std::optional<std::string> utf8(Display* d, Window w, Atom property, Atom type) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* raw = nullptr;
-    if (XGetWindowProperty(d, w, property, 0, maximumPropertyLength, False, type, &actualType, &format, &count, &after,
-                           &raw) != Success)
-        return std::nullopt;
-    std::unique_ptr<unsigned char, XFreeData> data(raw);
-    if (actualType != type || format != 8 || !data) return std::nullopt;
+std::optional<std::string> utf8(Display* d, Window w, Atom name, Atom type) {
+    unsigned long count = 0;
+    auto data = property(d, w, name, type, 8, count);
+    if (!data) return std::nullopt;
     return std::string(reinterpret_cast<const char*>(data.get()), count);
 }
 

@@ -13,6 +13,7 @@
 #include "Apps/linux/IcuNameCollation.h"
 #include "Apps/linux/ProcessIdentity.h"
 #include "Apps/linux/X11RunningApplications.h"
+#include "InventoryFakes.h"
 #include "XdgTree.h"
 
 namespace tarvel {
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Rgba;
 using testing::XdgTree;
+using testing::names;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -87,12 +89,6 @@ struct DesktopInventory : ::testing::Test {
         return nothing;
     }
 };
-
-std::vector<std::string> names(const std::vector<AppRecord>& list) {
-    std::vector<std::string> out;
-    for (const auto& r : list) out.push_back(r.name);
-    return out;
-}
 
 TEST_F(DesktopInventory, InstalledListsTheApplicationEntriesOfEveryRootInFileBrowserOrder) {
     auto list = AppInventory::installed(services);

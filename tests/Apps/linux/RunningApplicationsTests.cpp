@@ -20,6 +20,7 @@
 #include "Apps/linux/IcuNameCollation.h"
 #include "Apps/linux/ProcessIdentity.h"
 #include "Apps/linux/X11RunningApplications.h"
+#include "InventoryFakes.h"
 #include "XdgTree.h"
 
 namespace tarvel {
@@ -28,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Rgba;
 using testing::XdgTree;
+using testing::names;
 using ::testing::ElementsAre;
 
 XdgTree* tree = nullptr;
@@ -169,12 +171,6 @@ struct RunningOnDisplay : ::testing::Test {
     AppInventory::Services services{catalog, running, collation, identity};
 };
 Windows* RunningOnDisplay::windows = nullptr;
-
-std::vector<std::string> names(const std::vector<AppRecord>& list) {
-    std::vector<std::string> out;
-    for (const auto& r : list) out.push_back(r.name);
-    return out;
-}
 
 TEST_F(RunningOnDisplay, ApplicationsOfNormalTaskbarWindowsMatchedToTheirEntries) {
     auto list = AppInventory::running(services);
