@@ -40,6 +40,8 @@ std::optional<std::vector<fs::path>> DesktopAppCatalog::contentsOfDirectory(cons
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(directory.get())) {
         if (entry->d_name[0] == '.') continue;  // hidden, and the dot folders
+        // A file name that is not UTF-8 cannot reach the page as text; the entry is passed over.
+        if (!g_utf8_validate(entry->d_name, -1, nullptr)) continue;
         names.emplace_back(entry->d_name);
     }
     // The file system's own order is arbitrary; names in byte order keep equal-named entries stable.

@@ -8,6 +8,8 @@ namespace tarvel {
 
 namespace {
 
+constexpr goffset maximumIconFileSize = 16 * 1024 * 1024;
+
 int pixelSide(double side) {
     // One pixel per point, as GTK draws at scale 1.
     if (!(side >= 1) || side > 4096) return 0;
@@ -83,6 +85,14 @@ void renderScalableAtSide(GdkPixbufLoader* loader, int width, int height, gpoint
 std::optional<std::string> IconFile::pngBase64(double side) const {
     int pixels = pixelSide(side);
     if (!file_ || pixels == 0) return std::nullopt;
+
+    // Only a regular file of a sane size: an entry may name any path (a device, a huge file), and
+    // the window waits while its icon is read.
+    auto info = adopt(g_file_query_info(file_.get(), G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_SIZE,
+                                        G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+    if (!info || g_file_info_get_file_type(info.get()) != G_FILE_TYPE_REGULAR ||
+        g_file_info_get_size(info.get()) > maximumIconFileSize)
+        return std::nullopt;
 
     char* rawContents = nullptr;
     gsize length = 0;

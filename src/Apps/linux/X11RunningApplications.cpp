@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "Apps/linux/DesktopAppCatalog.h"
+#include "Apps/linux/GLibPointers.h"
 #include "Apps/linux/WindowApplications.h"
 
 namespace tarvel {
@@ -93,6 +94,14 @@ std::optional<std::string> utf8(Display* d, Window w, Atom name, Atom type) {
     return std::string(reinterpret_cast<const char*>(data.get()), count);
 }
 
+// WM_CLASS is Latin-1 by the book, UTF-8 in practice: UTF-8 is kept, anything else read as
+// Latin-1, so that no window can put text into the payload that JSON cannot carry.
+std::string classText(const char* text) {
+    if (g_utf8_validate(text, -1, nullptr)) return text;
+    GCharPtr converted(g_convert(text, -1, "UTF-8", "ISO-8859-1", nullptr, nullptr, nullptr));
+    return converted ? converted.get() : std::string();
+}
+
 bool holds(const std::optional<std::vector<unsigned long>>& atoms, Atom atom) {
     return atoms && std::find(atoms->begin(), atoms->end(), atom) != atoms->end();
 }
@@ -103,12 +112,13 @@ WindowFacts readWindow(Display* d, Window w, const Atoms& atoms) {
         facts.pid = static_cast<std::uint32_t>((*pid)[0]);
     XClassHint hint{};
     if (XGetClassHint(d, w, &hint)) {
-        if (hint.res_name) facts.classInstance = hint.res_name;
-        if (hint.res_class) facts.className = hint.res_class;
+        if (hint.res_name) facts.classInstance = classText(hint.res_name);
+        if (hint.res_class) facts.className = classText(hint.res_class);
         XFree(hint.res_name);
         XFree(hint.res_class);
     }
     facts.gtkApplicationId = utf8(d, w, atoms.gtkApplicationId, atoms.utf8String);
+    if (facts.gtkApplicationId && !g_utf8_validate(facts.gtkApplicationId->data(), static_cast<gssize>(facts.gtkApplicationId->size()), nullptr)) facts.gtkApplicationId.reset();
     auto types = longs(d, w, atoms.windowType, XA_ATOM);
     facts.normalType = !types || types->empty() || holds(types, atoms.normal);
     facts.skipsTaskbar = holds(longs(d, w, atoms.state, XA_ATOM), atoms.skipTaskbar);
@@ -213,7 +223,8 @@ std::vector<RunningApplication> X11RunningApplications::runningApplications() co
             GDesktopAppInfo* info = entries.infos[*entry].get();
             app.bundleIdentifier = entries.keys[*entry].identifier;
             app.localizedName = DesktopAppCatalog::displayName(info);
-            if (const char* file = g_desktop_app_info_get_filename(info)) app.bundlePath = file;
+            if (const char* file = g_desktop_app_info_get_filename(info); file && g_utf8_validate(file, -1, nullptr))
+                app.bundlePath = file;
             if (application.regular) app.icon = icons_.iconFor(g_app_info_get_icon(G_APP_INFO(info)), side);
         } else {
             app.bundleIdentifier = first.className;

@@ -155,6 +155,7 @@ struct RunningOnDisplay : ::testing::Test {
         windows->open({.pid = 106, .wmClass = {{"tarvel", "app.tarvel.Tarvel"}}});
         windows->open({.pid = 107});
         windows->open({.pid = 108, .wmClass = {{"viewer", "PhotoViewer"}}});
+        windows->open({.pid = 109, .wmClass = {{"caf\xe9", "Caf\xe9 Latin"}}, .gtkApplicationId = "bad\xff"});
         ASSERT_TRUE(windows->waitUntilListed()) << "the window manager did not list the windows";
     }
     static void TearDownTestSuite() {
@@ -174,8 +175,13 @@ Windows* RunningOnDisplay::windows = nullptr;
 
 TEST_F(RunningOnDisplay, ApplicationsOfNormalTaskbarWindowsMatchedToTheirEntries) {
     auto list = AppInventory::running(services);
-    ASSERT_THAT(names(list), ElementsAre("Editor", "Loose Window", "Photo Viewer", "Photo Viewer", "Terminal Thing"));
+    ASSERT_THAT(names(list), ElementsAre("Café Latin", "Editor", "Loose Window", "Photo Viewer", "Photo Viewer", "Terminal Thing"));
     const fs::path apps = tree->dataHome() / "applications";
+
+    // A Latin-1 WM_CLASS arrives as UTF-8; an application id that is not UTF-8 is ignored.
+    EXPECT_EQ(list[0].bundleId, "Café Latin");
+    EXPECT_EQ(list[0].path, std::nullopt);
+    list.erase(list.begin());
 
     // _GTK_APPLICATION_ID comes before a StartupWMClass that also fits.
     EXPECT_EQ(list[0].bundleId, "org.example.Editor");
@@ -209,7 +215,7 @@ TEST_F(RunningOnDisplay, PlatformOrderGroupsAndPoliciesBeforeTheInventoryFilters
         seen.push_back(app.localizedName.value_or("-") + (app.activationPolicy == RunningApplication::ActivationPolicy::regular ? "" : " (accessory)"));
     // Client-list order, one entry per application, ourselves included at this level.
     EXPECT_THAT(seen, ElementsAre("Editor", "Photo Viewer", "Palette (accessory)", "Skipper (accessory)", "Loose Window",
-                                  "Terminal Thing", "Tarvel", "-", "Photo Viewer"));
+                                  "Terminal Thing", "Tarvel", "-", "Photo Viewer", "Café Latin"));
 }
 
 TEST_F(RunningOnDisplay, XErrorHandlerOfTheCallerComesBack) {
@@ -223,12 +229,12 @@ TEST_F(RunningOnDisplay, TheHostsInventoryWithGtkOnTheDisplay) {
     // As in the application: GTK initialised on the display, its icon theme, $XDG folders.
     ASSERT_TRUE(gtk_init_check());
     AppInventoryPayload payload = collectPlatformInventory();
-    EXPECT_THAT(names(payload.running), ElementsAre("Editor", "Loose Window", "Photo Viewer", "Photo Viewer", "Terminal Thing"));
+    EXPECT_THAT(names(payload.running), ElementsAre("Café Latin", "Editor", "Loose Window", "Photo Viewer", "Photo Viewer", "Terminal Thing"));
     EXPECT_THAT(names(payload.installed), ElementsAre("Decoy", "Editor", "Photo Viewer", "Terminal Thing"));
     for (const auto& r : payload.installed) EXPECT_TRUE(r.icon && testing::decodeDataURI(*r.icon)) << r.name;
     auto json = encodeJSON(payload);
     ASSERT_TRUE(json);
-    EXPECT_EQ(json->rfind(R"({"running":[{"name":"Editor","bundleId":"org.example.Editor","path":")", 0), 0u);
+    EXPECT_EQ(json->rfind(R"({"running":[{"name":"Café Latin","bundleId":"Café Latin","icon":"data:image/png;base64,)", 0), 0u);
 }
 
 } // namespace
