@@ -10,11 +10,11 @@
 namespace tarvel {
 
 AppInventoryPayload collectPlatformInventory() {
+    const ProcessIdentity identity;
     const IconLookup icons;
     const DesktopAppCatalog catalog(icons);
-    const X11RunningApplications running(icons);
+    const X11RunningApplications running(icons, identity.bundleIdentifier());
     const IcuNameCollation collation;
-    const ProcessIdentity identity;
     return AppInventory::collect({catalog, running, collation, identity});
 }
 

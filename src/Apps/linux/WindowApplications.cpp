@@ -34,6 +34,10 @@ std::vector<WindowApplication> groupWindows(const std::vector<WindowFacts>& wind
     return applications;
 }
 
+bool belongsToProcess(const WindowFacts& window, std::uint32_t pid, std::string_view hostName) {
+    return window.pid == pid && (!window.clientMachine || *window.clientMachine == hostName);
+}
+
 std::optional<std::size_t> matchEntry(const WindowFacts& window, const std::vector<EntryKeys>& entries) {
     auto first = [&](auto&& matches) -> std::optional<std::size_t> {
         for (std::size_t i = 0; i < entries.size(); ++i)

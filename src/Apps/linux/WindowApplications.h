@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvel {
@@ -14,6 +15,7 @@ struct WindowFacts {
     std::optional<std::string> classInstance;       // WM_CLASS, first part
     std::optional<std::string> className;           // WM_CLASS, second part
     std::optional<std::string> gtkApplicationId;    // _GTK_APPLICATION_ID
+    std::optional<std::string> clientMachine;       // WM_CLIENT_MACHINE
     bool normalType = true;                         // _NET_WM_WINDOW_TYPE absent or holding NORMAL
     bool skipsTaskbar = false;                      // _NET_WM_STATE holding SKIP_TASKBAR
 
@@ -30,6 +32,9 @@ struct WindowApplication {
 // Windows belong together when they share pid and WM_CLASS class (by class alone when there is no
 // pid). Each application keeps the place of its first window.
 std::vector<WindowApplication> groupWindows(const std::vector<WindowFacts>& windows);
+
+// A window of the given process on this machine (no WM_CLIENT_MACHINE counts as this machine).
+bool belongsToProcess(const WindowFacts& window, std::uint32_t pid, std::string_view hostName);
 
 // What the matching needs of a desktop entry.
 struct EntryKeys {

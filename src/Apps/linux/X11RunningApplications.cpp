@@ -5,6 +5,8 @@
 #include <X11/Xutil.h>
 #include <gio/gdesktopappinfo.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <numeric>
@@ -118,6 +120,7 @@ WindowFacts readWindow(Display* d, Window w, const Atoms& atoms) {
         XFree(hint.res_class);
     }
     facts.gtkApplicationId = utf8(d, w, atoms.gtkApplicationId, atoms.utf8String);
+    facts.clientMachine = utf8(d, w, XA_WM_CLIENT_MACHINE, XA_STRING);
     if (facts.gtkApplicationId && !g_utf8_validate(facts.gtkApplicationId->data(), static_cast<gssize>(facts.gtkApplicationId->size()), nullptr)) facts.gtkApplicationId.reset();
     auto types = longs(d, w, atoms.windowType, XA_ATOM);
     facts.normalType = !types || types->empty() || holds(types, atoms.normal);
@@ -193,8 +196,9 @@ Entries loadEntries() {
 
 } // namespace
 
-X11RunningApplications::X11RunningApplications(const IconLookup& icons, std::string displayName)
-    : icons_(icons), displayName_(std::move(displayName)) {}
+X11RunningApplications::X11RunningApplications(const IconLookup& icons, std::optional<std::string> ownIdentifier,
+                                               std::string displayName)
+    : icons_(icons), ownIdentifier_(std::move(ownIdentifier)), displayName_(std::move(displayName)) {}
 
 std::vector<RunningApplication> X11RunningApplications::runningApplications() const {
     std::unique_ptr<Display, CloseDisplay> display(XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str()));
@@ -212,6 +216,8 @@ std::vector<RunningApplication> X11RunningApplications::runningApplications() co
     const auto applications = groupWindows(windows);
     const Entries entries = loadEntries();
     const int side = static_cast<int>(AppInventory::iconSide);
+    const auto ownPid = static_cast<std::uint32_t>(::getpid());
+    const std::string hostName = g_get_host_name();
 
     std::vector<RunningApplication> result;
     for (const WindowApplication& application : applications) {
@@ -234,6 +240,7 @@ std::vector<RunningApplication> X11RunningApplications::runningApplications() co
                 if ((app.icon = windowIcon(d, (*clients)[index], atoms, side))) break;
             }
         }
+        if (belongsToProcess(first, ownPid, hostName)) app.bundleIdentifier = ownIdentifier_;
         if (app.bundleIdentifier && app.bundleIdentifier->empty()) app.bundleIdentifier.reset();
         result.push_back(std::move(app));
     }

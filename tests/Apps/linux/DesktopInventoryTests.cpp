@@ -220,7 +220,7 @@ TEST(ProcessIdentityLinux, OwnIdentifierAndExecutable) {
 
 TEST(RunningWithoutDisplay, NoX11DisplayMeansNoRunningApplications) {
     IconLookup icons{std::vector<std::string>{}};
-    X11RunningApplications running(icons, ":65000");
+    X11RunningApplications running(icons, "app.tarvel.Tarvel", ":65000");
     EXPECT_THAT(running.runningApplications(), IsEmpty());
 }
 

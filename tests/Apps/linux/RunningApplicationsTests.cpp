@@ -53,6 +53,7 @@ struct WindowSpec {
     std::optional<std::string> type;  // "_NET_WM_WINDOW_TYPE_..."
     bool skipTaskbar = false;
     std::vector<unsigned long> icon;  // _NET_WM_ICON
+    std::optional<std::string> clientMachine;
 };
 
 class Windows {
@@ -88,6 +89,10 @@ public:
             unsigned long skip = atom("_NET_WM_STATE_SKIP_TASKBAR");
             XChangeProperty(display_, w, atom("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace, bytes(&skip), 1);
         }
+        if (spec.clientMachine)
+            XChangeProperty(display_, w, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(spec.clientMachine->data()),
+                            static_cast<int>(spec.clientMachine->size()));
         if (!spec.icon.empty())
             XChangeProperty(display_, w, atom("_NET_WM_ICON"), XA_CARDINAL, 32, PropModeReplace, bytes(spec.icon.data()),
                             static_cast<int>(spec.icon.size()));
@@ -156,6 +161,11 @@ struct RunningOnDisplay : ::testing::Test {
         windows->open({.pid = 107});
         windows->open({.pid = 108, .wmClass = {{"viewer", "PhotoViewer"}}});
         windows->open({.pid = 109, .wmClass = {{"caf\xe9", "Caf\xe9 Latin"}}, .gtkApplicationId = "bad\xff"});
+        // Our own process, with and without a host name; the same pid on another host is not us.
+        const auto self = static_cast<unsigned long>(::getpid());
+        windows->open({.pid = self, .wmClass = {{"probe", "Our Own Window"}}, .clientMachine = g_get_host_name()});
+        windows->open({.pid = self, .wmClass = {{"probe", "Our Own Window"}}, .type = "_NET_WM_WINDOW_TYPE_DIALOG"});
+        windows->open({.pid = self, .wmClass = {{"probe", "Remote Twin"}}, .clientMachine = "elsewhere.example"});
         ASSERT_TRUE(windows->waitUntilListed()) << "the window manager did not list the windows";
     }
     static void TearDownTestSuite() {
@@ -166,16 +176,16 @@ struct RunningOnDisplay : ::testing::Test {
 
     IconLookup icons{tree->iconSearchPath()};
     DesktopAppCatalog catalog{icons, tree->applicationFolders()};
-    X11RunningApplications running{icons};
-    IcuNameCollation collation;
     ProcessIdentity identity;
+    X11RunningApplications running{icons, identity.bundleIdentifier()};
+    IcuNameCollation collation;
     AppInventory::Services services{catalog, running, collation, identity};
 };
 Windows* RunningOnDisplay::windows = nullptr;
 
 TEST_F(RunningOnDisplay, ApplicationsOfNormalTaskbarWindowsMatchedToTheirEntries) {
     auto list = AppInventory::running(services);
-    ASSERT_THAT(names(list), ElementsAre("Café Latin", "Editor", "Loose Window", "Photo Viewer", "Photo Viewer", "Terminal Thing"));
+    ASSERT_THAT(names(list), ElementsAre("Café Latin", "Editor", "Loose Window", "Photo Viewer", "Photo Viewer", "Remote Twin", "Terminal Thing"));
     const fs::path apps = tree->dataHome() / "applications";
 
     // A Latin-1 WM_CLASS arrives as UTF-8; an application id that is not UTF-8 is ignored.
@@ -205,7 +215,7 @@ TEST_F(RunningOnDisplay, ApplicationsOfNormalTaskbarWindowsMatchedToTheirEntries
         EXPECT_TRUE(list[i].launchable);
     }
     // By identifier, ignoring letter case.
-    EXPECT_EQ(list[4].bundleId, "Terminal-Thing");
+    EXPECT_EQ(list[5].bundleId, "Terminal-Thing");
 }
 
 TEST_F(RunningOnDisplay, PlatformOrderGroupsAndPoliciesBeforeTheInventoryFilters) {
@@ -215,7 +225,10 @@ TEST_F(RunningOnDisplay, PlatformOrderGroupsAndPoliciesBeforeTheInventoryFilters
         seen.push_back(app.localizedName.value_or("-") + (app.activationPolicy == RunningApplication::ActivationPolicy::regular ? "" : " (accessory)"));
     // Client-list order, one entry per application, ourselves included at this level.
     EXPECT_THAT(seen, ElementsAre("Editor", "Photo Viewer", "Palette (accessory)", "Skipper (accessory)", "Loose Window",
-                                  "Terminal Thing", "Tarvel", "-", "Photo Viewer", "Café Latin"));
+                                  "Terminal Thing", "Tarvel", "-", "Photo Viewer", "Café Latin", "Our Own Window",
+                                  "Remote Twin"));
+    EXPECT_EQ(apps[10].bundleIdentifier, "app.tarvel.Tarvel");  // ours, though no entry says so
+    EXPECT_EQ(apps[11].bundleIdentifier, "Remote Twin");
 }
 
 TEST_F(RunningOnDisplay, XErrorHandlerOfTheCallerComesBack) {
@@ -229,7 +242,7 @@ TEST_F(RunningOnDisplay, TheHostsInventoryWithGtkOnTheDisplay) {
     // As in the application: GTK initialised on the display, its icon theme, $XDG folders.
     ASSERT_TRUE(gtk_init_check());
     AppInventoryPayload payload = collectPlatformInventory();
-    EXPECT_THAT(names(payload.running), ElementsAre("Café Latin", "Editor", "Loose Window", "Photo Viewer", "Photo Viewer", "Terminal Thing"));
+    EXPECT_THAT(names(payload.running), ElementsAre("Café Latin", "Editor", "Loose Window", "Photo Viewer", "Photo Viewer", "Remote Twin", "Terminal Thing"));
     EXPECT_THAT(names(payload.installed), ElementsAre("Decoy", "Editor", "Photo Viewer", "Terminal Thing"));
     for (const auto& r : payload.installed) EXPECT_TRUE(r.icon && testing::decodeDataURI(*r.icon)) << r.name;
     auto json = encodeJSON(payload);

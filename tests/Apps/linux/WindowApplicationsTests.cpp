@@ -65,5 +65,13 @@ TEST(WindowApplications, EntriesMatchInRuleOrder) {
     EXPECT_EQ(matchEntry(WindowFacts{.gtkApplicationId = ""}, entries), std::nullopt);
 }
 
+TEST(WindowApplications, OwnWindowsByProcessOnThisMachine) {
+    EXPECT_TRUE(belongsToProcess(WindowFacts{.pid = 42}, 42, "here"));
+    EXPECT_TRUE(belongsToProcess(WindowFacts{.pid = 42, .clientMachine = "here"}, 42, "here"));
+    EXPECT_FALSE(belongsToProcess(WindowFacts{.pid = 42, .clientMachine = "there"}, 42, "here"));
+    EXPECT_FALSE(belongsToProcess(WindowFacts{.pid = 43}, 42, "here"));
+    EXPECT_FALSE(belongsToProcess(WindowFacts{}, 42, "here"));
+}
+
 } // namespace
 } // namespace tarvel
