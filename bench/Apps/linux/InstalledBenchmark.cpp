@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using testing::Rgba;
 using testing::XdgTree;
 
-enum class IconKind { png, svg };
+enum class IconKind { png, svg, mixed };  // mixed: the first half PNG, the rest SVG
 
 // An icon like real ones: a shaded disc with a soft edge and a light mark, in the app's own hue.
 Rgba paintIcon(int x, int y, int w, int h, int hue) {
@@ -56,7 +56,7 @@ public:
             for (int i = 0; i < count; ++i) {
                 const std::string id = "org.bench.App" + std::to_string(i);
                 slot->entry(apps, id + ".desktop", "Application " + std::to_string(i), "Icon=" + id + "\n");
-                if (kind == IconKind::png)
+                if (kind == IconKind::png || (kind == IconKind::mixed && i < count / 2))
                     slot->pngIcon(id, 48, 48, [i](int x, int y, int w, int h) { return paintIcon(x, y, w, h, i * 37); });
                 else
                     slot->write(fs::path("home/icons/hicolor/scalable/apps") / (id + ".svg"), svgIcon(i * 37));
@@ -107,6 +107,8 @@ void installed(benchmark::State& state, IconKind kind) {
 
 BENCHMARK_CAPTURE(installed, png, IconKind::png)->Arg(75)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
 BENCHMARK_CAPTURE(installed, svg, IconKind::svg)->Arg(75)->Arg(150)->Arg(300)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+// The whole tree of the goal: 300 applications with PNG icons and 300 with SVG icons.
+BENCHMARK_CAPTURE(installed, mixed, IconKind::mixed)->Arg(600)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace tarvel
