@@ -46,7 +46,7 @@ void buildTree(XdgTree& t) {
     t.svgIcon("viewer", R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16"><rect width="16" height="16" fill="#0000ff"/></svg>)");
 }
 
-struct WindowSpec {
+struct WindowSetup {
     std::optional<unsigned long> pid;
     std::optional<std::pair<std::string, std::string>> wmClass;
     std::optional<std::string> gtkApplicationId;
@@ -70,32 +70,32 @@ public:
     Display* display() const { return display_; }
     Atom atom(const char* name) const { return XInternAtom(display_, name, False); }
 
-    Window open(const WindowSpec& spec) {
+    Window open(const WindowSetup& setup) {
         Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 120, 80, 0, 0, 0xFFFFFF);
-        if (spec.pid) XChangeProperty(display_, w, atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace, bytes(&*spec.pid), 1);
-        if (spec.wmClass) {
-            XClassHint hint{const_cast<char*>(spec.wmClass->first.c_str()), const_cast<char*>(spec.wmClass->second.c_str())};
+        if (setup.pid) XChangeProperty(display_, w, atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace, bytes(&*setup.pid), 1);
+        if (setup.wmClass) {
+            XClassHint hint{const_cast<char*>(setup.wmClass->first.c_str()), const_cast<char*>(setup.wmClass->second.c_str())};
             XSetClassHint(display_, w, &hint);
         }
-        if (spec.gtkApplicationId)
+        if (setup.gtkApplicationId)
             XChangeProperty(display_, w, atom("_GTK_APPLICATION_ID"), atom("UTF8_STRING"), 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(spec.gtkApplicationId->data()),
-                            static_cast<int>(spec.gtkApplicationId->size()));
-        if (spec.type) {
-            unsigned long type = atom(spec.type->c_str());
+                            reinterpret_cast<const unsigned char*>(setup.gtkApplicationId->data()),
+                            static_cast<int>(setup.gtkApplicationId->size()));
+        if (setup.type) {
+            unsigned long type = atom(setup.type->c_str());
             XChangeProperty(display_, w, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace, bytes(&type), 1);
         }
-        if (spec.skipTaskbar) {
+        if (setup.skipTaskbar) {
             unsigned long skip = atom("_NET_WM_STATE_SKIP_TASKBAR");
             XChangeProperty(display_, w, atom("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace, bytes(&skip), 1);
         }
-        if (spec.clientMachine)
+        if (setup.clientMachine)
             XChangeProperty(display_, w, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(spec.clientMachine->data()),
-                            static_cast<int>(spec.clientMachine->size()));
-        if (!spec.icon.empty())
-            XChangeProperty(display_, w, atom("_NET_WM_ICON"), XA_CARDINAL, 32, PropModeReplace, bytes(spec.icon.data()),
-                            static_cast<int>(spec.icon.size()));
+                            reinterpret_cast<const unsigned char*>(setup.clientMachine->data()),
+                            static_cast<int>(setup.clientMachine->size()));
+        if (!setup.icon.empty())
+            XChangeProperty(display_, w, atom("_NET_WM_ICON"), XA_CARDINAL, 32, PropModeReplace, bytes(setup.icon.data()),
+                            static_cast<int>(setup.icon.size()));
         XMapWindow(display_, w);
         windows_.push_back(w);
         return w;
