@@ -1,5 +1,5 @@
 // The page's state: the rule set under undo, and everything around it that is not undoable.
-import { useEffect, useState } from 'preact/hooks';
+import { useLayoutEffect, useState } from 'preact/hooks';
 import { Bridge, type ApplyOutcome } from './bridge';
 import { detectLanguage, setLanguage, type Lang } from './i18n';
 import { mergeInventory, type AppEntry } from './model/apps';
@@ -185,6 +185,7 @@ export class Store {
 
 export function useStore(store: Store): Store {
   const [, setTick] = useState(0);
-  useEffect(() => store.subscribe(() => setTick((n) => n + 1)), [store]);
+  // Subscribed in the same task as the first render, so an answer that arrives right after it is seen.
+  useLayoutEffect(() => store.subscribe(() => setTick((n) => n + 1)), [store]);
   return store;
 }

@@ -150,7 +150,7 @@ const JIS: Cap[][] = [
   fnRow,
   [...digits.map((d) => c(d, d)), c('hyphen', '-'), c('equal_sign', '^'), c('international3', '¥'), c('delete_or_backspace', '⌫', 1.5)],
   [c('tab', '⇥ tab', 1.5), ...letterRow('qwertyuiop'), c('open_bracket', '@'), c('close_bracket', '['), c('return_or_enter', '↩', 1)],
-  [c('left_control', '⌃ control', 1.8), ...letterRow('asdfghjkl'), c('semicolon', ';'), c('quote', ':'), c('backslash', ']'), c('return_or_enter', '↩ return', 0.7)],
+  [c('left_control', '⌃ control', 1.8), ...letterRow('asdfghjkl'), c('semicolon', ';'), c('quote', ':'), c('backslash', ']'), c('return_or_enter', '', 0.7)],
   [c('left_shift', '⇧ shift', 2.3), ...letterRow('zxcvbnm'), c('comma', ','), c('period', '.'), c('slash', '/'), c('international1', '_'), c('right_shift', '⇧ shift', 1.2)],
   [c('caps_lock', '⇪'), c('left_option', '⌥'), c('left_command', '⌘', 1.3), c('japanese_eisuu', '英数', 1.2), c('spacebar', 'space', 2.6), c('japanese_kana', 'かな', 1.2), c('right_command', '⌘', 1.3), c('fn', 'fn'), c('left_arrow', '←'), c('up_arrow', '↑'), c('down_arrow', '↓'), c('right_arrow', '→')],
 ];

@@ -23,15 +23,6 @@ export const RECIPES: Recipe[] = [
     }],
   },
   {
-    id: 'hyper',
-    params: [{ name: 'key', kind: 'key', label: 'p.key', default: 'right_option' }, { name: 'tap', kind: 'tap', label: 'p.tapSends', default: 'none' }],
-    build: (p) => [{
-      ...base(), kind: 'tapHold', trigger: trig(str(p.key, 'right_option')),
-      hold: keys('left_shift', ['left_command', 'left_control', 'left_option']),
-      tap: p.tap === 'escape' ? keys('escape') : { type: 'none' }, holdMode: 'immediate', lazy: false,
-    }],
-  },
-  {
     id: 'cmdEisuuKana',
     params: [],
     build: () => [
@@ -49,6 +40,15 @@ export const RECIPES: Recipe[] = [
     build: (p) => [{
       ...base(), kind: 'remap', trigger: trig(str(p.key, 's'), Array.isArray(p.mods) ? [...p.mods as string[]] : [...HYPER], []),
       action: { type: 'app', app: (p.app as AppRef | undefined) ?? null },
+    }],
+  },
+  {
+    id: 'hyper',
+    params: [{ name: 'key', kind: 'key', label: 'p.key', default: 'right_option' }, { name: 'tap', kind: 'tap', label: 'p.tapSends', default: 'none' }],
+    build: (p) => [{
+      ...base(), kind: 'tapHold', trigger: trig(str(p.key, 'right_option')),
+      hold: keys('left_shift', ['left_command', 'left_control', 'left_option']),
+      tap: p.tap === 'escape' ? keys('escape') : { type: 'none' }, holdMode: 'immediate', lazy: false,
     }],
   },
   {

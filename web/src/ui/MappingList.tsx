@@ -5,10 +5,11 @@ import { summarize } from '../model/summary';
 import type { Mapping } from '../model/types';
 import type { Store } from '../store';
 
-export function filterMappings(ms: readonly Mapping[], query: string, key: string | undefined): Mapping[] {
+/** The mappings the list shows; under a key filter the one being edited stays even when its key changes. */
+export function filterMappings(ms: readonly Mapping[], query: string, key: string | undefined, keep?: string): Mapping[] {
   const q = query.trim().toLowerCase();
   return ms.filter((m) => {
-    if (key && !(m.kind !== 'raw' && m.trigger.keys.includes(key))) return false;
+    if (key && m.id !== keep && !(m.kind !== 'raw' && m.trigger.keys.includes(key))) return false;
     if (!q) return true;
     return `${m.label ?? ''}\n${summarize(m)}`.toLowerCase().includes(q);
   });
@@ -16,7 +17,7 @@ export function filterMappings(ms: readonly Mapping[], query: string, key: strin
 
 export function MappingList({ store }: { store: Store }) {
   const rs = store.ruleSet;
-  const shown = useMemo(() => filterMappings(rs.mappings, store.query, store.keyFilter), [rs, store.query, store.keyFilter, store.lang]);
+  const shown = useMemo(() => filterMappings(rs.mappings, store.query, store.keyFilter, store.selectedId), [rs, store.query, store.keyFilter, store.selectedId, store.lang]);
   const problemCount = new Map<string, { e: number; w: number }>();
   for (const p of store.problems) {
     const c = problemCount.get(p.id) ?? { e: 0, w: 0 };
@@ -76,6 +77,7 @@ export function MappingList({ store }: { store: Store }) {
       </ol>
       {!rs.mappings.length && <p class="hint empty">{t('list.empty')}</p>}
       {rs.mappings.length > 0 && !shown.length && <p class="hint empty">{t('list.noMatch')}</p>}
+      {!shown.length && <span class="spacer" />}
       <p class="hint count">{t('list.count', { n: rs.mappings.length, m: store.manipulators.length })}</p>
     </section>
   );

@@ -89,7 +89,7 @@ export function AppList({ store, onPick, autoFocus }: { store: Store; onPick: (a
       <ul role="listbox" aria-label={t('apps.search')}>
         {found.slice(0, LIMIT).map((a) => (
           <li key={a.key}>
-            <button type="button" class="app" onClick={() => onPick(a)} title={a.bundleId ?? a.path ?? a.name}>
+            <button type="button" class="appitem" onClick={() => onPick(a)} title={a.bundleId ?? a.path ?? a.name}>
               <AppIcon icon={a.icon} name={a.name} />
               <span class="appname">{a.name}</span>
               {a.running && <span class="badge">{t('apps.running')}</span>}

@@ -21,6 +21,11 @@ export async function launch() {
   });
 }
 
+/** @type {WeakMap<object, string[]>} */
+const ERRORS = new WeakMap();
+/** Script errors the page raised so far. @param {object} page */
+export const pageErrors = (page) => ERRORS.get(page) ?? [];
+
 /** @typedef {{ inventory?: unknown, applyAnswers?: unknown[], delay?: number }} BridgeConfig */
 
 /**
@@ -31,6 +36,7 @@ export async function launch() {
  */
 export async function openPage(browser, opts = {}) {
   const context = await browser.newContext({ viewport: { width: 900, height: 640 }, locale: opts.lang ?? 'en-US', acceptDownloads: true });
+  context.setDefaultTimeout(8000);
   await context.route(`${ORIGIN}/**`, async (route) => {
     const path = normalize(decodeURIComponent(new URL(route.request().url()).pathname)).replace(/^\/+/, '');
     try {
@@ -52,6 +58,10 @@ export async function openPage(browser, opts = {}) {
   }
   if (opts.bridge) await context.addInitScript(installBridge, opts.bridge);
   const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  ERRORS.set(page, errors);
   await page.goto(PAGE_URL);
   await page.waitForFunction(() => window.__tarvelReady !== undefined);
   return page;
