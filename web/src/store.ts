@@ -7,7 +7,7 @@ import { compileRuleSet } from './model/compile';
 import { History } from './model/history';
 import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetForSaving } from './model/io';
 import type { CompileContext, Inventory, JsonObject, Mapping, RuleSet } from './model/types';
-import { emptyRuleSet } from './model/types';
+import { emptyRuleSet, newId } from './model/types';
 import { validateRuleSet, type Problem } from './model/validate';
 
 export const SAVE_KEY = 'tarvel.workingRuleSet';
@@ -47,7 +47,7 @@ export class Store {
   restored = false;
   private listeners = new Set<() => void>();
   private saveTimer: ReturnType<typeof setTimeout> | undefined;
-  private cache: { rs?: RuleSet; problems: Problem[]; manipulators: JsonObject[]; helper?: string } = { problems: [], manipulators: [] };
+  private cache: { rs?: RuleSet; problems: Problem[]; counts: Map<string, { e: number; w: number }>; manipulators: JsonObject[]; helper?: string } = { problems: [], counts: new Map(), manipulators: [] };
 
   constructor(win: Window = window) {
     this.bridge = new Bridge(win as never);
@@ -78,12 +78,20 @@ export class Store {
     const rs = this.ruleSet;
     const helper = this.inventory?.helperPath;
     if (this.cache.rs !== rs || this.cache.helper !== helper) {
-      this.cache = { rs, helper, problems: validateRuleSet(rs), manipulators: compileRuleSet(rs, { helperPath: helper }) };
+      const problems = validateRuleSet(rs);
+      const counts = new Map<string, { e: number; w: number }>();
+      for (const p of problems) {
+        const c = counts.get(p.id) ?? { e: 0, w: 0 };
+        if (p.severity === 'error') c.e++; else c.w++;
+        counts.set(p.id, c);
+      }
+      this.cache = { rs, helper, problems, counts, manipulators: compileRuleSet(rs, { helperPath: helper }) };
     }
     return this.cache;
   }
   get problems(): Problem[] { return this.derived().problems; }
   get manipulators(): JsonObject[] { return this.derived().manipulators; }
+  get problemCounts(): Map<string, { e: number; w: number }> { return this.derived().counts; }
   get errorCount(): number { return this.problems.filter((p) => p.severity === 'error').length; }
 
   subscribe(fn: () => void): () => void {
@@ -120,6 +128,15 @@ export class Store {
     const rest = ms.filter((m) => m.id !== id);
     this.commit({ ...this.ruleSet, mappings: rest });
     if (this.selectedId === id) this.set({ selectedId: rest[Math.min(i, rest.length - 1)]?.id });
+  }
+  duplicateMapping(id: string): void {
+    const ms = [...this.ruleSet.mappings];
+    const i = ms.findIndex((m) => m.id === id);
+    if (i < 0) return;
+    const copy = { ...structuredClone(ms[i]), id: newId() };
+    ms.splice(i + 1, 0, copy);
+    this.commit({ ...this.ruleSet, mappings: ms });
+    this.set({ selectedId: copy.id });
   }
   moveMapping(id: string, delta: number): void {
     const ms = [...this.ruleSet.mappings];

@@ -1,5 +1,5 @@
 // One line per mapping, in the user's words ("Caps Lock: tap → Escape, hold → Control").
-import { t } from '../i18n';
+import { language, t } from '../i18n';
 import { keyLabel, modifierSymbols } from './keys';
 import type { Action, JsonObject, Mapping, Trigger } from './types';
 
@@ -36,7 +36,18 @@ function rawWhat(man: JsonObject): string {
   return typeof man.type === 'string' ? man.type : '?';
 }
 
+// Summaries are asked for on every render of long lists; a mapping object never changes once made.
+const cache = new WeakMap<Mapping, { lang: string; text: string }>();
+
 export function summarize(m: Mapping): string {
+  const hit = cache.get(m);
+  if (hit && hit.lang === language()) return hit.text;
+  const text = compose(m);
+  cache.set(m, { lang: language(), text });
+  return text;
+}
+
+function compose(m: Mapping): string {
   let main: string;
   switch (m.kind) {
     case 'raw': return t('summary.raw', { what: rawWhat(m.manipulator) });

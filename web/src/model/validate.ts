@@ -162,11 +162,18 @@ export function validateRuleSet(rs: RuleSet): Problem[] {
     if (!m.enabled) continue;
     out.push(...validateMapping(m, layers));
   }
-  enabled.forEach((m, i) => {
-    const earlier = enabled.slice(0, i).find((e) => covers(e, m));
-    if (earlier) {
-      out.push({ id: m.id, field: 'trigger', code: 'v.shadowed', params: { other: rs.mappings.indexOf(earlier) + 1 }, severity: 'warning' });
+  // Only mappings on the same keys can hide each other: compare within those groups.
+  const groups = new Map<string, Mapping[]>();
+  for (const m of enabled) {
+    if (m.kind === 'raw') continue;
+    const sig = [...m.trigger.keys].sort().join('+');
+    const earlier = groups.get(sig) ?? [];
+    const hit = earlier.find((e) => covers(e, m));
+    if (hit) {
+      out.push({ id: m.id, field: 'trigger', code: 'v.shadowed', params: { other: rs.mappings.indexOf(hit) + 1 }, severity: 'warning' });
     }
-  });
+    earlier.push(m);
+    groups.set(sig, earlier);
+  }
   return out;
 }

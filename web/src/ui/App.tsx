@@ -1,4 +1,5 @@
-import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
+import { Component } from 'preact';
+import { useCallback, useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t, type Lang } from '../i18n';
 import { ALL_KEYS, keyFromEventCode, keyLabel } from '../model/keys';
 import type { Mapping } from '../model/types';
@@ -37,6 +38,14 @@ function JsonPreview({ store }: { store: Store }) {
   );
 }
 
+/** Suggestions for every key field; they never change, so they are rendered once. */
+class KeyNames extends Component {
+  shouldComponentUpdate() { return false; }
+  render() {
+    return <datalist id="tarvel-keys">{ALL_KEYS.map((k) => <option key={k} value={k}>{keyLabel(k)}</option>)}</datalist>;
+  }
+}
+
 function download(name: string, text: string) {
   const url = URL.createObjectURL(new Blob([text], { type: 'application/json' }));
   const a = document.createElement('a');
@@ -54,6 +63,9 @@ export function App({ store: s }: { store: Store }) {
   const rs = store.ruleSet;
   const fileInput = useRef<HTMLInputElement>(null);
   const selected = rs.mappings.find((m) => m.id === store.selectedId);
+  // Key-name suggestions are not needed for the first paint.
+  const [suggest, setSuggest] = useState(false);
+  useEffect(() => { const id = setTimeout(() => setSuggest(true), 50); return () => clearTimeout(id); }, []);
 
   useEffect(() => {
     const onKey = (e: KeyboardEvent) => {
@@ -93,9 +105,9 @@ export function App({ store: s }: { store: Store }) {
     }
     return c;
   }, [rs]);
-  const selKeys = new Set(selected && selected.kind !== 'raw' ? selected.trigger.keys : []);
+  const selKeys = selected && selected.kind !== 'raw' ? selected.trigger.keys.join(' ') : '';
 
-  const onKeyboard = (key: string) => {
+  const onKeyboard = useCallback((key: string) => {
     if (store.picking) { store.picking.done(key); return; }
     const mine = rs.mappings.filter((m) => m.kind !== 'raw' && m.trigger.keys.includes(key));
     if (mine.length) {
@@ -108,7 +120,7 @@ export function App({ store: s }: { store: Store }) {
       store.addMappings([m]);
       store.set({ keyFilter: key, tab: 'edit', query: '' });
     }
-  };
+  }, [rs]);
 
   const onFile = async (file: File | undefined) => {
     if (!file) return;
@@ -174,7 +186,7 @@ export function App({ store: s }: { store: Store }) {
       <main class="body">
         <MappingList store={store} />
         <section class="work">
-          <Keyboard layout={rs.layout} counts={counts} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} />
+          <Keyboard layout={rs.layout} counts={counts} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang} />
           <div class="tabs" role="tablist">
             {tabs.map((tb) => (
               <button type="button" role="tab" key={tb} id={`tab-${tb}`} aria-selected={store.tab === tb} aria-controls="tabpanel"
@@ -188,7 +200,7 @@ export function App({ store: s }: { store: Store }) {
           </div>
         </section>
       </main>
-      <datalist id="tarvel-keys">{ALL_KEYS.map((k) => <option key={k} value={k}>{keyLabel(k)}</option>)}</datalist>
+      {suggest && <KeyNames />}
       <ApplyDialog store={store} />
     </div>
   );

@@ -1,9 +1,12 @@
+import { memo } from './memo';
 import { t } from '../i18n';
 import { LAYOUTS, type LayoutName } from '../model/keys';
 
-export function Keyboard({ layout, counts, selected, picking, onKey }: {
-  layout: LayoutName; counts: Map<string, number>; selected: ReadonlySet<string>; picking: boolean; onKey: (key: string) => void;
-}) {
+interface Props { layout: LayoutName; counts: Map<string, number>; selected: string; picking: boolean; onKey: (key: string) => void; lang: string }
+
+/** `selected` holds the selected mapping's keys, separated by spaces. */
+export const Keyboard = memo(({ layout, counts, selected: selectedKeys, picking, onKey }: Props) => {
+  const selected = new Set(selectedKeys.split(' '));
   return (
     <div class={`keyboard${picking ? ' picking' : ''}`} role="group" aria-label={t('kb.label')}>
       {LAYOUTS[layout].map((row, r) => (
@@ -25,4 +28,4 @@ export function Keyboard({ layout, counts, selected, picking, onKey }: {
       ))}
     </div>
   );
-}
+});

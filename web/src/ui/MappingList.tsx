@@ -1,4 +1,5 @@
-import { useMemo } from 'preact/hooks';
+import { memo } from './memo';
+import { useEffect, useLayoutEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t } from '../i18n';
 import { keyLabel } from '../model/keys';
 import { summarize } from '../model/summary';
@@ -15,15 +16,73 @@ export function filterMappings(ms: readonly Mapping[], query: string, key: strin
   });
 }
 
+// Rows have one height so that only the ones in view need to exist (500 mappings stay quick).
+export const ROW_HEIGHT = 40;
+const OVERSCAN = 6;
+
+interface RowProps { store: Store; m: Mapping; index: number; last: number; selected: boolean; errors: number; warnings: number; lang: string }
+
+// Rows re-render only when their own mapping, position, selection or problems change.
+const Row = memo(({ store, m, index, last, selected: sel, errors, warnings }: RowProps) => (
+  <li class={`mapping${sel ? ' selected' : ''}${m.enabled ? '' : ' disabled'}`} data-id={m.id}>
+    <input type="checkbox" checked={m.enabled} aria-label={t('list.enabled')} title={t('list.enabled')}
+      onChange={() => store.updateMapping(m.id, (x) => ({ ...x, enabled: !x.enabled }))} />
+    <button type="button" class="summary" aria-current={sel} title={m.label ? `${m.label}\n${summarize(m)}` : summarize(m)}
+      onClick={() => store.set({ selectedId: m.id, tab: 'edit' })}>
+      <span class="num">{index + 1}</span>
+      <span class="text">
+        {m.label && <span class="label">{m.label}</span>}
+        <span>{summarize(m)}</span>
+      </span>
+      {errors > 0 && <span class="badge error" title={t('list.problems', { n: errors })}>!</span>}
+      {!errors && warnings > 0 && <span class="badge warning" title={t('list.problems', { n: warnings })}>!</span>}
+    </button>
+    <span class="rowtools">
+      <button type="button" class="icon" aria-label={t('list.moveUp')} title={t('list.moveUp')} disabled={index === 0} onClick={() => store.moveMapping(m.id, -1)}>↑</button>
+      <button type="button" class="icon" aria-label={t('list.moveDown')} title={t('list.moveDown')} disabled={index === last} onClick={() => store.moveMapping(m.id, 1)}>↓</button>
+      <button type="button" class="icon" aria-label={t('list.duplicate')} title={t('list.duplicate')} onClick={() => store.duplicateMapping(m.id)}>⧉</button>
+      <button type="button" class="icon" aria-label={t('list.delete')} title={t('list.delete')} onClick={() => store.removeMapping(m.id)}>✕</button>
+    </span>
+  </li>
+));
+
 export function MappingList({ store }: { store: Store }) {
   const rs = store.ruleSet;
   const shown = useMemo(() => filterMappings(rs.mappings, store.query, store.keyFilter, store.selectedId), [rs, store.query, store.keyFilter, store.selectedId, store.lang]);
-  const problemCount = new Map<string, { e: number; w: number }>();
-  for (const p of store.problems) {
-    const c = problemCount.get(p.id) ?? { e: 0, w: 0 };
-    if (p.severity === 'error') c.e++; else c.w++;
-    problemCount.set(p.id, c);
-  }
+  const scroller = useRef<HTMLDivElement>(null);
+  const [view, setView] = useState({ top: 0, height: 600 });
+  const measure = () => {
+    const el = scroller.current;
+    if (el && (el.scrollTop !== view.top || el.clientHeight !== view.height)) setView({ top: el.scrollTop, height: el.clientHeight });
+  };
+  useLayoutEffect(measure);
+  useEffect(() => {
+    window.addEventListener('resize', measure);
+    return () => window.removeEventListener('resize', measure);
+  });
+  // Keep the selected mapping in view when it is chosen elsewhere (keyboard, new mapping).
+  const selIndex = shown.findIndex((m) => m.id === store.selectedId);
+  useLayoutEffect(() => {
+    const el = scroller.current;
+    if (!el || selIndex < 0) return;
+    const top = selIndex * ROW_HEIGHT;
+    if (top < el.scrollTop) el.scrollTop = top;
+    else if (top + ROW_HEIGHT > el.scrollTop + el.clientHeight) el.scrollTop = top + ROW_HEIGHT - el.clientHeight;
+  }, [store.selectedId, selIndex]);
+  const first = Math.max(0, Math.floor(view.top / ROW_HEIGHT) - OVERSCAN);
+  const last = Math.min(shown.length, Math.ceil((view.top + view.height) / ROW_HEIGHT) + OVERSCAN);
+  // Up and down arrows move through the list, so it works from the keyboard however long it is.
+  const onKeyDown = (e: KeyboardEvent) => {
+    if (e.key !== 'ArrowDown' && e.key !== 'ArrowUp') return;
+    if (!(e.target as HTMLElement).classList.contains('summary')) return;
+    e.preventDefault();
+    const next = shown[Math.min(shown.length - 1, Math.max(0, selIndex + (e.key === 'ArrowDown' ? 1 : -1)))];
+    if (!next) return;
+    store.set({ selectedId: next.id, tab: 'edit' });
+    requestAnimationFrame(() => (scroller.current?.querySelector(`li[data-id="${next.id}"] .summary`) as HTMLElement | null)?.focus());
+  };
+  const problemCount = store.problemCounts;
+  const position = useMemo(() => new Map(rs.mappings.map((m, i) => [m.id, i])), [rs]);
   return (
     <section class="list" aria-label={t('list.heading')}>
       <div class="listhead">
@@ -41,43 +100,19 @@ export function MappingList({ store }: { store: Store }) {
           <button type="button" class="link" onClick={() => store.set({ keyFilter: undefined })}>{t('list.clearKey')}</button>
         </div>
       )}
-      <ol class="mappings">
-        {shown.map((m) => {
-          const index = rs.mappings.indexOf(m);
-          const pc = problemCount.get(m.id);
-          const sel = m.id === store.selectedId;
-          return (
-            <li key={m.id} class={`mapping${sel ? ' selected' : ''}${m.enabled ? '' : ' disabled'}`}>
-              <input type="checkbox" checked={m.enabled} aria-label={t('list.enabled')} title={t('list.enabled')}
-                onChange={() => store.updateMapping(m.id, (x) => ({ ...x, enabled: !x.enabled }))} />
-              <button type="button" class="summary" aria-current={sel} onClick={() => store.set({ selectedId: m.id, tab: 'edit' })}>
-                <span class="num">{index + 1}</span>
-                <span class="text">
-                  {m.label && <span class="label">{m.label}</span>}
-                  <span>{summarize(m)}</span>
-                </span>
-                {pc && pc.e > 0 && <span class="badge error" title={t('list.problems', { n: pc.e })}>!</span>}
-                {pc && !pc.e && pc.w > 0 && <span class="badge warning" title={t('list.problems', { n: pc.w })}>!</span>}
-              </button>
-              <span class="rowtools">
-                <button type="button" class="icon" aria-label={t('list.moveUp')} title={t('list.moveUp')} disabled={index === 0} onClick={() => store.moveMapping(m.id, -1)}>↑</button>
-                <button type="button" class="icon" aria-label={t('list.moveDown')} title={t('list.moveDown')} disabled={index === rs.mappings.length - 1} onClick={() => store.moveMapping(m.id, 1)}>↓</button>
-                <button type="button" class="icon" aria-label={t('list.duplicate')} title={t('list.duplicate')} onClick={() => {
-                  const copy = { ...structuredClone(m), id: `${m.id}-c${Date.now().toString(36)}` };
-                  const ms = [...rs.mappings];
-                  ms.splice(index + 1, 0, copy);
-                  store.commit({ ...rs, mappings: ms });
-                  store.set({ selectedId: copy.id });
-                }}>⧉</button>
-                <button type="button" class="icon" aria-label={t('list.delete')} title={t('list.delete')} onClick={() => store.removeMapping(m.id)}>✕</button>
-              </span>
-            </li>
-          );
-        })}
-      </ol>
+      <div class="scroller" ref={scroller} onScroll={measure} onKeyDown={onKeyDown}>
+        <ol class="mappings" style={{ height: `${shown.length * ROW_HEIGHT}px`, paddingTop: `${first * ROW_HEIGHT}px` }}>
+          {shown.slice(first, last).map((m) => {
+            const pc = problemCount.get(m.id);
+            return (
+              <Row key={m.id} store={store} m={m} index={position.get(m.id) ?? 0} last={rs.mappings.length - 1}
+                selected={m.id === store.selectedId} errors={pc?.e ?? 0} warnings={pc?.w ?? 0} lang={store.lang} />
+            );
+          })}
+        </ol>
+      </div>
       {!rs.mappings.length && <p class="hint empty">{t('list.empty')}</p>}
       {rs.mappings.length > 0 && !shown.length && <p class="hint empty">{t('list.noMatch')}</p>}
-      {!shown.length && <span class="spacer" />}
       <p class="hint count">{t('list.count', { n: rs.mappings.length, m: store.manipulators.length })}</p>
     </section>
   );

@@ -1,3 +1,4 @@
+import { memo } from './memo';
 import { useState } from 'preact/hooks';
 import { t } from '../i18n';
 import { RECIPES, recipeDefaults, type Recipe } from '../model/recipes';
@@ -5,7 +6,10 @@ import type { AppRef } from '../model/types';
 import type { Store } from '../store';
 import { AppPicker, KeyField, ModsPicker } from './fields';
 
-function RecipeCard({ store, recipe }: { store: Store; recipe: Recipe }) {
+interface CardProps { store: Store; recipe: Recipe; lang: string; apps: unknown; inventoryState: string; picking: string | undefined }
+
+// Cards depend on the inventory and the key being picked, not on the rule set.
+const RecipeCard = memo(({ store, recipe }: CardProps) => {
   const [values, setValues] = useState(() => recipeDefaults(recipe));
   const set = (name: string, v: unknown) => setValues({ ...values, [name]: v });
   const title = t(`recipe.${recipe.id}`);
@@ -40,13 +44,17 @@ function RecipeCard({ store, recipe }: { store: Store; recipe: Recipe }) {
       ))}
     </li>
   );
-}
+});
 
 export function Recipes({ store }: { store: Store }) {
   return (
     <section class="recipes" aria-label={t('recipes.heading')}>
       <h2>{t('recipes.heading')}</h2>
-      <ul>{RECIPES.map((r) => <RecipeCard key={r.id} store={store} recipe={r} />)}</ul>
+      <ul>
+        {RECIPES.map((r) => (
+          <RecipeCard key={r.id} store={store} recipe={r} lang={store.lang} apps={store.apps} inventoryState={store.inventoryState} picking={store.picking?.fieldId} />
+        ))}
+      </ul>
     </section>
   );
 }

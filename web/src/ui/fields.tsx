@@ -69,7 +69,7 @@ export function AppIcon({ icon, name }: { icon?: string; name: string }) {
   return <span class="appicon placeholder" aria-hidden="true">{(name || '?').slice(0, 1).toUpperCase()}</span>;
 }
 
-const LIMIT = 150;
+const LIMIT = 60;
 
 /** Search and pick one application from the inventory. */
 export function AppList({ store, onPick, autoFocus }: { store: Store; onPick: (a: AppEntry) => void; autoFocus?: boolean }) {

@@ -31,23 +31,14 @@ export const pageErrors = (page) => ERRORS.get(page) ?? [];
 /**
  * A page at 900 x 640 (the app's smallest window); `bridge` undefined means preview mode.
  * @param {import('playwright-core').Browser} browser
- * @param {{ bridge?: BridgeConfig, lang?: string, storage?: Record<string, string> }} [opts]
+ * With `url` the page comes from there (a loopback server) and no request is intercepted.
+ * @param {{ bridge?: BridgeConfig, lang?: string, storage?: Record<string, string>, url?: string }} [opts]
  * @returns {Promise<import('playwright-core').Page>}
  */
 export async function openPage(browser, opts = {}) {
   const context = await browser.newContext({ viewport: { width: 900, height: 640 }, locale: opts.lang ?? 'en-US', acceptDownloads: true });
   context.setDefaultTimeout(8000);
-  await context.route(`${ORIGIN}/**`, async (route) => {
-    const path = normalize(decodeURIComponent(new URL(route.request().url()).pathname)).replace(/^\/+/, '');
-    try {
-      const body = await readFile(join(ROOT, path));
-      await route.fulfill({ status: 200, body, contentType: TYPES[extname(path)] ?? 'application/octet-stream' });
-    } catch {
-      await route.fulfill({ status: 404, body: 'not found' });
-    }
-  });
-  // Anything else would be the network: refuse it.
-  await context.route(/^(?!http:\/\/tarvel\.test\/)(https?|wss?):/, (route) => route.abort());
+  if (!opts.url) await routeToBuild(context);
   if (opts.storage) {
     await context.addInitScript((items) => {
       if (!sessionStorage.getItem('__seeded')) {
@@ -62,9 +53,25 @@ export async function openPage(browser, opts = {}) {
   page.on('pageerror', (e) => errors.push(e.message));
   page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
   ERRORS.set(page, errors);
-  await page.goto(PAGE_URL);
+  await page.goto(opts.url ?? PAGE_URL);
   await page.waitForFunction(() => window.__tarvelReady !== undefined);
   return page;
+}
+
+/** Serves the build from memory; everything else would be the network and is refused.
+ * @param {import('playwright-core').BrowserContext} context */
+async function routeToBuild(context) {
+  await context.route(`${ORIGIN}/**`, async (route) => {
+    const path = normalize(decodeURIComponent(new URL(route.request().url()).pathname)).replace(/^\/+/, '');
+    try {
+      const body = await readFile(join(ROOT, path));
+      await route.fulfill({ status: 200, body, contentType: TYPES[extname(path)] ?? 'application/octet-stream' });
+    } catch {
+      await route.fulfill({ status: 404, body: 'not found' });
+    }
+  });
+  // Anything else would be the network: refuse it.
+  await context.route(/^(?!http:\/\/tarvel\.test\/)(https?|wss?):/, (route) => route.abort());
 }
 
 /** @param {any} cfg */
