@@ -17,6 +17,8 @@ export function setLanguage(lang: Lang): void {
 }
 export const language = (): Lang => current;
 
+export const hasMessage = (key: string): boolean => key in en;
+
 export type Params = Record<string, string | number> | undefined;
 export function t(key: MessageKey | string, params?: Params): string {
   const text = catalogs[current][key as MessageKey] ?? en[key as MessageKey] ?? key;

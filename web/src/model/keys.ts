@@ -1,3 +1,5 @@
+import { hasMessage, t } from '../i18n';
+
 // Karabiner-Elements key names, the labels we show for them, and the two Mac keyboard layouts.
 
 const letters = 'abcdefghijklmnopqrstuvwxyz'.split('');
@@ -72,26 +74,17 @@ export function modifierSymbols(mods: readonly string[]): string {
   }).join('');
 }
 
+// Symbols that read the same in every language; words come from the message catalogs ("key.<name>").
 const LABELS: Record<string, string> = {
-  return_or_enter: 'Return', escape: 'Escape', delete_or_backspace: 'Delete', delete_forward: 'Fwd Delete',
-  tab: 'Tab', spacebar: 'Space', hyphen: '-', equal_sign: '=', open_bracket: '[', close_bracket: ']',
-  backslash: '\\', non_us_pound: '#', semicolon: ';', quote: "'", grave_accent_and_tilde: '`',
-  comma: ',', period: '.', slash: '/', non_us_backslash: '§', caps_lock: 'Caps Lock',
-  right_arrow: '→', left_arrow: '←', down_arrow: '↓', up_arrow: '↑', page_up: 'Page Up',
-  page_down: 'Page Down', home: 'Home', end: 'End', fn: 'fn',
-  left_control: 'Control', left_shift: 'Shift', left_option: 'Option', left_command: 'Command',
-  right_control: 'Right Control', right_shift: 'Right Shift', right_option: 'Right Option',
-  right_command: 'Right Command', japanese_eisuu: '英数', japanese_kana: 'かな',
-  international1: '_ (JIS)', international3: '¥', vk_none: 'Nothing',
-  play_or_pause: 'Play/Pause', scan_previous_track: 'Previous Track', scan_next_track: 'Next Track',
-  rewind: 'Rewind', fast_forward: 'Fast Forward', mute: 'Mute', volume_decrement: 'Volume Down',
-  volume_increment: 'Volume Up', display_brightness_decrement: 'Brightness Down',
-  display_brightness_increment: 'Brightness Up', eject: 'Eject', mission_control: 'Mission Control',
-  launchpad: 'Launchpad',
+  hyphen: '-', equal_sign: '=', open_bracket: '[', close_bracket: ']', backslash: '\\', non_us_pound: '#',
+  semicolon: ';', quote: "'", grave_accent_and_tilde: '`', comma: ',', period: '.', slash: '/', non_us_backslash: '§',
+  right_arrow: '→', left_arrow: '←', down_arrow: '↓', up_arrow: '↑', fn: 'fn', japanese_eisuu: '英数',
+  japanese_kana: 'かな', international3: '¥',
 };
 
 export function keyLabel(code: string): string {
   if (LABELS[code]) return LABELS[code];
+  if (hasMessage(`key.${code}`)) return t(`key.${code}`);
   if (/^[a-z]$/.test(code)) return code.toUpperCase();
   if (/^f\d+$/.test(code)) return code.toUpperCase();
   if (code.startsWith('keypad_')) return `Keypad ${keyLabel(code.slice(7))}`;

@@ -62,6 +62,14 @@ export function App({ store: s }: { store: Store }) {
   const store = useStore(s);
   const rs = store.ruleSet;
   const fileInput = useRef<HTMLInputElement>(null);
+  const panel = useRef<HTMLDivElement>(null);
+  // Another tab or another mapping starts at its top, not where the last one was scrolled to.
+  const shownPanel = useRef(`${store.tab}/${store.selectedId}`);
+  useEffect(() => {
+    const now = `${store.tab}/${store.selectedId}`;
+    if (now !== shownPanel.current && panel.current) panel.current.scrollTop = 0;
+    shownPanel.current = now;
+  }, [store.tab, store.selectedId]);
   const selected = rs.mappings.find((m) => m.id === store.selectedId);
   // Key-name suggestions are not needed for the first paint.
   const [suggest, setSuggest] = useState(false);
@@ -146,6 +154,8 @@ export function App({ store: s }: { store: Store }) {
 
   return (
     <div class="app">
+      {/* While the apply dialog is up, the page behind it takes no focus or clicks. */}
+      <div class="page" inert={store.apply.phase !== 'closed'}>
       <header class="top">
         <span class="brand" aria-hidden="true">Tarvel</span>
         <input class="title" value={rs.title} aria-label={t('app.ruleSetTitle')} placeholder={t('app.ruleSetTitle')}
@@ -193,13 +203,14 @@ export function App({ store: s }: { store: Store }) {
                 class={store.tab === tb ? 'active' : ''} onClick={() => store.set({ tab: tb })}>{t(`tab.${tb}`)}</button>
             ))}
           </div>
-          <div class="tabpanel" id="tabpanel" role="tabpanel" aria-labelledby={`tab-${store.tab}`}>
+          <div class="tabpanel" id="tabpanel" ref={panel} role="tabpanel" aria-labelledby={`tab-${store.tab}`}>
             {store.tab === 'edit' && (selected ? <MappingEditor key={selected.id} store={store} m={selected} /> : <p class="hint empty">{t('edit.none')}</p>)}
             {store.tab === 'recipes' && <Recipes store={store} />}
             {store.tab === 'json' && <JsonPreview store={store} />}
           </div>
         </section>
       </main>
+      </div>
       {suggest && <KeyNames />}
       <ApplyDialog store={store} />
     </div>

@@ -51,15 +51,21 @@ export function MappingList({ store }: { store: Store }) {
   const shown = useMemo(() => filterMappings(rs.mappings, store.query, store.keyFilter, store.selectedId), [rs, store.query, store.keyFilter, store.selectedId, store.lang]);
   const scroller = useRef<HTMLDivElement>(null);
   const [view, setView] = useState({ top: 0, height: 600 });
-  const measure = () => {
+  // Scroll position from scroll events and the height from a resize observer: neither forces a layout.
+  const onScroll = () => {
     const el = scroller.current;
-    if (el && (el.scrollTop !== view.top || el.clientHeight !== view.height)) setView({ top: el.scrollTop, height: el.clientHeight });
+    if (el) setView((v) => (v.top === el.scrollTop ? v : { ...v, top: el.scrollTop }));
   };
-  useLayoutEffect(measure);
   useEffect(() => {
-    window.addEventListener('resize', measure);
-    return () => window.removeEventListener('resize', measure);
-  });
+    const el = scroller.current;
+    if (!el || typeof ResizeObserver === 'undefined') return undefined;
+    const ro = new ResizeObserver((entries) => {
+      const height = entries[0]?.contentRect.height ?? 600;
+      setView((v) => (v.height === height ? v : { ...v, height }));
+    });
+    ro.observe(el);
+    return () => ro.disconnect();
+  }, []);
   // Keep the selected mapping in view when it is chosen elsewhere (keyboard, new mapping).
   const selIndex = shown.findIndex((m) => m.id === store.selectedId);
   useLayoutEffect(() => {
@@ -100,7 +106,7 @@ export function MappingList({ store }: { store: Store }) {
           <button type="button" class="link" onClick={() => store.set({ keyFilter: undefined })}>{t('list.clearKey')}</button>
         </div>
       )}
-      <div class="scroller" ref={scroller} onScroll={measure} onKeyDown={onKeyDown}>
+      <div class="scroller" ref={scroller} onScroll={onScroll} onKeyDown={onKeyDown}>
         <ol class="mappings" style={{ height: `${shown.length * ROW_HEIGHT}px`, paddingTop: `${first * ROW_HEIGHT}px` }}>
           {shown.slice(first, last).map((m) => {
             const pc = problemCount.get(m.id);

@@ -33,6 +33,7 @@ export function KeyField({ store, value, onChange, label, compact }: {
     <span class={`keyfield${compact ? ' compact' : ''}`}>
       <input
         id={id} class="mono" list="tarvel-keys" value={value} aria-label={label} placeholder={t('edit.keyName')}
+        style={{ width: `${Math.min(22, Math.max(9, value.length + 3))}ch` }}
         spellcheck={false} autocomplete="off" autocapitalize="off"
         onInput={(e) => onChange((e.currentTarget as HTMLInputElement).value.trim(), true)}
       />
