@@ -47,7 +47,8 @@ export class Store {
   restored = false;
   private listeners = new Set<() => void>();
   private saveTimer: ReturnType<typeof setTimeout> | undefined;
-  private cache: { rs?: RuleSet; problems: Problem[]; counts: Map<string, { e: number; w: number }>; manipulators: JsonObject[]; helper?: string } = { problems: [], counts: new Map(), manipulators: [] };
+  private checked: { rs?: RuleSet; problems: Problem[]; counts: Map<string, { e: number; w: number }> } = { problems: [], counts: new Map() };
+  private compiled: { rs?: RuleSet; helper?: string; manipulators: JsonObject[] } = { manipulators: [] };
 
   constructor(win: Window = window) {
     this.bridge = new Bridge(win as never);
@@ -74,10 +75,10 @@ export class Store {
   get preview(): boolean { return !this.bridge.available; }
   get context(): CompileContext { return { helperPath: this.inventory?.helperPath }; }
 
+  // Checks and compiled manipulators follow the rule set; each is computed once per version, when asked.
   private derived() {
     const rs = this.ruleSet;
-    const helper = this.inventory?.helperPath;
-    if (this.cache.rs !== rs || this.cache.helper !== helper) {
+    if (this.checked.rs !== rs) {
       const problems = validateRuleSet(rs);
       const counts = new Map<string, { e: number; w: number }>();
       for (const p of problems) {
@@ -85,13 +86,20 @@ export class Store {
         if (p.severity === 'error') c.e++; else c.w++;
         counts.set(p.id, c);
       }
-      this.cache = { rs, helper, problems, counts, manipulators: compileRuleSet(rs, { helperPath: helper }) };
+      this.checked = { rs, problems, counts };
     }
-    return this.cache;
+    return this.checked;
   }
   get problems(): Problem[] { return this.derived().problems; }
-  get manipulators(): JsonObject[] { return this.derived().manipulators; }
   get problemCounts(): Map<string, { e: number; w: number }> { return this.derived().counts; }
+  get manipulators(): JsonObject[] {
+    const rs = this.ruleSet;
+    const helper = this.inventory?.helperPath;
+    if (this.compiled.rs !== rs || this.compiled.helper !== helper) {
+      this.compiled = { rs, helper, manipulators: compileRuleSet(rs, { helperPath: helper }) };
+    }
+    return this.compiled.manipulators;
+  }
   get errorCount(): number { return this.problems.filter((p) => p.severity === 'error').length; }
 
   subscribe(fn: () => void): () => void {

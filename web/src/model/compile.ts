@@ -152,3 +152,8 @@ export function compileMapping(m: Mapping, ctx: CompileContext): JsonObject[] {
 export function compileRuleSet(rs: RuleSet, ctx: CompileContext): JsonObject[] {
   return rs.mappings.filter((m) => m.enabled).flatMap((m) => compileMapping(m, ctx));
 }
+
+/** How many manipulators compileRuleSet makes, without making them. */
+export function manipulatorCount(rs: RuleSet): number {
+  return rs.mappings.reduce((n, m) => n + (!m.enabled ? 0 : m.kind === 'layerKey' && m.mode === 'toggle' ? 2 : 1), 0);
+}

@@ -1,5 +1,5 @@
 import { describe, expect, it } from 'vitest';
-import { compileRuleSet } from './compile';
+import { compileRuleSet, manipulatorCount } from './compile';
 import { decompile } from './decompile';
 import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetForSaving } from './io';
 import { RECIPES, recipeDefaults } from './recipes';
@@ -27,6 +27,7 @@ describe('export and import', () => {
     const doc = exportDocument(rs, { helperPath: HELPER });
     expect(doc.title).toBe(rs.title);
     expect(doc.rules).toEqual([{ description: rs.title, manipulators: compileRuleSet(rs, { helperPath: HELPER }) }]);
+    expect(manipulatorCount(rs)).toBe(compileRuleSet(rs, {}).length);
     const back = importDocument(JSON.stringify(doc));
     expect(back.ok).toBe(true);
     if (back.ok) expect(strip(back.ruleSet)).toEqual(strip(rs));

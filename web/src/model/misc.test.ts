@@ -105,3 +105,39 @@ describe('summaries', () => {
     setLanguage('en');
   });
 });
+
+describe('keys and language', () => {
+  it('key presses in the browser map to Karabiner key names', async () => {
+    const { keyFromEventCode } = await import('./keys');
+    expect(['KeyA', 'Digit0', 'F13', 'CapsLock', 'MetaLeft', 'AltRight', 'Lang1', 'Lang2', 'IntlYen', 'Space', 'Backquote', 'Numpad5', 'Nonsense'].map(keyFromEventCode))
+      .toEqual(['a', '0', 'f13', 'caps_lock', 'left_command', 'right_option', 'japanese_kana', 'japanese_eisuu', 'international3', 'spacebar', 'grave_accent_and_tilde', 'keypad_5', undefined]);
+  });
+  it('the language follows the system unless the user chose one', async () => {
+    const { detectLanguage } = await import('../i18n');
+    expect(detectLanguage(null, 'ja-JP')).toBe('ja');
+    expect(detectLanguage(null, 'en-GB')).toBe('en');
+    expect(detectLanguage(null, undefined)).toBe('en');
+    expect(detectLanguage('en', 'ja')).toBe('en');
+    expect(detectLanguage('fr', 'ja')).toBe('ja');
+  });
+  it('every key on both keyboards is a name Karabiner-Elements knows', async () => {
+    const { LAYOUTS, isKnownKey } = await import('./keys');
+    for (const rows of Object.values(LAYOUTS)) for (const row of rows) for (const cap of row) expect(isKnownKey(cap.key), cap.key).toBe(true);
+  });
+});
+
+describe('catalogs', () => {
+  it('hold every message the page builds from a name', async () => {
+    const { hasMessage } = await import('../i18n');
+    const names = [
+      ...RECIPES.flatMap((r) => [`recipe.${r.id}`, `recipe.${r.id}.d`, ...r.params.map((p) => p.label)]),
+      ...['keys', 'app', 'shortcut', 'input', 'media', 'none', 'shell'].map((a) => `action.${a}`),
+      ...['remap', 'tapHold', 'layerKey', 'raw'].map((k) => `kind.${k}`),
+      ...['edit', 'recipes', 'json'].map((x) => `tab.${x}`),
+      ...['json', 'format', 'malformed'].map((x) => `import.${x}`),
+      'holdMode.immediate', 'holdMode.delayed', 'layerMode.hold', 'layerMode.toggle', 'input.eisuu', 'input.kana',
+      'layout.us', 'layout.jis', 'tap.none', 'tap.escape',
+    ];
+    expect(names.filter((n) => !hasMessage(n))).toEqual([]);
+  });
+});

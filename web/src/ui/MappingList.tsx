@@ -1,6 +1,7 @@
 import { memo } from './memo';
 import { useEffect, useLayoutEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t } from '../i18n';
+import { manipulatorCount } from '../model/compile';
 import { keyLabel } from '../model/keys';
 import { summarize } from '../model/summary';
 import type { Mapping } from '../model/types';
@@ -106,6 +107,8 @@ export function MappingList({ store }: { store: Store }) {
           <button type="button" class="link" onClick={() => store.set({ keyFilter: undefined })}>{t('list.clearKey')}</button>
         </div>
       )}
+      {!rs.mappings.length && <p class="hint empty">{t('list.empty')}</p>}
+      {rs.mappings.length > 0 && !shown.length && <p class="hint empty">{t('list.noMatch')}</p>}
       <div class="scroller" ref={scroller} onScroll={onScroll} onKeyDown={onKeyDown}>
         <ol class="mappings" style={{ height: `${shown.length * ROW_HEIGHT}px`, paddingTop: `${first * ROW_HEIGHT}px` }}>
           {shown.slice(first, last).map((m) => {
@@ -117,9 +120,7 @@ export function MappingList({ store }: { store: Store }) {
           })}
         </ol>
       </div>
-      {!rs.mappings.length && <p class="hint empty">{t('list.empty')}</p>}
-      {rs.mappings.length > 0 && !shown.length && <p class="hint empty">{t('list.noMatch')}</p>}
-      <p class="hint count">{t('list.count', { n: rs.mappings.length, m: store.manipulators.length })}</p>
+      <p class="hint count">{t('list.count', { n: rs.mappings.length, m: manipulatorCount(rs) })}</p>
     </section>
   );
 }

@@ -33,7 +33,7 @@ export function KeyField({ store, value, onChange, label, compact }: {
     <span class={`keyfield${compact ? ' compact' : ''}`}>
       <input
         id={id} class="mono" list="tarvel-keys" value={value} aria-label={label} placeholder={t('edit.keyName')}
-        style={{ width: `${Math.min(22, Math.max(9, value.length + 3))}ch` }}
+        style={{ width: `calc(${Math.min(22, Math.max(8, value.length + 2))}ch + 16px)` }}
         spellcheck={false} autocomplete="off" autocapitalize="off"
         onInput={(e) => onChange((e.currentTarget as HTMLInputElement).value.trim(), true)}
       />

@@ -166,6 +166,34 @@ describe('editing by hand', () => {
   });
 });
 
+describe('applications, Shortcuts and layers in the forms', () => {
+  it('restricts a mapping to an app, runs a Shortcut, and puts a mapping in a layer', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    await addRecipe(page, 'Vim arrows layer');
+    await page.getByRole('button', { name: 'New mapping' }).click();
+    await page.getByLabel('When I press 1', { exact: true }).fill('f6');
+    await page.getByLabel('Then', { exact: true }).selectOption('shortcut');
+    await page.getByLabel('Shortcut name').fill('Toggle "Dark" Mode');
+    await page.getByLabel('Applications').selectOption('only');
+    await page.locator('.applist button.appitem', { hasText: 'Terminal' }).click();
+    await page.getByLabel('Layer', { exact: true }).selectOption('arrows');
+    expect((await listTexts(page))[5]).toBe('F6 → Shortcut “Toggle "Dark" Mode” (in layer “arrows”; only in Terminal)');
+    expect(await page.locator('.appchip img.appicon').count()).toBe(1);
+    await page.getByRole('tab', { name: 'JSON' }).click();
+    const json = JSON.parse(await page.locator('.json pre').innerText());
+    expect(json[5]).toEqual({
+      type: 'basic',
+      from: { key_code: 'f6', modifiers: { optional: ['any'] } },
+      conditions: [
+        { type: 'variable_if', name: 'tarvel_layer_arrows', value: 1 },
+        { type: 'frontmost_application_if', bundle_identifiers: ['^com\\.apple\\.Terminal$'] },
+      ],
+      to: [{ shell_command: `/usr/bin/shortcuts run 'Toggle "Dark" Mode'` }],
+    });
+    await done(page);
+  });
+});
+
 describe('files', () => {
   it('imports a Karabiner document, refuses a broken one untouched, exports a file that reimports', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
