@@ -186,9 +186,13 @@ export class Store {
     this.emit();
   }
 
+  /** Applies in flight; the app answers each in turn, possibly never (then the user may close the wait). */
+  applying = 0;
   async runApply(): Promise<void> {
+    this.applying++;
     this.set({ apply: { phase: 'busy' } });
     const outcome = await this.bridge.apply(this.ruleSet.title, this.manipulators);
+    this.applying--;
     this.set({ apply: { phase: 'done', outcome } });
   }
 

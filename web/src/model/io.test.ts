@@ -65,6 +65,10 @@ describe('export and import', () => {
     expect(r.ruleSet.mappings.map((m) => (m.kind === 'raw' ? m.manipulator : null))).toEqual(odd);
   });
 
+  it('a byte-order mark in front of the JSON is ignored', () => {
+    expect(importDocument('\uFEFF{"title": "t", "rules": []}')).toMatchObject({ ok: true, ruleSet: { title: 't', mappings: [] } });
+  });
+
   it('a single rule object is accepted too', () => {
     const r = importDocument(JSON.stringify({ description: 'one rule', manipulators: [{ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }] }] }));
     expect(r.ok && r.ruleSet.title === 'one rule' && r.ruleSet.mappings[0].kind === 'remap').toBe(true);

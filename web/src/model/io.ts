@@ -153,7 +153,7 @@ export type ImportResult =
 export function importDocument(text: string): ImportResult {
   let doc: unknown;
   try {
-    doc = JSON.parse(text);
+    doc = JSON.parse(text.replace(/^\uFEFF/, ''));
   } catch (e) {
     return { ok: false, error: 'json', detail: e instanceof Error ? e.message : String(e) };
   }

@@ -149,7 +149,7 @@ export function App({ store: s }: { store: Store }) {
   };
 
   const errors = store.errorCount;
-  const applyDisabled = store.preview || errors > 0 || store.apply.phase !== 'closed';
+  const applyDisabled = store.preview || errors > 0 || store.apply.phase !== 'closed' || store.applying > 0;
   const tabs: Tab[] = ['edit', 'recipes', 'json'];
 
   return (
@@ -190,7 +190,7 @@ export function App({ store: s }: { store: Store }) {
       {store.notice && (
         <div class={`banner ${store.notice.kind}`} role={store.notice.kind === 'error' ? 'alert' : 'status'}>
           <span>{store.notice.text}</span>
-          <button type="button" class="icon" aria-label={t('apply.close')} onClick={() => store.set({ notice: undefined })}>×</button>
+          <button type="button" class="icon" aria-label={t('app.dismiss')} onClick={() => store.set({ notice: undefined })}>×</button>
         </div>
       )}
       <main class="body">

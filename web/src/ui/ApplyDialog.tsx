@@ -10,7 +10,7 @@ export function ApplyDialog({ store }: { store: Store }) {
   const close = () => store.set({ apply: { phase: 'closed' } });
   const n = store.manipulators.length;
   return (
-    <div class="overlay" onKeyDown={(e) => { if (e.key === 'Escape' && st.phase !== 'busy') close(); }}>
+    <div class="overlay" onKeyDown={(e) => { if (e.key === 'Escape') close(); }}>
       <div class="dialog" role="dialog" aria-modal="true" aria-labelledby="apply-title" aria-busy={st.phase === 'busy'}>
         <h2 id="apply-title">{t('apply.title')}</h2>
         {st.phase === 'confirm' && (
@@ -22,7 +22,14 @@ export function ApplyDialog({ store }: { store: Store }) {
             </div>
           </>
         )}
-        {st.phase === 'busy' && <p class="busy" role="status"><span class="spinner" aria-hidden="true" />{t('apply.busy')}</p>}
+        {st.phase === 'busy' && (
+          <>
+            <p class="busy" role="status"><span class="spinner" aria-hidden="true" />{t('apply.busy')}</p>
+            <div class="buttons">
+              <button type="button" ref={first} onClick={close}>{t('apply.hide')}</button>
+            </div>
+          </>
+        )}
         {st.phase === 'done' && (
           <>
             {st.outcome.ok ? (

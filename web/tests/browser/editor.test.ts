@@ -94,6 +94,21 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     expect(await page.getByRole('dialog').count()).toBe(0);
     await done(page);
   });
+
+  it('an apply that is never answered can be hidden; its result shows when it comes', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), applyAnswers: ['silence'] } });
+    await addRecipe(page, 'Disable a key');
+    await page.getByRole('button', { name: 'Apply…' }).click();
+    await page.getByRole('dialog').getByRole('button', { name: 'Apply', exact: true }).click();
+    await page.getByRole('button', { name: /^Hide/ }).click();
+    expect(await page.getByRole('dialog').count()).toBe(0);
+    expect(await page.getByRole('button', { name: 'Apply…' }).isDisabled()).toBe(true);
+    await page.evaluate(() => (0, eval)('window.__tarvelApplyResolve && window.__tarvelApplyResolve({"ok":true,"backupPath":"/late/backup.json"})'));
+    await expect.poll(() => page.getByRole('dialog').innerText()).toContain('/late/backup.json');
+    await page.getByRole('dialog').getByRole('button', { name: 'Close' }).click();
+    expect(await page.getByRole('button', { name: 'Apply…' }).isDisabled()).toBe(false);
+    await done(page);
+  });
 });
 
 describe('editing by hand', () => {

@@ -98,7 +98,9 @@ function installBridge(cfg) {
       tarvelApply: {
         postMessage(/** @type {unknown} */ body) {
           state.messages.push({ name: 'tarvelApply', body: JSON.parse(JSON.stringify(body)) });
-          answer('__tarvelApplyResolve', state.applyAnswers.shift() ?? { ok: true, backupPath: '/Users/me/.config/karabiner/karabiner.backup-20260101-120000.json' });
+          const next = state.applyAnswers.shift() ?? { ok: true, backupPath: '/Users/me/.config/karabiner/karabiner.backup-20260101-120000.json' };
+          // 'silence' stands for an outcome the app could not send: no answer at all.
+          if (next !== 'silence') answer('__tarvelApplyResolve', next);
         },
       },
     },
