@@ -60,6 +60,7 @@ export const en = {
   'edit.layerMode': 'The layer is on',
   'layerMode.hold': 'while the key is held',
   'layerMode.toggle': 'from one press to the next (toggle)',
+  'edit.addInLayer': '+ Mapping inside the layer “{layer}”',
   'edit.layerTap': 'Tapping the key alone sends',
   'edit.scope': 'Where',
   'edit.inLayer': 'Layer',

@@ -62,6 +62,7 @@ export const ja: Record<MessageKey, string> = {
   'edit.layerMode': 'レイヤーが有効なのは',
   'layerMode.hold': 'キーを押している間',
   'layerMode.toggle': '押すたびに切り替え(トグル)',
+  'edit.addInLayer': '+ レイヤー「{layer}」の中のマッピング',
   'edit.layerTap': 'キーを単独でタップしたとき',
   'edit.scope': '有効な場面',
   'edit.inLayer': 'レイヤー',

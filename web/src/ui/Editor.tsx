@@ -4,7 +4,7 @@ import { appRef, sameApp } from '../model/apps';
 import { compileMapping } from '../model/compile';
 import { decompile } from '../model/decompile';
 import type { Action, JsonObject, Mapping, MappingKind, Trigger } from '../model/types';
-import { emptyTrigger } from '../model/types';
+import { emptyTrigger, newId } from '../model/types';
 import { layerNames, type Problem } from '../model/validate';
 import type { Store } from '../store';
 import { ActionEditor, AppChip, AppList, KeyField, ModsPicker, Problems, useId } from './fields';
@@ -257,6 +257,9 @@ export function MappingEditor({ store, m }: { store: Store; m: Mapping }) {
             <ActionEditor store={store} value={m.tap} label={t('edit.layerTap')} field="tap" problems={problems}
               onChange={(tap, typing) => upd((x) => ({ ...x, tap } as Mapping), typing)} />
           )}
+          <button type="button" class="link" onClick={() => store.addMappings([{
+            id: newId(), enabled: true, kind: 'remap', layer: m.name, trigger: emptyTrigger(), action: keysAction(''),
+          }])}>{t('edit.addInLayer', { layer: m.name })}</button>
         </fieldset>
       )}
       {m.kind === 'raw' && <RawEditor store={store} m={m} problems={problems} />}

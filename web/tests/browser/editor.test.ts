@@ -205,6 +205,13 @@ describe('applications, Shortcuts and layers in the forms', () => {
       ],
       to: [{ shell_command: `/usr/bin/shortcuts run 'Toggle "Dark" Mode'` }],
     });
+    // The layer key's own form adds mappings straight into its layer.
+    await page.getByRole('tab', { name: 'Edit' }).click();
+    await page.locator('li.mapping').nth(0).locator('.summary').click();
+    await page.getByRole('button', { name: '+ Mapping inside the layer “arrows”' }).click();
+    await page.getByLabel('When I press 1', { exact: true }).fill('0');
+    await page.getByLabel('Then 1', { exact: true }).fill('end');
+    expect((await listTexts(page))[6]).toBe('0 → End (in layer “arrows”)');
     await done(page);
   });
 });
