@@ -97,7 +97,9 @@ std::optional<Error> writeFileAtomically(const fs::path& target, std::string_vie
     struct stat st {};
     if (::stat(destination.c_str(), &st) == 0) mode = st.st_mode & 07777;
 
-    std::string pattern = (folder / ("." + destination.filename().string() + ".tarvel-XXXXXX")).string();
+    std::string pattern = (folder / ".").string();
+    pattern += destination.filename().string();
+    pattern += ".tarvel-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));

@@ -1,8 +1,21 @@
 #include "Apps/PlatformInventory.h"
 
+#include "Apps/AppInventory.h"
+#include "Apps/linux/DesktopAppCatalog.h"
+#include "Apps/linux/DesktopIcons.h"
+#include "Apps/linux/IcuNameCollation.h"
+#include "Apps/linux/ProcessIdentity.h"
+#include "Apps/linux/X11RunningApplications.h"
+
 namespace tarvel {
 
-// Placeholder until the Linux inventory services exist.
-AppInventoryPayload collectPlatformInventory() { return {}; }
+AppInventoryPayload collectPlatformInventory() {
+    const ProcessIdentity identity;
+    const IconLookup icons;
+    const DesktopAppCatalog catalog(icons);
+    const X11RunningApplications running(icons, identity.bundleIdentifier());
+    const IcuNameCollation collation;
+    return AppInventory::collect({catalog, running, collation, identity});
+}
 
 } // namespace tarvel

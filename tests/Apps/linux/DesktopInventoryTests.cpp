@@ -1,0 +1,253 @@
+// The Linux inventory services against real files: desktop entries, icon theme, ICU.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <regex>
+
+#include "Apps/AppInventory.h"
+#include "Apps/PlatformInventory.h"
+#include "Apps/linux/DesktopAppCatalog.h"
+#include "Apps/linux/DesktopIcons.h"
+#include "Apps/linux/IcuNameCollation.h"
+#include "Apps/linux/ProcessIdentity.h"
+#include "Apps/linux/X11RunningApplications.h"
+#include "InventoryFakes.h"
+#include "XdgTree.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Rgba;
+using testing::XdgTree;
+using testing::names;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr Rgba red{255, 0, 0, 255}, blue{0, 0, 255, 255}, grey{128, 128, 128, 255}, clear{0, 0, 0, 0};
+
+XdgTree* tree = nullptr;
+
+class NoRunningApplications : public RunningApplications {
+public:
+    std::vector<RunningApplication> runningApplications() const override { return {}; }
+};
+
+// The tree every test reads; written once, before GLib first reads the XDG variables.
+void buildTree(XdgTree& t) {
+    const fs::path home = t.dataHome() / "applications", data1 = t.dataDir(1) / "applications";
+    t.entry(home, "org.example.Duplicate.desktop", "Duplicate", "Icon=transparent\n");
+    t.entry(data1, "org.example.Duplicate.desktop", "Duplicate", "Icon=wide\n");
+    t.entry(home, "my-tools.desktop", "My.app Tools", "Name[de]=Meine.app Werkzeuge\nIcon=vector\n");
+    t.entry(home, "quotes.desktop", "Café \"Quoted\" \\\\ Back", "Icon=wide-vector\n");
+    t.entry(home, "app2.desktop", "App 2", "Icon=big\n");
+    t.entry(home, "app10.desktop", "App 10", "Icon=" + (t.root() / "absolute.png").string() + "\n");
+    t.entry(home, "lower-apple.desktop", "apple", "Icon=does-not-exist\n");
+    t.entry(data1, "upper-banana.desktop", "Banana");
+    t.entry(data1, "Apple.desktop", "Apple");
+    // Not applications, or not looked at.
+    t.entry(home, "nodisplay.desktop", "No Display", "NoDisplay=true\n");
+    t.entry(home, "hidden.desktop", "Hidden", "Hidden=true\n");
+    t.entry(home, "CAPS.DESKTOP", "Capitals");
+    t.entry(home, "Shouting.Desktop", "Shouting");
+    t.entry(home, ".dotted.desktop", "Dotted");
+    t.entry(home / "nested", "nested.desktop", "Nested");
+    t.entry(home, "missing-program.desktop", "Missing Program", "TryExec=/nonexistent/program\n");
+    t.entry(home, "app.tarvel.Tarvel.desktop", "Tarvel");
+    t.write("home/applications/link.desktop", "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.org/\n");
+    t.write("home/applications/garbage.desktop", "\x01\x02 not a key file");
+    t.write("home/applications/readme.txt", "not an entry");
+    t.entry(home, "bad-\xff-name.desktop", "Not UTF-8 File Name");
+    t.entry(home, "zero.desktop", "Zero Device", "Icon=/dev/zero\n");
+
+    auto halfClear = [](int x, int, int w, int) { return x < w / 2 ? clear : red; };
+    t.pngIcon("transparent", 48, 48, halfClear);
+    t.pngIcon("wide", 96, 24, [](int, int, int, int) { return blue; });
+    t.pngIcon("big", 256, 256, halfClear, "256x256");
+    t.pngIcon("application-x-executable", 48, 48, [](int, int, int, int) { return grey; });
+    auto absolute = XdgTree::image(10, 30, [](int, int, int, int) { return red; });
+    gdk_pixbuf_save(absolute.get(), (t.root() / "absolute.png").c_str(), "png", nullptr, nullptr);
+    t.svgIcon("vector", R"(<svg xmlns="http://www.w3.org/2000/svg" width="100" height="100" viewBox="0 0 100 100">)"
+                        R"(<rect x="0" y="0" width="50" height="100" fill="#00ff00"/></svg>)");
+    t.svgIcon("wide-vector", R"(<svg xmlns="http://www.w3.org/2000/svg" width="200" height="50" viewBox="0 0 200 50">)"
+                             R"(<rect x="0" y="0" width="200" height="50" fill="#0000ff"/></svg>)");
+}
+
+struct DesktopInventory : ::testing::Test {
+    IconLookup icons{tree->iconSearchPath()};
+    DesktopAppCatalog catalog{icons, tree->applicationFolders()};
+    NoRunningApplications none;
+    IcuNameCollation collation;
+    ProcessIdentity identity;
+    AppInventory::Services services{catalog, none, collation, identity};
+
+    const AppRecord& named(const std::vector<AppRecord>& list, const std::string& name) {
+        for (const auto& r : list)
+            if (r.name == name) return r;
+        ADD_FAILURE() << "no record named " << name;
+        static AppRecord nothing;
+        return nothing;
+    }
+};
+
+TEST_F(DesktopInventory, InstalledListsTheApplicationEntriesOfEveryRootInFileBrowserOrder) {
+    auto list = AppInventory::installed(services);
+
+    // Localized names (LANGUAGE=de), ".app" removed, equal names in root order, numbers by value.
+    EXPECT_THAT(names(list), ElementsAre("App 2", "App 10", "apple", "Apple", "Banana", "Café \"Quoted\" \\ Back",
+                                         "Duplicate", "Duplicate", "Meine Werkzeuge", "Zero Device"));
+    const fs::path home = tree->dataHome() / "applications", data1 = tree->dataDir(1) / "applications";
+    EXPECT_EQ(list[2].path, (home / "lower-apple.desktop").string());
+    EXPECT_EQ(list[3].path, (data1 / "Apple.desktop").string());
+    EXPECT_EQ(list[6].path, (home / "org.example.Duplicate.desktop").string());
+    EXPECT_EQ(list[7].path, (data1 / "org.example.Duplicate.desktop").string());
+    EXPECT_EQ(list[6].bundleId, "org.example.Duplicate");
+    EXPECT_EQ(list[8].bundleId, "my-tools");
+    for (const auto& r : list) {
+        EXPECT_FALSE(r.running);
+        EXPECT_TRUE(r.launchable);
+        // An icon path that is no regular file is not read (it would never end).
+        EXPECT_EQ(r.icon.has_value(), r.name != "Zero Device") << r.name;
+    }
+}
+
+TEST_F(DesktopInventory, EntriesThatAreNoApplicationsAreLeftOut) {
+    const fs::path home = tree->dataHome() / "applications";
+    for (const char* name : {"nodisplay.desktop", "hidden.desktop", "missing-program.desktop", "link.desktop", "garbage.desktop"})
+        EXPECT_EQ(catalog.bundle(home / name), std::nullopt) << name;
+    EXPECT_NE(catalog.bundle(home / "app.tarvel.Tarvel.desktop"), std::nullopt);  // left out by identifier only
+    auto listing = catalog.contentsOfDirectory(home);
+    ASSERT_TRUE(listing);
+    for (const auto& path : *listing) {
+        EXPECT_NE(path.filename().string()[0], '.');
+        EXPECT_EQ(path.filename().string().find("bad-"), std::string::npos);  // a name that is not UTF-8
+    }
+    EXPECT_EQ(catalog.contentsOfDirectory(tree->dataDir(2) / "applications"), std::nullopt);
+}
+
+TEST_F(DesktopInventory, IconsArePNGDataURIsOf48Pixels) {
+    auto list = AppInventory::installed(services);
+    const std::regex base64("data:image/png;base64,([A-Za-z0-9+/]{4})*([A-Za-z0-9+/]{2}==|[A-Za-z0-9+/]{3}=)?");
+    list.pop_back();  // "Zero Device" has none
+    for (const auto& r : list) {
+        ASSERT_TRUE(r.icon) << r.name;
+        EXPECT_TRUE(std::regex_match(*r.icon, base64)) << r.name;
+        auto pixbuf = testing::decodeDataURI(*r.icon);
+        ASSERT_TRUE(pixbuf) << r.name;
+        EXPECT_EQ(gdk_pixbuf_get_width(pixbuf.get()), 48);
+        EXPECT_EQ(gdk_pixbuf_get_height(pixbuf.get()), 48);
+        EXPECT_TRUE(gdk_pixbuf_get_has_alpha(pixbuf.get())) << r.name;
+    }
+}
+
+TEST_F(DesktopInventory, TransparencyStaysAndNonSquareIconsFillTheSquare) {
+    auto list = AppInventory::installed(services);
+    auto pixels = [&](const std::string& name) { return testing::decodeDataURI(named(list, name).icon.value_or("")); };
+
+    // Transparent half of a 48-pixel PNG, and of a 256-pixel one scaled down.
+    for (const char* name : {"Duplicate", "App 2"}) {
+        auto p = pixels(name);
+        ASSERT_TRUE(p) << name;
+        EXPECT_EQ(testing::pixelAt(p.get(), 2, 24).a, 0) << name;
+        EXPECT_EQ(testing::pixelAt(p.get(), 45, 24), red) << name;
+    }
+    // A 96 x 24 PNG is stretched, not letter-boxed: every corner opaque.
+    auto wide = testing::decodeDataURI(list[7].icon.value_or(""));
+    ASSERT_TRUE(wide);
+    for (auto [x, y] : {std::pair{0, 0}, {47, 0}, {0, 47}, {47, 47}, {24, 24}}) EXPECT_EQ(testing::pixelAt(wide.get(), x, y), blue);
+    // A 10 x 30 PNG named by absolute path.
+    auto tall = pixels("App 10");
+    ASSERT_TRUE(tall);
+    for (auto [x, y] : {std::pair{0, 0}, {47, 47}}) EXPECT_EQ(testing::pixelAt(tall.get(), x, y), red);
+    // SVG: drawn at 48, its transparent half stays transparent; a 4:1 drawing fills the square.
+    auto vector = pixels("Meine Werkzeuge");
+    ASSERT_TRUE(vector);
+    EXPECT_EQ(testing::pixelAt(vector.get(), 10, 10), (Rgba{0, 255, 0, 255}));
+    EXPECT_EQ(testing::pixelAt(vector.get(), 40, 10).a, 0);
+    auto wideVector = pixels("Café \"Quoted\" \\ Back");
+    ASSERT_TRUE(wideVector);
+    for (auto [x, y] : {std::pair{0, 0}, {47, 0}, {0, 47}, {47, 47}}) EXPECT_EQ(testing::pixelAt(wideVector.get(), x, y), blue);
+    // No icon in the theme, or none at all: the generic application icon.
+    for (const char* name : {"apple", "Banana"}) {
+        auto generic = pixels(name);
+        ASSERT_TRUE(generic) << name;
+        EXPECT_EQ(testing::pixelAt(generic.get(), 24, 24), grey) << name;
+    }
+}
+
+TEST_F(DesktopInventory, WithoutAnyThemeGtksOwnGenericIconStandsIn) {
+    IconLookup empty{std::vector<std::string>{(tree->root() / "no-icons").string()}};
+    auto missing = adopt(g_themed_icon_new("does-not-exist"));
+    auto vanished = adopt(g_file_icon_new(adopt(g_file_new_for_path("/nonexistent/icon.png")).get()));
+    for (GIcon* icon : {G_ICON(missing.get()), G_ICON(vanished.get()), static_cast<GIcon*>(nullptr)}) {
+        auto image = empty.iconFor(icon, 48);
+        ASSERT_TRUE(image);
+        auto pixels = testing::decodeDataURI(AppInventory::iconDataURI(image.get(), 48).value_or(""));
+        ASSERT_TRUE(pixels);
+        EXPECT_EQ(gdk_pixbuf_get_width(pixels.get()), 48);
+    }
+
+    // An icon file that is no image cannot be drawn.
+    const fs::path notImage = tree->write("not-an-image.png", "plain text");
+    IconFile file(adopt(g_file_new_for_path(notImage.c_str())));
+    EXPECT_EQ(file.pngBase64(48), std::nullopt);
+    EXPECT_EQ(AppInventory::iconDataURI(&file, 48), std::nullopt);
+}
+
+TEST(IcuCollation, FileBrowserOrderOfNames) {
+    for (const IcuNameCollation* collation : {new IcuNameCollation(), new IcuNameCollation(""), new IcuNameCollation("de_DE")}) {
+        EXPECT_LT(collation->compare("App 2", "App 10"), 0);
+        EXPECT_LT(collation->compare("apple", "Banana"), 0);
+        EXPECT_GT(collation->compare("Banana", "apple"), 0);
+        EXPECT_EQ(collation->compare("apple", "APPLE"), 0);
+        EXPECT_LT(collation->compare("file9", "file010"), 0);
+        EXPECT_NE(collation->compare("resume", "résumé"), 0);  // accents still count
+        EXPECT_LT(collation->compare("", "a"), 0);
+        delete collation;
+    }
+}
+
+TEST(ProcessIdentityLinux, OwnIdentifierAndExecutable) {
+    ProcessIdentity identity;
+    EXPECT_EQ(identity.bundleIdentifier(), "app.tarvel.Tarvel");
+    auto executable = identity.executablePath();
+    ASSERT_TRUE(executable);
+    EXPECT_EQ(executable->filename(), "tarvel_apps_linux_tests");
+    EXPECT_TRUE(executable->is_absolute());
+}
+
+TEST(RunningWithoutDisplay, NoX11DisplayMeansNoRunningApplications) {
+    IconLookup icons{std::vector<std::string>{}};
+    X11RunningApplications running(icons, "app.tarvel.Tarvel", ":65000");
+    EXPECT_THAT(running.runningApplications(), IsEmpty());
+}
+
+TEST(PlatformInventory, TheSessionsFoldersWithoutDisplay) {
+    // $XDG_DATA_HOME and $XDG_DATA_DIRS lead to the tree; no DISPLAY, no Shortcuts tool, no helper.
+    AppInventoryPayload payload = collectPlatformInventory();
+    EXPECT_THAT(payload.running, IsEmpty());
+    EXPECT_THAT(names(payload.installed), ElementsAre("App 2", "App 10", "apple", "Apple", "Banana", "Café \"Quoted\" \\ Back",
+                                                      "Duplicate", "Duplicate", "Meine Werkzeuge", "Zero Device"));
+    for (const auto& r : payload.installed)
+        EXPECT_TRUE(r.name == "Zero Device" || (r.icon && testing::decodeDataURI(*r.icon))) << r.name;
+    EXPECT_THAT(payload.shortcuts, IsEmpty());
+    EXPECT_EQ(payload.helperPath, std::nullopt);
+    EXPECT_TRUE(encodeJSON(payload));
+}
+
+} // namespace
+} // namespace tarvel
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    tarvel::testing::XdgTree tree;
+    tree.exportEnvironment();
+    ::setenv("LANGUAGE", "de", 1);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    tarvel::buildTree(tree);
+    tarvel::tree = &tree;
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,143 @@
+import { describe, expect, it } from 'vitest';
+import { Bridge } from '../bridge';
+import { setLanguage } from '../i18n';
+import { appRef, filterApps, mergeInventory } from './apps';
+import { History } from './history';
+import { RECIPES, recipeDefaults } from './recipes';
+import { summarize } from './summary';
+import type { Mapping } from './types';
+
+describe('undo history', () => {
+  it('keystrokes in one field coalesce; other edits are separate steps', () => {
+    const h = new History('a');
+    h.commit('ab', 'title', 1000);
+    h.commit('abc', 'title', 1500);
+    h.commit('abcd', 'other', 1600);
+    h.commit('abcde', 'title', 1700);
+    expect(h.undo() && h.present).toBe('abcd');
+    expect(h.undo() && h.present).toBe('abc');
+    expect(h.undo() && h.present).toBe('a');
+    expect(h.undo()).toBe(false);
+    expect(h.redo() && h.present).toBe('abc');
+    h.commit('x');
+    expect(h.canRedo).toBe(false);
+  });
+  it('a pause ends a typing step', () => {
+    const h = new History(0);
+    h.commit(1, 'k', 0);
+    h.commit(2, 'k', 5000);
+    h.undo();
+    expect(h.present).toBe(1);
+  });
+});
+
+describe('inventory', () => {
+  const inv = {
+    installed: [
+      { name: 'Safari', bundleId: 'com.apple.Safari', path: '/Applications/Safari.app', icon: 'data:image/png;base64,AA', running: false, launchable: true },
+      { name: 'app 10', bundleId: 'x.10', path: '/A/app 10.app', running: false, launchable: true },
+      { name: 'App 9', bundleId: 'x.9', path: '/A/App 9.app', running: false, launchable: true },
+    ],
+    running: [
+      { name: 'Safari', bundleId: 'com.apple.Safari', path: '/Volumes/Other/Safari', running: true, launchable: false },
+      { name: 'daemon', running: true, launchable: false },
+    ],
+    shortcuts: [],
+  };
+  it('an app both installed and running is listed once, running, with the path that opens it', () => {
+    const apps = mergeInventory(inv);
+    expect(apps.map((a) => a.name)).toEqual(['App 9', 'app 10', 'daemon', 'Safari']);
+    const safari = apps.find((a) => a.name === 'Safari');
+    expect(safari).toMatchObject({ running: true, launchable: true, path: '/Applications/Safari.app', icon: 'data:image/png;base64,AA' });
+    expect(appRef(apps.find((a) => a.name === 'daemon')!)).toEqual({ name: 'daemon' });
+    expect(mergeInventory(null)).toEqual([]);
+  });
+  it('filters by name and bundle id, ignoring case', () => {
+    const apps = mergeInventory(inv);
+    expect(filterApps(apps, 'SAF').map((a) => a.name)).toEqual(['Safari']);
+    expect(filterApps(apps, 'x.1').map((a) => a.name)).toEqual(['app 10']);
+    expect(filterApps(apps, '  ')).toHaveLength(4);
+  });
+});
+
+describe('bridge', () => {
+  it('answers resolve pending requests in request order, per kind', async () => {
+    const posted: unknown[] = [];
+    const win: Record<string, any> = { webkit: { messageHandlers: { tarvelApps: { postMessage: () => posted.push('apps') }, tarvelApply: { postMessage: (b: unknown) => posted.push(b) } } } };
+    const bridge = new Bridge(win);
+    expect(bridge.available).toBe(true);
+    const a1 = bridge.apply('one', []);
+    const inv = bridge.requestInventory();
+    const a2 = bridge.apply('two', [{ type: 'basic' }]);
+    expect(posted).toEqual([{ title: 'one', manipulators: [] }, 'apps', { title: 'two', manipulators: [{ type: 'basic' }] }]);
+    win.__tarvelApplyResolve({ ok: true, backupPath: '/b/1' });
+    win.__tarvelApplyResolve({ ok: false, error: 'line 1\nline 2' });
+    win.__tarvelAppsResolve(null);
+    expect(await a1).toEqual({ ok: true, backupPath: '/b/1' });
+    expect(await a2).toEqual({ ok: false, error: 'line 1\nline 2' });
+    expect(await inv).toBeNull();
+    // An answer nobody waits for is dropped.
+    expect(() => win.__tarvelApplyResolve({ ok: true, backupPath: 'x' })).not.toThrow();
+  });
+  it('outside the app there is no bridge: preview mode', async () => {
+    const win: Record<string, any> = {};
+    const bridge = new Bridge(win);
+    expect(bridge.available).toBe(false);
+    expect(typeof win.__tarvelAppsResolve).toBe('function');
+    expect(await bridge.requestInventory()).toBeNull();
+  });
+});
+
+describe('summaries', () => {
+  const build = (id: string, v: Record<string, unknown> = {}): Mapping[] => {
+    const r = RECIPES.find((x) => x.id === id)!;
+    return r.build({ ...recipeDefaults(r), ...v });
+  };
+  it('read as a person would say them, in both languages', () => {
+    setLanguage('en');
+    expect(summarize(build('capsCtrlEsc')[0])).toBe('Caps Lock: tap → Escape, hold → Control');
+    expect(summarize(build('cmdEisuuKana')[1])).toBe('Right Command: tap → かな, hold → Right Command');
+    expect(summarize(build('focusApp', { app: { name: 'Safari' } })[0])).toBe('⌃⌥⇧⌘S → Open Safari');
+    expect(summarize(build('vimArrows')[1])).toBe('H → ← (in layer “arrows”)');
+    expect(summarize(build('chordEsc')[0])).toBe('J + K → Escape');
+    setLanguage('ja');
+    expect(summarize(build('capsCtrlEsc')[0])).toBe('Caps Lock: タップ → Escape、長押し → Control');
+    setLanguage('en');
+  });
+});
+
+describe('keys and language', () => {
+  it('key presses in the browser map to Karabiner key names', async () => {
+    const { keyFromEventCode } = await import('./keys');
+    expect(['KeyA', 'Digit0', 'F13', 'CapsLock', 'MetaLeft', 'AltRight', 'Lang1', 'Lang2', 'IntlYen', 'Space', 'Backquote', 'Numpad5', 'Nonsense'].map(keyFromEventCode))
+      .toEqual(['a', '0', 'f13', 'caps_lock', 'left_command', 'right_option', 'japanese_kana', 'japanese_eisuu', 'international3', 'spacebar', 'grave_accent_and_tilde', 'keypad_5', undefined]);
+  });
+  it('the language follows the system unless the user chose one', async () => {
+    const { detectLanguage } = await import('../i18n');
+    expect(detectLanguage(null, 'ja-JP')).toBe('ja');
+    expect(detectLanguage(null, 'en-GB')).toBe('en');
+    expect(detectLanguage(null, undefined)).toBe('en');
+    expect(detectLanguage('en', 'ja')).toBe('en');
+    expect(detectLanguage('fr', 'ja')).toBe('ja');
+  });
+  it('every key on both keyboards is a name Karabiner-Elements knows', async () => {
+    const { LAYOUTS, isKnownKey } = await import('./keys');
+    for (const rows of Object.values(LAYOUTS)) for (const row of rows) for (const cap of row) expect(isKnownKey(cap.key), cap.key).toBe(true);
+  });
+});
+
+describe('catalogs', () => {
+  it('hold every message the page builds from a name', async () => {
+    const { hasMessage } = await import('../i18n');
+    const names = [
+      ...RECIPES.flatMap((r) => [`recipe.${r.id}`, `recipe.${r.id}.d`, ...r.params.map((p) => p.label)]),
+      ...['keys', 'app', 'shortcut', 'input', 'media', 'none', 'shell'].map((a) => `action.${a}`),
+      ...['remap', 'tapHold', 'layerKey', 'raw'].map((k) => `kind.${k}`),
+      ...['edit', 'recipes', 'json'].map((x) => `tab.${x}`),
+      ...['json', 'format', 'malformed'].map((x) => `import.${x}`),
+      'holdMode.immediate', 'holdMode.delayed', 'layerMode.hold', 'layerMode.toggle', 'input.eisuu', 'input.kana',
+      'layout.us', 'layout.jis', 'tap.none', 'tap.escape',
+    ];
+    expect(names.filter((n) => !hasMessage(n))).toEqual([]);
+  });
+});

@@ -1,0 +1,165 @@
+// Headless Debian Chromium serving the built page from memory (no server, no network) and, where
+// asked, a stand-in for the native bridge that answers the way the app does: one evaluated line.
+import { readFile } from 'node:fs/promises';
+import { extname, join, normalize } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { deflateSync } from 'node:zlib';
+import { chromium } from 'playwright-core';
+
+export const ROOT = fileURLToPath(new URL('../../../WebResources/', import.meta.url));
+export const ORIGIN = 'http://tarvel.test';
+export const PAGE_URL = `${ORIGIN}/index.html`;
+
+/** @type {Record<string, string>} */
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.json': 'application/json', '.svg': 'image/svg+xml', '.png': 'image/png' };
+
+export async function launch() {
+  return chromium.launch({
+    executablePath: process.env.CHROMIUM_PATH ?? '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update', '--no-first-run', '--disable-sync'],
+  });
+}
+
+/** @type {WeakMap<object, string[]>} */
+const ERRORS = new WeakMap();
+/** Script errors the page raised so far. @param {object} page */
+export const pageErrors = (page) => ERRORS.get(page) ?? [];
+
+/** @typedef {{ inventory?: unknown, applyAnswers?: unknown[], delay?: number }} BridgeConfig */
+
+/**
+ * A page at 900 x 640 (the app's smallest window); `bridge` undefined means preview mode.
+ * @param {import('playwright-core').Browser} browser
+ * With `url` the page comes from there (a loopback server) and no request is intercepted.
+ * @param {{ bridge?: BridgeConfig, lang?: string, storage?: Record<string, string>, url?: string }} [opts]
+ * @returns {Promise<import('playwright-core').Page>}
+ */
+export async function openPage(browser, opts = {}) {
+  const context = await browser.newContext({ viewport: { width: 900, height: 640 }, locale: opts.lang ?? 'en-US', acceptDownloads: true });
+  context.setDefaultTimeout(8000);
+  if (!opts.url) await routeToBuild(context);
+  if (opts.storage) {
+    await context.addInitScript((items) => {
+      if (!sessionStorage.getItem('__seeded')) {
+        for (const [k, v] of Object.entries(items)) localStorage.setItem(k, v);
+        sessionStorage.setItem('__seeded', '1');
+      }
+    }, opts.storage);
+  }
+  if (opts.bridge) await context.addInitScript(installBridge, opts.bridge);
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  ERRORS.set(page, errors);
+  await page.goto(opts.url ?? PAGE_URL);
+  await page.waitForFunction(() => window.__tarvelReady !== undefined);
+  return page;
+}
+
+/** Serves the build from memory; everything else would be the network and is refused.
+ * @param {import('playwright-core').BrowserContext} context */
+async function routeToBuild(context) {
+  await context.route(`${ORIGIN}/**`, async (route) => {
+    const path = normalize(decodeURIComponent(new URL(route.request().url()).pathname)).replace(/^\/+/, '');
+    try {
+      const body = await readFile(join(ROOT, path));
+      await route.fulfill({ status: 200, body, contentType: TYPES[extname(path)] ?? 'application/octet-stream' });
+    } catch {
+      await route.fulfill({ status: 404, body: 'not found' });
+    }
+  });
+  // Anything else would be the network: refuse it.
+  await context.route(/^(?!http:\/\/tarvel\.test\/)(https?|wss?):/, (route) => route.abort());
+}
+
+/** @param {any} cfg */
+function installBridge(cfg) {
+  /** @type {any} */
+  const w = window;
+  const state = {
+    /** @type {{ name: string, body: unknown }[]} */
+    messages: [],
+    inventory: cfg.inventory ?? null,
+    /** @type {unknown[]} */
+    applyAnswers: cfg.applyAnswers ?? [],
+    delay: cfg.delay ?? 30,
+  };
+  w.__bridge = state;
+  // The native side evaluates exactly this kind of line.
+  /** @type {(fn: string, value: unknown) => void} */
+  const answer = (fn, value) => setTimeout(() => {
+    (0, eval)(`window.${fn} && window.${fn}(${JSON.stringify(value)})`);
+  }, state.delay);
+  w.webkit = {
+    messageHandlers: {
+      tarvelApps: { postMessage(/** @type {unknown} */ body) { state.messages.push({ name: 'tarvelApps', body: JSON.parse(JSON.stringify(body ?? null)) }); answer('__tarvelAppsResolve', state.inventory); } },
+      tarvelApply: {
+        postMessage(/** @type {unknown} */ body) {
+          state.messages.push({ name: 'tarvelApply', body: JSON.parse(JSON.stringify(body)) });
+          const next = state.applyAnswers.shift() ?? { ok: true, backupPath: '/Users/me/.config/karabiner/karabiner.backup-20260101-120000.json' };
+          // 'silence' stands for an outcome the app could not send: no answer at all.
+          if (next !== 'silence') answer('__tarvelApplyResolve', next);
+        },
+      },
+    },
+  };
+}
+
+// A tiny solid-colour PNG, so the inventory carries real icons.
+/** @param {Buffer} buf */
+function crc32(buf) {
+  let c = ~0;
+  for (const b of buf) {
+    c ^= b;
+    for (let k = 0; k < 8; k++) c = (c >>> 1) ^ (0xedb88320 & -(c & 1));
+  }
+  return ~c >>> 0;
+}
+/** @param {string} type @param {Buffer} data */
+function chunk(type, data) {
+  const len = Buffer.alloc(4); len.writeUInt32BE(data.length);
+  const td = Buffer.concat([Buffer.from(type), data]);
+  const crc = Buffer.alloc(4); crc.writeUInt32BE(crc32(td));
+  return Buffer.concat([len, td, crc]);
+}
+/** @param {number} r @param {number} g @param {number} b */
+export function pngIcon(r, g, b, size = 32) {
+  const ihdr = Buffer.alloc(13);
+  ihdr.writeUInt32BE(size, 0); ihdr.writeUInt32BE(size, 4); ihdr[8] = 8; ihdr[9] = 6;
+  const rows = [];
+  for (let y = 0; y < size; y++) {
+    const row = Buffer.alloc(1 + size * 4);
+    for (let x = 0; x < size; x++) {
+      const inside = (x - size / 2) ** 2 + (y - size / 2) ** 2 < (size / 2 - 1) ** 2 || (x > 2 && x < size - 3 && y > 2 && y < size - 3);
+      row.set([r, g, b, inside ? 255 : 0], 1 + x * 4);
+    }
+    rows.push(row);
+  }
+  const png = Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), chunk('IHDR', ihdr), chunk('IDAT', deflateSync(Buffer.concat(rows))), chunk('IEND', Buffer.alloc(0))]);
+  return `data:image/png;base64,${png.toString('base64')}`;
+}
+
+export const HELPER = '/Applications/Tarvel.app/Contents/MacOS/tarvel-focus';
+export function sampleInventory() {
+  /** @param {string} name @param {string} bundleId @param {[number, number, number]} color */
+  const app = (name, bundleId, color, running = false) => ({
+    name, bundleId, path: `/Applications/${name}.app`, icon: pngIcon(...color), running, launchable: true,
+  });
+  const installed = [
+    app('Calendar', 'com.apple.iCal', [230, 80, 70]),
+    app('Mail', 'com.apple.mail', [60, 140, 230]),
+    app('Notes', 'com.apple.Notes', [240, 200, 60]),
+    app('Safari', 'com.apple.Safari', [40, 150, 220]),
+    app('Slack', 'com.tinyspeck.slackmacgap', [120, 60, 130]),
+    app('Terminal', 'com.apple.Terminal', [50, 50, 50]),
+    app("Bob's \"App\" $(echo hi)", 'org.example.bob', [90, 170, 90]),
+  ];
+  const running = [
+    { ...app('Safari', 'com.apple.Safari', [40, 150, 220], true), launchable: true },
+    { name: 'Finder', bundleId: 'com.apple.finder', path: '/System/Library/CoreServices/Finder.app', icon: pngIcon(80, 160, 240), running: true, launchable: true },
+    { name: 'helperd', running: true, launchable: false },
+  ];
+  return { running, installed, shortcuts: ['Start Focus', 'Toggle "Dark" Mode'], helperPath: HELPER };
+}
