@@ -43,12 +43,20 @@ WebKitWebView* findWebView(GtkWidget* widget) {
     return nullptr;
 }
 
+// Milliseconds since the launch, for the phases printed on standard error.
+long long launchTime = 0;
+void phase(const char* name) { std::fprintf(stderr, "%8.1f ms  %s\n", (realtimeNanoseconds() - launchTime) / 1e6, name); }
+
 int start(int argc, char** argv, long long launched) {
-    static long long launchTime = launched;
+    launchTime = launched;
+    phase("main");
     GtkApplication* application = gtk_application_new(TarvelApp::applicationId, G_APPLICATION_NON_UNIQUE);
     g_signal_connect(application, "activate", G_CALLBACK(+[](GApplication* application, gpointer) {
+                         phase("activate");
                          GtkWidget* window = TarvelApp::makeWindow(GTK_APPLICATION(application));
+                         phase("window made");
                          gtk_window_present(GTK_WINDOW(window));
+                         phase("window presented");
                          WebKitWebView* view = findWebView(window);
                          if (!view) {
                              std::fprintf(stderr, "no web view: is the stand-in settings entry on the data path?\n");
@@ -56,8 +64,11 @@ int start(int argc, char** argv, long long launched) {
                              return;
                          }
                          g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer app) {
+                                              if (event == WEBKIT_LOAD_COMMITTED) phase("page committed");
                                               if (event != WEBKIT_LOAD_FINISHED) return;
+                                              phase("load finished");
                                               std::printf("%.1f\n", (realtimeNanoseconds() - launchTime) / 1e6);
+                                              std::fflush(stdout);
                                               g_application_quit(G_APPLICATION(app));
                                           }),
                                           application);
