@@ -1,0 +1,13 @@
+#pragma once
+#include "Platform/MainQueue.h"
+
+namespace tarvel {
+
+// Posts closures as idle sources on GLib's default main context, which GTK's main loop runs.
+// Closures run in the order they were posted.
+class GLibMainQueue : public MainQueue {
+public:
+    void async(std::function<void()> work) override;
+};
+
+} // namespace tarvel

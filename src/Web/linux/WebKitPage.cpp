@@ -1,0 +1,19 @@
+#include "Web/linux/WebKitPage.h"
+
+#include "Web/linux/GObjectPtr.h"
+
+namespace tarvel {
+
+WebKitPage::WebKitPage(WebKitWebView* view) { g_weak_ref_init(&view_, view); }
+
+WebKitPage::~WebKitPage() { g_weak_ref_clear(&view_); }
+
+void WebKitPage::evaluateJavaScript(const std::string& script) {
+    GObjectPtr<WebKitWebView> view(static_cast<WebKitWebView*>(g_weak_ref_get(&view_)));
+    if (!view) return;
+    // No completion callback: the script's result and any script error are ignored.
+    webkit_web_view_evaluate_javascript(view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
+}
+
+} // namespace tarvel

@@ -1,0 +1,23 @@
+#pragma once
+#include <webkit/webkit.h>
+
+#include "Web/WebPage.h"
+
+namespace tarvel {
+
+// The page of one WebKitWebView, referred to weakly: evaluating a script in a view that is being
+// torn down does nothing.
+class WebKitPage : public WebPage {
+public:
+    explicit WebKitPage(WebKitWebView* view);
+    ~WebKitPage() override;
+    WebKitPage(const WebKitPage&) = delete;
+    WebKitPage& operator=(const WebKitPage&) = delete;
+
+    void evaluateJavaScript(const std::string& script) override;
+
+private:
+    GWeakRef view_;
+};
+
+} // namespace tarvel

@@ -1,0 +1,3 @@
+#include "linux/TarvelApp.h"
+
+int main(int argc, char** argv) { return tarvel::TarvelApp::run(argc, argv); }

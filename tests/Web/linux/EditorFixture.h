@@ -1,0 +1,99 @@
+#pragma once
+// A real KeymapWebView in a real window, serving a test page of its own from a temporary
+// WebResources folder, with a temporary home and a stand-in karabiner_cli.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "Web/KeymapWebView.h"
+#include "Web/linux/DisplayTestSupport.h"
+#include "Web/linux/GLibMainQueue.h"
+#include "Web/linux/KeymapWebViewGtk.h"
+
+namespace tarvel::test {
+
+inline const char* sampleConfiguration = R"({
+    "global": {"show_in_menu_bar": true},
+    "profiles": [
+        {"name": "Default", "selected": false,
+         "complex_modifications": {"rules": [{"description": "old default rule",
+             "manipulators": [{"type": "basic", "from": {"key_code": "a"}, "to": [{"key_code": "b"}]}]}]}},
+        {"name": "Work", "selected": true,
+         "complex_modifications": {"parameters": {"basic.to_if_alone_timeout_milliseconds": 300},
+             "rules": [{"description": "old work rule",
+                 "manipulators": [{"type": "basic", "from": {"key_code": "c"}, "to": [{"key_code": "d"}]}]}]}}
+    ]
+})";
+
+class EditorFixture : public ::testing::Test {
+protected:
+    TestResources resources;
+    TemporaryDirectory home;
+    TemporaryDirectory tools;
+    std::shared_ptr<KeymapWebView::Coordinator> coordinator;
+    WebKitWebView* view = nullptr;
+    std::unique_ptr<TestWindow> window;
+    int inventoryRequests = 0;
+
+    fs::path configPath() const { return home / ".config/karabiner/karabiner.json"; }
+    fs::path linterRuns() const { return tools / "runs"; }
+
+    void SetUp() override {
+        resources.writeTestPage();
+        writeFile(configPath(), sampleConfiguration);
+        // Refuses any rule set that mentions "reject"; reports each run.
+        writeTool(tools / "karabiner_cli",
+                  "echo run >> '" + linterRuns().string() + "'\n"
+                  "if grep -q reject \"$2\"; then printf '%s\\n' 'bad \"key\" \\ here' 'second line'; exit 1; fi\n"
+                  "echo \"$2: ok\"");
+    }
+
+    void TearDown() override {
+        window.reset();
+        view = nullptr;
+        spinFor(0.05);
+    }
+
+    std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator() {
+        return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
+            .mainQueue = std::make_shared<GLibMainQueue>(),
+            .collectInventory =
+                [this] {
+                    ++inventoryRequests;
+                    AppInventoryPayload payload;
+                    payload.installed.push_back(AppRecord{.name = "Calculator", .bundleId = "org.gnome.Calculator",
+                                                          .path = "/usr/share/applications/org.gnome.Calculator.desktop",
+                                                          .launchable = true});
+                    payload.shortcuts.push_back("request " + std::to_string(inventoryRequests));
+                    return payload;
+                },
+            .linterPath = tools / "karabiner_cli",
+            .homeDirectory = home.path(),
+        });
+    }
+
+    // Opens the view on `resourcesDirectory` and waits for its first load.
+    void open(const fs::path& resourcesDirectory) {
+        coordinator = makeCoordinator();
+        view = WEBKIT_WEB_VIEW(KeymapWebViewGtk::makeView(coordinator, resourcesDirectory));
+        window = std::make_unique<TestWindow>(GTK_WIDGET(view));
+        ASSERT_TRUE(waitForLoad(view));
+    }
+
+    void openEditor() {
+        ASSERT_NO_FATAL_FAILURE(open(resources.directory.path()));
+        ASSERT_TRUE(waitInPage(view, "window.moduleRan"));
+    }
+
+    // Posts `body` (a script expression) under `name` from the page.
+    void post(const std::string& name, const std::string& body) {
+        evaluate(view, "window.webkit.messageHandlers." + name + ".postMessage(" + body + "), true");
+    }
+
+    Json applyAnswers(std::size_t count) {
+        EXPECT_TRUE(waitInPage(view, "window.applyAnswers.length >= " + std::to_string(count)));
+        return evaluate(view, "window.applyAnswers");
+    }
+};
+
+} // namespace tarvel::test

@@ -1,0 +1,32 @@
+# End-to-end suite of the web view on a display: the real KeymapWebView, its bridge, resource
+# scheme, dialogs, file chooser and downloads, driving a test page of its own.
+add_library(tarvel_display_test_support STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/DisplayTestSupport.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DisplayTestMain.cpp)
+target_include_directories(tarvel_display_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(tarvel_display_test_support PUBLIC tarvel_platform GTest::gtest GTest::gmock)
+tarvel_warnings(tarvel_display_test_support)
+
+add_executable(tarvel_web_display_tests
+    ${CMAKE_CURRENT_LIST_DIR}/KeymapWebViewTests.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PanelsTests.cpp)
+target_link_libraries(tarvel_web_display_tests PRIVATE tarvel_display_test_support)
+tarvel_warnings(tarvel_web_display_tests)
+
+# Sanitizers stay on. What they would report of GLib's, GTK's, fontconfig's and WebKit's own
+# allocations, and of JavaScriptCore's use of the executable's inline library code, is suppressed
+# by name in tests/linux (used by every display suite).
+set(TARVEL_DISPLAY_TEST_ENVIRONMENT
+    "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/linux/lsan.supp:print_suppressions=0"
+    "UBSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/linux/ubsan.supp:print_stacktrace=1")
+
+add_test(NAME web_display COMMAND ${TARVEL_WITH_DISPLAY} $<TARGET_FILE:tarvel_web_display_tests>
+         --gtest_filter=-PanelsTest.*FileInput*)
+set_tests_properties(web_display PROPERTIES LABELS display TIMEOUT 600
+    ENVIRONMENT "${TARVEL_DISPLAY_TEST_ENVIRONMENT}")
+
+# The file chooser cases apart, with GTK's file chooser leftovers suppressed for them alone.
+add_test(NAME web_file_chooser_display COMMAND ${TARVEL_WITH_DISPLAY} $<TARGET_FILE:tarvel_web_display_tests>
+         --gtest_filter=PanelsTest.*FileInput*)
+set_tests_properties(web_file_chooser_display PROPERTIES LABELS display TIMEOUT 300
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/linux/lsan-file-chooser.supp:print_suppressions=0;UBSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/linux/ubsan.supp:print_stacktrace=1")
