@@ -54,7 +54,7 @@ protected:
         spinFor(0.05);
     }
 
-    std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator() {
+    virtual std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator() {
         return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
             .mainQueue = std::make_shared<GLibMainQueue>(),
             .collectInventory =

@@ -30,3 +30,17 @@ add_test(NAME web_file_chooser_display COMMAND ${TARVEL_WITH_DISPLAY} $<TARGET_F
          --gtest_filter=PanelsTest.*FileInput*)
 set_tests_properties(web_file_chooser_display PROPERTIES LABELS display TIMEOUT 300
     ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/linux/lsan-file-chooser.supp:print_suppressions=0;UBSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/linux/ubsan.supp:print_stacktrace=1")
+
+# The product end to end: this platform's real inventory delivered to a page, and the built editor
+# page installing a recipe. tarvel-focus is copied beside the test program, as it lies beside tarvel.
+add_executable(tarvel_integration_display_tests ${CMAKE_CURRENT_LIST_DIR}/IntegrationTests.cpp)
+target_link_libraries(tarvel_integration_display_tests PRIVATE tarvel_display_test_support)
+target_compile_definitions(tarvel_integration_display_tests PRIVATE
+    TARVEL_BUILT_RESOURCES="${CMAKE_BINARY_DIR}/share/tarvel")
+tarvel_warnings(tarvel_integration_display_tests)
+add_dependencies(tarvel_integration_display_tests tarvel_web_resources)
+add_custom_command(TARGET tarvel_integration_display_tests POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tarvel-focus> $<TARGET_FILE_DIR:tarvel_integration_display_tests>/tarvel-focus)
+add_test(NAME integration_display COMMAND ${TARVEL_WITH_DISPLAY} $<TARGET_FILE:tarvel_integration_display_tests>)
+set_tests_properties(integration_display PROPERTIES LABELS display TIMEOUT 300
+    ENVIRONMENT "${TARVEL_DISPLAY_TEST_ENVIRONMENT}")

@@ -1,0 +1,112 @@
+// The whole product in one window: the real inventory of this platform delivered to a page, and the
+// real editor page installing a recipe into karabiner.json.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "Apps/PlatformInventory.h"
+#include "Web/linux/EditorFixture.h"
+
+namespace tarvel::test {
+namespace {
+
+// A small PNG icon: a red square with a transparent corner.
+void writeIcon(const fs::path& path) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 16, 16);
+    gdk_pixbuf_fill(pixbuf, 0xff0000ff);
+    fs::create_directories(path.parent_path());
+    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, path.c_str(), "png", nullptr, nullptr));
+    g_object_unref(pixbuf);
+}
+
+class IntegrationTest : public EditorFixture {
+protected:
+    void SetUp() override {
+        EditorFixture::SetUp();
+        const fs::path applications = DisplayEnvironment::dataHome() / "applications";
+        writeIcon(DisplayEnvironment::root() / "icons/alpha.png");
+        writeFile(applications / "org.example.Alpha.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Alpha Notes\nExec=/bin/true\nIcon=" +
+                      (DisplayEnvironment::root() / "icons/alpha.png").string() + "\n");
+        writeFile(applications / "org.example.Hidden.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Hidden\nExec=/bin/true\nNoDisplay=true\n");
+    }
+
+    // The product's own collector instead of the fixture's stand-in.
+    std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator() override {
+        return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
+            .mainQueue = std::make_shared<GLibMainQueue>(),
+            .collectInventory = collectPlatformInventory,
+            .linterPath = tools / "karabiner_cli",
+            .homeDirectory = home.path(),
+        });
+    }
+
+    static fs::path ownFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+};
+
+TEST_F(IntegrationTest, ThePageReceivesThisMachinesInventoryOncePerRequest) {
+    // The build puts tarvel-focus beside this test program, as it lies beside tarvel.
+    ASSERT_TRUE(fs::exists(ownFolder() / "tarvel-focus"));
+    ASSERT_NO_FATAL_FAILURE(openEditor());
+    post("tarvelApps", "{}");
+    post("tarvelApps", "null");
+    ASSERT_TRUE(waitInPage(view, "window.appsAnswers.length >= 2"));
+    spinFor(0.3);
+    const Json answers = evaluate(view, "window.appsAnswers");
+    ASSERT_EQ(answers.size(), 2u);
+    for (const Json& answer : answers) {
+        ASSERT_TRUE(answer.is_object()) << answer;
+        EXPECT_TRUE(answer["running"].is_array());
+        EXPECT_TRUE(answer["shortcuts"].is_array());
+        EXPECT_EQ(answer["helperPath"], (ownFolder() / "tarvel-focus").string());
+
+        const Json& installed = answer["installed"];
+        auto alpha = std::find_if(installed.begin(), installed.end(), [](const Json& r) { return r["name"] == "Alpha Notes"; });
+        ASSERT_NE(alpha, installed.end()) << installed.dump().substr(0, 2000);
+        EXPECT_EQ((*alpha)["bundleId"], "org.example.Alpha");
+        EXPECT_EQ((*alpha)["path"], (DisplayEnvironment::dataHome() / "applications/org.example.Alpha.desktop").string());
+        EXPECT_EQ((*alpha)["icon"].get<std::string>().rfind("data:image/png;base64,iVBORw0KGgo", 0), 0u);
+        EXPECT_EQ((*alpha)["running"], false);
+        EXPECT_EQ((*alpha)["launchable"], true);
+        for (const Json& record : installed) EXPECT_NE(record["name"], "Hidden");
+    }
+}
+
+// The editor as users get it, built from web/ into the build tree.
+TEST_F(IntegrationTest, TheEditorPageInstallsARecipeIntoKarabinerJson) {
+    const fs::path resources = TARVEL_BUILT_RESOURCES;
+    if (!fs::exists(resources / "WebResources/index.html"))
+        GTEST_SKIP() << "the editor page was not built (scripts/build-web-resources)";
+    ASSERT_NO_FATAL_FAILURE(open(resources));
+
+    // The page asks for the inventory on its own and lists the machine's applications with icons.
+    ASSERT_TRUE(waitInPage(view, "[...document.querySelectorAll('.recipe[data-recipe=focusApp] .appitem')]"
+                                 ".some(b => b.textContent.includes('Alpha Notes') && b.querySelector('img.appicon'))"))
+        << evaluate(view, "document.body.innerText.slice(0, 3000)");
+
+    evaluate(view, "document.querySelector('.recipe[data-recipe=capsCtrlEsc] .recipehead button').click(), true");
+    ASSERT_TRUE(waitInPage(view, "document.querySelectorAll('li.mapping').length === 1"));
+    evaluate(view, "[...document.querySelectorAll('button')].find(b => b.textContent.trim() === 'Apply…' || "
+                   "b.textContent.trim() === '適用…').click(), true");
+    ASSERT_TRUE(waitInPage(view, "!!document.querySelector('[role=dialog] button.primary')"));
+    evaluate(view, "document.querySelector('[role=dialog] button.primary').click(), true");
+    ASSERT_TRUE(waitInPage(view, "!!document.querySelector('[role=dialog] .result')"));
+    ASSERT_EQ(evaluate(view, "!!document.querySelector('[role=dialog] .result.ok')"), true)
+        << evaluate(view, "document.querySelector('[role=dialog]').innerText");
+
+    const std::string backup = evaluate(view, "document.querySelector('[role=dialog] .result.ok .path').textContent");
+    EXPECT_EQ(readFile(backup), sampleConfiguration);
+    const Json written = Json::parse(readFile(configPath()));
+    const Json rules = written["profiles"][1]["complex_modifications"]["rules"];
+    ASSERT_EQ(rules.size(), 1u);
+    EXPECT_EQ(rules[0]["description"].get<std::string>().rfind("[Tarvel] ", 0), 0u);
+    EXPECT_EQ(rules[0]["manipulators"], Json::parse(R"([{"type": "basic",
+        "from": {"key_code": "caps_lock", "modifiers": {"optional": ["any"]}},
+        "to": [{"key_code": "left_control"}], "to_if_alone": [{"key_code": "escape"}]}])"));
+    EXPECT_EQ(written["profiles"][0], Json::parse(sampleConfiguration)["profiles"][0]);
+    EXPECT_EQ(readFile(linterRuns()), "run\n");
+}
+
+} // namespace
+} // namespace tarvel::test
