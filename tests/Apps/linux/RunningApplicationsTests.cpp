@@ -103,7 +103,7 @@ public:
 
     // Until the window manager lists every window opened here.
     bool waitUntilListed() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < deadline) {
             XSync(display_, False);
             if (listed() == windows_.size()) return true;

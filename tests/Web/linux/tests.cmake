@@ -38,6 +38,8 @@ target_link_libraries(tarvel_integration_display_tests PRIVATE tarvel_display_te
 target_compile_definitions(tarvel_integration_display_tests PRIVATE
     TARVEL_BUILT_RESOURCES="${CMAKE_BINARY_DIR}/share/tarvel")
 tarvel_warnings(tarvel_integration_display_tests)
+# A folder of its own: the helper copied beside it must not appear beside other suites.
+set_target_properties(tarvel_integration_display_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/integration)
 add_dependencies(tarvel_integration_display_tests tarvel_web_resources)
 add_custom_command(TARGET tarvel_integration_display_tests POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tarvel-focus> $<TARGET_FILE_DIR:tarvel_integration_display_tests>/tarvel-focus)
