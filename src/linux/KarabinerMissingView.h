@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include "Shell/KarabinerMissingTexts.h"
 #include "linux/Resources.h"
 
 namespace tarvel {
@@ -10,11 +11,10 @@ namespace tarvel {
 // The notice shown instead of the editor while Karabiner-Elements is missing: what is missing, a
 // button to its download page and a button to check again.
 struct KarabinerMissingView {
-    static constexpr const char* title = N_("キー入力の土台コンポーネントが見つかりません");
-    static constexpr const char* explanation =
-        N_("TarvelがMacにキー配列を反映するには、土台コンポーネントのインストールが必要です。インストール後、もう一度確認してください。");
-    static constexpr const char* downloadLabel = N_("土台コンポーネントをダウンロード");
-    static constexpr const char* recheckLabel = N_("インストールした — もう一度確認");
+    static constexpr const char* title = KarabinerMissingTexts::title;
+    static constexpr const char* explanation = KarabinerMissingTexts::explanation;
+    static constexpr const char* downloadLabel = KarabinerMissingTexts::downloadLabel;
+    static constexpr const char* recheckLabel = KarabinerMissingTexts::recheckLabel;
     static constexpr const char* symbolName = "input-keyboard-symbolic";
 
     // Widget names, for tests and style.

@@ -23,7 +23,7 @@ set(TARVEL_SHARE_DIR ${CMAKE_BINARY_DIR}/share)
 # nothing, in which case the application shows its notice document.
 add_custom_target(tarvel_web_resources ALL
     COMMAND ${CMAKE_COMMAND} -DREPOSITORY=${PROJECT_SOURCE_DIR} -DDESTINATION=${TARVEL_SHARE_DIR}/tarvel/WebResources
-            -P ${CMAKE_CURRENT_LIST_DIR}/SyncWebResources.cmake
+            -P ${PROJECT_SOURCE_DIR}/cmake/SyncWebResources.cmake
     COMMENT "Copying WebResources"
     VERBATIM)
 add_dependencies(tarvel tarvel_web_resources)
@@ -62,6 +62,7 @@ if(XGETTEXT_EXECUTABLE)
     add_custom_target(tarvel-pot
         COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 ${XGETTEXT_EXECUTABLE} --language=C++ --from-code=UTF-8 --keyword=N_ --package-name=Tarvel
                 --sort-output -o ${PROJECT_SOURCE_DIR}/po/tarvel.pot
-                ${CMAKE_CURRENT_LIST_DIR}/KarabinerMissingView.h
+                src/Shell/KarabinerMissingTexts.h
+        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
         VERBATIM)
 endif()

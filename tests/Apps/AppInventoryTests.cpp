@@ -43,15 +43,21 @@ fs::path write(const TemporaryFolder& folder, const std::string& name, const std
     return folder / name;
 }
 
-// Gone, or a zombie that only waits for its new parent to reap it.
+// Gone, or a zombie that only waits for its new parent to reap it. Without /proc (macOS), gone
+// means that no process has the id any more (launchd reaps orphans at once).
 bool endsWithin(pid_t pid, std::chrono::seconds limit) {
+    const bool haveProc = fs::exists("/proc/self/stat");
     const auto deadline = std::chrono::steady_clock::now() + limit;
     do {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        if (!std::getline(stat, line)) return true;
-        auto close = line.rfind(')');
-        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') return true;
+        if (haveProc) {
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string line;
+            if (!std::getline(stat, line)) return true;
+            auto close = line.rfind(')');
+            if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') return true;
+        } else if (::kill(pid, 0) != 0 && errno == ESRCH) {
+            return true;
+        }
         ::usleep(20'000);
     } while (std::chrono::steady_clock::now() < deadline);
     return false;

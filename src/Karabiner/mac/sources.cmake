@@ -1,0 +1,1 @@
+target_sources(tarvel_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/KarabinerEnvironmentMac.mm)

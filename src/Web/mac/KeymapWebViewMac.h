@@ -1,0 +1,34 @@
+#pragma once
+#import <WebKit/WebKit.h>
+
+#include "Web/KeymapWebView.h"
+
+@class TarvelURLSchemeHandler;
+
+// KeymapWebView.Coordinator as WebKit sees it: script message handler, UI, navigation and download
+// delegate. Script messages go to the portable coordinator; dialogs and downloads to Panels.
+@interface TarvelKeymapCoordinator : NSObject <WKScriptMessageHandler, WKUIDelegate, WKNavigationDelegate, WKDownloadDelegate>
+- (instancetype)initWithServices:(tarvel::KeymapWebView::Coordinator::Services)services NS_DESIGNATED_INITIALIZER;
+- (instancetype)init NS_UNAVAILABLE;
+// The view whose page receives the answers, never owned; setting it hands its page, held weakly,
+// to the portable coordinator.
+@property(nonatomic, weak) WKWebView* webView;
+// Keeps the resource scheme handler alive.
+@property(nonatomic, strong) TarvelURLSchemeHandler* schemeHandler;
+@end
+
+namespace tarvel {
+
+// Builds KeymapWebView on WKWebView: the web view that hosts the editor page, wired to its
+// coordinator. The view owns its configuration; the configuration's user content controller owns
+// the coordinator.
+struct KeymapWebViewMac {
+    // A coordinator with the product's services: the main dispatch queue and this platform's inventory.
+    static TarvelKeymapCoordinator* makeCoordinator();
+
+    // The web view, loading the page from `bundle`'s WebResources/index.html, or showing the notice
+    // document when the bundle has no such resource.
+    static WKWebView* makeView(TarvelKeymapCoordinator* coordinator, NSBundle* bundle);
+};
+
+} // namespace tarvel

@@ -1,0 +1,162 @@
+#include "Web/mac/KeymapWebViewMac.h"
+
+#include <memory>
+#include <string>
+
+#include "Apps/PlatformInventory.h"
+#include "Web/mac/DispatchMainQueue.h"
+#include "Web/mac/Panels.h"
+#include "Web/mac/URLSchemeTask.h"
+#include "Web/mac/WKWebViewPage.h"
+
+namespace {
+
+NSString* text(std::string_view value) {
+    return [[NSString alloc] initWithBytes:value.data() length:value.size() encoding:NSUTF8StringEncoding];
+}
+
+std::string_view utf8(NSString* value) {
+    const char* bytes = value.UTF8String;
+    return bytes ? bytes : "";
+}
+
+// The script value as JSON: what WebKit converted it into (dictionaries, arrays, strings, numbers,
+// Booleans, null) serialized and parsed again. No body, and anything JSON cannot carry (a date, a
+// non-finite number), arrive as null, which no apply body accepts.
+tarvel::Json messageBody(id body) {
+    if (!body) return nullptr;
+    NSArray* wrapped = @[ body ];  // an array, so that a bare string or number is valid too
+    if (![NSJSONSerialization isValidJSONObject:wrapped]) return nullptr;
+    NSData* data = [NSJSONSerialization dataWithJSONObject:wrapped options:0 error:nullptr];
+    if (!data) return nullptr;
+    const auto* bytes = static_cast<const char*>(data.bytes);
+    tarvel::Json parsed = tarvel::Json::parse(bytes, bytes + data.length, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_array() || parsed.size() != 1) return nullptr;
+    return parsed[0];
+}
+
+} // namespace
+
+@implementation TarvelKeymapCoordinator {
+    std::unique_ptr<tarvel::KeymapWebView::Coordinator> _core;
+    std::shared_ptr<tarvel::WebPage> _page;
+}
+
+- (instancetype)initWithServices:(tarvel::KeymapWebView::Coordinator::Services)services {
+    if ((self = [super init])) _core = std::make_unique<tarvel::KeymapWebView::Coordinator>(std::move(services));
+    return self;
+}
+
+- (void)setWebView:(WKWebView*)webView {
+    _webView = webView;
+    _page = webView ? std::make_shared<tarvel::WKWebViewPage>(webView) : nullptr;
+    _core->webView = _page;
+}
+
+// Script messages.
+
+- (void)userContentController:(WKUserContentController*)userContentController
+      didReceiveScriptMessage:(WKScriptMessage*)message {
+    _core->userContentControllerDidReceive(utf8(message.name), messageBody(message.body));
+}
+
+// Panels.
+
+- (void)webView:(WKWebView*)webView
+    runOpenPanelWithParameters:(WKOpenPanelParameters*)parameters
+              initiatedByFrame:(WKFrameInfo*)frame
+             completionHandler:(void (^)(NSArray<NSURL*>*))completionHandler {
+    tarvel::Panels::runOpenPanel(parameters, completionHandler);
+}
+
+- (void)webView:(WKWebView*)webView
+    runJavaScriptAlertPanelWithMessage:(NSString*)message
+                      initiatedByFrame:(WKFrameInfo*)frame
+                     completionHandler:(void (^)(void))completionHandler {
+    tarvel::Panels::runAlert(message);
+    completionHandler();
+}
+
+- (void)webView:(WKWebView*)webView
+    runJavaScriptConfirmPanelWithMessage:(NSString*)message
+                        initiatedByFrame:(WKFrameInfo*)frame
+                       completionHandler:(void (^)(BOOL))completionHandler {
+    completionHandler(tarvel::Panels::runConfirm(message));
+}
+
+// Downloads: which navigations become downloads is WebKit's choice; this only says where they go.
+
+- (void)webView:(WKWebView*)webView navigationAction:(WKNavigationAction*)navigationAction didBecomeDownload:(WKDownload*)download {
+    download.delegate = self;
+}
+
+- (void)webView:(WKWebView*)webView
+    navigationResponse:(WKNavigationResponse*)navigationResponse
+     didBecomeDownload:(WKDownload*)download {
+    download.delegate = self;
+}
+
+- (void)download:(WKDownload*)download
+    decideDestinationUsingResponse:(NSURLResponse*)response
+                 suggestedFilename:(NSString*)suggestedFilename
+                 completionHandler:(void (^)(NSURL*))completionHandler {
+    completionHandler(tarvel::Panels::downloadDestination(suggestedFilename));
+}
+
+@end
+
+namespace tarvel {
+
+TarvelKeymapCoordinator* KeymapWebViewMac::makeCoordinator() {
+    KeymapWebView::Coordinator::Services services{
+        .mainQueue = std::make_shared<DispatchMainQueue>(),
+        .collectInventory = collectPlatformInventory,
+    };
+    return [[TarvelKeymapCoordinator alloc] initWithServices:std::move(services)];
+}
+
+WKWebView* KeymapWebViewMac::makeView(TarvelKeymapCoordinator* coordinator, NSBundle* bundle) {
+    // 1. The configuration and its user content controller.
+    WKWebViewConfiguration* configuration = [[WKWebViewConfiguration alloc] init];
+    WKUserContentController* userContentController = [[WKUserContentController alloc] init];
+
+    // 2. The coordinator handles both messages, "tarvelApply" first.
+    [userContentController addScriptMessageHandler:coordinator name:text(KeymapWebView::applyMessageName)];
+    [userContentController addScriptMessageHandler:coordinator name:text(KeymapWebView::appsMessageName)];
+    configuration.userContentController = userContentController;
+
+    // 3. The page among the bundle's resources.
+    NSString* pageFile = text(KeymapWebView::pageFileName);
+    NSURL* page = [bundle URLForResource:pageFile.stringByDeletingPathExtension
+                           withExtension:pageFile.pathExtension
+                            subdirectory:text(KeymapWebView::resourceFolder)];
+
+    if (page) {
+        // 4.1-4.2 The root is the page's folder, standardized; the configuration and the
+        //         coordinator keep the scheme handler.
+        NSURL* root = page.URLByDeletingLastPathComponent.URLByStandardizingPath;
+        TarvelURLSchemeHandler* handler = [[TarvelURLSchemeHandler alloc] initWithRootURL:root];
+        [configuration setURLSchemeHandler:handler forURLScheme:text(KeymapWebView::schemeName)];
+        coordinator.schemeHandler = handler;
+
+        // 4.3-4.4 The view, its delegates, and the coordinator's weak reference to it.
+        WKWebView* view = [[WKWebView alloc] initWithFrame:NSZeroRect configuration:configuration];
+        view.UIDelegate = coordinator;
+        view.navigationDelegate = coordinator;
+        coordinator.webView = view;
+
+        // 4.5 The page.
+        NSURLRequest* request = [NSURLRequest requestWithURL:[NSURL URLWithString:text(KeymapWebView::pageAddress)]
+                                                 cachePolicy:NSURLRequestUseProtocolCachePolicy
+                                             timeoutInterval:static_cast<NSTimeInterval>(KeymapWebView::pageRequestTimeout.count())];
+        [view loadRequest:request];
+        return view;
+    }
+
+    // 5. No scheme handler, no delegates, no view for the coordinator: the notice alone.
+    WKWebView* view = [[WKWebView alloc] initWithFrame:NSZeroRect configuration:configuration];
+    [view loadHTMLString:text(KeymapWebView::noticeDocument()) baseURL:nil];
+    return view;
+}
+
+} // namespace tarvel

@@ -1,0 +1,29 @@
+#pragma once
+#import <WebKit/WebKit.h>
+
+#include <filesystem>
+#include <string_view>
+
+namespace tarvel {
+
+// The page's native services: the JSON open panel for file inputs, alert and confirmation dialogs,
+// and where downloads are saved, in the Downloads folder under names that never overwrite.
+struct Panels {
+    static constexpr std::string_view okLabel = "OK";
+    static constexpr std::string_view cancelLabel = "Cancel";
+
+    // A free-standing (not a sheet), non-blocking open panel offering JSON only: folders when the
+    // input allows folders, files otherwise. `completion` gets the chosen items, or nil on cancel.
+    static void runOpenPanel(WKOpenPanelParameters* parameters, void (^completion)(NSArray<NSURL*>*));
+    // Modal: the page's message and the platform's single default button.
+    static void runAlert(NSString* message);
+    // Modal: true exactly when "OK" closed it.
+    static bool runConfirm(NSString* message);
+
+    // The user's first Downloads folder, else the home folder.
+    static std::filesystem::path downloadFolder();
+    // A file in that folder, named after `suggestedFilename`, that does not exist yet.
+    static NSURL* downloadDestination(NSString* suggestedFilename);
+};
+
+} // namespace tarvel

@@ -1,0 +1,3 @@
+#import "mac/TarvelApp.h"
+
+int main() { return tarvel::TarvelApp::run(); }

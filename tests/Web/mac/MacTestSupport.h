@@ -1,0 +1,32 @@
+#pragma once
+// Helpers for the tests that drive real AppKit views and WKWebViews: the main run loop, scripts in a
+// page, and a bundle of test resources.
+#import <WebKit/WebKit.h>
+
+#include <functional>
+#include <string>
+
+#include "Platform/Json.h"
+#include "TestSupport.h"
+
+namespace tarvel::test {
+
+// Runs the main run loop until `condition` holds; false when `seconds` pass first.
+bool spinUntil(const std::function<bool()>& condition, double seconds = 30);
+
+// The value of a script expression in the page, as JSON (null for undefined or on a script error).
+Json evaluate(WKWebView* view, const std::string& expression);
+// Waits until `expression` is true in the page.
+bool waitInPage(WKWebView* view, const std::string& expression, double seconds = 30);
+
+// A bundle folder (Contents/Resources) with, unless told otherwise, WebResources/ holding a test page
+// that keeps every answer it receives in window.applyAnswers and window.appsAnswers.
+struct TestBundle {
+    TemporaryDirectory directory;
+    fs::path resources() const { return directory / "Test.bundle/Contents/Resources"; }
+    fs::path webResources() const { return resources() / "WebResources"; }
+    void writeTestPage() const;
+    NSBundle* bundle() const;
+};
+
+} // namespace tarvel::test

@@ -1,0 +1,84 @@
+# Checks Tarvel.app as the build leaves it.
+#   cmake -DBUNDLE=build/bin/Tarvel.app -DAPP_ID=app.tarvel.Tarvel -P BundleLayout.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(failures)
+macro(fail message)
+    list(APPEND failures "${message}")
+endmacro()
+
+function(run result)
+    execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE output ERROR_VARIABLE error RESULT_VARIABLE status
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(${result} "${output}" PARENT_SCOPE)
+    set(${result}_STATUS "${status}" PARENT_SCOPE)
+    set(${result}_ERROR "${error}" PARENT_SCOPE)
+endfunction()
+
+set(contents ${BUNDLE}/Contents)
+foreach(program Tarvel tarvel-focus)
+    if(NOT EXISTS ${contents}/MacOS/${program} OR IS_DIRECTORY ${contents}/MacOS/${program})
+        fail("Contents/MacOS/${program} is missing")
+    endif()
+endforeach()
+foreach(resource WebResources/index.html Tarvel.icns ja.lproj/Localizable.strings)
+    if(NOT EXISTS ${contents}/Resources/${resource})
+        fail("Contents/Resources/${resource} is missing")
+    endif()
+endforeach()
+
+# Info.plist.
+foreach(pair "CFBundleIdentifier=${APP_ID}" "LSMinimumSystemVersion=14.0" "CFBundleExecutable=Tarvel"
+             "CFBundleIconFile=Tarvel.icns" "CFBundlePackageType=APPL")
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 key)
+    list(GET pair 1 expected)
+    run(value plutil -extract ${key} raw ${contents}/Info.plist)
+    if(NOT value STREQUAL expected)
+        fail("Info.plist ${key} is '${value}', not '${expected}'")
+    endif()
+endforeach()
+
+# The notice's texts are keys of the development language's table.
+file(READ ${contents}/Resources/ja.lproj/Localizable.strings table)
+file(READ ${CMAKE_CURRENT_LIST_DIR}/../../src/Shell/KarabinerMissingTexts.h header)
+string(REGEX MATCHALL "N_\\(\"[^\"]+\"\\)" texts "${header}")
+list(LENGTH texts count)
+if(NOT count EQUAL 4)
+    fail("expected the four notice texts in KarabinerMissingTexts.h, found ${count}")
+endif()
+foreach(text IN LISTS texts)
+    string(REGEX REPLACE "^N_\\((\"[^\"]+\")\\)$" "\\1" key "${text}")
+    string(FIND "${table}" "${key} = " at)
+    if(at EQUAL -1)
+        fail("ja.lproj/Localizable.strings has no key ${key}")
+    endif()
+endforeach()
+
+# The helper for both Mac architectures, the application for one.
+run(archs lipo -archs ${contents}/MacOS/tarvel-focus)
+foreach(arch arm64 x86_64)
+    if(NOT " ${archs} " MATCHES " ${arch} ")
+        fail("tarvel-focus lacks ${arch} (has: ${archs})")
+    endif()
+endforeach()
+run(archs lipo -archs ${contents}/MacOS/Tarvel)
+if(archs MATCHES " ")
+    fail("Tarvel is built for more than one architecture: ${archs}")
+endif()
+
+# Signed (ad hoc), sealing everything, and not sandboxed.
+run(verified codesign --verify --strict --deep ${BUNDLE})
+if(NOT verified_STATUS EQUAL 0)
+    fail("codesign --verify: ${verified_ERROR}")
+endif()
+run(entitlements codesign --display --entitlements - ${BUNDLE})
+if(entitlements MATCHES "app-sandbox")
+    fail("Tarvel is sandboxed")
+endif()
+
+if(failures)
+    list(JOIN failures "\n  " report)
+    message(FATAL_ERROR "Tarvel.app:\n  ${report}")
+endif()
+message(STATUS "Tarvel.app (${archs}) is complete and signed")
