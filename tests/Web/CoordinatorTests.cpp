@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <deque>
 #include <random>
 
+#include "Platform/MainQueue.h"
 #include "TestSupport.h"
 #include "Web/KeymapWebView.h"
+#include "Web/WebPage.h"
 
 namespace tarvel {
 namespace {
@@ -14,6 +17,26 @@ using test::listing;
 using test::readFile;
 using test::writeFile;
 using test::writeTool;
+
+// Runs posted work only when the test says so, like a main loop between callbacks.
+class ManualMainQueue : public MainQueue {
+public:
+    void async(std::function<void()> work) override { pending.push_back(std::move(work)); }
+    void runAll() {
+        while (!pending.empty()) {
+            auto work = std::move(pending.front());
+            pending.pop_front();
+            work();
+        }
+    }
+    std::deque<std::function<void()>> pending;
+};
+
+class RecordingPage : public WebPage {
+public:
+    void evaluateJavaScript(const std::string& script) override { scripts.push_back(script); }
+    std::vector<std::string> scripts;
+};
 
 class CoordinatorTest : public ::testing::Test {
 protected:
@@ -52,8 +75,8 @@ protected:
 
     test::TemporaryDirectory home;
     test::TemporaryDirectory tools;
-    std::shared_ptr<test::ManualMainQueue> queue = std::make_shared<test::ManualMainQueue>();
-    std::shared_ptr<test::RecordingPage> page = std::make_shared<test::RecordingPage>();
+    std::shared_ptr<ManualMainQueue> queue = std::make_shared<ManualMainQueue>();
+    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
     AppInventoryPayload inventory;
     int inventoryRequests = 0;
     KeymapWebView::Coordinator coordinator{{.mainQueue = queue,
@@ -159,7 +182,7 @@ TEST_F(CoordinatorTest, AnswersKeepTheOrderOfTheRequests) {
 TEST_F(CoordinatorTest, AnAnswerForAPageThatIsGoneIsDropped) {
     post("tarvelApply", applyBody("t", Json::array()));
     post("tarvelApps", Json());
-    std::weak_ptr<test::RecordingPage> watch = page;
+    std::weak_ptr<RecordingPage> watch = page;
     page.reset();
     EXPECT_TRUE(watch.expired());
     EXPECT_NO_FATAL_FAILURE(queue->runAll());
@@ -185,6 +208,31 @@ TEST_F(CoordinatorTest, AnInventoryThatCannotBeEncodedIsAnsweredWithNull) {
     post("tarvelApps", Json());
     queue->runAll();
     EXPECT_EQ(page->scripts, std::vector<std::string>{"window.__tarvelAppsResolve && window.__tarvelAppsResolve(null)"});
+}
+
+TEST(Downloads, AnExistingNameGetsTheFirstFreeNumberBeforeTheLastExtension) {
+    test::TemporaryDirectory dir;
+    const struct {
+        const char* suggested;
+        std::vector<std::string> existing;  // a trailing "/" makes a folder
+        const char* saved;
+    } cases[] = {
+        {"keymap.json", {}, "keymap.json"},
+        {"keymap.json", {"keymap.json"}, "keymap 2.json"},
+        {"keymap.json", {"keymap.json", "keymap 2.json"}, "keymap 3.json"},
+        {"notes", {"notes"}, "notes 2"},
+        {"archive.tar.gz", {"archive.tar.gz"}, "archive.tar 2.gz"},
+        {"keymap.json", {"keymap.json/"}, "keymap 2.json"},
+        {"../../escape.json", {}, "escape.json"},  // the page names the file, never the folder
+    };
+    for (const auto& c : cases) {
+        const fs::path folder = dir / std::to_string(&c - cases);
+        fs::create_directories(folder);
+        for (const auto& name : c.existing) name.back() == '/' ? (void)fs::create_directories(folder / name) : (void)writeFile(folder / name, "");
+        EXPECT_EQ(KeymapWebView::Coordinator::uniqueDestination(c.suggested, folder), folder / c.saved) << c.suggested;
+    }
+    EXPECT_EQ(KeymapWebView::Coordinator::downloadsFolder(std::nullopt, "/home/u"), "/home/u");
+    EXPECT_EQ(KeymapWebView::Coordinator::downloadsFolder("Downloads", "/home/u"), "/home/u/Downloads");
 }
 
 // Runs the answer scripts in a real JavaScript engine and returns what the page's functions received.
