@@ -30,10 +30,10 @@ protected:
     TestResources resources;
     TemporaryDirectory home;
     TemporaryDirectory tools;
+    std::function<AppInventoryPayload()> collectInventory = [] { return AppInventoryPayload{}; };
     std::shared_ptr<KeymapWebView::Coordinator> coordinator;
     WebKitWebView* view = nullptr;
     std::unique_ptr<TestWindow> window;
-    int inventoryRequests = 0;
 
     fs::path configPath() const { return home / ".config/karabiner/karabiner.json"; }
     fs::path linterRuns() const { return tools / "runs"; }
@@ -54,27 +54,14 @@ protected:
         spinFor(0.05);
     }
 
-    virtual std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator() {
-        return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
+    // Opens the view on `resourcesDirectory` and waits for its first load.
+    void open(const fs::path& resourcesDirectory) {
+        coordinator = std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
             .mainQueue = std::make_shared<GLibMainQueue>(),
-            .collectInventory =
-                [this] {
-                    ++inventoryRequests;
-                    AppInventoryPayload payload;
-                    payload.installed.push_back(AppRecord{.name = "Calculator", .bundleId = "org.gnome.Calculator",
-                                                          .path = "/usr/share/applications/org.gnome.Calculator.desktop",
-                                                          .launchable = true});
-                    payload.shortcuts.push_back("request " + std::to_string(inventoryRequests));
-                    return payload;
-                },
+            .collectInventory = collectInventory,
             .linterPath = tools / "karabiner_cli",
             .homeDirectory = home.path(),
         });
-    }
-
-    // Opens the view on `resourcesDirectory` and waits for its first load.
-    void open(const fs::path& resourcesDirectory) {
-        coordinator = makeCoordinator();
         view = WEBKIT_WEB_VIEW(KeymapWebViewGtk::makeView(coordinator, resourcesDirectory));
         window = std::make_unique<TestWindow>(GTK_WIDGET(view));
         ASSERT_TRUE(waitForLoad(view));
@@ -90,9 +77,10 @@ protected:
         evaluate(view, "window.webkit.messageHandlers." + name + ".postMessage(" + body + "), true");
     }
 
-    Json applyAnswers(std::size_t count) {
-        EXPECT_TRUE(waitInPage(view, "window.applyAnswers.length >= " + std::to_string(count)));
-        return evaluate(view, "window.applyAnswers");
+    // What the page's resolve function for `kind` ("apply" or "apps") received, once there are `count`.
+    Json answers(const std::string& kind, std::size_t count) {
+        EXPECT_TRUE(waitInPage(view, "window." + kind + "Answers.length >= " + std::to_string(count)));
+        return evaluate(view, "window." + kind + "Answers");
     }
 };
 

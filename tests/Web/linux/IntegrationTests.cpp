@@ -26,21 +26,12 @@ protected:
         const fs::path applications = DisplayEnvironment::dataHome() / "applications";
         writeIcon(DisplayEnvironment::root() / "icons/alpha.png");
         writeFile(applications / "org.example.Alpha.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Alpha Notes\nExec=/bin/true\nIcon=" +
-                      (DisplayEnvironment::root() / "icons/alpha.png").string() + "\n");
-        writeFile(applications / "org.example.Hidden.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Hidden\nExec=/bin/true\nNoDisplay=true\n");
+                  desktopEntry("Alpha Notes", "Icon=" + (DisplayEnvironment::root() / "icons/alpha.png").string() + "\n"));
+        writeFile(applications / "org.example.Hidden.desktop", desktopEntry("Hidden", "NoDisplay=true\n"));
     }
 
-    // The product's own collector instead of the fixture's stand-in.
-    std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator() override {
-        return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
-            .mainQueue = std::make_shared<GLibMainQueue>(),
-            .collectInventory = collectPlatformInventory,
-            .linterPath = tools / "karabiner_cli",
-            .homeDirectory = home.path(),
-        });
-    }
+    // The product's own collector instead of the fixture's empty one.
+    IntegrationTest() { collectInventory = collectPlatformInventory; }
 
     static fs::path ownFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 };
