@@ -55,13 +55,12 @@ struct WindowSetup {
     std::optional<std::string> clientMachine;
 };
 
+// Windows of this process with the properties a test gives them; closing the connection ends them.
 class Windows {
 public:
     Windows() : display_(XOpenDisplay(nullptr)) {}
     ~Windows() {
-        if (!display_) return;
-        for (Window w : windows_) XDestroyWindow(display_, w);
-        XCloseDisplay(display_);
+        if (display_) XCloseDisplay(display_);
     }
     Windows(const Windows&) = delete;
     Windows& operator=(const Windows&) = delete;
@@ -69,35 +68,26 @@ public:
     Display* display() const { return display_; }
     Atom atom(const char* name) const { return XInternAtom(display_, name, False); }
 
-    Window open(const WindowSetup& setup) {
-        Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 120, 80, 0, 0, 0xFFFFFF);
-        if (setup.pid) XChangeProperty(display_, w, atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace, bytes(&*setup.pid), 1);
+    void open(const WindowSetup& setup) {
+        const Window w = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 10, 10, 120, 80, 0, 0, 0xFFFFFF);
+        auto set = [&](const char* property, Atom type, int format, const void* data, std::size_t count) {
+            XChangeProperty(display_, w, atom(property), type, format, PropModeReplace,
+                            static_cast<const unsigned char*>(data), static_cast<int>(count));
+        };
+        const unsigned long type = setup.type ? atom(setup.type->c_str()) : 0, skip = atom("_NET_WM_STATE_SKIP_TASKBAR");
+        if (setup.pid) set("_NET_WM_PID", XA_CARDINAL, 32, &*setup.pid, 1);
+        if (setup.gtkApplicationId)
+            set("_GTK_APPLICATION_ID", atom("UTF8_STRING"), 8, setup.gtkApplicationId->data(), setup.gtkApplicationId->size());
+        if (setup.type) set("_NET_WM_WINDOW_TYPE", XA_ATOM, 32, &type, 1);
+        if (setup.skipTaskbar) set("_NET_WM_STATE", XA_ATOM, 32, &skip, 1);
+        if (setup.clientMachine) set("WM_CLIENT_MACHINE", XA_STRING, 8, setup.clientMachine->data(), setup.clientMachine->size());
+        if (!setup.icon.empty()) set("_NET_WM_ICON", XA_CARDINAL, 32, setup.icon.data(), setup.icon.size());
         if (setup.wmClass) {
             XClassHint hint{const_cast<char*>(setup.wmClass->first.c_str()), const_cast<char*>(setup.wmClass->second.c_str())};
             XSetClassHint(display_, w, &hint);
         }
-        if (setup.gtkApplicationId)
-            XChangeProperty(display_, w, atom("_GTK_APPLICATION_ID"), atom("UTF8_STRING"), 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(setup.gtkApplicationId->data()),
-                            static_cast<int>(setup.gtkApplicationId->size()));
-        if (setup.type) {
-            unsigned long type = atom(setup.type->c_str());
-            XChangeProperty(display_, w, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace, bytes(&type), 1);
-        }
-        if (setup.skipTaskbar) {
-            unsigned long skip = atom("_NET_WM_STATE_SKIP_TASKBAR");
-            XChangeProperty(display_, w, atom("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace, bytes(&skip), 1);
-        }
-        if (setup.clientMachine)
-            XChangeProperty(display_, w, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(setup.clientMachine->data()),
-                            static_cast<int>(setup.clientMachine->size()));
-        if (!setup.icon.empty())
-            XChangeProperty(display_, w, atom("_NET_WM_ICON"), XA_CARDINAL, 32, PropModeReplace, bytes(setup.icon.data()),
-                            static_cast<int>(setup.icon.size()));
         XMapWindow(display_, w);
         windows_.push_back(w);
-        return w;
     }
 
     // Until the window manager lists every window opened here.
@@ -112,8 +102,6 @@ public:
     }
 
 private:
-    static const unsigned char* bytes(const unsigned long* values) { return reinterpret_cast<const unsigned char*>(values); }
-
     std::size_t listed() const {
         Atom type = None;
         int format = 0;

@@ -27,7 +27,7 @@ inline const char* sampleConfiguration = R"({
 
 class EditorFixture : public ::testing::Test {
 protected:
-    TestResources resources;
+    TemporaryDirectory resources;  // holds WebResources/
     TemporaryDirectory home;
     TemporaryDirectory tools;
     std::function<AppInventoryPayload()> collectInventory = [] { return AppInventoryPayload{}; };
@@ -35,11 +35,37 @@ protected:
     WebKitWebView* view = nullptr;
     std::unique_ptr<TestWindow> window;
 
+    fs::path webResources() const { return resources / "WebResources"; }
     fs::path configPath() const { return home / ".config/karabiner/karabiner.json"; }
     fs::path linterRuns() const { return tools / "runs"; }
 
     void SetUp() override {
-        resources.writeTestPage();
+        // index.html loads app.js (a module) and style.css, and keeps every answer it receives.
+        writeFile(webResources() / "index.html", R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>test page</title>
+<link rel="stylesheet" href="style.css"><script type="module" src="app.js"></script></head>
+<body><p id="text">test page</p>
+<input id="single" type="file" accept=".json,application/json">
+<input id="multiple" type="file" multiple accept=".json,application/json">
+</body></html>
+)");
+        writeFile(webResources() / "app.js", R"(
+window.applyAnswers = [];
+window.appsAnswers = [];
+window.__tarvelApplyResolve = (value) => window.applyAnswers.push(value);
+window.__tarvelAppsResolve = (value) => window.appsAnswers.push(value);
+window.chosen = null;
+window.cancelled = false;
+for (const id of ["single", "multiple"]) {
+    const input = document.getElementById(id);
+    input.addEventListener("change", async () => {
+        window.chosen = await Promise.all([...input.files].map(async (f) => ({ name: f.name, text: await f.text() })));
+    });
+    input.addEventListener("cancel", () => { window.cancelled = true; });
+}
+window.moduleRan = true;
+)");
+        writeFile(webResources() / "style.css", "#text { color: rgb(1, 2, 3); }\n");
         writeFile(configPath(), sampleConfiguration);
         // Refuses any rule set that mentions "reject"; reports each run.
         writeTool(tools / "karabiner_cli",
@@ -68,7 +94,7 @@ protected:
     }
 
     void openEditor() {
-        ASSERT_NO_FATAL_FAILURE(open(resources.directory.path()));
+        ASSERT_NO_FATAL_FAILURE(open(resources.path()));
         ASSERT_TRUE(waitInPage(view, "window.moduleRan"));
     }
 

@@ -67,12 +67,12 @@ TEST_F(KeymapWebViewTest, AnAnswerDueAfterTheViewIsGoneIsDropped) {
 
 TEST_F(KeymapWebViewTest, ThePageLoadsFromTheSchemeRootedAtTheStandardizedFolder) {
     // A resources path with "." and ".." parts still gives a plain root.
-    fs::create_directories(resources.directory / "other");
-    ASSERT_NO_FATAL_FAILURE(open(resources.directory / "." / "other" / ".."));
+    fs::create_directories(resources / "other");
+    ASSERT_NO_FATAL_FAILURE(open(resources / "." / "other" / ".."));
     ASSERT_TRUE(waitInPage(view, "window.moduleRan"));
     EXPECT_STREQ(webkit_web_view_get_uri(view), "tarvelresource://local/index.html");
     ASSERT_TRUE(coordinator->schemeHandler);
-    EXPECT_EQ(coordinator->schemeHandler->rootURL(), resources.webResources());
+    EXPECT_EQ(coordinator->schemeHandler->rootURL(), webResources());
     // The style sheet came through the scheme too.
     EXPECT_EQ(evaluate(view, "getComputedStyle(document.getElementById('text')).color"), "rgb(1, 2, 3)");
     // The page runs in a secure context of its own origin, with storage.
@@ -101,14 +101,14 @@ Json fetchAll(WebKitWebView* view, const std::vector<std::string>& paths) {
 }
 
 TEST_F(KeymapWebViewTest, TheSchemeServesFilesWithTheirTypesAndNothingOutsideTheFolder) {
-    const fs::path root = resources.webResources();
+    const fs::path root = webResources();
     writeFile(root / "data.json", R"({"a": 1})");
     writeFile(root / "images/icon.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
     writeFile(root / "images/logo.png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(100, '\0'));
     writeFile(root / "empty.css", "");
     writeFile(root / "sub/inner.txt", "inner");
-    writeFile(resources.directory / "secret.txt", "secret");
-    writeFile(resources.directory / "WebResourcesEvil/secret.txt", "sibling");
+    writeFile(resources / "secret.txt", "secret");
+    writeFile(resources / "WebResourcesEvil/secret.txt", "sibling");
     ASSERT_NO_FATAL_FAILURE(openEditor());
 
     const std::pair<std::string, std::string> served[] = {
@@ -130,8 +130,8 @@ TEST_F(KeymapWebViewTest, TheSchemeServesFilesWithTheirTypesAndNothingOutsideThe
 }
 
 TEST_F(KeymapWebViewTest, AMissingPageShowsTheNoticeWithoutSchemeOrPage) {
-    fs::remove(resources.webResources() / "index.html");
-    ASSERT_NO_FATAL_FAILURE(open(resources.directory.path()));
+    fs::remove(webResources() / "index.html");
+    ASSERT_NO_FATAL_FAILURE(open(resources.path()));
     EXPECT_EQ(evaluate(view, "document.body.innerText.trim()"),
               "WebResources/index.html was not found in the app bundle.\nRun scripts/build-web-resources and rebuild.");
     EXPECT_EQ(evaluate(view, "document.body.getAttribute('style')"), "font-family:-apple-system;padding:24px;color:#3a3a3a");
