@@ -30,11 +30,5 @@ TEST(AppRecordJSON, EmptyPayloadHasThreeArraysAndNoHelperPath) {
               std::optional<std::string>(R"({"running":[],"installed":[],"shortcuts":["B","A"],"helperPath":"/opt/tarvel/bin/tarvel-focus"})"));
 }
 
-TEST(AppRecordJSON, TextThatIsNotUTF8CannotBeEncoded) {
-    AppInventoryPayload payload;
-    payload.shortcuts = {std::string("\xff\xfe")};
-    EXPECT_EQ(encodeJSON(payload), std::nullopt);
-}
-
 } // namespace
 } // namespace tarvel

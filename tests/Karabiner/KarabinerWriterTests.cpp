@@ -83,11 +83,13 @@ TEST_F(KarabinerWriterTest, AMissingOrMistypedComplexModificationsBecomesAnObjec
     EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"], Json({{"rules", Json::array()}}));
 }
 
-TEST_F(KarabinerWriterTest, AnEmptyRuleSetStillBacksUpAndRemovesAllRules) {
+TEST_F(KarabinerWriterTest, AnEmptyRuleSetStillBacksUpBesideTheFileAndRemovesAllRules) {
     writeConfig({{"profiles", {{{"complex_modifications", {{"rules", {{{"description", "x"}, {"manipulators", oneManipulator}}}}}}}}}});
     const std::string before = readFile(config());
     auto result = apply("t", Json::array());
     ASSERT_TRUE(result);
+    EXPECT_EQ(result->backupURL.parent_path(), folder());
+    EXPECT_TRUE(std::regex_match(result->backupURL.filename().string(), std::regex(R"(karabiner\.backup-\d{8}-\d{6}\.json)")));
     EXPECT_EQ(readFile(result->backupURL), before);
     EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"]["rules"], Json::array());
 }
@@ -155,16 +157,6 @@ TEST_F(KarabinerWriterTest, RefusesFilesItCannotUnderstandAndTouchesNothing) {
     fs::remove(config());
     fs::create_directories(config());
     EXPECT_NE(failure("t", oneManipulator).find("Is a directory"), std::string::npos);
-}
-
-TEST_F(KarabinerWriterTest, BackupHoldsThePreviousContentBesideTheFile) {
-    writeConfig({{"profiles", {{{"name", "A"}}}}});
-    const std::string before = readFile(config());
-    auto result = apply("t", oneManipulator);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->backupURL.parent_path(), folder());
-    EXPECT_TRUE(std::regex_match(result->backupURL.filename().string(), std::regex(R"(karabiner\.backup-\d{8}-\d{6}\.json)")));
-    EXPECT_EQ(readFile(result->backupURL), before);
 }
 
 TEST_F(KarabinerWriterTest, ASecondApplyInTheSameSecondKeepsBothBackups) {

@@ -1,10 +1,9 @@
+// Malformed text, unencodable text and the temporary file names are covered through the writer, the
+// bridge and the linter.
 #include <gtest/gtest.h>
-
-#include <regex>
 
 #include "Platform/Json.h"
 #include "Platform/Text.h"
-#include "Platform/Uuid.h"
 
 namespace tarvel {
 namespace {
@@ -19,15 +18,7 @@ TEST(JsonDocument, AcceptsOnlyAnObjectOrAnArrayAtTheTop) {
     }
     auto indented = parseJSONDocument("\n\n   7");
     ASSERT_FALSE(indented);
-    EXPECT_EQ(indented.error().description.substr(0, 28), "parse error at line 3, colum");
-    EXPECT_NE(indented.error().description.find("column 4"), std::string::npos);
-}
-
-TEST(JsonDocument, MalformedTextReportsTheParsersPosition) {
-    auto parsed = parseJSONDocument("{\n  \"profiles\": [\n}");
-    ASSERT_FALSE(parsed);
-    EXPECT_EQ(parsed.error().description.rfind("parse error at line 3, column 1:", 0), 0u) << parsed.error().description;
-    EXPECT_EQ(parsed.error().description.find("[json.exception"), std::string::npos);
+    EXPECT_EQ(indented.error().description.rfind("parse error at line 3, column 4:", 0), 0u) << indented.error().description;
 }
 
 TEST(JsonDocument, PrettyFormIsSortedIndentedByFourUnescapedAndEndsInALineFeed) {
@@ -51,12 +42,8 @@ TEST(JsonDocument, PrettyFormIsSortedIndentedByFourUnescapedAndEndsInALineFeed) 
               "}\n");
 }
 
-TEST(JsonDocument, TextThatIsNotUTF8CannotBeSerialized) {
-    Json value = {{"name", std::string("\xC3\x28")}};
-    EXPECT_FALSE(serializePretty(value));
-    EXPECT_FALSE(serializeCompact(value));
-}
-
+// A JavaScript engine takes raw U+2028/U+2029 in strings since ES2019, so running the answers in
+// node cannot show this; older engines end the line there.
 TEST(JsonDocument, LineTerminatorsInsideStringsAreEscapedForScripts) {
     auto text = serializeCompact(Json{{"t", "a\u2028b\u2029c"}});
     ASSERT_TRUE(text);
@@ -64,20 +51,10 @@ TEST(JsonDocument, LineTerminatorsInsideStringsAreEscapedForScripts) {
 }
 
 TEST(Utf8, RejectsMalformedSequences) {
-    EXPECT_TRUE(isValidUTF8("plain ASCII"));
     EXPECT_TRUE(isValidUTF8("かな é 😀"));
-    EXPECT_FALSE(isValidUTF8("\xff"));
-    EXPECT_FALSE(isValidUTF8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(isValidUTF8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(isValidUTF8("\xF4\x90\x80\x80"));  // above U+10FFFF
-    EXPECT_FALSE(isValidUTF8("\xE3\x81"));          // cut short
-}
-
-TEST(Uuid, IsUpperCaseCanonicalVersionFourAndFresh) {
-    std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
-    auto a = randomUUIDString();
-    EXPECT_TRUE(std::regex_match(a, form)) << a;
-    EXPECT_NE(a, randomUUIDString());
+    for (const char* bad : {"\xff", "\xC0\xAF" /* overlong "/" */, "\xED\xA0\x80" /* surrogate */,
+                            "\xF4\x90\x80\x80" /* above U+10FFFF */, "\xE3\x81" /* cut short */})
+        EXPECT_FALSE(isValidUTF8(bad)) << bad;
 }
 
 } // namespace

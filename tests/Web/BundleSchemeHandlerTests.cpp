@@ -58,14 +58,8 @@ protected:
     fs::path root = dir / "WebResources";
 };
 
-TEST_F(BundleSchemeHandlerTest, TheEmptyPathAndTheRootServeTheIndex) {
-    EXPECT_EQ(resolve("/"), root / "index.html");
-    EXPECT_EQ(resolve(""), root / "index.html");
-    EXPECT_EQ(resolve("/assets/app.js"), root / "assets/app.js");
-    EXPECT_EQ(resolve("/assets/./../index.html"), root / "index.html");
-}
-
 TEST_F(BundleSchemeHandlerTest, NothingOutsideTheFolderIsEverServed) {
+    EXPECT_EQ(resolve("/assets/./../index.html"), root / "index.html");
     for (std::string_view path : {"/../secret.txt", "/assets/../../secret.txt", "/../WebResources-other/index.html",
                                   "//etc/passwd", "/..", "/assets/../..//secret.txt"})
         EXPECT_EQ(resolve(path), std::nullopt) << path;

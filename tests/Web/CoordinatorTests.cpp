@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <deque>
 #include <random>
 
+#include "Platform/MainQueue.h"
 #include "TestSupport.h"
 #include "Web/KeymapWebView.h"
+#include "Web/WebPage.h"
 
 namespace tarvel {
 namespace {
@@ -14,6 +17,26 @@ using test::listing;
 using test::readFile;
 using test::writeFile;
 using test::writeTool;
+
+// Runs posted work only when the test says so, like a main loop between callbacks.
+class ManualMainQueue : public MainQueue {
+public:
+    void async(std::function<void()> work) override { pending.push_back(std::move(work)); }
+    void runAll() {
+        while (!pending.empty()) {
+            auto work = std::move(pending.front());
+            pending.pop_front();
+            work();
+        }
+    }
+    std::deque<std::function<void()>> pending;
+};
+
+class RecordingPage : public WebPage {
+public:
+    void evaluateJavaScript(const std::string& script) override { scripts.push_back(script); }
+    std::vector<std::string> scripts;
+};
 
 class CoordinatorTest : public ::testing::Test {
 protected:
@@ -52,8 +75,8 @@ protected:
 
     test::TemporaryDirectory home;
     test::TemporaryDirectory tools;
-    std::shared_ptr<test::ManualMainQueue> queue = std::make_shared<test::ManualMainQueue>();
-    std::shared_ptr<test::RecordingPage> page = std::make_shared<test::RecordingPage>();
+    std::shared_ptr<ManualMainQueue> queue = std::make_shared<ManualMainQueue>();
+    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
     AppInventoryPayload inventory;
     int inventoryRequests = 0;
     KeymapWebView::Coordinator coordinator{{.mainQueue = queue,
@@ -159,7 +182,7 @@ TEST_F(CoordinatorTest, AnswersKeepTheOrderOfTheRequests) {
 TEST_F(CoordinatorTest, AnAnswerForAPageThatIsGoneIsDropped) {
     post("tarvelApply", applyBody("t", Json::array()));
     post("tarvelApps", Json());
-    std::weak_ptr<test::RecordingPage> watch = page;
+    std::weak_ptr<RecordingPage> watch = page;
     page.reset();
     EXPECT_TRUE(watch.expired());
     EXPECT_NO_FATAL_FAILURE(queue->runAll());
@@ -185,6 +208,31 @@ TEST_F(CoordinatorTest, AnInventoryThatCannotBeEncodedIsAnsweredWithNull) {
     post("tarvelApps", Json());
     queue->runAll();
     EXPECT_EQ(page->scripts, std::vector<std::string>{"window.__tarvelAppsResolve && window.__tarvelAppsResolve(null)"});
+}
+
+TEST(Downloads, AnExistingNameGetsTheFirstFreeNumberBeforeTheLastExtension) {
+    test::TemporaryDirectory dir;
+    const struct {
+        const char* suggested;
+        std::vector<std::string> existing;  // a trailing "/" makes a folder
+        const char* saved;
+    } cases[] = {
+        {"keymap.json", {}, "keymap.json"},
+        {"keymap.json", {"keymap.json"}, "keymap 2.json"},
+        {"keymap.json", {"keymap.json", "keymap 2.json"}, "keymap 3.json"},
+        {"notes", {"notes"}, "notes 2"},
+        {"archive.tar.gz", {"archive.tar.gz"}, "archive.tar 2.gz"},
+        {"keymap.json", {"keymap.json/"}, "keymap 2.json"},
+        {"../../escape.json", {}, "escape.json"},  // the page names the file, never the folder
+    };
+    for (const auto& c : cases) {
+        const fs::path folder = dir / std::to_string(&c - cases);
+        fs::create_directories(folder);
+        for (const auto& name : c.existing) name.back() == '/' ? (void)fs::create_directories(folder / name) : (void)writeFile(folder / name, "");
+        EXPECT_EQ(KeymapWebView::Coordinator::uniqueDestination(c.suggested, folder), folder / c.saved) << c.suggested;
+    }
+    EXPECT_EQ(KeymapWebView::Coordinator::downloadsFolder(std::nullopt, "/home/u"), "/home/u");
+    EXPECT_EQ(KeymapWebView::Coordinator::downloadsFolder("Downloads", "/home/u"), "/home/u/Downloads");
 }
 
 // Runs the answer scripts in a real JavaScript engine and returns what the page's functions received.
@@ -238,18 +286,13 @@ TEST_F(CoordinatorTest, AnswersReachTheScriptEngineAsDataNeverAsCode) {
     EXPECT_EQ(receivedByPage(page->scripts).size(), 2u);
 }
 
-// Random bodies: anything the page could post must be answered exactly once per apply request,
-// and nothing may crash or throw.
+// Random JSON values, deep chains, huge strings, and apply-shaped bodies with wrong types at any level.
 class RandomBodies {
 public:
     explicit RandomBodies(std::uint32_t seed) : random_(seed) {}
-
     Json body() {
-        switch (pick(6)) {
-        case 0: return value(pick(8));
-        case 1: return applyShaped(false);
-        default: return applyShaped(true);
-        }
+        const std::size_t kind = pick(6);
+        return kind == 0 ? value(pick(8)) : applyShaped(kind != 1);
     }
 
 private:
@@ -259,11 +302,8 @@ private:
         static const std::string alphabet[] = {"a", "Z", "0", " ", "\"", "\\", "\n", "日", "😀", "\u2028", "{", "</script>", "\x7f"};
         std::string s;
         for (std::size_t i = 0, n = pick(24); i < n; ++i) s += alphabet[pick(std::size(alphabet))];
-        if (pick(400) == 0) {  // a huge one: the short piece repeated
-            std::string piece = s.empty() ? "x" : s;
-            s.reserve(200000);
-            while (s.size() < 100000) s += piece;
-        }
+        if (pick(400) == 0)  // a huge one: the short piece repeated
+            for (const std::string piece = s.empty() ? "x" : s; s.size() < 100000;) s += piece;
         return s;
     }
 
@@ -280,7 +320,7 @@ private:
 
     Json value(std::size_t depth) {
         if (depth == 0 || pick(4) == 0) return scalar();
-        if (pick(40) == 0) {  // a deep chain
+        if (pick(40) == 0) {  // a chain of 100 to 600 containers
             Json deep = scalar();
             for (std::size_t i = 0, n = 100 + pick(500); i < n; ++i) {
                 Json wrapper = pick(2) ? Json::array() : Json::object();
@@ -305,8 +345,7 @@ private:
             Json list = Json::array();
             for (std::size_t i = 0, n = pick(5); i < n; ++i) {
                 Json m = wellTyped && pick(10) ? Json::object() : value(3);
-                if (m.is_object())
-                    for (std::size_t k = 0, keys = pick(4); k < keys; ++k) m[text()] = value(4);
+                for (std::size_t k = 0, keys = m.is_object() ? pick(4) : 0; k < keys; ++k) m[text()] = value(4);
                 list.push_back(std::move(m));
             }
             body["manipulators"] = wellTyped && pick(10) ? std::move(list) : value(3);
@@ -318,6 +357,7 @@ private:
     std::mt19937 random_;
 };
 
+// Anything the page could post is answered exactly once per request, and nothing crashes or throws.
 TEST_F(CoordinatorTest, TenThousandRandomBodiesAreEachAnsweredExactlyOnce) {
     // Most applies stop at the backup (nothing to disk); every 50th goes all the way.
     test::ScriptedFileManager files;
@@ -331,29 +371,23 @@ TEST_F(CoordinatorTest, TenThousandRandomBodiesAreEachAnsweredExactlyOnce) {
     const std::string original = readFile(config());
     RandomBodies random(20261206);
     const std::string names[] = {"tarvelApply", "tarvelApply", "tarvelApply", "tarvelApps", "TarvelApply", "other"};
-    std::size_t applies = 0, inventories = 0;
+    std::size_t answered = 0, applies = 0;
     for (int i = 0; i < 10000; ++i) {
         files.copyFailure = i % 50 == 0 ? std::nullopt : std::optional<Error>(Error{"injected", EIO});
         const std::string& name = names[static_cast<std::size_t>(i) % std::size(names)];
-        Json body = random.body();
-        applies += name == "tarvelApply";
-        inventories += name == "tarvelApps";
-        ASSERT_NO_THROW(fuzzed.userContentControllerDidReceive(name, body)) << i;
+        ASSERT_NO_THROW(fuzzed.userContentControllerDidReceive(name, random.body())) << i;
         if (!files.copyFailure) writeFile(config(), original);  // keep later parses small
         queue->runAll();
-        ASSERT_EQ(page->scripts.size(), applies + inventories) << "after message " << i;
+        applies += name == "tarvelApply";
+        answered += name == "tarvelApply" || name == "tarvelApps";
+        ASSERT_EQ(page->scripts.size(), answered) << "after message " << i;
     }
-    std::size_t applyAnswersSeen = 0;
-    for (const auto& script : page->scripts) {
-        if (script.rfind(KeymapWebView::Coordinator::applyAnswerStart, 0) != 0) continue;
-        ++applyAnswersSeen;
-        Json answer = Json::parse(script.substr(KeymapWebView::Coordinator::applyAnswerStart.size(),
-                                                script.size() - KeymapWebView::Coordinator::applyAnswerStart.size() - 1));
-        ASSERT_TRUE(answer["ok"].is_boolean());
-        ASSERT_EQ(answer.size(), 2u);
-        ASSERT_TRUE(answer.contains(answer["ok"].get<bool>() ? "backupPath" : "error"));
+    const auto answers = applyAnswers();
+    EXPECT_EQ(answers.size(), applies);
+    for (const auto& answer : answers) {
+        ASSERT_TRUE(answer.size() == 2 && answer.contains("ok") && answer["ok"].is_boolean()) << answer;
+        ASSERT_TRUE(answer.contains(answer["ok"].get<bool>() ? "backupPath" : "error")) << answer;
     }
-    EXPECT_EQ(applyAnswersSeen, applies);
 }
 
 } // namespace

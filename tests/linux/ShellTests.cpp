@@ -22,10 +22,6 @@ namespace {
 
 const std::string settingsEntry = std::string(KarabinerEnvironment::settingsBundleIdentifier) + ".desktop";
 
-void writeDesktopEntry(const fs::path& path, const std::string& name) {
-    writeFile(path, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\n");
-}
-
 // Every descendant of `widget`, depth first, in the order they are shown.
 void collect(GtkWidget* widget, std::vector<GtkWidget*>& widgets) {
     widgets.push_back(widget);
@@ -144,7 +140,7 @@ TEST_F(ShellTest, TheEditorReplacesTheNoticeOnlyWhenTheRecheckFindsKarabiner) {
     EXPECT_EQ(editorsMade, 0);
 
     // Installed meanwhile (on the XDG data path): still nothing until the button is pressed.
-    writeDesktopEntry(DisplayEnvironment::dataDir() / "applications" / settingsEntry, "Karabiner-Elements Settings");
+    writeFile(DisplayEnvironment::dataDir() / "applications" / settingsEntry, desktopEntry("Karabiner-Elements Settings"));
     ASSERT_TRUE(spinUntil([] { return KarabinerEnvironment::isInstalled(); }, 10));
     spinFor(0.1);
     EXPECT_EQ(ContentView::shownView(content), notice);
@@ -167,7 +163,7 @@ TEST_F(ShellTest, TheEditorReplacesTheNoticeOnlyWhenTheRecheckFindsKarabiner) {
 }
 
 TEST_F(ShellTest, WithKarabinerInstalledTheEditorIsShownAtOnce) {
-    writeDesktopEntry(DisplayEnvironment::dataHome() / "applications" / settingsEntry, "Karabiner-Elements Settings");
+    writeFile(DisplayEnvironment::dataHome() / "applications" / settingsEntry, desktopEntry("Karabiner-Elements Settings"));
     ASSERT_TRUE(spinUntil([] { return KarabinerEnvironment::isInstalled(); }, 10));
     GtkWidget* content = ContentView::create(fakeEditor());
     TestWindow window(content);
@@ -182,8 +178,7 @@ TEST_F(ShellTest, TheDownloadButtonOpensTheDownloadPageAndTheNoticeStays) {
     const fs::path opened = browser / "opened";
     writeTool(browser / "browser", "printf '%s' \"$1\" > '" + opened.string() + "'");
     writeFile(DisplayEnvironment::dataHome() / "applications" / "tarvel-test-browser.desktop",
-              "[Desktop Entry]\nType=Application\nName=Browser\nExec=" + (browser / "browser").string() +
-                  " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;\n");
+              desktopEntry("Browser", "MimeType=x-scheme-handler/https;x-scheme-handler/http;\n", (browser / "browser").string() + " %u"));
     writeFile(DisplayEnvironment::configHome() / "mimeapps.list",
               "[Default Applications]\nx-scheme-handler/https=tarvel-test-browser.desktop\n"
               "x-scheme-handler/http=tarvel-test-browser.desktop\n");

@@ -1,9 +1,6 @@
 #include "XdgTree.h"
 
-#include <stdlib.h>
-
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
 namespace tarvel::testing {
@@ -38,17 +35,9 @@ Type=Scalable
 } // namespace
 
 XdgTree::XdgTree() {
-    std::string pattern = (fs::temp_directory_path() / "tarvel-xdg-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
     fs::create_directories(dataHome() / "applications");
     fs::create_directories(dataDir(1) / "applications");
     write("home/icons/hicolor/index.theme", themeIndex);
-}
-
-XdgTree::~XdgTree() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
 }
 
 void XdgTree::exportEnvironment() const {
@@ -65,19 +54,12 @@ std::vector<std::string> XdgTree::iconSearchPath() const {
 }
 
 fs::path XdgTree::write(const fs::path& relative, const std::string& content) const {
-    fs::path file = root_ / relative;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << content;
-    return file;
+    return tarvel::test::writeFile(root_ / relative, content);
 }
 
 fs::path XdgTree::entry(const fs::path& folder, const std::string& fileName, const std::string& name,
                         const std::string& extra) const {
-    fs::path file = folder / fileName;
-    fs::create_directories(folder);
-    std::ofstream(file, std::ios::binary) << "[Desktop Entry]\nType=Application\nExec=/bin/true\nName=" << name << "\n"
-                                          << extra;
-    return file;
+    return tarvel::test::writeFile(folder / fileName, tarvel::test::desktopEntry(name, extra, "/bin/true"));
 }
 
 GObjectPtr<GdkPixbuf> XdgTree::image(int width, int height, const Paint& paint) {

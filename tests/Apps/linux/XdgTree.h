@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Apps/linux/GLibPointers.h"
+#include "TestFiles.h"
 
 namespace tarvel::testing {
 
@@ -20,11 +21,8 @@ struct Rgba {
 class XdgTree {
 public:
     XdgTree();
-    ~XdgTree();
-    XdgTree(const XdgTree&) = delete;
-    XdgTree& operator=(const XdgTree&) = delete;
 
-    const std::filesystem::path& root() const { return root_; }
+    const std::filesystem::path& root() const { return root_.path(); }
     std::filesystem::path dataHome() const { return root_ / "home"; }
     std::filesystem::path dataDir(int n) const { return root_ / ("data" + std::to_string(n)); }
 
@@ -48,7 +46,7 @@ public:
     std::filesystem::path svgIcon(const std::string& name, const std::string& svg) const;
 
 private:
-    std::filesystem::path root_;
+    tarvel::test::TemporaryDirectory root_;
 };
 
 // The pixels of a "data:image/png;base64," URI, or null when it is not one.

@@ -2,7 +2,7 @@
 # no display; the running-applications suite gets one with a window manager.
 add_library(tarvel_apps_test_tree STATIC ${CMAKE_CURRENT_LIST_DIR}/XdgTree.cpp)
 target_link_libraries(tarvel_apps_test_tree PUBLIC tarvel_platform)
-target_include_directories(tarvel_apps_test_tree PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/..)
+target_include_directories(tarvel_apps_test_tree PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/.. ${PROJECT_SOURCE_DIR}/tests)
 tarvel_warnings(tarvel_apps_test_tree)
 
 set(TARVEL_APPS_LSAN_OPTIONS "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp:print_suppressions=0")

@@ -1,6 +1,7 @@
 # tarvel-focus on Linux: its platform layer, then the real binary under a window manager.
 add_executable(tarvel_focus_linux_tests ${CMAKE_CURRENT_LIST_DIR}/LinuxLayerTests.cpp)
 target_link_libraries(tarvel_focus_linux_tests PRIVATE tarvel_focus_platform GTest::gtest GTest::gtest_main)
+target_include_directories(tarvel_focus_linux_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 tarvel_warnings(tarvel_focus_linux_tests)
 gtest_discover_tests(tarvel_focus_linux_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS focus)
 
@@ -12,9 +13,11 @@ add_executable(focus-test-window ${CMAKE_CURRENT_LIST_DIR}/TestWindow.cpp)
 target_link_libraries(focus-test-window PRIVATE PkgConfig::FOCUS_TEST_X11)
 tarvel_warnings(focus-test-window)
 
+# The test runs the command through the core's child-process runner; the command itself links none
+# of the core.
 add_executable(tarvel_focus_end_to_end ${CMAKE_CURRENT_LIST_DIR}/EndToEndTests.cpp)
-target_link_libraries(tarvel_focus_end_to_end PRIVATE PkgConfig::FOCUS_TEST_X11 GTest::gtest GTest::gtest_main)
-target_include_directories(tarvel_focus_end_to_end PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(tarvel_focus_end_to_end PRIVATE tarvel_core PkgConfig::FOCUS_TEST_X11 GTest::gtest GTest::gtest_main)
+target_include_directories(tarvel_focus_end_to_end PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(tarvel_focus_end_to_end PRIVATE
     TARVEL_FOCUS_PATH="$<TARGET_FILE:tarvel-focus>"
     TEST_WINDOW_PATH="$<TARGET_FILE:focus-test-window>")

@@ -100,11 +100,9 @@ TestWindow::TestWindow(GtkWidget* child, int width, int height) : window_(GTK_WI
 }
 
 TestWindow::~TestWindow() {
-    destroy();
+    gtk_window_destroy(window_);
     g_object_unref(window_);
 }
-
-void TestWindow::destroy() { gtk_window_destroy(window_); }
 
 GtkWindow* findToplevel(const std::function<bool(GtkWindow*)>& matches) {
     GListModel* toplevels = gtk_window_get_toplevels();
@@ -120,34 +118,6 @@ GtkWindow* waitForToplevel(const std::function<bool(GtkWindow*)>& matches, doubl
     GtkWindow* found = nullptr;
     spinUntil([&] { return (found = findToplevel(matches)) != nullptr; }, seconds);
     return found;
-}
-
-void TestResources::writeTestPage() const {
-    writeFile(webResources() / "index.html", R"(<!doctype html>
-<html><head><meta charset="utf-8"><title>test page</title>
-<link rel="stylesheet" href="style.css"><script type="module" src="app.js"></script></head>
-<body><p id="text">test page</p>
-<input id="single" type="file" accept=".json,application/json">
-<input id="multiple" type="file" multiple accept=".json,application/json">
-</body></html>
-)");
-    writeFile(webResources() / "app.js", R"(
-window.applyAnswers = [];
-window.appsAnswers = [];
-window.__tarvelApplyResolve = (value) => window.applyAnswers.push(value);
-window.__tarvelAppsResolve = (value) => window.appsAnswers.push(value);
-window.chosen = null;
-window.cancelled = false;
-for (const id of ["single", "multiple"]) {
-    const input = document.getElementById(id);
-    input.addEventListener("change", async () => {
-        window.chosen = await Promise.all([...input.files].map(async (f) => ({ name: f.name, text: await f.text() })));
-    });
-    input.addEventListener("cancel", () => { window.cancelled = true; });
-}
-window.moduleRan = true;
-)");
-    writeFile(webResources() / "style.css", "#text { color: rgb(1, 2, 3); }\n");
 }
 
 } // namespace tarvel::test

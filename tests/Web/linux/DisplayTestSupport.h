@@ -44,7 +44,6 @@ public:
     TestWindow(const TestWindow&) = delete;
     TestWindow& operator=(const TestWindow&) = delete;
     GtkWindow* window() const { return window_; }
-    void destroy();
 
 private:
     GtkWindow* window_;
@@ -53,13 +52,5 @@ private:
 // The first visible toplevel, other than the test windows, that satisfies `matches`.
 GtkWindow* findToplevel(const std::function<bool(GtkWindow*)>& matches);
 GtkWindow* waitForToplevel(const std::function<bool(GtkWindow*)>& matches, double seconds = 30);
-
-// A folder of application resources: WebResources/ with a test page of its own.
-struct TestResources {
-    TemporaryDirectory directory;
-    fs::path webResources() const { return directory / "WebResources"; }
-    // index.html loads app.js (a module) and style.css, and keeps every answer it receives.
-    void writeTestPage() const;
-};
 
 } // namespace tarvel::test

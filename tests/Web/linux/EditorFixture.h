@@ -27,19 +27,45 @@ inline const char* sampleConfiguration = R"({
 
 class EditorFixture : public ::testing::Test {
 protected:
-    TestResources resources;
+    TemporaryDirectory resources;  // holds WebResources/
     TemporaryDirectory home;
     TemporaryDirectory tools;
+    std::function<AppInventoryPayload()> collectInventory = [] { return AppInventoryPayload{}; };
     std::shared_ptr<KeymapWebView::Coordinator> coordinator;
     WebKitWebView* view = nullptr;
     std::unique_ptr<TestWindow> window;
-    int inventoryRequests = 0;
 
+    fs::path webResources() const { return resources / "WebResources"; }
     fs::path configPath() const { return home / ".config/karabiner/karabiner.json"; }
     fs::path linterRuns() const { return tools / "runs"; }
 
     void SetUp() override {
-        resources.writeTestPage();
+        // index.html loads app.js (a module) and style.css, and keeps every answer it receives.
+        writeFile(webResources() / "index.html", R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>test page</title>
+<link rel="stylesheet" href="style.css"><script type="module" src="app.js"></script></head>
+<body><p id="text">test page</p>
+<input id="single" type="file" accept=".json,application/json">
+<input id="multiple" type="file" multiple accept=".json,application/json">
+</body></html>
+)");
+        writeFile(webResources() / "app.js", R"(
+window.applyAnswers = [];
+window.appsAnswers = [];
+window.__tarvelApplyResolve = (value) => window.applyAnswers.push(value);
+window.__tarvelAppsResolve = (value) => window.appsAnswers.push(value);
+window.chosen = null;
+window.cancelled = false;
+for (const id of ["single", "multiple"]) {
+    const input = document.getElementById(id);
+    input.addEventListener("change", async () => {
+        window.chosen = await Promise.all([...input.files].map(async (f) => ({ name: f.name, text: await f.text() })));
+    });
+    input.addEventListener("cancel", () => { window.cancelled = true; });
+}
+window.moduleRan = true;
+)");
+        writeFile(webResources() / "style.css", "#text { color: rgb(1, 2, 3); }\n");
         writeFile(configPath(), sampleConfiguration);
         // Refuses any rule set that mentions "reject"; reports each run.
         writeTool(tools / "karabiner_cli",
@@ -54,34 +80,21 @@ protected:
         spinFor(0.05);
     }
 
-    virtual std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator() {
-        return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
+    // Opens the view on `resourcesDirectory` and waits for its first load.
+    void open(const fs::path& resourcesDirectory) {
+        coordinator = std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
             .mainQueue = std::make_shared<GLibMainQueue>(),
-            .collectInventory =
-                [this] {
-                    ++inventoryRequests;
-                    AppInventoryPayload payload;
-                    payload.installed.push_back(AppRecord{.name = "Calculator", .bundleId = "org.gnome.Calculator",
-                                                          .path = "/usr/share/applications/org.gnome.Calculator.desktop",
-                                                          .launchable = true});
-                    payload.shortcuts.push_back("request " + std::to_string(inventoryRequests));
-                    return payload;
-                },
+            .collectInventory = collectInventory,
             .linterPath = tools / "karabiner_cli",
             .homeDirectory = home.path(),
         });
-    }
-
-    // Opens the view on `resourcesDirectory` and waits for its first load.
-    void open(const fs::path& resourcesDirectory) {
-        coordinator = makeCoordinator();
         view = WEBKIT_WEB_VIEW(KeymapWebViewGtk::makeView(coordinator, resourcesDirectory));
         window = std::make_unique<TestWindow>(GTK_WIDGET(view));
         ASSERT_TRUE(waitForLoad(view));
     }
 
     void openEditor() {
-        ASSERT_NO_FATAL_FAILURE(open(resources.directory.path()));
+        ASSERT_NO_FATAL_FAILURE(open(resources.path()));
         ASSERT_TRUE(waitInPage(view, "window.moduleRan"));
     }
 
@@ -90,9 +103,10 @@ protected:
         evaluate(view, "window.webkit.messageHandlers." + name + ".postMessage(" + body + "), true");
     }
 
-    Json applyAnswers(std::size_t count) {
-        EXPECT_TRUE(waitInPage(view, "window.applyAnswers.length >= " + std::to_string(count)));
-        return evaluate(view, "window.applyAnswers");
+    // What the page's resolve function for `kind` ("apply" or "apps") received, once there are `count`.
+    Json answers(const std::string& kind, std::size_t count) {
+        EXPECT_TRUE(waitInPage(view, "window." + kind + "Answers.length >= " + std::to_string(count)));
+        return evaluate(view, "window." + kind + "Answers");
     }
 };
 

@@ -2,46 +2,30 @@
 // real editor page installing a recipe into karabiner.json.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include "Apps/PlatformInventory.h"
 #include "Web/linux/EditorFixture.h"
 
 namespace tarvel::test {
 namespace {
 
-// A small PNG icon: a red square with a transparent corner.
-void writeIcon(const fs::path& path) {
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 16, 16);
-    gdk_pixbuf_fill(pixbuf, 0xff0000ff);
-    fs::create_directories(path.parent_path());
-    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, path.c_str(), "png", nullptr, nullptr));
-    g_object_unref(pixbuf);
-}
-
 class IntegrationTest : public EditorFixture {
 protected:
+    // The product's own collector instead of the fixture's empty one.
+    IntegrationTest() { collectInventory = collectPlatformInventory; }
+
     void SetUp() override {
         EditorFixture::SetUp();
-        const fs::path applications = DisplayEnvironment::dataHome() / "applications";
-        writeIcon(DisplayEnvironment::root() / "icons/alpha.png");
-        writeFile(applications / "org.example.Alpha.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Alpha Notes\nExec=/bin/true\nIcon=" +
-                      (DisplayEnvironment::root() / "icons/alpha.png").string() + "\n");
-        writeFile(applications / "org.example.Hidden.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Hidden\nExec=/bin/true\nNoDisplay=true\n");
+        const fs::path icon = DisplayEnvironment::root() / "icons/alpha.png";
+        fs::create_directories(icon.parent_path());
+        GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 16, 16);
+        gdk_pixbuf_fill(pixbuf, 0xff0000ff);
+        ASSERT_TRUE(gdk_pixbuf_save(pixbuf, icon.c_str(), "png", nullptr, nullptr));
+        g_object_unref(pixbuf);
+        writeFile(alphaEntry(), desktopEntry("Alpha Notes", "Icon=" + icon.string() + "\n"));
+        writeFile(DisplayEnvironment::dataHome() / "applications/org.example.Hidden.desktop", desktopEntry("Hidden", "NoDisplay=true\n"));
     }
 
-    // The product's own collector instead of the fixture's stand-in.
-    std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator() override {
-        return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
-            .mainQueue = std::make_shared<GLibMainQueue>(),
-            .collectInventory = collectPlatformInventory,
-            .linterPath = tools / "karabiner_cli",
-            .homeDirectory = home.path(),
-        });
-    }
-
+    static fs::path alphaEntry() { return DisplayEnvironment::dataHome() / "applications/org.example.Alpha.desktop"; }
     static fs::path ownFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 };
 
@@ -51,11 +35,11 @@ TEST_F(IntegrationTest, ThePageReceivesThisMachinesInventoryOncePerRequest) {
     ASSERT_NO_FATAL_FAILURE(openEditor());
     post("tarvelApps", "{}");
     post("tarvelApps", "null");
-    ASSERT_TRUE(waitInPage(view, "window.appsAnswers.length >= 2"));
+    answers("apps", 2);
     spinFor(0.3);
-    const Json answers = evaluate(view, "window.appsAnswers");
-    ASSERT_EQ(answers.size(), 2u);
-    for (const Json& answer : answers) {
+    const Json received = answers("apps", 2);
+    ASSERT_EQ(received.size(), 2u);
+    for (const Json& answer : received) {
         ASSERT_TRUE(answer.is_object()) << answer;
         EXPECT_TRUE(answer["running"].is_array());
         EXPECT_TRUE(answer["shortcuts"].is_array());
@@ -64,21 +48,21 @@ TEST_F(IntegrationTest, ThePageReceivesThisMachinesInventoryOncePerRequest) {
         const Json& installed = answer["installed"];
         auto alpha = std::find_if(installed.begin(), installed.end(), [](const Json& r) { return r["name"] == "Alpha Notes"; });
         ASSERT_NE(alpha, installed.end()) << installed.dump().substr(0, 2000);
-        EXPECT_EQ((*alpha)["bundleId"], "org.example.Alpha");
-        EXPECT_EQ((*alpha)["path"], (DisplayEnvironment::dataHome() / "applications/org.example.Alpha.desktop").string());
-        EXPECT_EQ((*alpha)["icon"].get<std::string>().rfind("data:image/png;base64,iVBORw0KGgo", 0), 0u);
-        EXPECT_EQ((*alpha)["running"], false);
-        EXPECT_EQ((*alpha)["launchable"], true);
-        for (const Json& record : installed) EXPECT_NE(record["name"], "Hidden");
+        Json record = *alpha;
+        EXPECT_EQ(record["icon"].get<std::string>().rfind("data:image/png;base64,iVBORw0KGgo", 0), 0u);
+        record.erase("icon");
+        EXPECT_EQ(record, (Json{{"name", "Alpha Notes"}, {"bundleId", "org.example.Alpha"}, {"path", alphaEntry().string()},
+                                {"running", false}, {"launchable", true}}));
+        for (const Json& other : installed) EXPECT_NE(other["name"], "Hidden");
     }
 }
 
 // The editor as users get it, built from web/ into the build tree.
 TEST_F(IntegrationTest, TheEditorPageInstallsARecipeIntoKarabinerJson) {
-    const fs::path resources = TARVEL_BUILT_RESOURCES;
-    if (!fs::exists(resources / "WebResources/index.html"))
+    const fs::path built = TARVEL_BUILT_RESOURCES;
+    if (!fs::exists(built / "WebResources/index.html"))
         GTEST_SKIP() << "the editor page was not built (scripts/build-web-resources)";
-    ASSERT_NO_FATAL_FAILURE(open(resources));
+    ASSERT_NO_FATAL_FAILURE(open(built));
 
     // The page asks for the inventory on its own and lists the machine's applications with icons.
     ASSERT_TRUE(waitInPage(view, "[...document.querySelectorAll('.recipe[data-recipe=focusApp] .appitem')]"
