@@ -120,8 +120,13 @@ fs::path Coordinator::uniqueDestination(std::string_view suggestedName, const fs
     if (auto nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
     if (name.empty() || name == "." || name == "..") name = "download";
 
+    // A link that leads nowhere still takes the name: the download must not be written through it.
+    auto taken = [&](const fs::path& path) {
+        std::error_code error;
+        return fileManager.fileExists(path) || fs::is_symlink(fs::symlink_status(path, error));
+    };
     fs::path candidate = folder / name;
-    if (!fileManager.fileExists(candidate)) return candidate;
+    if (!taken(candidate)) return candidate;
 
     // The extension follows the last full stop, unless that stop starts the name (".profile").
     auto dot = name.find_last_of('.');
@@ -134,7 +139,7 @@ fs::path Coordinator::uniqueDestination(std::string_view suggestedName, const fs
         std::string next = stem + " " + std::to_string(counter);
         if (!extension.empty()) next += "." + extension;
         candidate = folder / next;
-        if (!fileManager.fileExists(candidate)) return candidate;
+        if (!taken(candidate)) return candidate;
     }
 }
 

@@ -214,7 +214,7 @@ TEST(Downloads, AnExistingNameGetsTheFirstFreeNumberBeforeTheLastExtension) {
     test::TemporaryDirectory dir;
     const struct {
         const char* suggested;
-        std::vector<std::string> existing;  // a trailing "/" makes a folder
+        std::vector<std::string> existing;  // a trailing "/" makes a folder, "@" a dangling link
         const char* saved;
     } cases[] = {
         {"keymap.json", {}, "keymap.json"},
@@ -224,11 +224,16 @@ TEST(Downloads, AnExistingNameGetsTheFirstFreeNumberBeforeTheLastExtension) {
         {"archive.tar.gz", {"archive.tar.gz"}, "archive.tar 2.gz"},
         {"keymap.json", {"keymap.json/"}, "keymap 2.json"},
         {"../../escape.json", {}, "escape.json"},  // the page names the file, never the folder
+        {"keymap.json", {"keymap.json@"}, "keymap 2.json"},  // a link leading nowhere is taken too
     };
     for (const auto& c : cases) {
         const fs::path folder = dir / std::to_string(&c - cases);
         fs::create_directories(folder);
-        for (const auto& name : c.existing) name.back() == '/' ? (void)fs::create_directories(folder / name) : (void)writeFile(folder / name, "");
+        for (std::string name : c.existing) {
+            if (name.back() == '/') fs::create_directories(folder / name);
+            else if (name.back() == '@') fs::create_symlink(folder / "nowhere", folder / name.substr(0, name.size() - 1));
+            else writeFile(folder / name, "");
+        }
         EXPECT_EQ(KeymapWebView::Coordinator::uniqueDestination(c.suggested, folder), folder / c.saved) << c.suggested;
     }
     EXPECT_EQ(KeymapWebView::Coordinator::downloadsFolder(std::nullopt, "/home/u"), "/home/u");
