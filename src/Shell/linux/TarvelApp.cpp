@@ -1,8 +1,8 @@
-#include "linux/TarvelApp.h"
+#include "Shell/linux/TarvelApp.h"
 
-#include "linux/ContentView.h"
-#include "linux/Resources.h"
-#include "linux/Style.h"
+#include "Shell/linux/ContentView.h"
+#include "Shell/linux/Resources.h"
+#include "Shell/linux/Style.h"
 
 namespace tarvel {
 

@@ -1,4 +1,4 @@
-#include "linux/Style.h"
+#include "Shell/linux/Style.h"
 
 #include <gtk/gtk.h>
 

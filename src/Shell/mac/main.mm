@@ -1,3 +1,3 @@
-#import "mac/TarvelApp.h"
+#import "Shell/mac/TarvelApp.h"
 
 int main() { return tarvel::TarvelApp::run(); }

@@ -10,11 +10,11 @@
 
 #include "Karabiner/KarabinerEnvironment.h"
 #include "Web/linux/DisplayTestSupport.h"
-#include "linux/ContentView.h"
-#include "linux/KarabinerMissingView.h"
-#include "linux/Resources.h"
-#include "linux/Style.h"
-#include "linux/TarvelApp.h"
+#include "Shell/linux/ContentView.h"
+#include "Shell/linux/KarabinerMissingView.h"
+#include "Shell/linux/Resources.h"
+#include "Shell/linux/Style.h"
+#include "Shell/linux/TarvelApp.h"
 
 namespace tarvel::test {
 

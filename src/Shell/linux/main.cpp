@@ -1,3 +1,3 @@
-#include "linux/TarvelApp.h"
+#include "Shell/linux/TarvelApp.h"
 
 int main(int argc, char** argv) { return tarvel::TarvelApp::run(argc, argv); }

@@ -41,7 +41,7 @@ endforeach()
 
 # The notice's texts are keys of the development language's table.
 file(READ ${contents}/Resources/ja.lproj/Localizable.strings table)
-file(READ ${CMAKE_CURRENT_LIST_DIR}/../../src/Shell/KarabinerMissingTexts.h header)
+file(READ ${CMAKE_CURRENT_LIST_DIR}/../../../src/Shell/KarabinerMissingTexts.h header)
 string(REGEX MATCHALL "N_\\(\"[^\"]+\"\\)" texts "${header}")
 list(LENGTH texts count)
 if(NOT count EQUAL 4)

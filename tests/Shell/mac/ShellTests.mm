@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "Karabiner/KarabinerEnvironment.h"
-#import "mac/ContentView.h"
-#import "mac/KarabinerMissingView.h"
-#import "mac/TarvelApp.h"
+#import "Shell/mac/ContentView.h"
+#import "Shell/mac/KarabinerMissingView.h"
+#import "Shell/mac/TarvelApp.h"
 
 namespace tarvel {
 

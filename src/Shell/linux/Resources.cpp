@@ -1,4 +1,4 @@
-#include "linux/Resources.h"
+#include "Shell/linux/Resources.h"
 
 #include <libintl.h>
 

@@ -1,6 +1,6 @@
-#import "mac/TarvelApp.h"
+#import "Shell/mac/TarvelApp.h"
 
-#import "mac/ContentView.h"
+#import "Shell/mac/ContentView.h"
 
 namespace {
 

@@ -14,6 +14,6 @@ target_link_libraries(tarvel_platform PUBLIC tarvel_core PkgConfig::WEBKIT PkgCo
 target_compile_definitions(tarvel_platform PUBLIC TARVEL_APP_ID="${TARVEL_APP_ID}")
 tarvel_warnings(tarvel_platform)
 
-foreach(folder Karabiner Web Apps .)
+foreach(folder Karabiner Web Apps Shell)
     include(${CMAKE_CURRENT_SOURCE_DIR}/${folder}/linux/sources.cmake OPTIONAL)
 endforeach()

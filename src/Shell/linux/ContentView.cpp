@@ -1,9 +1,9 @@
-#include "linux/ContentView.h"
+#include "Shell/linux/ContentView.h"
 
 #include "Karabiner/KarabinerEnvironment.h"
 #include "Web/linux/KeymapWebViewGtk.h"
-#include "linux/KarabinerMissingView.h"
-#include "linux/Resources.h"
+#include "Shell/linux/KarabinerMissingView.h"
+#include "Shell/linux/Resources.h"
 
 namespace tarvel {
 

@@ -1,8 +1,8 @@
-#import "mac/ContentView.h"
+#import "Shell/mac/ContentView.h"
 
 #include "Karabiner/KarabinerEnvironment.h"
 #include "Web/mac/KeymapWebViewMac.h"
-#import "mac/KarabinerMissingView.h"
+#import "Shell/mac/KarabinerMissingView.h"
 
 @implementation TarvelContentView {
     TarvelEditorFactory _makeEditor;

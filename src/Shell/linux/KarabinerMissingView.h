@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "Shell/KarabinerMissingTexts.h"
-#include "linux/Resources.h"
+#include "Shell/linux/Resources.h"
 
 namespace tarvel {
 

@@ -1,4 +1,4 @@
-#import "mac/KarabinerMissingView.h"
+#import "Shell/mac/KarabinerMissingView.h"
 
 #include "Karabiner/KarabinerEnvironment.h"
 

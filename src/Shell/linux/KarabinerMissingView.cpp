@@ -1,10 +1,10 @@
-#include "linux/KarabinerMissingView.h"
+#include "Shell/linux/KarabinerMissingView.h"
 
 #include <gio/gio.h>
 
 #include "Karabiner/KarabinerEnvironment.h"
-#include "linux/Resources.h"
-#include "linux/Style.h"
+#include "Shell/linux/Resources.h"
+#include "Shell/linux/Style.h"
 
 namespace tarvel {
 
