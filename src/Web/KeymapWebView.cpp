@@ -1,9 +1,7 @@
 #include "Web/KeymapWebView.h"
 
-#include "Karabiner/KarabinerLinter.h"
-#include "Karabiner/KarabinerWriter.h"
+#include "Web/BridgeMessages.h"
 #include "Platform/Paths.h"
-#include "Platform/Text.h"
 
 namespace tarvel {
 
@@ -16,87 +14,44 @@ std::string KeymapWebView::noticeDocument() {
            "</body></html>";
 }
 
+std::string KeymapWebView::stoppedNoticeDocument() {
+    return "<html lang=\"ja\"><head><meta charset=\"utf-8\"></head>"
+           "<body style=\"font-family:-apple-system,system-ui,sans-serif;padding:24px;color:#3a3a3a\">\n"
+           "<p>エディタが続けて停止したため、再読み込みを止めました。Tarvelを終了して、もう一度開いてください。</p>\n"
+           "<p lang=\"en\">The editor stopped twice in a row, so Tarvel did not reload it again. Quit Tarvel and "
+           "open it again.</p>\n"
+           "</body></html>";
+}
+
 using Coordinator = KeymapWebView::Coordinator;
 
 Coordinator::Coordinator(Services services) : services_(std::move(services)) {
     if (services_.homeDirectory.empty()) services_.homeDirectory = currentHomeDirectory();
     if (!services_.fileManager) services_.fileManager = &FileManager::defaultManager();
+    messages_ = {
+        {applyMessageName, "__tarvelApplyResolve", [this](const Json& body) { return bridge::applyAnswer(body, services_); }},
+        {appsMessageName, "__tarvelAppsResolve", [this](const Json&) { return bridge::inventoryAnswer(services_); }},
+    };
+}
+
+std::vector<std::string_view> Coordinator::messageNames() const {
+    std::vector<std::string_view> names;
+    for (const auto& message : messages_) names.push_back(message.name);
+    return names;
 }
 
 void Coordinator::userContentControllerDidReceive(std::string_view name, const Json& body) {
-    if (name == appsMessageName) {
-        sendAppInventory();
-    } else if (name == applyMessageName) {
-        // Every apply request is answered once, whatever goes wrong underneath.
-        try {
-            apply(body);
-        } catch (const std::exception& e) {
-            respond(false, std::string("could not apply: ") + e.what(), std::nullopt);
-        }
-    }
-}
-
-namespace {
-
-bool isWellFormedApply(const Json& body) {
-    if (!body.is_object()) return false;
-    auto title = body.find("title");
-    if (title == body.end() || !title->is_string()) return false;
-    auto manipulators = body.find("manipulators");
-    if (manipulators == body.end() || !manipulators->is_array()) return false;
-    for (const auto& manipulator : *manipulators)
-        if (!manipulator.is_object()) return false;
-    return true;
-}
-
-} // namespace
-
-void Coordinator::apply(const Json& body) {
-    if (!isWellFormedApply(body)) {
-        respond(false, std::string(malformedApplyMessage), std::nullopt);
+    for (const auto& message : messages_) {
+        if (message.name != name) continue;
+        deliver(answerScript(message.resolveFunction, message.answer(body)));
         return;
     }
-    const std::string& title = body.at("title").get_ref<const std::string&>();
-    const Json& manipulators = body.at("manipulators");
-
-    if (!manipulators.empty()) {
-        if (auto reason = KarabinerLinter::lint(title, manipulators, services_.linterPath, *services_.fileManager)) {
-            respond(false, std::string(lintFailurePrefix) + *reason, std::nullopt);
-            return;
-        }
-    }
-
-    const fs::path configURL = services_.homeDirectory / std::string(KarabinerEnvironment::configRelativePath);
-    auto result = KarabinerWriter::apply(title, manipulators, configURL, *services_.fileManager);
-    if (result)
-        respond(true, std::nullopt, result->backupURL.string());
-    else
-        respond(false, localizedDescription(result.error()), std::nullopt);
 }
 
-void Coordinator::respond(bool ok, std::optional<std::string> error, std::optional<std::string> backupPath) {
-    Json outcome = {{"ok", ok}};
-    if (error) outcome["error"] = std::move(*error);
-    if (backupPath) outcome["backupPath"] = std::move(*backupPath);
-    // Texts can carry bytes from the file system (a parser's excerpt, a path) that are not UTF-8;
-    // they are replaced rather than leaving the page waiting for an answer that never comes.
-    std::string text = outcome.dump(-1, ' ', false, Json::error_handler_t::replace);
-    deliver(std::string(applyAnswerStart) + escapeLineTerminatorsForScript(text) + ")");
-}
-
-void Coordinator::sendAppInventory() {
-    std::optional<std::string> text;
-    try {
-        if (services_.collectInventory) text = encodeJSON(services_.collectInventory());
-        else text = encodeJSON(AppInventoryPayload{});
-    } catch (const std::exception&) {
-        text.reset();
-    }
-    if (!text || !isValidUTF8(*text)) {
-        deliver(std::string(appsAnswerNull));
-        return;
-    }
-    deliver(std::string(appsAnswerStart) + escapeLineTerminatorsForScript(*text) + ")");
+std::string Coordinator::answerScript(std::string_view resolveFunction, std::string_view jsonText) {
+    // The guard drops an answer for a page that lacks the function instead of raising an error.
+    const std::string function = "window." + std::string(resolveFunction);
+    return function + " && " + function + "(" + escapeLineTerminatorsForScript(jsonText) + ")";
 }
 
 void Coordinator::deliver(std::string script) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Apps/AppRecord.h"
 #include "Karabiner/KarabinerEnvironment.h"
@@ -28,8 +29,14 @@ struct KeymapWebView {
     static constexpr std::string_view pageFileName = "index.html";
     static constexpr std::chrono::seconds pageRequestTimeout{60};
 
+    // Loaded after the page's web process died: the page then says that an unsaved change may need
+    // to be redone.
+    static constexpr std::string_view recoveredPageAddress = "tarvelresource://local/index.html?recovered=1";
+
     // Shown instead of the editor when its files are missing.
     static std::string noticeDocument();
+    // Shown instead of reloading when the page's web process died twice within a minute.
+    static std::string stoppedNoticeDocument();
 
     class Coordinator;
 };
@@ -54,6 +61,15 @@ public:
         FileManager* fileManager = nullptr;   // null: the real file system
     };
 
+    // One message the page may post: its name, the page function that receives the answer, and
+    // what turns the body into the answer's JSON text. Answers of one name keep the order of its
+    // requests; every request is answered exactly once.
+    struct Message {
+        std::string_view name;
+        std::string_view resolveFunction;  // e.g. "__tarvelApplyResolve"
+        std::function<std::string(const Json& body)> answer;
+    };
+
     explicit Coordinator(Services services);
 
     // Set by the platform layer when it builds the view.
@@ -61,7 +77,14 @@ public:
     std::shared_ptr<BundleSchemeHandler> schemeHandler;
 
     // A script message posted by the page, its body as the engine converted it (null when it had none).
+    // Names outside the table are ignored.
     void userContentControllerDidReceive(std::string_view name, const Json& body);
+
+    // The message names the platform layer registers with the engine, in this order.
+    std::vector<std::string_view> messageNames() const;
+
+    // "window.<function> && window.<function>(<json>)"
+    static std::string answerScript(std::string_view resolveFunction, std::string_view jsonText);
 
     // Where a download is saved: `folder` joined with `suggestedName`, or, when that exists,
     // "stem N.ext" for the first N from 2 that does not.
@@ -72,12 +95,10 @@ public:
                                                  const std::filesystem::path& home);
 
 private:
-    void apply(const Json& body);
-    void sendAppInventory();
-    void respond(bool ok, std::optional<std::string> error, std::optional<std::string> backupPath);
     void deliver(std::string script);
 
     Services services_;
+    std::vector<Message> messages_;
 };
 
 } // namespace tarvel

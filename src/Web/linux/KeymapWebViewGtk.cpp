@@ -99,9 +99,8 @@ GtkWidget* KeymapWebViewGtk::makeView(const CoordinatorRef& coordinator, const s
     GObjectPtr<WebKitWebContext> context(webkit_web_context_new());
     GObjectPtr<WebKitUserContentManager> contentManager(webkit_user_content_manager_new());
 
-    // The coordinator handles both messages, "tarvelApply" first.
-    addScriptMessageHandler(contentManager.get(), coordinator, KeymapWebView::applyMessageName);
-    addScriptMessageHandler(contentManager.get(), coordinator, KeymapWebView::appsMessageName);
+    // The coordinator handles every message of its table, "tarvelApply" first.
+    for (auto name : coordinator->messageNames()) addScriptMessageHandler(contentManager.get(), coordinator, name);
 
     // The page among the application's resources.
     const std::filesystem::path page =

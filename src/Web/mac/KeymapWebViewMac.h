@@ -13,6 +13,8 @@
 // The view whose page receives the answers, never owned; setting it hands its page, held weakly,
 // to the portable coordinator.
 @property(nonatomic, weak) WKWebView* webView;
+// The names of the page's messages, in the order they are registered.
+@property(nonatomic, readonly) NSArray<NSString*>* messageNames;
 // Keeps the resource scheme handler alive.
 @property(nonatomic, strong) TarvelURLSchemeHandler* schemeHandler;
 @end

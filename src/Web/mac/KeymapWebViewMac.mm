@@ -53,6 +53,12 @@ tarvel::Json messageBody(id body) {
     _core->webView = _page;
 }
 
+- (NSArray<NSString*>*)messageNames {
+    NSMutableArray<NSString*>* names = [NSMutableArray array];
+    for (auto name : _core->messageNames()) [names addObject:text(name)];
+    return names;
+}
+
 // Script messages.
 
 - (void)userContentController:(WKUserContentController*)userContentController
@@ -120,9 +126,9 @@ WKWebView* KeymapWebViewMac::makeView(TarvelKeymapCoordinator* coordinator, NSBu
     WKWebViewConfiguration* configuration = [[WKWebViewConfiguration alloc] init];
     WKUserContentController* userContentController = [[WKUserContentController alloc] init];
 
-    // 2. The coordinator handles both messages, "tarvelApply" first.
-    [userContentController addScriptMessageHandler:coordinator name:text(KeymapWebView::applyMessageName)];
-    [userContentController addScriptMessageHandler:coordinator name:text(KeymapWebView::appsMessageName)];
+    // 2. The coordinator handles every message of its table, "tarvelApply" first.
+    for (NSString* name in coordinator.messageNames)
+        [userContentController addScriptMessageHandler:coordinator name:name];
     configuration.userContentController = userContentController;
 
     // 3. The page among the bundle's resources.

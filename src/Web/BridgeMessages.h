@@ -1,0 +1,23 @@
+#pragma once
+#include <optional>
+#include <string>
+
+#include "Platform/Json.h"
+#include "Web/KeymapWebView.h"
+
+// The answers to the page's messages, one function per message; the coordinator's table routes
+// to them and delivers what they return.
+namespace tarvel::bridge {
+
+using Services = KeymapWebView::Coordinator::Services;
+
+// "tarvelApply": check, lint, back up and write; the outcome {"ok", "error" | "backupPath"}.
+std::string applyAnswer(const Json& body, const Services& services);
+
+// "tarvelApps": the inventory's JSON text, or "null" when it cannot be encoded.
+std::string inventoryAnswer(const Services& services);
+
+// The apply outcome's JSON text: "ok" always, "error" on failure, "backupPath" on success, never null.
+std::string outcomeText(bool ok, std::optional<std::string> error, std::optional<std::string> backupPath);
+
+} // namespace tarvel::bridge
