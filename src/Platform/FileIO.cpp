@@ -19,23 +19,32 @@ Error Error::fromErrno(const std::string& what, int errnum) {
     return Error{what + ": " + std::strerror(errnum), errnum};
 }
 
-Result<std::string, Error> readWholeFile(const fs::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return unexpected(Error::fromErrno("could not read " + path.string(), errno));
+Result<std::string, Error> readWholeFile(const fs::path& path, std::size_t maxBytes) {
+    const std::string what = "could not read " + path.string();
+    // Non-blocking, so that opening a FIFO returns at once; it is refused just below.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return unexpected(Error::fromErrno(what, errno));
     struct stat st {};
-    if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode))
-        return unexpected(Error::fromErrno("could not read " + path.string(), EISDIR));
+    if (::fstat(fd.get(), &st) != 0) return unexpected(Error::fromErrno(what, errno));
+    if (S_ISDIR(st.st_mode)) return unexpected(Error::fromErrno(what, EISDIR));
+    if (!S_ISREG(st.st_mode)) return unexpected(Error{what + ": not a regular file", EINVAL});
+    const auto tooLarge = [&] {
+        return Error{what + ": larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MB", EFBIG};
+    };
+    if (static_cast<std::uintmax_t>(st.st_size) > maxBytes) return unexpected(tooLarge());
 
     std::string content;
-    if (st.st_size > 0) content.reserve(static_cast<std::size_t>(st.st_size));
+    content.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[64 * 1024];
     for (;;) {
         ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return unexpected(Error::fromErrno("could not read " + path.string(), errno));
+            return unexpected(Error::fromErrno(what, errno));
         }
         if (n == 0) break;
+        // The file may grow while it is read.
+        if (content.size() + static_cast<std::size_t>(n) > maxBytes) return unexpected(tooLarge());
         content.append(buffer, static_cast<std::size_t>(n));
     }
     return content;

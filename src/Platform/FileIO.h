@@ -9,7 +9,10 @@
 
 namespace tarvel {
 
-Result<std::string, Error> readWholeFile(const std::filesystem::path& path);
+// Files from outside are read only when they are regular files (after links) of at most
+// `maxBytes`: a FIFO would block the reader forever, a link to /dev/zero would never end.
+inline constexpr std::size_t maxReadBytes = 256 * 1024 * 1024;
+Result<std::string, Error> readWholeFile(const std::filesystem::path& path, std::size_t maxBytes = maxReadBytes);
 
 // Writes every byte to `fd`, retrying short writes and interruptions.
 std::optional<Error> writeAll(int fd, std::string_view bytes, const std::string& what);

@@ -1,5 +1,7 @@
 #include "Platform/Json.h"
 
+#include <algorithm>
+
 namespace tarvel {
 
 namespace {
@@ -45,6 +47,25 @@ Result<Json, Error> parseJSONDocument(std::string_view text) {
                                 101});
     }
     return value;
+}
+
+std::size_t jsonNestingDepth(std::string_view text) noexcept {
+    std::size_t depth = 0, deepest = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
 }
 
 Result<std::string, Error> serializePretty(const Json& value) {

@@ -22,6 +22,11 @@ Result<std::string, Error> serializePretty(const Json& value);
 // One line, no insignificant white space.
 Result<std::string, Error> serializeCompact(const Json& value);
 
+// The deepest nesting of arrays and objects in JSON text (0 for a scalar), found without recursion
+// so that untrusted text cannot exhaust the stack. Brackets inside strings do not count; the text
+// need not be valid.
+std::size_t jsonNestingDepth(std::string_view text) noexcept;
+
 // JSON text made safe to embed in a script as an expression: U+2028 and U+2029, which older
 // script engines do not accept inside string literals, are written as escapes. Outside strings,
 // JSON text is ASCII, so only string contents change.

@@ -47,10 +47,12 @@ std::string applyAnswer(const Json& body, const Services& services) {
     }
 }
 
-std::string outcomeText(bool ok, std::optional<std::string> error, std::optional<std::string> backupPath) {
+std::string outcomeText(bool ok, std::optional<std::string> error, std::optional<std::string> backupPath,
+                        std::optional<std::string> code) {
     Json outcome = {{"ok", ok}};
     if (error) outcome["error"] = std::move(*error);
     if (backupPath) outcome["backupPath"] = std::move(*backupPath);
+    if (code) outcome["code"] = std::move(*code);
     // Texts can carry bytes from the file system (a parser's excerpt, a path) that are not UTF-8;
     // they are replaced rather than leaving the page waiting for an answer that never comes.
     return outcome.dump(-1, ' ', false, Json::error_handler_t::replace);

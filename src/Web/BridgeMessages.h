@@ -17,7 +17,9 @@ std::string applyAnswer(const Json& body, const Services& services);
 // "tarvelApps": the inventory's JSON text, or "null" when it cannot be encoded.
 std::string inventoryAnswer(const Services& services);
 
-// The apply outcome's JSON text: "ok" always, "error" on failure, "backupPath" on success, never null.
-std::string outcomeText(bool ok, std::optional<std::string> error, std::optional<std::string> backupPath);
+// The apply outcome's JSON text: "ok" always, "error" on failure, "backupPath" on success, never null;
+// a failure the page can explain in the user's language also carries its "code".
+std::string outcomeText(bool ok, std::optional<std::string> error, std::optional<std::string> backupPath,
+                        std::optional<std::string> code = std::nullopt);
 
 } // namespace tarvel::bridge

@@ -1,6 +1,7 @@
 #include "Web/KeymapWebView.h"
 
 #include "Web/BridgeMessages.h"
+#include "Web/NavigationPolicy.h"
 #include "Platform/Paths.h"
 
 namespace tarvel {
@@ -29,8 +30,11 @@ Coordinator::Coordinator(Services services) : services_(std::move(services)) {
     if (services_.homeDirectory.empty()) services_.homeDirectory = currentHomeDirectory();
     if (!services_.fileManager) services_.fileManager = &FileManager::defaultManager();
     messages_ = {
-        {applyMessageName, "__tarvelApplyResolve", [this](const Json& body) { return bridge::applyAnswer(body, services_); }},
-        {appsMessageName, "__tarvelAppsResolve", [this](const Json&) { return bridge::inventoryAnswer(services_); }},
+        {applyMessageName, "__tarvelApplyResolve", [this](const Json& body) { return bridge::applyAnswer(body, services_); },
+         [](std::string_view code, std::string_view text) {
+             return bridge::outcomeText(false, std::string(text), std::nullopt, std::string(code));
+         }},
+        {appsMessageName, "__tarvelAppsResolve", [this](const Json&) { return bridge::inventoryAnswer(services_); }, nullptr},
     };
 }
 
@@ -40,12 +44,26 @@ std::vector<std::string_view> Coordinator::messageNames() const {
     return names;
 }
 
-void Coordinator::userContentControllerDidReceive(std::string_view name, const Json& body) {
+void Coordinator::userContentControllerDidReceive(std::string_view name, std::string_view bodyJSON,
+                                                  std::string_view documentURL) {
+    // Only the editor's documents get the bridge; the view never shows another, but a message
+    // must not be trusted for its name alone.
+    if (!isEditorDocument(documentURL)) return;
     for (const auto& message : messages_) {
         if (message.name != name) continue;
-        deliver(answerScript(message.resolveFunction, message.answer(body)));
+        deliver(answerScript(message.resolveFunction, answerFor(message, bodyJSON)));
         return;
     }
+}
+
+std::string Coordinator::answerFor(const Message& message, std::string_view bodyJSON) {
+    if (!message.refuse) return message.answer(nullptr);
+    if (bodyJSON.size() > maxBodyBytes) return message.refuse("tooLarge", bodyTooLargeMessage);
+    if (jsonNestingDepth(bodyJSON) > maxBodyDepth) return message.refuse("tooDeep", bodyTooDeepMessage);
+    // No body, or one that is not JSON, is null: no message that reads its body accepts it.
+    Json body = bodyJSON.empty() ? Json(nullptr) : Json::parse(bodyJSON, nullptr, false);
+    if (body.is_discarded()) body = nullptr;
+    return message.answer(body);
 }
 
 std::string Coordinator::answerScript(std::string_view resolveFunction, std::string_view jsonText) {

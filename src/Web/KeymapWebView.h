@@ -68,7 +68,16 @@ public:
         std::string_view name;
         std::string_view resolveFunction;  // e.g. "__tarvelApplyResolve"
         std::function<std::string(const Json& body)> answer;
+        // Null for messages whose body is never looked at. Otherwise the answer to a body refused at
+        // the door, from a code ("tooLarge", "tooDeep") and an English text.
+        std::function<std::string(std::string_view code, std::string_view text)> refuse;
     };
+
+    // Bodies are bounded before anything parses them.
+    static constexpr std::size_t maxBodyBytes = 8 * 1024 * 1024;
+    static constexpr std::size_t maxBodyDepth = 64;
+    static constexpr std::string_view bodyTooLargeMessage = "the message from the editor is larger than 8 MB";
+    static constexpr std::string_view bodyTooDeepMessage = "the message from the editor is nested deeper than 64 levels";
 
     explicit Coordinator(Services services);
 
@@ -76,9 +85,10 @@ public:
     std::weak_ptr<WebPage> webView;
     std::shared_ptr<BundleSchemeHandler> schemeHandler;
 
-    // A script message posted by the page, its body as the engine converted it (null when it had none).
-    // Names outside the table are ignored.
-    void userContentControllerDidReceive(std::string_view name, const Json& body);
+    // A script message: its name, its body as JSON text (empty when it had none or the engine could
+    // not convert it) and the address of the document that posted it. Names outside the table and
+    // messages from any document but the editor's own are ignored.
+    void userContentControllerDidReceive(std::string_view name, std::string_view bodyJSON, std::string_view documentURL);
 
     // The message names the platform layer registers with the engine, in this order.
     std::vector<std::string_view> messageNames() const;
@@ -95,6 +105,7 @@ public:
                                                  const std::filesystem::path& home);
 
 private:
+    std::string answerFor(const Message& message, std::string_view bodyJSON);
     void deliver(std::string script);
 
     Services services_;

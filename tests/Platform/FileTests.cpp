@@ -1,5 +1,6 @@
 // Writing through a linked karabiner.json is covered by the writer's tests.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "Platform/FileIO.h"
 #include "Platform/FileManager.h"
@@ -37,6 +38,32 @@ TEST(AtomicWrite, AFailedWriteLeavesNoTemporaryFileBehind) {
     EXPECT_EQ(listing(dir.path()), std::set<std::string>{"karabiner.json"});
 
     EXPECT_NE(writeFileAtomically(dir / "missing-folder/karabiner.json", "new"), std::nullopt);
+}
+
+TEST(ReadWholeFile, OnlyRegularFilesWithinTheLimitAreRead) {
+    TemporaryDirectory dir;
+    writeFile(dir / "small.json", "0123456789");
+    fs::create_symlink(dir / "small.json", dir / "link.json");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder");
+    const struct {
+        fs::path path;
+        std::size_t limit;
+        const char* expected;  // the content, or the end of the error text
+    } cases[] = {
+        {dir / "small.json", 10, "0123456789"},
+        {dir / "link.json", 10, "0123456789"},
+        {dir / "small.json", 9, ": larger than 0 MB"},
+        {dir / "fifo", maxReadBytes, ": not a regular file"},  // would block forever if opened for reading
+        {"/dev/zero", maxReadBytes, ": not a regular file"},   // would never end
+        {dir / "folder", maxReadBytes, ": Is a directory"},
+        {dir / "absent", maxReadBytes, ": No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        auto result = readWholeFile(c.path, c.limit);
+        const std::string got = result ? *result : result.error().description;
+        EXPECT_TRUE(got.ends_with(c.expected)) << c.path << ": " << got;
+    }
 }
 
 TEST(FileManager, CopyMakesAnIndependentRegularFileWithTheSameBits) {

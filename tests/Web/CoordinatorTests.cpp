@@ -53,7 +53,9 @@ protected:
         writeTool(tools / "karabiner_cli", "echo run >> '" + linterRuns().string() + "'\n" + body);
     }
 
-    void post(std::string_view name, const Json& body) { coordinator.userContentControllerDidReceive(name, body); }
+    void post(std::string_view name, const Json& body) {
+        coordinator.userContentControllerDidReceive(name, body.dump(), KeymapWebView::pageAddress);
+    }
 
     // The values the page's resolve functions received, once the main loop has run.
     std::vector<Json> answers(std::string_view start) {
@@ -157,12 +159,48 @@ TEST_F(CoordinatorTest, ALintRefusalWritesNothing) {
     EXPECT_EQ(listing(config().parent_path()), filesBefore);
 }
 
-TEST_F(CoordinatorTest, OnlyTheTwoExactNamesAreAnswered) {
+TEST_F(CoordinatorTest, OnlyTheExactNamesPostedByTheEditorsOwnDocumentsAreAnswered) {
     for (const char* name : {"TarvelApply", "tarvelapply", "tarvelApps ", "TARVELAPPS", "", "other"})
         post(name, applyBody("t", Json::array()));
+    for (const char* document : {"file:///tmp/evil.html", "tarvelresource://evil/index.html", "about:blank", ""}) {
+        coordinator.userContentControllerDidReceive("tarvelApply", applyBody("t", Json::array()).dump(), document);
+        coordinator.userContentControllerDidReceive("tarvelApps", "", document);
+    }
     queue->runAll();
     EXPECT_TRUE(page->scripts.empty());
     EXPECT_EQ(inventoryRequests, 0);
+    EXPECT_EQ(listing(config().parent_path()).size(), 1u) << "nothing backed up or written";
+}
+
+TEST_F(CoordinatorTest, BodiesTooLargeOrTooDeepAreRefusedBeforeTheyAreParsed) {
+    useLinter("exit 0");
+    // The body object, the list and the manipulator are three levels of their own.
+    auto nested = [](std::size_t depth) {
+        return R"({"title": "t", "manipulators": [{"x": )" + std::string(depth, '[') + std::string(depth, ']') + "}]}";
+    };
+    const std::string tooDeep(KeymapWebView::Coordinator::bodyTooDeepMessage), tooLarge(KeymapWebView::Coordinator::bodyTooLargeMessage);
+    const struct {
+        std::string body;
+        Json expected;  // null: accepted
+    } cases[] = {
+        {nested(62), {{"ok", false}, {"error", tooDeep}, {"code", "tooDeep"}}},
+        {nested(100000), {{"ok", false}, {"error", tooDeep}, {"code", "tooDeep"}}},
+        {R"({"title": ")" + std::string(8 * 1024 * 1024, 'x') + R"(", "manipulators": []})",
+         {{"ok", false}, {"error", tooLarge}, {"code", "tooLarge"}}},
+        {"{not json", {{"ok", false}, {"error", "malformed apply message from the web view"}}},
+        {nested(61), nullptr},
+    };
+    for (const auto& c : cases) coordinator.userContentControllerDidReceive("tarvelApply", c.body, KeymapWebView::pageAddress);
+    // The inventory never looks at its body, whatever it is.
+    coordinator.userContentControllerDidReceive("tarvelApps", nested(100000), KeymapWebView::pageAddress);
+    auto values = applyAnswers();
+    ASSERT_EQ(values.size(), std::size(cases));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (cases[i].expected.is_null()) EXPECT_EQ(values[i]["ok"], true) << i;
+        else EXPECT_EQ(values[i], cases[i].expected) << i;
+    }
+    EXPECT_EQ(answers(KeymapWebView::Coordinator::appsAnswerStart).size(), 1u);
+    EXPECT_EQ(readFile(linterRuns()), "run\n") << "only the body at the limit was linted";
 }
 
 TEST_F(CoordinatorTest, AnswersKeepTheOrderOfTheRequests) {
@@ -380,7 +418,7 @@ TEST_F(CoordinatorTest, TenThousandRandomBodiesAreEachAnsweredExactlyOnce) {
     for (int i = 0; i < 10000; ++i) {
         files.copyFailure = i % 50 == 0 ? std::nullopt : std::optional<Error>(Error{"injected", EIO});
         const std::string& name = names[static_cast<std::size_t>(i) % std::size(names)];
-        ASSERT_NO_THROW(fuzzed.userContentControllerDidReceive(name, random.body())) << i;
+        ASSERT_NO_THROW(fuzzed.userContentControllerDidReceive(name, random.body().dump(), KeymapWebView::pageAddress)) << i;
         if (!files.copyFailure) writeFile(config(), original);  // keep later parses small
         queue->runAll();
         applies += name == "tarvelApply";
@@ -390,7 +428,7 @@ TEST_F(CoordinatorTest, TenThousandRandomBodiesAreEachAnsweredExactlyOnce) {
     const auto answers = applyAnswers();
     EXPECT_EQ(answers.size(), applies);
     for (const auto& answer : answers) {
-        ASSERT_TRUE(answer.size() == 2 && answer.contains("ok") && answer["ok"].is_boolean()) << answer;
+        ASSERT_TRUE(answer.size() == (answer.contains("code") ? 3u : 2u) && answer.contains("ok") && answer["ok"].is_boolean()) << answer;
         ASSERT_TRUE(answer.contains(answer["ok"].get<bool>() ? "backupPath" : "error")) << answer;
     }
 }

@@ -3,6 +3,7 @@
 #include <webkit/webkit.h>
 
 #include <string>
+#include <vector>
 
 #include "Apps/PlatformInventory.h"
 #include "Web/linux/GLibMainQueue.h"
@@ -20,31 +21,42 @@ using CoordinatorRef = std::shared_ptr<KeymapWebView::Coordinator>;
 struct MessageHandler {
     CoordinatorRef coordinator;
     std::string name;
+    GWeakRef view;  // the view whose document posts; set once the view exists
 };
 
-// The script value as JSON; undefined (a message without a body) and anything JSON cannot carry
-// arrive as null, which no apply body accepts.
-Json messageBody(JSCValue* value) {
-    if (!value || jsc_value_is_undefined(value)) return nullptr;
+// The script value as JSON text; empty for undefined (a message without a body) and for anything
+// the engine cannot convert.
+std::string messageBody(JSCValue* value) {
+    if (!value || jsc_value_is_undefined(value)) return {};
     char* text = jsc_value_to_json(value, 0);
-    if (!text) return nullptr;
-    Json body = Json::parse(text, nullptr, false);
+    if (!text) return {};
+    std::string body(text);
     g_free(text);
-    return body.is_discarded() ? Json(nullptr) : body;
+    return body;
 }
 
-void addScriptMessageHandler(WebKitUserContentManager* manager, const CoordinatorRef& coordinator,
-                             std::string_view name) {
+MessageHandler* addScriptMessageHandler(WebKitUserContentManager* manager, const CoordinatorRef& coordinator,
+                                        std::string_view name) {
     const std::string handlerName(name);
     webkit_user_content_manager_register_script_message_handler(manager, handlerName.c_str(), nullptr);
     const std::string signal = "script-message-received::" + handlerName;
+    auto* handler = new MessageHandler{coordinator, handlerName, {}};
+    g_weak_ref_init(&handler->view, nullptr);
     g_signal_connect_data(
         manager, signal.c_str(), G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, gpointer data) {
             auto* handler = static_cast<MessageHandler*>(data);
-            handler->coordinator->userContentControllerDidReceive(handler->name, messageBody(value));
+            GObjectPtr<WebKitWebView> view(static_cast<WebKitWebView*>(g_weak_ref_get(&handler->view)));
+            const char* uri = view ? webkit_web_view_get_uri(view.get()) : nullptr;
+            handler->coordinator->userContentControllerDidReceive(handler->name, messageBody(value), uri ? uri : "");
         }),
-        new MessageHandler{coordinator, handlerName},
-        [](gpointer data, GClosure*) { delete static_cast<MessageHandler*>(data); }, GConnectFlags(0));
+        handler,
+        [](gpointer data, GClosure*) {
+            auto* handler = static_cast<MessageHandler*>(data);
+            g_weak_ref_clear(&handler->view);
+            delete handler;
+        },
+        GConnectFlags(0));
+    return handler;
 }
 
 // The page request's time limit. WebKitGTK's requests carry none, so the view stops loading when
@@ -100,7 +112,9 @@ GtkWidget* KeymapWebViewGtk::makeView(const CoordinatorRef& coordinator, const s
     GObjectPtr<WebKitUserContentManager> contentManager(webkit_user_content_manager_new());
 
     // The coordinator handles every message of its table, "tarvelApply" first.
-    for (auto name : coordinator->messageNames()) addScriptMessageHandler(contentManager.get(), coordinator, name);
+    std::vector<MessageHandler*> handlers;
+    for (auto name : coordinator->messageNames())
+        handlers.push_back(addScriptMessageHandler(contentManager.get(), coordinator, name));
 
     // The page among the application's resources.
     const std::filesystem::path page =
@@ -121,6 +135,7 @@ GtkWidget* KeymapWebViewGtk::makeView(const CoordinatorRef& coordinator, const s
     // The view over that configuration (the same one when the page is missing).
     auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
                                               "user-content-manager", contentManager.get(), nullptr));
+    for (auto* handler : handlers) g_weak_ref_set(&handler->view, view);
 
     if (pageExists) {
         // The coordinator's panels and downloads, and the page it answers, held weakly.

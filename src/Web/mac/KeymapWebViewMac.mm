@@ -20,19 +20,18 @@ std::string_view utf8(NSString* value) {
     return bytes ? bytes : "";
 }
 
-// The script value as JSON: what WebKit converted it into (dictionaries, arrays, strings, numbers,
-// Booleans, null) serialized and parsed again. No body, and anything JSON cannot carry (a date, a
-// non-finite number), arrive as null, which no apply body accepts.
-tarvel::Json messageBody(id body) {
-    if (!body) return nullptr;
+// The script value as JSON text: what WebKit converted it into (dictionaries, arrays, strings,
+// numbers, Booleans, null), serialized. No body, and anything JSON cannot carry (a date, a
+// non-finite number), arrive as empty text, which no apply body accepts.
+std::string messageBody(id body) {
+    if (!body) return {};
     NSArray* wrapped = @[ body ];  // an array, so that a bare string or number is valid too
-    if (![NSJSONSerialization isValidJSONObject:wrapped]) return nullptr;
+    if (![NSJSONSerialization isValidJSONObject:wrapped]) return {};
     NSData* data = [NSJSONSerialization dataWithJSONObject:wrapped options:0 error:nullptr];
-    if (!data) return nullptr;
+    if (!data || data.length < 2) return {};
+    // Unwrap: the text between the outer brackets.
     const auto* bytes = static_cast<const char*>(data.bytes);
-    tarvel::Json parsed = tarvel::Json::parse(bytes, bytes + data.length, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_array() || parsed.size() != 1) return nullptr;
-    return parsed[0];
+    return std::string(bytes + 1, data.length - 2);
 }
 
 } // namespace
@@ -63,7 +62,8 @@ tarvel::Json messageBody(id body) {
 
 - (void)userContentController:(WKUserContentController*)userContentController
       didReceiveScriptMessage:(WKScriptMessage*)message {
-    _core->userContentControllerDidReceive(utf8(message.name), messageBody(message.body));
+    _core->userContentControllerDidReceive(utf8(message.name), messageBody(message.body),
+                                           utf8(message.frameInfo.request.URL.absoluteString));
 }
 
 // Panels.

@@ -59,7 +59,7 @@ TEST_F(KeymapWebViewTest, OnlyTheTwoMessageNamesAreHandled) {
 
 TEST_F(KeymapWebViewTest, AnAnswerDueAfterTheViewIsGoneIsDropped) {
     ASSERT_NO_FATAL_FAILURE(openEditor());
-    coordinator->userContentControllerDidReceive(KeymapWebView::appsMessageName, nullptr);
+    coordinator->userContentControllerDidReceive(KeymapWebView::appsMessageName, "", KeymapWebView::pageAddress);
     window.reset();  // before the queued answer runs
     spinFor(0.3);
     EXPECT_TRUE(coordinator->webView.expired());
