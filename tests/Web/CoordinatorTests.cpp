@@ -4,88 +4,19 @@
 #include <deque>
 #include <random>
 
-#include "Platform/MainQueue.h"
-#include "TestSupport.h"
-#include "Web/KeymapWebView.h"
-#include "Web/WebPage.h"
+#include "Web/BridgeFixture.h"
 
 namespace tarvel {
 namespace {
 
+using test::CoordinatorTest;
+using test::ManualMainQueue;
+using test::RecordingPage;
 namespace fs = std::filesystem;
+
 using test::listing;
 using test::readFile;
 using test::writeFile;
-using test::writeTool;
-
-// Runs posted work only when the test says so, like a main loop between callbacks.
-class ManualMainQueue : public MainQueue {
-public:
-    void async(std::function<void()> work) override { pending.push_back(std::move(work)); }
-    void runAll() {
-        while (!pending.empty()) {
-            auto work = std::move(pending.front());
-            pending.pop_front();
-            work();
-        }
-    }
-    std::deque<std::function<void()>> pending;
-};
-
-class RecordingPage : public WebPage {
-public:
-    void evaluateJavaScript(const std::string& script) override { scripts.push_back(script); }
-    std::vector<std::string> scripts;
-};
-
-class CoordinatorTest : public ::testing::Test {
-protected:
-    CoordinatorTest() {
-        writeFile(config(), R"({"profiles": [{"name": "Default", "selected": true}]})");
-        coordinator.webView = page;
-    }
-
-    fs::path config() const { return home / ".config/karabiner/karabiner.json"; }
-    fs::path linterRuns() const { return tools / "runs"; }
-
-    // A stand-in karabiner_cli that notes each run and then behaves as `body` says.
-    void useLinter(const std::string& body) {
-        writeTool(tools / "karabiner_cli", "echo run >> '" + linterRuns().string() + "'\n" + body);
-    }
-
-    void post(std::string_view name, const Json& body) {
-        coordinator.userContentControllerDidReceive(name, body.dump(), KeymapWebView::pageAddress);
-    }
-
-    // The values the page's resolve functions received, once the main loop has run.
-    std::vector<Json> answers(std::string_view start) {
-        queue->runAll();
-        std::vector<Json> values;
-        for (const auto& script : page->scripts) {
-            if (script.rfind(start, 0) != 0) continue;
-            EXPECT_EQ(script.back(), ')');
-            values.push_back(Json::parse(script.substr(start.size(), script.size() - start.size() - 1)));
-        }
-        return values;
-    }
-    std::vector<Json> applyAnswers() { return answers(KeymapWebView::Coordinator::applyAnswerStart); }
-
-    static Json applyBody(const std::string& title, Json manipulators) {
-        return {{"title", title}, {"manipulators", std::move(manipulators)}};
-    }
-    static Json someManipulators() { return Json::parse(R"([{"type": "basic", "from": {"key_code": "caps_lock"}, "to": [{"key_code": "escape"}]}])"); }
-
-    test::TemporaryDirectory home;
-    test::TemporaryDirectory tools;
-    std::shared_ptr<ManualMainQueue> queue = std::make_shared<ManualMainQueue>();
-    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    AppInventoryPayload inventory;
-    int inventoryRequests = 0;
-    KeymapWebView::Coordinator coordinator{{.mainQueue = queue,
-                                            .collectInventory = [this] { ++inventoryRequests; return inventory; },
-                                            .linterPath = tools / "karabiner_cli",
-                                            .homeDirectory = home.path()}};
-};
 
 TEST_F(CoordinatorTest, ASuccessfulApplyAnswersWithExactlyOkAndTheBackupPath) {
     useLinter("exit 0");
