@@ -20,6 +20,7 @@ struct DisplayEnvironment {
     static fs::path dataHome() { return root() / "data-home"; }
     static fs::path dataDir() { return root() / "data-dir"; }
     static fs::path configHome() { return root() / "config-home"; }
+    static fs::path cacheHome() { return root() / "cache"; }
 };
 
 // Runs the main loop until `condition` holds; false when `seconds` pass first.

@@ -5,12 +5,19 @@ add_library(tarvel_display_test_support STATIC
     ${CMAKE_CURRENT_LIST_DIR}/DisplayTestMain.cpp)
 target_include_directories(tarvel_display_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(tarvel_display_test_support PUBLIC tarvel_platform GTest::gtest GTest::gmock)
+# The suites' own dlclose (see DisplayTestMain.cpp) must also serve modules loaded after start.
+target_link_options(tarvel_display_test_support PUBLIC -Wl,--export-dynamic-symbol=dlclose)
 tarvel_warnings(tarvel_display_test_support)
 
+add_library(tarvel_unload_probe MODULE ${CMAKE_CURRENT_LIST_DIR}/UnloadProbe.c)
+
 add_executable(tarvel_web_display_tests
+    ${CMAKE_CURRENT_LIST_DIR}/DisplaySessionTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/KeymapWebViewTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PanelsTests.cpp)
-target_link_libraries(tarvel_web_display_tests PRIVATE tarvel_display_test_support)
+target_link_libraries(tarvel_web_display_tests PRIVATE tarvel_display_test_support ${CMAKE_DL_LIBS})
+target_compile_definitions(tarvel_web_display_tests PRIVATE TARVEL_UNLOAD_PROBE="$<TARGET_FILE:tarvel_unload_probe>")
+add_dependencies(tarvel_web_display_tests tarvel_unload_probe)
 tarvel_warnings(tarvel_web_display_tests)
 
 # Sanitizers stay on. What they would report of GLib's, GTK's, fontconfig's and WebKit's own
