@@ -75,10 +75,11 @@ NSMenu* TarvelApp::mainMenu() {
     [NSApp activate];
 }
 
-// Clicking the Dock icon brings the one window back; a minimized window counts as no visible one,
-// so the flag alone would open a second. Only a closed window is made anew, with a fresh check.
+// Clicking the Dock icon brings the one window back, minimized or not, whatever the flag says of a
+// minimized window (deciding by the flag opened a second one). Only a closed window is made anew,
+// with a fresh check.
 - (BOOL)applicationShouldHandleReopen:(NSApplication*)sender hasVisibleWindows:(BOOL)flag {
-    if (!flag) [self showWindow];
+    [self showWindow];
     return NO;
 }
 

@@ -97,12 +97,14 @@ TEST_F(ShellTest, TheApplicationIsLightWithACloseItemAndTheDockBringsBackItsOneW
     EXPECT_FALSE([delegate applicationShouldHandleReopen:NSApp hasVisibleWindows:NO]);
     NSWindow* window = delegate.window;
     ASSERT_NE(window, nil);
-    // A minimized window is no visible window for the Dock; clicking it brings back the same one.
-    [window miniaturize:nil];
-    ASSERT_TRUE(spinUntil(^{ return bool(window.miniaturized); })) << "the window did not minimize";
-    EXPECT_FALSE([delegate applicationShouldHandleReopen:NSApp hasVisibleWindows:NO]);
-    EXPECT_EQ(delegate.window, window);
-    EXPECT_TRUE(spinUntil(^{ return !window.miniaturized && window.visible; }));
+    // Minimized: the Dock's click brings back the same one, whether it counts as visible or not.
+    for (const BOOL counted : {NO, YES}) {
+        [window miniaturize:nil];
+        ASSERT_TRUE(spinUntil(^{ return bool(window.miniaturized); })) << "the window did not minimize";
+        EXPECT_FALSE([delegate applicationShouldHandleReopen:NSApp hasVisibleWindows:counted]);
+        EXPECT_EQ(delegate.window, window);
+        EXPECT_TRUE(spinUntil(^{ return !window.miniaturized && window.visible; }));
+    }
 
     // Closed (what the Close item asks of the key window): the next click makes a new one.
     [window performClose:nil];
