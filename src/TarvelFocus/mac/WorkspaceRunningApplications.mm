@@ -4,6 +4,7 @@
 #import <dispatch/dispatch.h>
 
 #include <atomic>
+#include <memory>
 
 namespace tarvel_focus::mac_platform {
 
