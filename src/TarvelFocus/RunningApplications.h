@@ -25,8 +25,9 @@ public:
     virtual ~RunningApplications() = default;
     // In the platform's own order.
     virtual std::vector<std::shared_ptr<RunningApplication>> list() = 0;
-    // Brings every window of the application to the front. Fire and forget: the outcome is not awaited.
-    virtual void activateAllWindows(RunningApplication& application) = 0;
+    // Asks for every window of the application to come to the front. False when the platform refused
+    // the request or could not be asked; whether the window manager then obeys is not awaited.
+    virtual bool activateAllWindows(RunningApplication& application) = 0;
 };
 
 // Puts text into Unicode canonical composed form (NFC), or nothing when the bytes are not valid UTF-8.

@@ -72,15 +72,17 @@ TEST_F(KarabinerLinterTest, HugeOutputOnBothStreamsComesBackComplete) {
 }
 
 TEST_F(KarabinerLinterTest, TheToolReadsTheDocumentFromAPrivateUniquelyNamedFile) {
-    // The stand-in copies what it was given and how, then refuses so that the test sees its report.
+    // The stand-in copies what it was given, keeping its mode, then refuses so that the test sees its
+    // report.
     auto tool = writeTool(tools / "inspect",
-                          "printf '%s|%s|' \"$1\" \"$(basename \"$2\")\"; stat -c '%a' \"$2\" | tr -d '\\n'; "
-                          "cp \"$2\" \"" + (tools / "seen.json").string() + "\"; exit 1");
+                          "printf '%s|%s' \"$1\" \"$(basename \"$2\")\"; "
+                          "cp -p \"$2\" \"" + (tools / "seen.json").string() + "\"; exit 1");
     auto report = lint(tool);
     ASSERT_TRUE(report);
     std::smatch parts;
-    ASSERT_TRUE(std::regex_match(*report, parts, std::regex(R"(--lint-complex-modifications\|tarvel-lint-([0-9A-F-]{36})\.json\|600)")))
+    ASSERT_TRUE(std::regex_match(*report, parts, std::regex(R"(--lint-complex-modifications\|tarvel-lint-([0-9A-F-]{36})\.json)")))
         << *report;
+    EXPECT_EQ(test::permissionBits(tools / "seen.json"), 0600u);
 
     Json seen = Json::parse(test::readFile(tools / "seen.json"));
     EXPECT_EQ(seen, Json({{"title", "Title"}, {"rules", {{{"description", "Title"}, {"manipulators", oneManipulator()}}}}}));

@@ -33,11 +33,13 @@ struct FakeApplications final : RunningApplications {
         ++listings;
         return {applications.begin(), applications.end()};
     }
-    void activateAllWindows(RunningApplication& application) override {
+    bool activateAllWindows(RunningApplication& application) override {
         activated.push_back(dynamic_cast<FakeApplication&>(application).label);
+        return acceptsActivation;
     }
 
     std::vector<std::shared_ptr<FakeApplication>> applications;
+    bool acceptsActivation = true;
     int listings = 0;
     std::vector<std::string> activated;
 };

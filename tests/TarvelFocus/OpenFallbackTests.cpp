@@ -26,6 +26,9 @@ protected:
     }
     void TearDown() override { fs::current_path(previous); }
     tarvel::test::TemporaryDirectory folder;
+    // What the working folder reads back as: on macOS the temporary folder lies behind a link
+    // (/var -> /private/var).
+    fs::path canonical = fs::canonical(folder.path());
     fs::path previous = fs::current_path();
 };
 
@@ -51,9 +54,9 @@ TEST_F(FallbackTest, OpensFilesAndFoldersByAbsolutePath) {
     EXPECT_TRUE(openFallback(opener, "~/Tilde.desktop"));
     ASSERT_EQ(opener.opened.size(), 4u);
     EXPECT_EQ(opener.opened[0], (folder / "App.desktop").string());
-    EXPECT_EQ(opener.opened[1], (folder / "App.desktop").string());
-    EXPECT_EQ(fs::path(opener.opened[2]), folder / "./Bundle.app");
-    EXPECT_EQ(fs::path(opener.opened[3]), folder / "~/Tilde.desktop");
+    EXPECT_EQ(opener.opened[1], (canonical / "App.desktop").string());
+    EXPECT_EQ(fs::path(opener.opened[2]), canonical / "./Bundle.app");
+    EXPECT_EQ(fs::path(opener.opened[3]), canonical / "~/Tilde.desktop");
 }
 
 TEST_F(FallbackTest, ReportsThePlatformsOutcome) {
@@ -107,6 +110,11 @@ TEST_F(FallbackTest, RunFocusesARunningApplicationOrFallsBack) {
 
     FakeOpener failing(Mode::fail);
     EXPECT_EQ(run(parse({"--name", "Y", "--fallback", "App.desktop"}), apps, normalizer, failing), ExitStatus::failure);
+    // A refused activation fails, and a running application is still never opened again.
+    apps.acceptsActivation = false;
+    EXPECT_EQ(run(parse({"--name", "X", "--fallback", "App.desktop"}), apps, normalizer, opener), ExitStatus::failure);
+    EXPECT_EQ(apps.activated.size(), 2u);
+    EXPECT_EQ(opener.opened.size(), 1u);
     FakeOpener silent(Mode::never);
     EXPECT_EQ(run(parse({"--fallback", "App.desktop"}), apps, normalizer, silent, 20ms), ExitStatus::failure);
 }

@@ -8,12 +8,16 @@
 
 namespace tarvel {
 
+// Called away from the main thread: every service below is safe there, and nothing here touches
+// a view. The pool drains what the collection made once it is done.
 AppInventoryPayload collectPlatformInventory() {
-    const MainBundleIdentity identity;
-    const BundleAppCatalog catalog;
-    const WorkspaceRunningApplications running;
-    const FoundationNameCollation collation;
-    return AppInventory::collect({catalog, running, collation, identity});
+    @autoreleasepool {
+        const MainBundleIdentity identity;
+        const BundleAppCatalog catalog;
+        const WorkspaceRunningApplications running;
+        const FoundationNameCollation collation;
+        return AppInventory::collect({catalog, running, collation, identity});
+    }
 }
 
 } // namespace tarvel

@@ -6,7 +6,7 @@
 namespace tarvel {
 
 // An application's icon as NSWorkspace or NSRunningApplication gives it, drawn only when a PNG is
-// asked for.
+// asked for: side x side pixels on any screen, from any thread.
 class WorkspaceIcon final : public IconImage {
 public:
     explicit WorkspaceIcon(NSImage* image) : image_(image) {}

@@ -1,5 +1,7 @@
 #include "Apps/mac/WorkspaceIcon.h"
 
+#include <cmath>
+
 namespace tarvel {
 
 IconImagePtr WorkspaceIcon::wrap(NSImage* image) {
@@ -8,30 +10,39 @@ IconImagePtr WorkspaceIcon::wrap(NSImage* image) {
 }
 
 std::optional<std::string> WorkspaceIcon::pngBase64(double side) const {
-    // Every intermediate image and buffer goes with this pool, on every path.
+    // Every intermediate image and buffer goes with this pool, on every path and on any thread.
     @autoreleasepool {
-        const NSSize size = NSMakeSize(side, side);
-        NSImage* square = [[NSImage alloc] initWithSize:size];
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wdeprecated-declarations"  // the icon is drawn this way by design
-        [square lockFocus];
-#pragma clang diagnostic pop
-        if (NSGraphicsContext* context = [NSGraphicsContext currentContext])
-            context.imageInterpolation = NSImageInterpolationHigh;
-        // The whole source (the empty rectangle), stretched, replacing the fresh image's pixels.
-        [image_ drawInRect:NSMakeRect(0, 0, side, side)
+        const NSInteger pixels = std::lround(side);
+        if (pixels <= 0) return std::nullopt;
+        // A bitmap of exactly side x side pixels, whatever the screens' scale: one point per pixel.
+        // Drawing into a bitmap of its own, through a context that is current on this thread only,
+        // is safe away from the main thread, which lockFocus on an image is not.
+        NSBitmapImageRep* bitmap = [[NSBitmapImageRep alloc] initWithBitmapDataPlanes:nullptr
+                                                                           pixelsWide:pixels
+                                                                           pixelsHigh:pixels
+                                                                        bitsPerSample:8
+                                                                      samplesPerPixel:4
+                                                                             hasAlpha:YES
+                                                                             isPlanar:NO
+                                                                       colorSpaceName:NSCalibratedRGBColorSpace
+                                                                          bytesPerRow:0
+                                                                         bitsPerPixel:0];
+        if (!bitmap) return std::nullopt;
+        bitmap.size = NSMakeSize(pixels, pixels);
+        NSGraphicsContext* context = [NSGraphicsContext graphicsContextWithBitmapImageRep:bitmap];
+        if (!context) return std::nullopt;
+
+        [NSGraphicsContext saveGraphicsState];
+        NSGraphicsContext.currentContext = context;
+        context.imageInterpolation = NSImageInterpolationHigh;
+        // The whole source (the empty rectangle), stretched, replacing every pixel of the bitmap.
+        [image_ drawInRect:NSMakeRect(0, 0, pixels, pixels)
                   fromRect:NSZeroRect
                  operation:NSCompositingOperationCopy
                   fraction:1.0];
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wdeprecated-declarations"
-        [square unlockFocus];
-#pragma clang diagnostic pop
+        [context flushGraphics];
+        [NSGraphicsContext restoreGraphicsState];
 
-        NSData* tiff = square.TIFFRepresentation;
-        if (!tiff) return std::nullopt;
-        NSBitmapImageRep* bitmap = [[NSBitmapImageRep alloc] initWithData:tiff];
-        if (!bitmap) return std::nullopt;
         NSData* png = [bitmap representationUsingType:NSBitmapImageFileTypePNG properties:@{}];
         if (!png) return std::nullopt;
         NSString* base64 = [png base64EncodedStringWithOptions:0];

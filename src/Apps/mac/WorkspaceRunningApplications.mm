@@ -23,19 +23,22 @@ RunningApplication::ActivationPolicy policy(NSApplicationActivationPolicy value)
 
 } // namespace
 
+// NSWorkspace's list and NSRunningApplication's properties may be read from any thread.
 std::vector<RunningApplication> WorkspaceRunningApplications::runningApplications() const {
-    std::vector<RunningApplication> applications;
-    for (NSRunningApplication* application in [NSWorkspace sharedWorkspace].runningApplications) {
-        NSURL* bundle = application.bundleURL;
-        applications.push_back({
-            .activationPolicy = policy(application.activationPolicy),
-            .bundleIdentifier = text(application.bundleIdentifier),
-            .localizedName = text(application.localizedName),
-            .bundlePath = bundle ? std::optional<std::string>(bundle.fileSystemRepresentation) : std::nullopt,
-            .icon = WorkspaceIcon::wrap(application.icon),
-        });
+    @autoreleasepool {
+        std::vector<RunningApplication> applications;
+        for (NSRunningApplication* application in [NSWorkspace sharedWorkspace].runningApplications) {
+            NSURL* bundle = application.bundleURL;
+            applications.push_back({
+                .activationPolicy = policy(application.activationPolicy),
+                .bundleIdentifier = text(application.bundleIdentifier),
+                .localizedName = text(application.localizedName),
+                .bundlePath = bundle ? std::optional<std::string>(bundle.fileSystemRepresentation) : std::nullopt,
+                .icon = WorkspaceIcon::wrap(application.icon),
+            });
+        }
+        return applications;
     }
-    return applications;
 }
 
 } // namespace tarvel

@@ -68,8 +68,19 @@ read_catalog(${PO_DIRECTORY}/tarvel.pot template)
 write_table(ja "${template}" TRUE)
 
 file(GLOB catalogs ${PO_DIRECTORY}/*.po)
+set(written ja)
 foreach(catalog IN LISTS catalogs)
     get_filename_component(language ${catalog} NAME_WE)
     read_catalog(${catalog} entries)
     write_table(${language} "${entries}" FALSE)
+    list(APPEND written ${language})
+endforeach()
+
+# Every localization that Info.plist declares has its folder, so that macOS runs the application
+# (and its panels and the page) in that language; without a catalog, its table is empty and the
+# Japanese originals show.
+foreach(language IN ITEMS en)
+    if(NOT language IN_LIST written)
+        write_table(${language} "" FALSE)
+    endif()
 endforeach()

@@ -1,6 +1,15 @@
 #pragma once
 #import <AppKit/AppKit.h>
 
+// The application's delegate: one window, made when the application starts and again only after it
+// was closed; the light appearance for the whole application.
+@interface TarvelAppDelegate : NSObject <NSApplicationDelegate, NSWindowDelegate>
+// `makeEditor` nil: the product's editor.
+- (instancetype)initWithEditorFactory:(NSView* (^)(void))makeEditor NS_DESIGNATED_INITIALIZER;
+// The window, or nil once it was closed.
+@property(nonatomic, readonly) NSWindow* window;
+@end
+
 namespace tarvel {
 
 // The application: one window whose content is a ContentView, always in the light appearance.
@@ -14,6 +23,10 @@ struct TarvelApp {
 
     // A window with a fresh ContentView (`makeEditor` nil: the product's editor).
     static NSWindow* makeWindow(NSView* (^makeEditor)(void) = nil);
+
+    // The application menu, the File menu with Close (Command-W), and the Edit menu, so that the
+    // page's text fields take the usual shortcuts.
+    static NSMenu* mainMenu();
 };
 
 } // namespace tarvel

@@ -8,13 +8,19 @@ NSMenuItem* item(NSString* title, SEL action, NSString* key) {
     return [[NSMenuItem alloc] initWithTitle:title action:action keyEquivalent:key];
 }
 
-// The application menu and the Edit menu, so that the page's text fields take the usual shortcuts.
-NSMenu* mainMenu() {
+} // namespace
+
+namespace tarvel {
+
+NSMenu* TarvelApp::mainMenu() {
     NSString* name = @(tarvel::TarvelApp::displayName);
     NSMenu* application = [[NSMenu alloc] initWithTitle:name];
     [application addItem:item([@"Hide " stringByAppendingString:name], @selector(hide:), @"h")];
     [application addItem:[NSMenuItem separatorItem]];
     [application addItem:item([@"Quit " stringByAppendingString:name], @selector(terminate:), @"q")];
+
+    NSMenu* file = [[NSMenu alloc] initWithTitle:@"File"];
+    [file addItem:item(@"Close", @selector(performClose:), @"w")];
 
     NSMenu* edit = [[NSMenu alloc] initWithTitle:@"Edit"];
     [edit addItem:item(@"Undo", @selector(undo:), @"z")];
@@ -26,7 +32,7 @@ NSMenu* mainMenu() {
     [edit addItem:item(@"Select All", @selector(selectAll:), @"a")];
 
     NSMenu* menu = [[NSMenu alloc] init];
-    for (NSMenu* submenu in @[ application, edit ]) {
+    for (NSMenu* submenu in @[ application, file, edit ]) {
         NSMenuItem* holder = item(submenu.title, nullptr, @"");
         holder.submenu = submenu;
         [menu addItem:holder];
@@ -34,40 +40,51 @@ NSMenu* mainMenu() {
     return menu;
 }
 
-} // namespace
-
-@interface TarvelAppDelegate : NSObject <NSApplicationDelegate, NSWindowDelegate>
-@end
+} // namespace tarvel
 
 @implementation TarvelAppDelegate {
-    NSMutableArray<NSWindow*>* _windows;
+    NSView* (^_makeEditor)(void);
 }
 
-- (void)openWindow {
-    NSWindow* window = tarvel::TarvelApp::makeWindow();
-    window.delegate = self;
-    if (!_windows) _windows = [NSMutableArray array];
-    [_windows addObject:window];
-    [window makeKeyAndOrderFront:nil];
+- (instancetype)initWithEditorFactory:(NSView* (^)(void))makeEditor {
+    if ((self = [super init])) _makeEditor = [makeEditor copy];
+    return self;
+}
+
+- (instancetype)init {
+    return [self initWithEditorFactory:nil];
+}
+
+- (void)showWindow {
+    if (!_window) {
+        _window = tarvel::TarvelApp::makeWindow(_makeEditor);
+        _window.delegate = self;
+    }
+    if (_window.miniaturized) [_window deminiaturize:nil];
+    [_window makeKeyAndOrderFront:nil];
 }
 
 - (void)applicationWillFinishLaunching:(NSNotification*)notification {
-    NSApp.mainMenu = mainMenu();
+    NSApp.mainMenu = tarvel::TarvelApp::mainMenu();
+    // Light everywhere, the alerts and panels included, whatever the system's appearance.
+    NSApp.appearance = [NSAppearance appearanceNamed:NSAppearanceNameAqua];
 }
 
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
-    [self openWindow];
+    [self showWindow];
     [NSApp activate];
 }
 
-// Clicking the Dock icon with no window open opens a new one, with a fresh check.
+// Clicking the Dock icon brings the one window back, minimized or not, whatever the flag says of a
+// minimized window (deciding by the flag opened a second one). Only a closed window is made anew,
+// with a fresh check.
 - (BOOL)applicationShouldHandleReopen:(NSApplication*)sender hasVisibleWindows:(BOOL)flag {
-    if (!flag) [self openWindow];
-    return YES;
+    [self showWindow];
+    return NO;
 }
 
 - (void)windowWillClose:(NSNotification*)notification {
-    [_windows removeObject:notification.object];
+    if (notification.object == _window) _window = nil;
 }
 
 @end
@@ -96,7 +113,7 @@ int TarvelApp::run() {
         NSApplication* application = [NSApplication sharedApplication];
         application.activationPolicy = NSApplicationActivationPolicyRegular;
         // The application's delegate property does not own it.
-        static TarvelAppDelegate* delegate = [[TarvelAppDelegate alloc] init];
+        static TarvelAppDelegate* delegate = [[TarvelAppDelegate alloc] initWithEditorFactory:nil];
         application.delegate = delegate;
         [application run];
     }

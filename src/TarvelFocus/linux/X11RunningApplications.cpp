@@ -201,9 +201,9 @@ std::vector<std::shared_ptr<RunningApplication>> X11RunningApplications::list() 
     return {applications.begin(), applications.end()};
 }
 
-void X11RunningApplications::activateAllWindows(RunningApplication& application) {
+bool X11RunningApplications::activateAllWindows(RunningApplication& application) {
     auto* ours = dynamic_cast<Application*>(&application);
-    if (!ours || !connect()) return;
+    if (!ours || !connect()) return false;
     const auto& windows = ours->windows();
     // The first window last, so that it ends on top and focused.
     for (auto window = windows.rbegin(); window != windows.rend(); ++window) {
@@ -220,7 +220,10 @@ void X11RunningApplications::activateAllWindows(RunningApplication& application)
                        reinterpret_cast<const char*>(&event));
     }
     // One round trip, so that the server has taken the messages before the process ends.
-    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    auto* reply = xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
+    const bool answered = reply != nullptr;
+    std::free(reply);
+    return answered;
 }
 
 } // namespace tarvel_focus::linux_platform

@@ -17,7 +17,7 @@ public:
     X11RunningApplications& operator=(const X11RunningApplications&) = delete;
 
     std::vector<std::shared_ptr<RunningApplication>> list() override;
-    void activateAllWindows(RunningApplication& application) override;
+    bool activateAllWindows(RunningApplication& application) override;
 
     class Application;
     struct Atoms;

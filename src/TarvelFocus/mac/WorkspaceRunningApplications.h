@@ -1,14 +1,36 @@
 #pragma once
 #include "RunningApplications.h"
 
+#include <chrono>
+
+@class NSRunningApplication;
+
 namespace tarvel_focus::mac_platform {
 
-// Running applications as NSWorkspace lists them, activated through NSRunningApplication.
+// One entry of the list: an NSRunningApplication.
+class WorkspaceApplication final : public RunningApplication {
+public:
+    explicit WorkspaceApplication(NSRunningApplication* application) : application_(application) {}
+    ActivationPolicy activationPolicy() const override;
+    std::optional<std::string> localizedName() const override;
+    std::optional<std::string> bundleIdentifier() const override;
+    NSRunningApplication* application() const { return application_; }
+
+private:
+    NSRunningApplication* application_;
+};
+
+// Running applications as NSWorkspace lists them, brought forward through Launch Services.
 class WorkspaceRunningApplications final : public RunningApplications {
 public:
+    // How long Launch Services may take to answer an activation.
+    static constexpr std::chrono::seconds activationTimeout{5};
+
     std::vector<std::shared_ptr<RunningApplication>> list() override;
-    // activateWithOptions: with all windows only (not ignoring other applications).
-    void activateAllWindows(RunningApplication& application) override;
+    // An application with a bundle is opened again with activation, as the Dock and `open -a` do;
+    // false when Launch Services reports an error or does not answer in time. One without a bundle
+    // is asked through activateWithOptions: with all windows.
+    bool activateAllWindows(RunningApplication& application) override;
 };
 
 } // namespace tarvel_focus::mac_platform

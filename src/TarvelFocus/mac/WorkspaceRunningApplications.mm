@@ -1,6 +1,10 @@
 #include "WorkspaceRunningApplications.h"
 
 #import <AppKit/AppKit.h>
+#import <dispatch/dispatch.h>
+
+#include <atomic>
+#include <memory>
 
 namespace tarvel_focus::mac_platform {
 
@@ -11,27 +15,37 @@ std::optional<std::string> text(NSString* value) {
     return std::string(value.UTF8String);
 }
 
-class WorkspaceApplication final : public RunningApplication {
-public:
-    explicit WorkspaceApplication(NSRunningApplication* application) : application_(application) {}
-
-    ActivationPolicy activationPolicy() const override {
-        switch (application_.activationPolicy) {
-        case NSApplicationActivationPolicyRegular: return ActivationPolicy::regular;
-        case NSApplicationActivationPolicyAccessory: return ActivationPolicy::accessory;
-        default: return ActivationPolicy::prohibited;
-        }
-    }
-    std::optional<std::string> localizedName() const override { return text(application_.localizedName); }
-    std::optional<std::string> bundleIdentifier() const override { return text(application_.bundleIdentifier); }
-
-    NSRunningApplication* application() const { return application_; }
-
-private:
-    NSRunningApplication* application_;
-};
+// Launch Services' answer to opening the running application at `bundle`, within the limit. The
+// completion runs on a queue of its own and may come after the wait: it holds what it writes.
+bool reopenWithActivation(NSURL* bundle, NSTimeInterval seconds) {
+    NSWorkspaceOpenConfiguration* configuration = [NSWorkspaceOpenConfiguration configuration];
+    configuration.activates = YES;
+    configuration.addsToRecentItems = NO;
+    auto opened = std::make_shared<std::atomic<bool>>(false);
+    dispatch_semaphore_t answered = dispatch_semaphore_create(0);
+    [[NSWorkspace sharedWorkspace] openApplicationAtURL:bundle
+                                          configuration:configuration
+                                      completionHandler:^(NSRunningApplication* application, NSError* error) {
+                                          opened->store(application != nil && error == nil);
+                                          dispatch_semaphore_signal(answered);
+                                      }];
+    (void)dispatch_semaphore_wait(answered, dispatch_time(DISPATCH_TIME_NOW, static_cast<int64_t>(seconds * NSEC_PER_SEC)));
+    return opened->load();
+}
 
 } // namespace
+
+ActivationPolicy WorkspaceApplication::activationPolicy() const {
+    switch (application_.activationPolicy) {
+    case NSApplicationActivationPolicyRegular: return ActivationPolicy::regular;
+    case NSApplicationActivationPolicyAccessory: return ActivationPolicy::accessory;
+    default: return ActivationPolicy::prohibited;
+    }
+}
+
+std::optional<std::string> WorkspaceApplication::localizedName() const { return text(application_.localizedName); }
+
+std::optional<std::string> WorkspaceApplication::bundleIdentifier() const { return text(application_.bundleIdentifier); }
 
 std::vector<std::shared_ptr<RunningApplication>> WorkspaceRunningApplications::list() {
     std::vector<std::shared_ptr<RunningApplication>> applications;
@@ -40,9 +54,18 @@ std::vector<std::shared_ptr<RunningApplication>> WorkspaceRunningApplications::l
     return applications;
 }
 
-void WorkspaceRunningApplications::activateAllWindows(RunningApplication& application) {
+bool WorkspaceRunningApplications::activateAllWindows(RunningApplication& application) {
     // Only this layer's applications reach here.
-    [static_cast<WorkspaceApplication&>(application).application() activateWithOptions:NSApplicationActivateAllWindows];
+    NSRunningApplication* target = static_cast<WorkspaceApplication&>(application).application();
+    if (target.terminated) return false;
+    // Since macOS 14 activation is cooperative: a request from a process that is not active itself
+    // (this command, started by Karabiner-Elements) is granted only when no application is active,
+    // and ignoring other applications has no effect any more. Launch Services activates on the
+    // user's behalf, whatever is in front.
+    NSURL* bundle = target.bundleURL;
+    if (bundle && [bundle.pathExtension isEqualToString:@"app"])
+        return reopenWithActivation(bundle, static_cast<NSTimeInterval>(activationTimeout.count()));
+    return [target activateWithOptions:NSApplicationActivateAllWindows];
 }
 
 } // namespace tarvel_focus::mac_platform

@@ -6,7 +6,8 @@
 @class TarvelURLSchemeHandler;
 
 // KeymapWebView.Coordinator as WebKit sees it: script message handler, UI, navigation and download
-// delegate. Script messages go to the portable coordinator; dialogs and downloads to Panels.
+// delegate. Script messages go to the portable coordinator; dialogs and downloads to Panels;
+// navigations and the death of the page's web process to the core's rules.
 @interface TarvelKeymapCoordinator : NSObject <WKScriptMessageHandler, WKUIDelegate, WKNavigationDelegate, WKDownloadDelegate>
 - (instancetype)initWithServices:(tarvel::KeymapWebView::Coordinator::Services)services NS_DESIGNATED_INITIALIZER;
 - (instancetype)init NS_UNAVAILABLE;
@@ -17,6 +18,8 @@
 @property(nonatomic, readonly) NSArray<NSString*>* messageNames;
 // Keeps the resource scheme handler alive.
 @property(nonatomic, strong) TarvelURLSchemeHandler* schemeHandler;
+// Where downloads are saved; nil (the product): the user's Downloads folder, else the home folder.
+@property(nonatomic, copy) NSURL* downloadsFolder;
 @end
 
 namespace tarvel {
@@ -31,6 +34,9 @@ struct KeymapWebViewMac {
     // The web view, loading the page from `bundle`'s WebResources/index.html, or showing the notice
     // document when the bundle has no such resource.
     static WKWebView* makeView(TarvelKeymapCoordinator* coordinator, NSBundle* bundle);
+
+    // A request for one of the editor's addresses, as the page is loaded.
+    static NSURLRequest* pageRequest(std::string_view address);
 };
 
 } // namespace tarvel

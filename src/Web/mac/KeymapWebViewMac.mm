@@ -1,9 +1,13 @@
 #include "Web/mac/KeymapWebViewMac.h"
 
+#import <AppKit/AppKit.h>
+
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "Apps/PlatformInventory.h"
+#include "Web/NavigationPolicy.h"
 #include "Web/mac/DispatchMainQueue.h"
 #include "Web/mac/Panels.h"
 #include "Web/mac/URLSchemeTask.h"
@@ -34,15 +38,31 @@ std::string messageBody(id body) {
     return std::string(bytes + 1, data.length - 2);
 }
 
+// The origin of the frame that posted, as an address: what the frame's document really is, which
+// its request's URL need not say (a sandboxed frame has an opaque origin, an empty address here).
+std::string frameOrigin(WKFrameInfo* frame) {
+    WKSecurityOrigin* origin = frame.securityOrigin;
+    if (origin.protocol.length == 0 || origin.host.length == 0) return {};
+    std::string address = std::string(utf8(origin.protocol)) + "://" + std::string(utf8(origin.host));
+    if (origin.port != 0) address += ":" + std::to_string(origin.port);
+    return address + "/";
+}
+
 } // namespace
 
 @implementation TarvelKeymapCoordinator {
     std::unique_ptr<tarvel::KeymapWebView::Coordinator> _core;
     std::shared_ptr<tarvel::WebPage> _page;
+    tarvel::WebProcessRecovery _recovery;
+    // Where each running download is saved, for the message when it fails.
+    NSMapTable<WKDownload*, NSURL*>* _destinations;
 }
 
 - (instancetype)initWithServices:(tarvel::KeymapWebView::Coordinator::Services)services {
-    if ((self = [super init])) _core = std::make_unique<tarvel::KeymapWebView::Coordinator>(std::move(services));
+    if ((self = [super init])) {
+        _core = std::make_unique<tarvel::KeymapWebView::Coordinator>(std::move(services));
+        _destinations = [NSMapTable weakToStrongObjectsMapTable];
+    }
     return self;
 }
 
@@ -62,8 +82,50 @@ std::string messageBody(id body) {
 
 - (void)userContentController:(WKUserContentController*)userContentController
       didReceiveScriptMessage:(WKScriptMessage*)message {
-    _core->userContentControllerDidReceive(utf8(message.name), messageBody(message.body),
-                                           utf8(message.frameInfo.request.URL.absoluteString));
+    _core->userContentControllerDidReceive(utf8(message.name), messageBody(message.body), frameOrigin(message.frameInfo));
+}
+
+// Navigations: only the editor's own documents are shown; a web link the user clicked opens in the
+// default browser, and the page's export becomes a download.
+
+- (void)webView:(WKWebView*)webView
+    decidePolicyForNavigationAction:(WKNavigationAction*)navigationAction
+                        preferences:(WKWebpagePreferences*)preferences
+                    decisionHandler:(void (^)(WKNavigationActionPolicy, WKWebpagePreferences*))decisionHandler {
+    NSURL* url = navigationAction.request.URL;
+    WKFrameInfo* target = navigationAction.targetFrame;  // nil: a new window, which would be a main frame
+    const std::string address(utf8(url.absoluteString));
+    switch (tarvel::decideNavigation({
+        .url = address,
+        .mainFrame = target == nil || target.mainFrame,
+        .userActivated = navigationAction.navigationType == WKNavigationTypeLinkActivated,
+        .wantsDownload = bool(navigationAction.shouldPerformDownload),  // BOOL is a signed char on Intel
+    })) {
+    case tarvel::NavigationDecision::allow: decisionHandler(WKNavigationActionPolicyAllow, preferences); return;
+    case tarvel::NavigationDecision::download: decisionHandler(WKNavigationActionPolicyDownload, preferences); return;
+    case tarvel::NavigationDecision::openInBrowser:
+        [[NSWorkspace sharedWorkspace] openURL:url];
+        decisionHandler(WKNavigationActionPolicyCancel, preferences);
+        return;
+    case tarvel::NavigationDecision::cancel: decisionHandler(WKNavigationActionPolicyCancel, preferences); return;
+    }
+    decisionHandler(WKNavigationActionPolicyCancel, preferences);
+}
+
+// The page's web process died: reload the page once; a second death within a minute leaves a notice,
+// with the view cut off from the coordinator as when the page is missing.
+- (void)webViewWebContentProcessDidTerminate:(WKWebView*)webView {
+    switch (_recovery.webProcessTerminated(std::chrono::steady_clock::now())) {
+    case tarvel::WebProcessRecovery::Action::reload:
+        [webView loadRequest:tarvel::KeymapWebViewMac::pageRequest(tarvel::KeymapWebView::recoveredPageAddress)];
+        return;
+    case tarvel::WebProcessRecovery::Action::showNotice:
+        webView.navigationDelegate = nil;
+        webView.UIDelegate = nil;
+        if (self.webView == webView) self.webView = nil;
+        [webView loadHTMLString:text(tarvel::KeymapWebView::stoppedNoticeDocument()) baseURL:nil];
+        return;
+    }
 }
 
 // Panels.
@@ -90,7 +152,7 @@ std::string messageBody(id body) {
     completionHandler(tarvel::Panels::runConfirm(message));
 }
 
-// Downloads: which navigations become downloads is WebKit's choice; this only says where they go.
+// Downloads: where they go, and a message when one fails.
 
 - (void)webView:(WKWebView*)webView navigationAction:(WKNavigationAction*)navigationAction didBecomeDownload:(WKDownload*)download {
     download.delegate = self;
@@ -106,12 +168,30 @@ std::string messageBody(id body) {
     decideDestinationUsingResponse:(NSURLResponse*)response
                  suggestedFilename:(NSString*)suggestedFilename
                  completionHandler:(void (^)(NSURL*))completionHandler {
-    completionHandler(tarvel::Panels::downloadDestination(suggestedFilename));
+    NSURL* destination = tarvel::Panels::downloadDestination(suggestedFilename, self.downloadsFolder);
+    [_destinations setObject:destination forKey:download];
+    completionHandler(destination);
+}
+
+- (void)downloadDidFinish:(WKDownload*)download {
+    [_destinations removeObjectForKey:download];
+}
+
+- (void)download:(WKDownload*)download didFailWithError:(NSError*)error resumeData:(NSData*)resumeData {
+    NSURL* destination = [_destinations objectForKey:download];
+    [_destinations removeObjectForKey:download];
+    tarvel::Panels::showDownloadFailure(destination, error, self.webView.window);
 }
 
 @end
 
 namespace tarvel {
+
+NSURLRequest* KeymapWebViewMac::pageRequest(std::string_view address) {
+    return [NSURLRequest requestWithURL:[NSURL URLWithString:text(address)]
+                            cachePolicy:NSURLRequestUseProtocolCachePolicy
+                        timeoutInterval:static_cast<NSTimeInterval>(KeymapWebView::pageRequestTimeout.count())];
+}
 
 TarvelKeymapCoordinator* KeymapWebViewMac::makeCoordinator() {
     KeymapWebView::Coordinator::Services services{
@@ -152,10 +232,7 @@ WKWebView* KeymapWebViewMac::makeView(TarvelKeymapCoordinator* coordinator, NSBu
         coordinator.webView = view;
 
         // 4.5 The page.
-        NSURLRequest* request = [NSURLRequest requestWithURL:[NSURL URLWithString:text(KeymapWebView::pageAddress)]
-                                                 cachePolicy:NSURLRequestUseProtocolCachePolicy
-                                             timeoutInterval:static_cast<NSTimeInterval>(KeymapWebView::pageRequestTimeout.count())];
-        [view loadRequest:request];
+        [view loadRequest:pageRequest(KeymapWebView::pageAddress)];
         return view;
     }
 

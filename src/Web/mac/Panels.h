@@ -22,8 +22,16 @@ struct Panels {
 
     // The user's first Downloads folder, else the home folder.
     static std::filesystem::path downloadFolder();
-    // A file in that folder, named after `suggestedFilename`, that does not exist yet.
-    static NSURL* downloadDestination(NSString* suggestedFilename);
+    // A file in `folder` (nil: downloadFolder()), named after `suggestedFilename`, that does not
+    // exist yet.
+    static NSURL* downloadDestination(NSString* suggestedFilename, NSURL* folder = nil);
+    // Says that the download to `destination` failed and why: a sheet on `window`, or a modal alert
+    // when there is none.
+    static void showDownloadFailure(NSURL* destination, NSError* error, NSWindow* window);
+    static constexpr std::string_view downloadFailedTitle = "The download could not be saved";
+    static constexpr std::string_view downloadsPermissionHint =
+        "If macOS asked whether Tarvel may use the Downloads folder, allow it in System Settings > "
+        "Privacy & Security > Files and Folders, then export again.";
 };
 
 } // namespace tarvel

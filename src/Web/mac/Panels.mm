@@ -3,6 +3,7 @@
 #import <AppKit/AppKit.h>
 #import <UniformTypeIdentifiers/UniformTypeIdentifiers.h>
 
+#include <cerrno>
 #include <optional>
 
 #include "Web/KeymapWebView.h"
@@ -53,10 +54,30 @@ std::filesystem::path Panels::downloadFolder() {
                                                         files.homeDirectoryForCurrentUser.fileSystemRepresentation);
 }
 
-NSURL* Panels::downloadDestination(NSString* suggestedFilename) {
+NSURL* Panels::downloadDestination(NSString* suggestedFilename, NSURL* folder) {
     const char* name = suggestedFilename.UTF8String;
-    const std::filesystem::path destination = KeymapWebView::Coordinator::uniqueDestination(name ? name : "", downloadFolder());
+    const std::filesystem::path destination = KeymapWebView::Coordinator::uniqueDestination(
+        name ? name : "", folder ? std::filesystem::path(folder.fileSystemRepresentation) : downloadFolder());
     return [NSURL fileURLWithFileSystemRepresentation:destination.c_str() isDirectory:NO relativeToURL:nil];
+}
+
+void Panels::showDownloadFailure(NSURL* destination, NSError* error, NSWindow* window) {
+    NSAlert* alert = [[NSAlert alloc] init];
+    alert.alertStyle = NSAlertStyleWarning;
+    alert.messageText = text(downloadFailedTitle);
+    NSMutableArray<NSString*>* details = [NSMutableArray array];
+    if (destination.path) [details addObject:destination.path];
+    if (error.localizedDescription) [details addObject:error.localizedDescription];
+    // Downloads is a protected folder: a refusal there is the likely cause, and one the user can lift.
+    const bool refused = ([error.domain isEqualToString:NSCocoaErrorDomain] &&
+                          (error.code == NSFileWriteNoPermissionError || error.code == NSFileReadNoPermissionError)) ||
+                         ([error.domain isEqualToString:NSPOSIXErrorDomain] && (error.code == EPERM || error.code == EACCES));
+    if (refused) [details addObject:text(downloadsPermissionHint)];
+    alert.informativeText = [details componentsJoinedByString:@"\n\n"];
+    if (window)
+        [alert beginSheetModalForWindow:window completionHandler:nil];
+    else
+        [alert runModal];
 }
 
 } // namespace tarvel

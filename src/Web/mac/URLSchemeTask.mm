@@ -1,5 +1,7 @@
 #include "Web/mac/URLSchemeTask.h"
 
+#include <string>
+
 namespace tarvel {
 
 URLSchemeTask::~URLSchemeTask() {
@@ -17,11 +19,19 @@ std::optional<std::string> URLSchemeTask::requestURL() const {
 void URLSchemeTask::didReceiveResponse(const SchemeResponse& response) {
     if (!mayAnswer() || responded_) return;
     responded_ = true;
-    // The request's URL (which the portable response names), not the file's.
-    NSURLResponse* answer = [[NSURLResponse alloc] initWithURL:task_.request.URL
-                                                      MIMEType:@(response.mimeType.c_str())
-                                         expectedContentLength:static_cast<NSInteger>(response.expectedContentLength)
-                                              textEncodingName:@(response.textEncodingName.c_str())];
+    // An HTTP response, so that the page's fetch sees status 200 and the headers: a plain URL
+    // response reaches it as status 0 without any. The request's URL (which the portable response
+    // names), not the file's.
+    std::string type = response.mimeType;
+    if (!response.textEncodingName.empty()) type += "; charset=" + response.textEncodingName;
+    NSDictionary<NSString*, NSString*>* headers = @{
+        @"Content-Type" : @(type.c_str()),
+        @"Content-Length" : @(std::to_string(response.expectedContentLength).c_str()),
+    };
+    NSHTTPURLResponse* answer = [[NSHTTPURLResponse alloc] initWithURL:task_.request.URL
+                                                            statusCode:200
+                                                           HTTPVersion:@"HTTP/1.1"
+                                                          headerFields:headers];
     [task_ didReceiveResponse:answer];
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "Apps/AppInventory.h"
 #include "Apps/mac/BundleAppCatalog.h"
@@ -69,7 +70,7 @@ TEST(FoundationNameCollation, OrdersNamesAsTheFinderDoes) {
     EXPECT_EQ(collation.compare("Notes", "Notes"), 0);
 }
 
-TEST(WorkspaceIcon, DrawsAStretchedSquarePNGKeepingTransparency) {
+TEST(WorkspaceIcon, DrawsAStretched48PixelSquarePNGKeepingTransparencyOnAnyThread) {
     EXPECT_EQ(WorkspaceIcon::wrap(nil), nullptr);
     EXPECT_EQ(AppInventory::iconDataURI(nullptr, AppInventory::iconSide), std::nullopt);
 
@@ -80,11 +81,16 @@ TEST(WorkspaceIcon, DrawsAStretchedSquarePNGKeepingTransparency) {
     EXPECT_EQ(uri->find('\n'), std::string::npos);
     NSBitmapImageRep* bitmap = decodedPNG(*uri);
     ASSERT_NE(bitmap, nil);
-    EXPECT_EQ(bitmap.pixelsWide, bitmap.pixelsHigh);  // stretched to the square
-    EXPECT_GE(bitmap.pixelsWide, 48);
-    const NSInteger side = bitmap.pixelsWide;
-    EXPECT_GT([bitmap colorAtX:side / 4 y:side / 2].alphaComponent, 0.9);       // red half
-    EXPECT_LT([bitmap colorAtX:side * 3 / 4 y:side / 2].alphaComponent, 0.1);   // transparent half
+    // Stretched to the square, 48 pixels whatever the screens' scale.
+    EXPECT_EQ(bitmap.pixelsWide, 48);
+    EXPECT_EQ(bitmap.pixelsHigh, 48);
+    EXPECT_GT([bitmap colorAtX:12 y:24].alphaComponent, 0.9);  // red half
+    EXPECT_LT([bitmap colorAtX:36 y:24].alphaComponent, 0.1);  // transparent half
+
+    // The inventory is collected on a worker thread: the same picture there.
+    std::optional<std::string> fromWorker;
+    std::thread([&] { fromWorker = AppInventory::iconDataURI(icon.get(), AppInventory::iconSide); }).join();
+    EXPECT_EQ(fromWorker, uri);
 }
 
 TEST(BundleAppCatalog, SearchesTheFiveApplicationFoldersInOrder) {

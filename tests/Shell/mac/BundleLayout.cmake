@@ -21,15 +21,18 @@ foreach(program Tarvel tarvel-focus)
         fail("Contents/MacOS/${program} is missing")
     endif()
 endforeach()
-foreach(resource WebResources/index.html Tarvel.icns ja.lproj/Localizable.strings)
+foreach(resource WebResources/index.html Tarvel.icns ja.lproj/Localizable.strings en.lproj/Localizable.strings)
     if(NOT EXISTS ${contents}/Resources/${resource})
         fail("Contents/Resources/${resource} is missing")
     endif()
 endforeach()
 
 # Info.plist.
+# English and Japanese declared, so that each user's panels, menus and page follow their language;
+# frameworks may follow a language the application lacks.
 foreach(pair "CFBundleIdentifier=${APP_ID}" "LSMinimumSystemVersion=14.0" "CFBundleExecutable=Tarvel"
-             "CFBundleIconFile=Tarvel.icns" "CFBundlePackageType=APPL")
+             "CFBundleIconFile=Tarvel.icns" "CFBundlePackageType=APPL" "CFBundleDevelopmentRegion=en"
+             "CFBundleAllowMixedLocalizations=true" "CFBundleLocalizations.0=en" "CFBundleLocalizations.1=ja")
     string(REPLACE "=" ";" pair "${pair}")
     list(GET pair 0 key)
     list(GET pair 1 expected)
@@ -39,7 +42,7 @@ foreach(pair "CFBundleIdentifier=${APP_ID}" "LSMinimumSystemVersion=14.0" "CFBun
     endif()
 endforeach()
 
-# The notice's texts are keys of the development language's table.
+# The notice's texts are keys of the Japanese table.
 file(READ ${contents}/Resources/ja.lproj/Localizable.strings table)
 file(READ ${CMAKE_CURRENT_LIST_DIR}/../../../src/Shell/KarabinerMissingTexts.h header)
 string(REGEX MATCHALL "N_\\(\"[^\"]+\"\\)" texts "${header}")

@@ -16,7 +16,25 @@ NSView* fakeEditor() {
     return editor;
 }
 
-std::string text(NSString* value) { return value.UTF8String; }
+std::string text(NSString* value) { return value ? value.UTF8String : ""; }
+
+// Runs the main run loop until `condition` holds; false when `seconds` pass first.
+bool spinUntil(bool (^condition)(void), double seconds = 10) {
+    NSDate* deadline = [NSDate dateWithTimeIntervalSinceNow:seconds];
+    while (!condition()) {
+        if (deadline.timeIntervalSinceNow <= 0) return false;
+        [[NSRunLoop mainRunLoop] runMode:NSDefaultRunLoopMode beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.05]];
+    }
+    return true;
+}
+
+NSMenuItem* menuItemFor(NSMenu* menu, SEL action) {
+    for (NSMenuItem* item in menu.itemArray) {
+        if (item.action == action) return item;
+        if (NSMenuItem* inner = item.submenu ? menuItemFor(item.submenu, action) : nil) return inner;
+    }
+    return nil;
+}
 
 struct ShellTest : ::testing::Test {
     void SetUp() override { [NSApplication sharedApplication]; }
@@ -61,6 +79,43 @@ TEST_F(ShellTest, TheWindowStartsAt1180By760InTheLightAppearanceWithA900By640Min
     EXPECT_EQ(text(window.appearance.name), text(NSAppearanceNameAqua));
     EXPECT_TRUE([window.contentView isKindOfClass:[TarvelContentView class]]);
     [window close];
+}
+
+TEST_F(ShellTest, TheApplicationIsLightWithACloseItemAndTheDockBringsBackItsOneWindow) {
+    NSAppearance* savedAppearance = NSApp.appearance;
+    NSMenu* savedMenu = NSApp.mainMenu;
+    TarvelAppDelegate* delegate = [[TarvelAppDelegate alloc] initWithEditorFactory:^{ return fakeEditor(); }];
+    [delegate applicationWillFinishLaunching:[NSNotification notificationWithName:NSApplicationWillFinishLaunchingNotification
+                                                                           object:NSApp]];
+    // Alerts and panels follow the application's appearance, not only the window's.
+    EXPECT_EQ(text(NSApp.appearance.name), text(NSAppearanceNameAqua));
+    NSMenuItem* close = menuItemFor(NSApp.mainMenu, @selector(performClose:));
+    ASSERT_NE(close, nil);
+    EXPECT_EQ(text(close.keyEquivalent), "w");
+    EXPECT_EQ(close.keyEquivalentModifierMask, NSEventModifierFlagCommand);
+
+    EXPECT_FALSE([delegate applicationShouldHandleReopen:NSApp hasVisibleWindows:NO]);
+    NSWindow* window = delegate.window;
+    ASSERT_NE(window, nil);
+    // Minimized: the Dock's click brings back the same one, whether it counts as visible or not.
+    for (const BOOL counted : {NO, YES}) {
+        [window miniaturize:nil];
+        ASSERT_TRUE(spinUntil(^{ return bool(window.miniaturized); })) << "the window did not minimize";
+        EXPECT_FALSE([delegate applicationShouldHandleReopen:NSApp hasVisibleWindows:counted]);
+        EXPECT_EQ(delegate.window, window);
+        EXPECT_TRUE(spinUntil(^{ return !window.miniaturized && window.visible; }));
+    }
+
+    // Closed (what the Close item asks of the key window): the next click makes a new one.
+    [window performClose:nil];
+    EXPECT_EQ(delegate.window, nil);
+    [delegate applicationShouldHandleReopen:NSApp hasVisibleWindows:NO];
+    EXPECT_NE(delegate.window, nil);
+    EXPECT_NE(delegate.window, window);
+    [delegate.window close];
+
+    NSApp.appearance = savedAppearance;
+    NSApp.mainMenu = savedMenu;
 }
 
 } // namespace

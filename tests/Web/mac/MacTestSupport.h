@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Platform/Json.h"
 #include "TestSupport.h"
@@ -18,6 +19,15 @@ bool spinUntil(const std::function<bool()>& condition, double seconds = 30);
 Json evaluate(WKWebView* view, const std::string& expression);
 // Waits until `expression` is true in the page.
 bool waitInPage(WKWebView* view, const std::string& expression, double seconds = 30);
+
+// The texts a window shows: its labels' strings and its buttons' titles, in view order.
+std::vector<std::string> textsIn(NSWindow* window);
+// The button of `window` with this title, or with this key equivalent ("\x1b" for Escape).
+NSButton* buttonTitled(NSWindow* window, const std::string& title);
+NSButton* buttonForKey(NSWindow* window, const std::string& keyEquivalent);
+// Runs `answer` with the next application-modal window, from inside its modal loop, where the test's
+// own waiting does not turn; dropped when none comes within `seconds`.
+void answerNextModal(std::function<void(NSWindow*)> answer, double seconds = 30);
 
 // A bundle folder (Contents/Resources) with, unless told otherwise, WebResources/ holding a test page
 // that keeps every answer it receives in window.applyAnswers and window.appsAnswers.
