@@ -3,7 +3,7 @@ import { useLayoutEffect, useState } from 'preact/hooks';
 import { Bridge, type ApplyBody, type ApplyOutcome } from './bridge';
 import { detectLanguage, setLanguage, t, type Lang } from './i18n';
 import { mergeInventory, type AppEntry } from './model/apps';
-import { checkRuleSet, type Problem } from './model/check';
+import { checkMapping, type Problem } from './model/check';
 import { commandsOf, type AppPathLookup } from './model/commands';
 import { convertMapping, layerLabel, variableNames } from './model/forms';
 import { History } from './model/history';
@@ -22,6 +22,7 @@ import { newId } from './model/types';
 import type { KeyRef } from './model/manipulator';
 
 export const SAVE_KEY = 'tarvel.workingRuleSet';
+const NONE: Problem[] = [];
 export const LANG_KEY = 'tarvel.language';
 
 export type Tab = 'edit' | 'recipes' | 'try' | 'json';
@@ -66,9 +67,10 @@ export function isFilled(m: Mapping): boolean {
 }
 
 interface Derived {
-  rs?: RuleSet;
+  rules0?: Rule[];
   kept?: SimRule[];
   problems: Problem[];
+  byMapping: Map<string, Problem[]>;
   counts: Map<string, { b: number; w: number }>;
   located: Map<string, Located>;
   rules: ApplyRule[];
@@ -106,7 +108,7 @@ export class Store {
   restored = false;
   private listeners = new Set<() => void>();
   private saveTimer: ReturnType<typeof setTimeout> | undefined;
-  private cache: Derived = { problems: [], counts: new Map(), located: new Map(), rules: [], simRules: [], marks: new Map(), layers: [], variables: [] };
+  private cache: Derived = { problems: [], byMapping: new Map(), counts: new Map(), located: new Map(), rules: [], simRules: [], marks: new Map(), layers: [], variables: [] };
 
   constructor(win: Window = window) {
     this.bridge = new Bridge(win as never);
@@ -128,6 +130,8 @@ export class Store {
     this.history = new History(initial);
     this.sim = { env: initialEnv(initial.layout), pending: [], hold: false, log: [], together: undefined };
     if (this.bridge.available) void this.loadInventory();
+    // Closing or reloading the page writes what a pending save would have.
+    win.addEventListener?.('pagehide', () => { if (this.saveTimer !== undefined) this.saveNow(); });
   }
 
   get ruleSet(): RuleSet { return this.history.present; }
@@ -135,9 +139,10 @@ export class Store {
   get helperPath(): string | undefined { return this.inventory?.helperPath; }
 
   // Checks, rules and marks follow the rule set; each is computed once per version, when asked.
+  // Everything here depends on the rules only: renaming the rule set or switching the layout keeps it.
   private derived(): Derived {
     const rs = this.ruleSet;
-    if (this.cache.rs === rs && this.cache.kept === this.keptRules) return this.cache;
+    if (this.cache.rules0 === rs.rules && this.cache.kept === this.keptRules) return this.cache;
     const located = new Map<string, Located>();
     rs.rules.forEach((rule, ruleIndex) => rule.mappings.forEach((mapping, index) => located.set(mapping.id, { rule, ruleIndex, mapping, index })));
     const rules = compileRules(rs);
@@ -146,21 +151,14 @@ export class Store {
       return { name: r.name, enabled: r.enabled, manipulators: on.flatMap((m) => m.manipulators), mappingIds: on.flatMap((m) => m.manipulators.map(() => m.id)) };
     });
     simRules.push(...this.keptRules.map((r) => ({ ...r, kept: true })));
-    const problems = checkRuleSet(rs);
-    for (const s of findShadows(simRules)) {
-      const id = simRules[s.rule].mappingIds?.[s.manipulator];
-      if (!id) continue;
-      const by = simRules[s.byRule];
-      const byId = by.mappingIds?.[s.byManipulator];
-      const at = byId ? located.get(byId) : undefined;
-      const ids = simRules[s.rule].mappingIds ?? [];
-      problems.push({
-        id, path: String(s.manipulator - ids.indexOf(id)), code: 'v.shadowed', severity: 'warning',
-        params: { rule: by.kept ? t('list.keptRule', { name: by.name }) : by.name || String(s.byRule + 1), n: at ? at.index + 1 : s.byManipulator + 1 },
-      });
-    }
+    const problems: Problem[] = [];
+    for (const r of rs.rules) for (const m of r.mappings) if (m.enabled) problems.push(...this.checked(m));
+    problems.push(...this.shadowProblems(simRules, located));
     const counts = new Map<string, { b: number; w: number }>();
+    const byMapping = new Map<string, Problem[]>();
     for (const p of problems) {
+      const list = byMapping.get(p.id);
+      if (list) list.push(p); else byMapping.set(p.id, [p]);
       const c = counts.get(p.id) ?? { b: 0, w: 0 };
       if (p.severity === 'block') c.b++; else c.w++;
       counts.set(p.id, c);
@@ -183,10 +181,56 @@ export class Store {
     }
     const layers = [...marks.keys()].filter((l) => l !== '').sort((a, b) => a.localeCompare(b));
     const variables = [...variableNames(simRules.flatMap((r) => r.manipulators).filter(isObj))].sort();
-    this.cache = { rs, kept: this.keptRules, problems, counts, located, rules, simRules, marks, layers, variables };
+    this.cache = { rules0: rs.rules, kept: this.keptRules, problems, byMapping, counts, located, rules, simRules, marks, layers, variables };
     return this.cache;
   }
+  // Finding mappings that never fire looks at every rule at once; while the user types it runs after
+  // a pause, and the last findings stand meanwhile.
+  private shadows: { rules?: SimRule[]; problems: Problem[]; timer?: ReturnType<typeof setTimeout> } = { problems: [] };
+  private shadowProblems(simRules: SimRule[], located: Map<string, Located>, sync = !this.shadows.rules): Problem[] {
+    if (this.shadows.rules === simRules) return this.shadows.problems;
+    if (!sync) {
+      clearTimeout(this.shadows.timer);
+      this.shadows.timer = setTimeout(() => {
+        this.shadowProblems(this.simRules, this.derived().located, true);
+        this.cache = { ...this.cache, rules0: undefined };
+        this.emit();
+      }, 300);
+      return this.shadows.problems.filter((p) => located.has(p.id));
+    }
+    clearTimeout(this.shadows.timer);
+    const problems: Problem[] = [];
+    for (const s of findShadows(simRules)) {
+      const id = simRules[s.rule].mappingIds?.[s.manipulator];
+      if (!id) continue;
+      const by = simRules[s.byRule];
+      const byId = by.mappingIds?.[s.byManipulator];
+      const at = byId ? located.get(byId) : undefined;
+      const ids = simRules[s.rule].mappingIds ?? [];
+      problems.push({
+        id, path: String(s.manipulator - ids.indexOf(id)), code: 'v.shadowed', severity: 'warning',
+        params: { rule: by.kept ? t('list.keptRule', { name: by.name }) : by.name || String(s.byRule + 1), n: at ? at.index + 1 : s.byManipulator + 1 },
+      });
+    }
+    this.shadows = { rules: simRules, problems };
+    return problems;
+  }
+  /** Every finding now, shadows included, as after an import. */
+  checkNow(): void {
+    this.shadowProblems(this.simRules, this.derived().located, true);
+    this.cache = { ...this.cache, rules0: undefined };
+    void this.problems;
+  }
+
+  // A mapping object never changes once made, so its findings are kept with it.
+  private checks = new WeakMap<Mapping, Problem[]>();
+  private checked(m: Mapping): Problem[] {
+    let hit = this.checks.get(m);
+    if (!hit) this.checks.set(m, (hit = checkMapping(m)));
+    return hit;
+  }
   get problems(): Problem[] { return this.derived().problems; }
+  problemsOf(id: string): Problem[] { return this.derived().byMapping.get(id) ?? NONE; }
   get problemCounts(): Map<string, { b: number; w: number }> { return this.derived().counts; }
   get blockCount(): number { return this.problems.filter((p) => p.severity === 'block').length; }
   get rules(): ApplyRule[] { return this.derived().rules; }
@@ -384,9 +428,12 @@ export class Store {
 
   private scheduleSave(): void {
     clearTimeout(this.saveTimer);
-    this.saveTimer = setTimeout(() => this.saveNow(), 250);
+    // Writing a large rule set takes a while: wait for a pause in the typing.
+    this.saveTimer = setTimeout(() => this.saveNow(), 700);
   }
   saveNow(): void {
+    clearTimeout(this.saveTimer);
+    this.saveTimer = undefined;
     try {
       storage()?.setItem(SAVE_KEY, JSON.stringify(ruleSetForSaving(this.ruleSet)));
     } catch {
@@ -430,7 +477,7 @@ export class Store {
     this.commit(r.ruleSet);
     const first = r.ruleSet.rules.find((x) => x.mappings.length);
     this.set({ selectedId: first?.mappings[0]?.id, selectedRuleId: first?.id, keyFilter: undefined, query: '', draft: undefined, layerView: '' });
-    void this.problems;
+    this.checkNow();
     performance.measure('tarvel-import', 'tarvel-import-start');
     const all = r.ruleSet.rules.flatMap((x) => x.mappings);
     return { ok: true, title: r.ruleSet.title, rules: r.ruleSet.rules.length, n: all.length, raw: all.filter((m) => m.form === 'raw').length };

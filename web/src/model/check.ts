@@ -28,8 +28,14 @@ const show = (v: Json): string => {
   return s.length > 60 ? `${s.slice(0, 59)}…` : s;
 };
 
-function unknownFields(o: JsonObject, allowed: readonly string[], path: string, report: Report) {
-  for (const k of Object.keys(o)) if (!allowed.includes(k)) report(`${path}.${k}`, 'v.unknownField', { field: k });
+const EVENT_FIELDS: ReadonlySet<string> = new Set([...EVENT_KINDS, ...EVENT_FLAGS]);
+const CONDITION_FIELDS: Record<string, ReadonlySet<string>> = Object.fromEntries(
+  Object.entries(CONDITIONS).map(([type, fields]) => [type, new Set([...fields, 'type', 'description'])]),
+);
+
+function unknownFields(o: JsonObject, allowed: readonly string[] | ReadonlySet<string>, path: string, report: Report) {
+  const has = Array.isArray(allowed) ? (k: string) => allowed.includes(k) : (k: string) => (allowed as ReadonlySet<string>).has(k);
+  for (const k in o) if (!has(k)) report(`${path}.${k}`, 'v.unknownField', { field: k });
 }
 
 function checkModifiers(v: Json | undefined, path: string, report: Report) {
@@ -55,9 +61,10 @@ function checkTiming(v: Json, path: string, report: Report) {
 
 function checkEvent(e: Json, path: string, report: Report) {
   if (!isObj(e)) { report(path, 'v.eventObject'); return; }
-  const kinds = EVENT_KINDS.filter((k) => k in e);
-  if (kinds.length !== 1) report(path, 'v.oneEvent', { n: kinds.length });
-  unknownFields(e, [...EVENT_KINDS, ...EVENT_FLAGS], path, report);
+  let kinds = 0;
+  for (const k of EVENT_KINDS) if (k in e) kinds++;
+  if (kinds !== 1) report(path, 'v.oneEvent', { n: kinds });
+  unknownFields(e, EVENT_FIELDS, path, report);
   checkKeyNames(e, path, report);
   checkModifiers(e.modifiers, `${path}.modifiers`, report);
   for (const f of ['lazy', 'repeat', 'halt']) if (e[f] !== undefined && typeof e[f] !== 'boolean') report(`${path}.${f}`, 'v.boolean', { field: f });
@@ -120,9 +127,9 @@ function checkConditions(v: Json, path: string, report: Report) {
   v.forEach((c, i) => {
     const p = `${path}[${i}]`;
     if (!isObj(c) || !isStr(c.type)) { report(p, 'v.conditionType'); return; }
-    const fields = CONDITIONS[c.type];
+    const fields = CONDITION_FIELDS[c.type];
     if (!fields) { report(p, 'v.conditionUnknown', { type: c.type }); return; }
-    unknownFields(c, [...fields, 'type', 'description'], p, report);
+    unknownFields(c, fields, p, report);
     if (c.type.startsWith('variable_') && (!isStr(c.name) || c.value === undefined)) report(p, 'v.variableTest');
     if (c.type.startsWith('keyboard_type_') && Array.isArray(c.keyboard_types)) {
       for (const t of c.keyboard_types) if (!(KEYBOARD_TYPES as readonly Json[]).includes(t)) report(p, 'v.valueUnknown', { value: show(t), field: 'keyboard_types' });

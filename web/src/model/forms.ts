@@ -207,6 +207,9 @@ const isCatchAll = (m: JsonObject) => isObj(m.from) && m.from.any === 'key_code'
  * one manipulator per mapping in the most specific form that shows it. */
 export function groupManipulators(ms: JsonObject[]): Mapping[] {
   const out: Mapping[] = [];
+  // Where the next catch-all after each position is, found in one pass from the end.
+  const nextCatchAll = new Int32Array(ms.length + 1).fill(-1);
+  for (let j = ms.length - 1; j >= 0; j--) nextCatchAll[j] = isObj(ms[j]) && isCatchAll(ms[j]) ? j : nextCatchAll[j + 1];
   const add = (form: FormKind, manipulators: JsonObject[]) => out.push({ id: newId(), enabled: true, form, manipulators });
   let i = 0;
   while (i < ms.length) {

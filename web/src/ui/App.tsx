@@ -1,5 +1,5 @@
 import { Component } from 'preact';
-import { useCallback, useEffect, useRef, useState } from 'preact/hooks';
+import { useCallback, useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t, type Lang } from '../i18n';
 import { keyFromEventCode } from '../model/keys';
 import { triggerKeys } from '../model/manipulator';
@@ -13,6 +13,7 @@ import { Keyboard } from './Keyboard';
 import { MappingList } from './MappingList';
 import { Recipes } from './Recipes';
 import { Simulator } from './Simulator';
+import { memo } from './memo';
 
 function JsonPreview({ store }: { store: Store }) {
   const rules = store.rules.map((r) => ({ description: appliedDescription(store.ruleSet.title, r.name), ...(r.enabled ? {} : { enabled: false }), manipulators: r.manipulators }));
@@ -42,6 +43,11 @@ function JsonPreview({ store }: { store: Store }) {
     </section>
   );
 }
+
+/** Variable names for the variable fields, re-rendered when the rules change. */
+const Variables = memo(({ names }: { names: string[] }) => (
+  <datalist id="tarvel-variables">{names.slice(0, 200).map((n) => <option key={n} value={n} />)}</datalist>
+));
 
 /** Suggestions for every key field; they never change, so they are rendered once. */
 class KeyNames extends Component {
@@ -146,6 +152,7 @@ export function App({ store: s }: { store: Store }) {
   }, [store.notice]);
 
   const marks = store.marksFor(store.layerView);
+  const layerNames = useMemo(() => store.layers.map((l) => store.layerName(l)), [store.layers, store.lang]);
   const selKeys = selected ? [...new Set(selected.manipulators.filter(isObj).flatMap(triggerKeys))].join(' ') : '';
 
   const onKeyboard = useCallback((key: string) => {
@@ -231,10 +238,13 @@ export function App({ store: s }: { store: Store }) {
           <MappingList store={store} />
           <section class="work" aria-label={t('app.work')}>
             <Keyboard layout={rs.layout} marks={marks} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang}
-              layer={store.layerView} layers={store.layers} layerNames={store.layers.map((l) => store.layerName(l))} onLayer={onLayer} label={kbLabel} />
+              layer={store.layerView} layers={store.layers} layerNames={layerNames} onLayer={onLayer} label={kbLabel} />
             <Tabs store={store} />
             <div class="tabpanel" id={`panel-${tab}`} ref={panel} role="tabpanel" aria-labelledby={`tab-${tab}`} tabIndex={0}>
-              {tab === 'edit' && (selected ? <MappingEditor key={selected.id} store={store} m={selected} /> : <p class="hint empty">{t('edit.none')}</p>)}
+              {tab === 'edit' && (selected ? (
+                <MappingEditor key={selected.id} store={store} m={selected} problems={store.problemsOf(selected.id)} lang={store.lang} apps={store.apps}
+                  inventoryState={store.inventoryState} picking={store.picking?.fieldId} rules={rs.rules} devices={store.devices} draft={store.draft} />
+              ) : <p class="hint empty">{t('edit.none')}</p>)}
               {tab === 'recipes' && <Recipes store={store} />}
               {tab === 'try' && <Simulator store={store} />}
               {tab === 'json' && <JsonPreview store={store} />}
@@ -243,7 +253,7 @@ export function App({ store: s }: { store: Store }) {
         </main>
       </div>
       {suggest && <KeyNames />}
-      <datalist id="tarvel-variables">{store.variables.slice(0, 200).map((n) => <option key={n} value={n} />)}</datalist>
+      <Variables names={store.variables} />
       <ApplyDialog store={store} />
       <ConfirmDialog store={store} />
     </div>

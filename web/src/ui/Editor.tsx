@@ -13,6 +13,7 @@ import { eventsOf } from '../model/shapes';
 import type { FormKind, Mapping } from '../model/types';
 import type { Store } from '../store';
 import { ConditionsEditor, EventList, KeyField, ParametersEditor, Problems, Section, TriggerEditor, useId } from './fields';
+import { memo } from './memo';
 
 const single = (m: Mapping): JsonObject => (isObj(m.manipulators[0]) ? m.manipulators[0] : {});
 
@@ -319,8 +320,16 @@ function RawEditor({ store, m, problems }: { store: Store; m: Mapping; problems:
   );
 }
 
-export function MappingEditor({ store, m }: { store: Store; m: Mapping }) {
-  const problems = store.problems.filter((p) => p.id === m.id);
+interface EditorProps {
+  store: Store; m: Mapping; problems: Problem[];
+  // What else the editor shows; it re-renders only when one of these changes.
+  lang: string; apps: unknown; inventoryState: string; picking: string | undefined; rules: unknown; devices: unknown; draft: unknown;
+}
+
+/** The editor of the selected mapping, re-rendered only when something it shows changes. */
+export const MappingEditor = memo(({ store, m, problems }: EditorProps) => <MappingEditorBody store={store} m={m} problems={problems} />);
+
+function MappingEditorBody({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
   const formId = useId('form');
   const labelId = useId('label');
   const ruleId = useId('rule');

@@ -9,7 +9,15 @@ import { manipulatorCount } from '../model/rules';
 import { summarize } from '../model/summary';
 import type { Mapping, Rule } from '../model/types';
 import type { Store } from '../store';
-import { memo } from './memo';
+import { Component, type ComponentChild } from 'preact';
+
+/** Like memo, with its own test of what changed. */
+function rowMemo(fn: (p: RowProps) => ComponentChild) {
+  return class Row extends Component<RowProps> {
+    shouldComponentUpdate(next: RowProps): boolean { return rowChanged(this.props, next); }
+    render(props: RowProps): ComponentChild { return fn(props); }
+  };
+}
 
 type Row =
   | { kind: 'rule'; key: string; rule: Rule; index: number; shown: number }
@@ -53,9 +61,19 @@ const KIND_LABEL: Record<Command['kind'], string> = {
   openFile: 'commands.openFile', userCommand: 'commands.userCommand',
 };
 
-interface RowProps { store: Store; row: Row; selected: boolean; blocks: number; warnings: number; lang: string; apps: unknown; ruleSelected: boolean }
+interface RowProps {
+  store: Store; row: Row; selected: boolean; blocks: number; warnings: number; lang: string; apps: unknown; ruleSelected: boolean;
+  /** What the row shows, so that it re-renders only when one of these changes (the row object is new each time). */
+  item: Mapping | Rule; index: number; first: boolean; last: boolean; count: number;
+}
 
-const RuleRow = memo(({ store, row, ruleSelected }: RowProps) => {
+/** A row re-renders when what it shows changes, not when the list around it does. */
+function rowChanged(a: RowProps, b: RowProps): boolean {
+  return a.item !== b.item || a.index !== b.index || a.first !== b.first || a.last !== b.last || a.count !== b.count || a.selected !== b.selected
+    || a.blocks !== b.blocks || a.warnings !== b.warnings || a.lang !== b.lang || a.apps !== b.apps || a.ruleSelected !== b.ruleSelected;
+}
+
+const RuleRow = rowMemo(({ store, row, ruleSelected }: RowProps) => {
   if (row.kind !== 'rule') return null;
   const { rule, index } = row;
   const [editing, setEditing] = useState(false);
@@ -85,7 +103,7 @@ const RuleRow = memo(({ store, row, ruleSelected }: RowProps) => {
   );
 });
 
-const MappingRow = memo(({ store, row, selected: sel, blocks, warnings, apps }: RowProps) => {
+const MappingRow = rowMemo(({ store, row, selected: sel, blocks, warnings, apps }: RowProps) => {
   if (row.kind !== 'mapping') return null;
   const { m, index } = row;
   const text = summarize(m);
@@ -128,9 +146,9 @@ const OVERSCAN = 300;
 
 export function MappingList({ store }: { store: Store }) {
   const rs = store.ruleSet;
-  const keyIds = useMemo(() => (store.keyFilter ? new Set(store.marksFor(store.layerView).get(store.keyFilter) ?? []) : undefined), [rs, store.keyFilter, store.layerView]);
+  const keyIds = useMemo(() => (store.keyFilter ? new Set(store.marksFor(store.layerView).get(store.keyFilter) ?? []) : undefined), [rs.rules, store.keyFilter, store.layerView]);
   const rows = useMemo(() => listRows(rs.rules, store.query, keyIds, store.selectedId, store.appPath, store.apps),
-    [rs, store.query, keyIds, store.selectedId, store.lang, store.apps]);
+    [rs.rules, store.query, keyIds, store.keyFilter ? store.selectedId : undefined, store.lang, store.apps]);
   const scroller = useRef<HTMLDivElement>(null);
   const list = useRef<HTMLOListElement>(null);
   const heights = useRef(new Map<string, number>());
@@ -219,6 +237,8 @@ export function MappingList({ store }: { store: Store }) {
             const props: RowProps = {
               store, row, selected: row.key === store.selectedId, blocks: pc?.b ?? 0, warnings: pc?.w ?? 0, lang: store.lang, apps: store.apps,
               ruleSelected: row.kind === 'rule' && row.rule.id === store.selectedRuleId,
+              item: row.kind === 'rule' ? row.rule : row.m, index: row.index, first: row.kind === 'mapping' && row.first,
+              last: row.kind === 'mapping' ? row.last : row.index === rs.rules.length - 1, count: row.kind === 'rule' ? row.rule.mappings.length : 0,
             };
             return row.kind === 'rule' ? <RuleRow key={row.key} {...props} /> : <MappingRow key={row.key} {...props} />;
           })}
