@@ -234,6 +234,8 @@ export class Store {
   get problemCounts(): Map<string, { b: number; w: number }> { return this.derived().counts; }
   get blockCount(): number { return this.problems.filter((p) => p.severity === 'block').length; }
   get rules(): ApplyRule[] { return this.derived().rules; }
+  /** Manipulators the rule set writes. */
+  get manipulatorCount(): number { return this.derived().rules.reduce((n, r) => n + r.manipulators.length, 0); }
   get simRules(): SimRule[] { return this.derived().simRules; }
   get layers(): string[] { return this.derived().layers; }
   get variables(): string[] { return this.derived().variables; }
@@ -262,6 +264,10 @@ export class Store {
     Object.assign(this, patch);
     this.emit();
   }
+  /** The configuration's devices, for device conditions and the simulator. */
+  setDevices(devices: DeviceRecord[]): void { this.devices = devices; this.emit(); }
+  /** Installed rules Apply keeps after Tarvel's: the simulator and the shadow check take them in. */
+  setKeptRules(rules: SimRule[]): void { this.keptRules = rules; this.emit(); }
   select(id: string | undefined): void {
     const at = this.locate(id);
     this.set({ selectedId: id, selectedRuleId: at?.rule.id ?? this.selectedRuleId, draft: undefined, tab: 'edit' });

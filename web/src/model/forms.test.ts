@@ -114,8 +114,10 @@ describe('changing a mapping’s form keeps what the new form holds and lists th
       [], (ms) => expect(readLayer(ms)).toMatchObject({ from: { key_code: 'a' }, conditions: [{ type: 'keyboard_type_if', keyboard_types: ['jis'] }], tap: [key('b')] })],
     ['a double tap to JSON keeps both manipulators', mapping('doubleTap', buildDoubleTap(doubleTaps[0][1])), 'raw',
       [], (ms) => expect(ms).toEqual(buildDoubleTap(doubleTaps[0][1]))],
-    ['a double tap to press → action keeps its second manipulator only', mapping('doubleTap', buildDoubleTap(doubleTaps[1][1])), 'remap',
-      ['1 other manipulator', 'to_delayed_action'], (ms) => expect(ms[0].from).toEqual(doubleTaps[1][1].from)],
+    ['a double tap to press → action keeps the trigger and what the second press sends', mapping('doubleTap', buildDoubleTap(doubleTaps[1][1])), 'remap',
+      ['1 other manipulator', 'to_delayed_action'], (ms) => expect(ms).toEqual([{ type: 'basic', from: doubleTaps[1][1].from, to: doubleTaps[1][1].second, parameters: doubleTaps[1][1].parameters }])],
+    ['a layer key to a leader key: the tap becomes the first sequence’s action, the layer variable goes', mapping('layer', buildLayer(layers[0][1])), 'leader',
+      ['set_variable tarvel_layer_nav'], (ms) => expect(readLeader(ms)).toMatchObject({ from: layers[0][1].from, sequences: [{ keys: [''], to: [key('tab')] }] })],
   ])('%s', (_n, m, form, dropped, check) => {
     const c = convertMapping(m, form, new Set(['tarvel_layer_layer1']));
     expect(c.dropped).toEqual(dropped);

@@ -294,13 +294,26 @@ function sanitize(man: JsonObject, fields: readonly string[], dropped: string[])
   return out;
 }
 
-/** The manipulator that says most about a mapping: what its key does. */
-function mainOf(m: Mapping): JsonObject {
-  const ms = m.manipulators;
-  if (m.form === 'layer' && ms.length === 2) return ms[1];
-  if (m.form === 'doubleTap') return ms[1];
-  if (m.form === 'leader') return ms[ms.length - 2];
-  return isObj(ms[0]) ? ms[0] : {};
+/** What a pattern mapping is about, in terms any form can take: its trigger, its conditions, and
+ * the events that are its point (a layer key's tap, a double tap's second press, a leader's first
+ * sequence); and what is lost when only that is kept. */
+function patternCore(m: Mapping): { base: PatternBase; events: JsonObject[]; rest: string[] } | undefined {
+  const others = m.manipulators.length - 1;
+  const more = others > 0 ? [others === 1 ? '1 other manipulator' : `${others} other manipulators`] : [];
+  const strip = ({ from, conditions, description, parameters }: PatternBase): PatternBase => ({ from, conditions, description, parameters });
+  if (m.form === 'layer') {
+    const p = readLayer(m.manipulators);
+    return p && { base: strip(p), events: p.tap, rest: [...more, `set_variable ${p.variable}`] };
+  }
+  if (m.form === 'doubleTap') {
+    const p = readDoubleTap(m.manipulators);
+    return p && { base: strip(p), events: p.second.length ? p.second : p.first, rest: [...more, 'to_delayed_action'] };
+  }
+  if (m.form === 'leader') {
+    const p = readLeader(m.manipulators);
+    return p && { base: strip(p), events: p.sequences[0]?.to ?? [], rest: [...more, ...p.sequences.slice(1).map((x) => `sequence ${x.keys.join(' ')}`)] };
+  }
+  return undefined;
 }
 
 function uniqueVariable(prefix: string, taken: ReadonlySet<string>): string {
@@ -312,32 +325,43 @@ function uniqueVariable(prefix: string, taken: ReadonlySet<string>): string {
 /** The same mapping in another form, with what that form cannot hold listed (ask before dropping it). */
 export function convertMapping(m: Mapping, form: FormKind, takenVariables: ReadonlySet<string> = new Set()): Conversion {
   if (m.form === form) return { mapping: m, dropped: [] };
-  if (form === 'raw') return { mapping: { ...m, form }, dropped: [] };
-  if (formFits(form, m.manipulators)) return { mapping: { ...m, form }, dropped: [] };
+  if (form === 'raw' || formFits(form, m.manipulators)) return { mapping: { ...m, form }, dropped: [] };
   const dropped: string[] = [];
-  const main = mainOf(m);
-  const others = m.manipulators.length - 1;
-  if (others > 0) dropped.push(others === 1 ? '1 other manipulator' : `${others} other manipulators`);
-  const fields = FORM_FIELDS[form];
-  if (fields) {
-    const man = sanitize(main, fields, dropped);
-    return { mapping: { ...m, form, manipulators: [man] }, dropped };
+  let base: PatternBase;
+  let events: JsonObject[];
+  const core = patternCore(m);
+  if (core) {
+    ({ base, events } = core);
+    dropped.push(...core.rest);
+  } else {
+    const main = isObj(m.manipulators[0]) ? m.manipulators[0] : {};
+    if (m.manipulators.length > 1) dropped.push(m.manipulators.length === 2 ? '1 other manipulator' : `${m.manipulators.length - 1} other manipulators`);
+    const fields = FORM_FIELDS[form];
+    if (fields) return { mapping: { ...m, form, manipulators: [sanitize(main, fields, dropped)] }, dropped };
+    const kept = sanitize(main, ['from', 'conditions', 'description', 'to', 'to_if_alone', 'parameters'], dropped);
+    base = { from: kept.from as JsonObject, conditions: conditionsOf(kept) };
+    if (isStr(kept.description)) base.description = kept.description;
+    if (isObj(kept.parameters)) base.parameters = kept.parameters;
+    const alone = eventsOf(kept.to_if_alone);
+    events = alone.length ? alone : eventsOf(kept.to);
   }
-  // A pattern: carry the trigger, the conditions and the description; the main events become the
-  // pattern's first events.
-  const kept = sanitize(main, ['from', 'conditions', 'description', 'to', 'to_if_alone'], []);
-  for (const k of Object.keys(main)) if (!['type', 'from', 'conditions', 'description', 'to', 'to_if_alone'].includes(k)) dropped.push(k);
-  const base: PatternBase = { from: kept.from as JsonObject, conditions: conditionsOf(kept) };
-  if (isStr(kept.description)) base.description = kept.description;
-  const to = eventsOf(kept.to);
-  const alone = eventsOf(kept.to_if_alone);
+  const withBase = (extra: JsonObject): JsonObject => {
+    const man: JsonObject = { type: 'basic', from: base.from };
+    if (base.conditions.length) man.conditions = base.conditions;
+    Object.assign(man, extra);
+    if (base.parameters && Object.keys(base.parameters).length) man.parameters = base.parameters;
+    if (base.description !== undefined) man.description = base.description;
+    return man;
+  };
   let ms: JsonObject[];
   if (form === 'layer') {
-    ms = buildLayer({ ...base, mode: 'hold', variable: uniqueVariable(`${LAYER_PREFIX}layer`, takenVariables), on: 1, off: 0, tap: alone.length ? alone : to });
+    ms = buildLayer({ ...base, mode: 'hold', variable: uniqueVariable(`${LAYER_PREFIX}layer`, takenVariables), on: 1, off: 0, tap: events });
   } else if (form === 'doubleTap') {
-    ms = buildDoubleTap({ ...base, variable: uniqueVariable('tarvel_double_tap_', takenVariables), first: [], second: alone.length ? alone : to });
+    ms = buildDoubleTap({ ...base, variable: uniqueVariable('tarvel_double_tap_', takenVariables), first: [], second: events });
+  } else if (form === 'leader') {
+    ms = buildLeader({ ...base, variable: uniqueVariable('tarvel_leader_', takenVariables), sequences: [{ keys: [''], to: events }] });
   } else {
-    ms = buildLeader({ ...base, variable: uniqueVariable('tarvel_leader_', takenVariables), sequences: [{ keys: [''], to: alone.length ? alone : to }] });
+    ms = [withBase(events.length ? { to: events } : {})];
   }
   return { mapping: { ...m, form, manipulators: ms }, dropped };
 }

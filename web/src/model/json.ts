@@ -31,16 +31,27 @@ export const clone = <T extends Json>(v: T): T => structuredClone(v);
 /** Nesting depth of a value without recursion: 0 for a scalar, 1 for [] or {}. Stops counting at `stop`. */
 export function jsonDepth(root: unknown, stop = Infinity): number {
   let max = 0;
-  const stack: [unknown, number][] = [[root, 1]];
-  while (stack.length) {
-    const [v, d] = stack.pop() as [unknown, number];
+  // Two parallel stacks: no pair allocated per value.
+  const values: unknown[] = [root];
+  const depths: number[] = [1];
+  while (values.length) {
+    const v = values.pop();
+    const d = depths.pop() as number;
     if (!v || typeof v !== 'object') continue;
     if (d > max) {
       max = d;
       if (max > stop) return max;
     }
-    for (const child of Array.isArray(v) ? v : Object.values(v)) {
-      if (child && typeof child === 'object') stack.push([child, d + 1]);
+    if (Array.isArray(v)) {
+      for (let i = 0; i < v.length; i++) {
+        const c = v[i];
+        if (c && typeof c === 'object') { values.push(c); depths.push(d + 1); }
+      }
+    } else {
+      for (const k in v) {
+        const c = (v as Record<string, unknown>)[k];
+        if (c && typeof c === 'object') { values.push(c); depths.push(d + 1); }
+      }
     }
   }
   return max;

@@ -43,7 +43,12 @@ export function fromKeys(from: Json | undefined): KeyRef[] {
 
 /** Key names a manipulator is triggered by, as the keyboard picture names its keys. */
 export function triggerKeys(man: JsonObject): string[] {
-  return fromKeys(man.from).map((k) => (k.field === 'key_code' ? canonicalKey('key_code', k.name) : k.field === 'consumer_key_code' ? canonicalKey('consumer_key_code', k.name) : `${k.field}:${k.name}`));
+  return fromKeys(man.from).map((k) => {
+    if (k.field === 'key_code' || k.field === 'consumer_key_code') return canonicalKey(k.field, k.name);
+    // The fn key has a name of its own on the Apple top case page.
+    if (k.field === 'apple_vendor_top_case_key_code' && k.name === 'keyboard_fn') return 'fn';
+    return `${k.field}:${k.name}`;
+  });
 }
 
 export interface VariableTest { name: string; value: Json; negated: boolean }

@@ -340,11 +340,19 @@ export function simulateWait(env: SimEnv, pending: readonly Pending[]): { env: S
 
 export interface Shadow { rule: number; manipulator: number; byRule: number; byManipulator: number }
 
-function conditionsCover(earlier: Json | undefined, later: Json | undefined): boolean {
-  const e = Array.isArray(earlier) ? earlier : [];
+/** Each manipulator's conditions as text, to compare many of them quickly. */
+const conditionKeys = new WeakMap<JsonObject, string[]>();
+function keysOf(m: JsonObject): string[] {
+  let hit = conditionKeys.get(m);
+  if (!hit) conditionKeys.set(m, (hit = Array.isArray(m.conditions) ? m.conditions.map((c) => JSON.stringify(c)) : []));
+  return hit;
+}
+/** Whether every condition of `earlier` is also one of `later`'s (written the same way). */
+function conditionsCover(earlier: JsonObject, later: JsonObject): boolean {
+  const e = keysOf(earlier);
   if (!e.length) return true;
-  const l = Array.isArray(later) ? later : [];
-  return e.every((c) => l.some((d) => deepEqual(c, d)));
+  const l = keysOf(later);
+  return e.every((c) => l.includes(c));
 }
 
 function acceptsAll(earlier: Uint32Array, later: Uint32Array): boolean {
@@ -370,7 +378,7 @@ export function findShadows(rules: readonly SimRule[]): Shadow[] {
       if (!c.basic) return;
       const sig = c.any ? `any:${c.any}` : `${c.simultaneous ? 'sim' : 'one'}:${c.keys.map(norm).sort().join('+')}`;
       if (!c.any && !c.keys.length) return;
-      const covers = (e: { man: JsonObject; c: Compiled }) => conditionsCover(e.man.conditions, man.conditions) && acceptsAll(e.c.accept, c.accept);
+      const covers = (e: { man: JsonObject; c: Compiled }) => conditionsCover(e.man, man) && acceptsAll(e.c.accept, c.accept);
       const hit = seen.get(sig)?.find(covers)
         ?? (!c.simultaneous && !c.any && c.keys.length === 1 ? anyOf.get(c.keys[0].field)?.find(covers) : undefined);
       if (hit) out.push({ rule: r, manipulator: i, byRule: hit.rule, byManipulator: hit.manipulator });

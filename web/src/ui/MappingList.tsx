@@ -5,7 +5,6 @@ import { useEffect, useLayoutEffect, useMemo, useRef, useState } from 'preact/ho
 import { t } from '../i18n';
 import { commandsOf, visibleText, type AppPathLookup, type Command } from '../model/commands';
 import { keyLabel } from '../model/keys';
-import { manipulatorCount } from '../model/rules';
 import { summarize } from '../model/summary';
 import type { Mapping, Rule } from '../model/types';
 import type { Store } from '../store';
@@ -37,15 +36,19 @@ export function listRows(rules: readonly Rule[], query: string, keyIds: Readonly
   const q = query.trim().toLowerCase();
   const rows: Row[] = [];
   rules.forEach((rule, index) => {
-    const ms = rule.mappings.filter((m) => {
-      if (keyIds && m.id !== keep && !keyIds.has(m.id)) return false;
-      if (!q) return true;
-      const text = `${summarize(m)}\n${commands(m, lookup, apps).map((c) => c.text).join('\n')}\n${rule.name}`;
-      return text.toLowerCase().includes(q);
+    const shown: { m: Mapping; at: number }[] = [];
+    rule.mappings.forEach((m, at) => {
+      if (keyIds && m.id !== keep && !keyIds.has(m.id)) return;
+      if (q && !`${summarize(m)}\n${commands(m, lookup, apps).map((c) => c.text).join('\n')}\n${rule.name}`.toLowerCase().includes(q)) return;
+      shown.push({ m, at });
     });
-    if ((q || keyIds) && !ms.length) return;
-    rows.push({ kind: 'rule', key: rule.id, rule, index, shown: ms.length });
-    ms.forEach((m, i) => rows.push({ kind: 'mapping', key: m.id, m, rule, index: rule.mappings.indexOf(m), first: index === 0 && rule.mappings.indexOf(m) === 0, last: index === rules.length - 1 && rule.mappings.indexOf(m) === rule.mappings.length - 1 && i === ms.length - 1 }));
+    if ((q || keyIds) && !shown.length) return;
+    rows.push({ kind: 'rule', key: rule.id, rule, index, shown: shown.length });
+    const lastRule = index === rules.length - 1;
+    shown.forEach(({ m, at }, i) => rows.push({
+      kind: 'mapping', key: m.id, m, rule, index: at, first: index === 0 && at === 0,
+      last: lastRule && at === rule.mappings.length - 1 && i === shown.length - 1,
+    }));
   });
   return rows;
 }
@@ -53,7 +56,7 @@ export function listRows(rules: readonly Rule[], query: string, keyIds: Readonly
 const estimate = (row: Row, lookup: AppPathLookup, apps: unknown): number => {
   if (row.kind === 'rule') return 34;
   const cmds = commands(row.m, lookup, apps);
-  return 42 + cmds.reduce((h, c) => h + 18 * Math.max(1, Math.ceil(c.text.length / 34)) + (c.warning ? 16 : 0), 0);
+  return cmds.length ? 42 + cmds.reduce((h, c) => h + 18 * Math.max(1, Math.ceil(c.text.length / 34)) + (c.warning ? 16 : 0), 0) : 42;
 };
 
 const KIND_LABEL: Record<Command['kind'], string> = {
@@ -244,7 +247,7 @@ export function MappingList({ store }: { store: Store }) {
           })}
         </ol>
       </div>
-      <p class="hint count">{t('list.count', { r: rs.rules.length, n: mappings, m: manipulatorCount(rs) })}</p>
+      <p class="hint count">{t('list.count', { r: rs.rules.length, n: mappings, m: store.manipulatorCount })}</p>
     </section>
   );
 }
