@@ -187,15 +187,16 @@ export class Store {
   // Finding mappings that never fire looks at every rule at once; while the user types it runs after
   // a pause, and the last findings stand meanwhile.
   private shadows: { rules?: SimRule[]; problems: Problem[]; timer?: ReturnType<typeof setTimeout> } = { problems: [] };
-  private shadowProblems(simRules: SimRule[], located: Map<string, Located>, sync = !this.shadows.rules): Problem[] {
+  private shadowProblems(simRules: SimRule[], located: Map<string, Located>, sync = false): Problem[] {
     if (this.shadows.rules === simRules) return this.shadows.problems;
     if (!sync) {
       clearTimeout(this.shadows.timer);
+      // The first time (the page opening) right after the first frame; later after a pause.
       this.shadows.timer = setTimeout(() => {
         this.shadowProblems(this.simRules, this.derived().located, true);
         this.cache = { ...this.cache, rules0: undefined };
         this.emit();
-      }, 300);
+      }, this.shadows.rules ? 300 : 0);
       return this.shadows.problems.filter((p) => located.has(p.id));
     }
     clearTimeout(this.shadows.timer);
@@ -249,7 +250,8 @@ export class Store {
     const rules = this.rules;
     return { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
   }
-  appPath: AppPathLookup = (bundleId) => this.apps.find((a) => a.bundleId === bundleId && a.launchable)?.path;
+  private appPaths = new Map<string, string>();
+  appPath: AppPathLookup = (bundleId) => this.appPaths.get(bundleId);
   /** Every command the written rules run or open, for the confirmation. */
   commands() {
     return this.rules.flatMap((r) => r.manipulators.flatMap((m) => commandsOf(m, this.appPath).map((c) => ({ rule: r.name, ...c }))));
@@ -454,6 +456,7 @@ export class Store {
     this.inventory = inv;
     this.apps = mergeInventory(inv);
     const byId = new Map(this.apps.filter((a) => a.bundleId).map((a) => [a.bundleId as string, a.name]));
+    this.appPaths = new Map(this.apps.filter((a) => a.bundleId && a.launchable && a.path).map((a) => [a.bundleId as string, a.path as string]));
     setAppNames((id) => byId.get(id));
     this.inventoryState = inv ? 'ready' : 'unavailable';
     this.emit();

@@ -60,7 +60,7 @@ export const en = {
   'commands.notApp': 'This is not an application bundle or desktop file.',
   'kb.label': 'Keyboard',
   'kb.layer': 'Layer',
-  'kb.baseLayer': 'Base (no layer)',
+  'kb.baseLayer': 'Base',
   'kb.mapped': '{n} mapping(s)',
   'kb.hintEdit': 'Click a key to see its mappings or to start one. Arrow keys move between keys.',
   'kb.hintTry': 'Click a key to try it.',

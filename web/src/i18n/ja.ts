@@ -62,7 +62,7 @@ export const ja: Record<MessageKey, string> = {
   'commands.notApp': 'アプリケーションのバンドルやデスクトップファイルではありません。',
   'kb.label': 'キーボード',
   'kb.layer': 'レイヤー',
-  'kb.baseLayer': '基本(レイヤーなし)',
+  'kb.baseLayer': '基本',
   'kb.mapped': 'マッピング {n} 件',
   'kb.hintEdit': 'キーをクリックするとマッピングを表示・作成します。矢印キーでキー間を移動できます。',
   'kb.hintTry': 'キーをクリックすると試せます。',

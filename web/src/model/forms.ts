@@ -189,6 +189,9 @@ export function formFits(form: FormKind, ms: JsonObject[]): boolean {
   }
 }
 
+/** The form a mapping is shown in: its own when that form shows every field, else JSON. */
+export const formShown = (m: Mapping): FormKind => (formFits(m.form, m.manipulators) ? m.form : 'raw');
+
 /** The most specific form for one manipulator. */
 export function classifyOne(man: JsonObject): FormKind {
   if (man.type !== 'basic') return 'raw';

@@ -1,7 +1,7 @@
 // Files in and out. Import takes Tarvel's own files, Karabiner-Elements rule documents, single rules
 // and karabiner.json (the selected profile's rules), and keeps every rule exactly; export writes a
 // document Karabiner-Elements imports, with Tarvel's rule set alongside under "tarvel".
-import { classifyOne, formFits, FORMS } from './forms';
+import { classifyOne, FORMS } from './forms';
 import { isObj, isStr, jsonDepth, utf8Length, type JsonObject } from './json';
 import { readLegacyRuleSet } from './legacy';
 import { LIMITS, type LimitCode } from './limits';
@@ -29,8 +29,8 @@ export function ruleSetForSaving(rs: RuleSet): JsonObject {
 function readMapping(v: unknown): Mapping | undefined {
   if (!isObj(v) || typeof v.enabled !== 'boolean' || !Array.isArray(v.manipulators)) return undefined;
   const manipulators = v.manipulators as JsonObject[];
-  let form = (FORMS as unknown[]).includes(v.form) ? v.form as FormKind : 'raw';
-  if (!formFits(form, manipulators)) form = manipulators.length === 1 && isObj(manipulators[0]) ? classifyOne(manipulators[0]) : 'raw';
+  // The form is checked against the manipulators when the mapping is opened (see formShown).
+  const form = (FORMS as unknown[]).includes(v.form) ? v.form as FormKind : manipulators.length === 1 && isObj(manipulators[0]) ? classifyOne(manipulators[0]) : 'raw';
   return { id: newId(), enabled: v.enabled, form, manipulators };
 }
 

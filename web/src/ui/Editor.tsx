@@ -3,7 +3,7 @@ import { useEffect, useMemo, useState } from 'preact/hooks';
 import { t } from '../i18n';
 import type { Problem } from '../model/check';
 import {
-  buildDoubleTap, buildLayer, buildLeader, FORMS, LAYER_PREFIX, layerLabel, readDoubleTap, readLayer, readLeader,
+  buildDoubleTap, buildLayer, buildLeader, FORMS, formShown, LAYER_PREFIX, layerLabel, readDoubleTap, readLayer, readLeader,
   type DoubleTapParams, type LayerParams, type LeaderParams,
 } from '../model/forms';
 import { isObj, isStr, type Json, type JsonObject } from '../model/json';
@@ -329,7 +329,10 @@ interface EditorProps {
 /** The editor of the selected mapping, re-rendered only when something it shows changes. */
 export const MappingEditor = memo(({ store, m, problems }: EditorProps) => <MappingEditorBody store={store} m={m} problems={problems} />);
 
-function MappingEditorBody({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+function MappingEditorBody({ store, m: given, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  // A saved form that no longer shows every field (a hand-edited file) opens as JSON.
+  const shown = useMemo(() => formShown(given), [given]);
+  const m = shown === given.form ? given : { ...given, form: shown };
   const formId = useId('form');
   const labelId = useId('label');
   const ruleId = useId('rule');

@@ -4,7 +4,9 @@
 import { useEffect, useLayoutEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t } from '../i18n';
 import { commandsOf, visibleText, type AppPathLookup, type Command } from '../model/commands';
+import { isObj, isStr } from '../model/json';
 import { keyLabel } from '../model/keys';
+import { allEvents } from '../model/manipulator';
 import { summarize } from '../model/summary';
 import type { Mapping, Rule } from '../model/types';
 import type { Store } from '../store';
@@ -53,10 +55,24 @@ export function listRows(rules: readonly Rule[], query: string, keyIds: Readonly
   return rows;
 }
 
-const estimate = (row: Row, lookup: AppPathLookup, apps: unknown): number => {
+/** A row's height before it is drawn: the summary line, and a few lines per command it runs
+ * (counted from the text alone; the row is measured once it is in view). */
+const estimates = new WeakMap<Mapping, number>();
+const estimate = (row: Row): number => {
   if (row.kind === 'rule') return 34;
-  const cmds = commands(row.m, lookup, apps);
-  return cmds.length ? 42 + cmds.reduce((h, c) => h + 18 * Math.max(1, Math.ceil(c.text.length / 34)) + (c.warning ? 16 : 0), 0) : 42;
+  let h = estimates.get(row.m);
+  if (h === undefined) {
+    h = 42;
+    for (const man of row.m.manipulators) {
+      if (!isObj(man)) continue;
+      for (const { event } of allEvents(man)) {
+        const text = isStr(event.shell_command) ? event.shell_command : isObj(event.software_function) ? JSON.stringify(event.software_function) : '';
+        if (text) h += 18 * Math.max(1, Math.ceil(text.length / 34));
+      }
+    }
+    estimates.set(row.m, h);
+  }
+  return h;
 };
 
 const KIND_LABEL: Record<Command['kind'], string> = {
@@ -159,7 +175,7 @@ export function MappingList({ store }: { store: Store }) {
   const [, remeasured] = useState(0);
   const offsets = useMemo(() => {
     const out = new Float64Array(rows.length + 1);
-    for (let i = 0; i < rows.length; i++) out[i + 1] = out[i] + (heights.current.get(rows[i].key) ?? estimate(rows[i], store.appPath, store.apps));
+    for (let i = 0; i < rows.length; i++) out[i + 1] = out[i] + (heights.current.get(rows[i].key) ?? estimate(rows[i]));
     return out;
   }, [rows, heights.current.size, remeasured]);
   const onScroll = () => {
