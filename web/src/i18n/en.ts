@@ -460,6 +460,7 @@ export const en = {
   'v.regex': '{re} is not a valid regular expression.',
   'v.parameterUnknown': '“{field}” is not a timing Karabiner-Elements knows.',
   'v.shadowed': 'Never fires: rule “{rule}”, mapping {n} takes the same key first in every case where this one would.',
+  'v.rawDeep': 'Nested deeper than {limit} levels: not kept. Karabiner-Elements rules are never this deep.',
   'v.rawJson': 'Not valid JSON: {detail}',
   'key.return_or_enter': 'Return',
   'key.escape': 'Escape',

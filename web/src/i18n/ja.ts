@@ -462,6 +462,7 @@ export const ja: Record<MessageKey, string> = {
   'v.regex': '{re} は正しい正規表現ではありません。',
   'v.parameterUnknown': '「{field}」は Karabiner-Elements のタイミング項目にありません。',
   'v.shadowed': '動作しません: このマッピングが動く場面では常に、ルール「{rule}」のマッピング {n} が同じキーを先に受け取ります。',
+  'v.rawDeep': '入れ子が {limit} 段を超えているため保持しません。Karabiner-Elements のルールがこれほど深くなることはありません。',
   'v.rawJson': '正しい JSON ではありません: {detail}',
   'key.return_or_enter': 'Return',
   'key.escape': 'Escape',

@@ -6,7 +6,8 @@ import {
   buildDoubleTap, buildLayer, buildLeader, FORMS, formShown, LAYER_PREFIX, layerLabel, readDoubleTap, readLayer, readLeader,
   type DoubleTapParams, type LayerParams, type LeaderParams,
 } from '../model/forms';
-import { isObj, isStr, type Json, type JsonObject } from '../model/json';
+import { isObj, isStr, jsonDepth, type Json, type JsonObject } from '../model/json';
+import { LIMITS } from '../model/limits';
 import { variableIf, withKey, withEvents } from '../model/manipulator';
 import { newMapping } from '../model/rules';
 import { eventsOf } from '../model/shapes';
@@ -302,6 +303,12 @@ function RawEditor({ store, m, problems }: { store: Store; m: Mapping; problems:
       parsed = JSON.parse(v);
     } catch (e) {
       setError(t('v.rawJson', { detail: e instanceof Error ? e.message : String(e) }));
+      return;
+    }
+    // Nothing deeper than the bridge takes goes into the rule set (and nothing recurses into it).
+    const depth = jsonDepth(parsed, LIMITS.depth);
+    if (depth > LIMITS.depth - 4) {
+      setError(t('v.rawDeep', { limit: LIMITS.depth - 4 }));
       return;
     }
     setError(undefined);

@@ -141,6 +141,13 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     await page.getByRole('dialog').getByRole('button', { name: 'Apply', exact: true }).click();
     await expect.poll(() => page.getByRole('dialog').innerText()).toContain('nested 65 levels deep; at most 64');
     expect(await applies(page)).toEqual([]);
+    await page.getByRole('dialog').getByRole('button', { name: 'Close' }).click();
+    // JSON typed in that no engine would nest so deep is refused where it is typed.
+    await page.locator('li.mapping .summary').first().click();
+    await page.getByLabel('Manipulator JSON').fill(`${'['.repeat(100000)}${']'.repeat(100000)}`);
+    expect(await page.locator('.problems .block').innerText()).toContain('Nested deeper than 60 levels');
+    await page.getByRole('tab', { name: 'JSON' }).click();
+    expect(await page.locator('.json pre').innerText()).toContain('"note"');
     await done(page);
   });
 });
