@@ -36,6 +36,17 @@ export function Problems({ problems, at, exact }: { problems: Problem[]; at: str
   );
 }
 
+/** A <details> whose content is only built once it is opened: long forms stay quick to show. */
+export function Disclosure({ summary, open, children }: { summary: string; open?: boolean; children: () => ComponentChildren }) {
+  const [shown, setShown] = useState(!!open);
+  return (
+    <details class="options" open={shown} onToggle={(e) => setShown((e.currentTarget as HTMLDetailsElement).open)}>
+      <summary>{summary}</summary>
+      {shown && children()}
+    </details>
+  );
+}
+
 export function Section({ legend, children, hint }: { legend: string; children: ComponentChildren; hint?: string }) {
   return (
     <fieldset>
@@ -230,24 +241,25 @@ export function TriggerEditor({ store, from, onChange, problems, at }: {
       {together && (
         <>
           <button type="button" class="link" onClick={() => onChange(withKey(from, 'simultaneous', [...parts, { key_code: '' }]))}>{t('edit.addChordKey')}</button>
-          <details class="options" open={Object.keys(options).length > 0}>
-            <summary>{t('edit.simultaneousOptions')}</summary>
-            {(['key_down_order', 'key_up_order', 'key_up_when'] as const).map((k) => (
-              <label class="inline" key={k}>{t(`simopt.${k}`)}
-                <select value={isStr(options[k]) ? options[k] as string : ''} onChange={(e) => setOption(k, (e.currentTarget as HTMLSelectElement).value || undefined)}>
-                  <option value="">{t('edit.default')}</option>
-                  {(SIMULTANEOUS_OPTIONS[k] as string[]).map((v) => <option key={v} value={v}>{t(`simopt.${v}`)}</option>)}
-                </select>
+          <Disclosure summary={t('edit.simultaneousOptions')} open={Object.keys(options).length > 0}>{() => (
+            <>
+              {(['key_down_order', 'key_up_order', 'key_up_when'] as const).map((k) => (
+                <label class="inline" key={k}>{t(`simopt.${k}`)}
+                  <select value={isStr(options[k]) ? options[k] as string : ''} onChange={(e) => setOption(k, (e.currentTarget as HTMLSelectElement).value || undefined)}>
+                    <option value="">{t('edit.default')}</option>
+                    {(SIMULTANEOUS_OPTIONS[k] as string[]).map((v) => <option key={v} value={v}>{t(`simopt.${v}`)}</option>)}
+                  </select>
+                </label>
+              ))}
+              <label class="check">
+                <input type="checkbox" checked={options.detect_key_down_uninterruptedly === true}
+                  onChange={(e) => setOption('detect_key_down_uninterruptedly', (e.currentTarget as HTMLInputElement).checked ? true : undefined)} />
+                {t('simopt.detect_key_down_uninterruptedly')}
               </label>
-            ))}
-            <label class="check">
-              <input type="checkbox" checked={options.detect_key_down_uninterruptedly === true}
-                onChange={(e) => setOption('detect_key_down_uninterruptedly', (e.currentTarget as HTMLInputElement).checked ? true : undefined)} />
-              {t('simopt.detect_key_down_uninterruptedly')}
-            </label>
-            <EventList store={store} label={t('simopt.to_after_key_up')} value={options.to_after_key_up} problems={problems} at={`${at}.simultaneous_options.to_after_key_up`}
-              onChange={(v) => setOption('to_after_key_up', v)} />
-          </details>
+              <EventList store={store} label={t('simopt.to_after_key_up')} value={options.to_after_key_up} problems={problems} at={`${at}.simultaneous_options.to_after_key_up`}
+                onChange={(v) => setOption('to_after_key_up', v)} />
+            </>
+          )}</Disclosure>
         </>
       )}
       <div class="row wrap">
@@ -463,24 +475,25 @@ export function EventEditor({ store, event, onChange, onRemove, label, problems,
         </div>
       )}
       {ui === 'software' && isObj(v) && <SoftwareFunctionEditor value={v} onChange={(x) => set('software_function', x)} />}
-      <details class="options" open={hasFlags}>
-        <summary>{t('event.more')}</summary>
-        <div class="row wrap">
-          {(['lazy', 'halt'] as const).map((f) => (
-            <label class="check inline" key={f}>
-              <input type="checkbox" checked={event[f] === true} onChange={(e) => set(f, (e.currentTarget as HTMLInputElement).checked ? true : undefined)} />
-              {t(`flag.${f}`)}
+      <Disclosure summary={t('event.more')} open={hasFlags}>{() => (
+        <>
+          <div class="row wrap">
+            {(['lazy', 'halt'] as const).map((f) => (
+              <label class="check inline" key={f}>
+                <input type="checkbox" checked={event[f] === true} onChange={(e) => set(f, (e.currentTarget as HTMLInputElement).checked ? true : undefined)} />
+                {t(`flag.${f}`)}
+              </label>
+            ))}
+            <label class="check inline">
+              <input type="checkbox" checked={event.repeat !== false}
+                onChange={(e) => set('repeat', (e.currentTarget as HTMLInputElement).checked ? (event.repeat === true ? true : undefined) : false)} />
+              {t('flag.repeat')}
             </label>
-          ))}
-          <label class="check inline">
-            <input type="checkbox" checked={event.repeat !== false}
-              onChange={(e) => set('repeat', (e.currentTarget as HTMLInputElement).checked ? (event.repeat === true ? true : undefined) : false)} />
-            {t('flag.repeat')}
-          </label>
-          <NumberField label={t('flag.hold_down_milliseconds')} value={event.hold_down_milliseconds} onChange={(x) => set('hold_down_milliseconds', x)} />
-        </div>
-        <ConditionsEditor store={store} value={event.conditions} problems={problems} at={`${at}.conditions`} onChange={(c) => set('conditions', c)} compact />
-      </details>
+            <NumberField label={t('flag.hold_down_milliseconds')} value={event.hold_down_milliseconds} onChange={(x) => set('hold_down_milliseconds', x)} />
+          </div>
+          <ConditionsEditor store={store} value={event.conditions} problems={problems} at={`${at}.conditions`} onChange={(c) => set('conditions', c)} compact />
+        </>
+      )}</Disclosure>
       <Problems problems={problems} at={at} />
     </div>
   );
