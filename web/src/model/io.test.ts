@@ -2,9 +2,9 @@ import { readdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, expect, it } from 'vitest';
 import { checkRuleSet } from './check';
-import { exportDocument, exportFileName, formFigures, importDocument, readRuleSet, ruleSetForSaving } from './io';
+import { exportDocument, exportFileName, formFigures, importDocument, readRuleSet, ruleSetForSaving, stripComments } from './io';
 import type { JsonObject } from './json';
-import { LIMITS } from './limits';
+import { checkLimits, LIMITS } from './limits';
 import { compileRules, exportRule, flatManipulators, importRule } from './rules';
 import type { RuleSet } from './types';
 
@@ -115,6 +115,32 @@ describe('other files', () => {
     expect(importDocument(JSON.stringify(many))).toMatchObject({ ok: false, error: 'tooManyManipulators', value: LIMITS.manipulators + 1 });
     expect(importDocument(`{"title": "${'x'.repeat(LIMITS.bytes)}", "rules": []}`)).toMatchObject({ ok: false, error: 'tooLarge' });
   });
+});
+
+describe('comments, names and limits', () => {
+  it.each([
+    ['{"a": "http://x" // a comment\n}', { a: 'http://x' }],
+    ['{"a": "/* not a comment */", /* one */ "b": 1}', { a: '/* not a comment */', b: 1 }],
+    ['{"a": "quote \\" // still text"}', { a: 'quote " // still text' }],
+  ])('%j reads as JSON with comments', (text, value) => expect(JSON.parse(stripComments(text))).toEqual(value));
+
+  it('Apply names a rule without a name by its place, and leaves out rules with nothing to write', () => {
+    const m = { type: 'basic', from: { key_code: 'a' } };
+    const rs: RuleSet = { title: 't', layout: 'us', rules: [
+      { id: '1', name: '  ', enabled: true, mappings: [{ id: 'a', enabled: true, form: 'remap', manipulators: [m] }] },
+      { id: '2', name: 'only off', enabled: true, mappings: [{ id: 'b', enabled: false, form: 'remap', manipulators: [m] }] },
+      { id: '3', name: 'off', enabled: false, mappings: [{ id: 'c', enabled: true, form: 'remap', manipulators: [m] }] },
+    ] };
+    expect(compileRules(rs).map((r) => [r.name, r.enabled])).toEqual([['1', true], ['off', false]]);
+    expect(flatManipulators(compileRules(rs))).toEqual([m]);
+  });
+
+  it.each<[string, unknown, number, string | undefined]>([
+    ['a body at the depth limit', JSON.parse(`${'['.repeat(64)}${']'.repeat(64)}`), 1, undefined],
+    ['one level deeper', JSON.parse(`${'['.repeat(65)}${']'.repeat(65)}`), 1, 'tooDeep'],
+    ['too many manipulators, counted before anything else', JSON.parse(`${'['.repeat(65)}${']'.repeat(65)}`), 20001, 'tooManyManipulators'],
+    ['8 MB of text in UTF-8 bytes', { t: 'あ'.repeat(Math.ceil(LIMITS.bytes / 3)) }, 1, 'tooLarge'],
+  ])('%s', (_n, body, count, code) => expect(checkLimits(body, count)?.code).toBe(code));
 });
 
 describe('export file names', () => {

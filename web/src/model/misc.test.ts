@@ -4,7 +4,8 @@ import { setLanguage } from '../i18n';
 import { appRef, filterApps, mergeInventory } from './apps';
 import { History } from './history';
 import { RECIPES, recipeDefaults } from './recipes';
-import { summarize } from './summary';
+import { setAppNames, summarize } from './summary';
+import { buildLayer, buildLeader } from './forms';
 import type { JsonObject } from './json';
 import type { Mapping } from './types';
 
@@ -109,6 +110,25 @@ describe('summaries', () => {
     setLanguage('ja');
     expect(summarize(build('capsCtrlEsc')[0])).toBe('Caps Lock: タップ → Escape、長押し → Control');
     setLanguage('en');
+  });
+
+  it.each<[string, Mapping, string]>([
+    ['a leader with its sequences', { id: 'l', enabled: true, form: 'leader', manipulators: buildLeader({ from: { key_code: 'right_option' }, conditions: [], variable: 'L', sequences: [{ keys: ['g', 's'], to: [{ key_code: 'a' }] }, { keys: ['x'], to: [] }] }) },
+      'Right Option leads: G S → A; X → Nothing'],
+    ['a toggled layer', { id: 't', enabled: true, form: 'layer', manipulators: buildLayer({ mode: 'toggle', from: { key_code: 'f13' }, conditions: [], variable: 'tarvel_layer_num', on: 1, off: 0, tap: [] }) },
+      'F13: layer “num” on from one press to the next'],
+    ['every list, in the form with every field', { id: 'a', enabled: true, form: 'advanced', manipulators: [{ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], to_after_key_up: [{ set_variable: { name: 'x', value: 0 } }], to_delayed_action: { to_if_invoked: [{ set_notification_message: { id: 'n', text: 'hi' } }] } }] },
+      'A → B, released → x = 0, later → Message “hi”'],
+    ['where: a device, a keyboard type, an input source, an app known by name and a pattern', { id: 'w', enabled: true, form: 'remap', manipulators: [{ type: 'basic', from: { key_code: 'a' }, to: [{ mouse_key: { y: 1536 } }], conditions: [
+      { type: 'device_if', identifiers: [{ vendor_id: 1452, product_id: 641 }] }, { type: 'keyboard_type_unless', keyboard_types: ['jis'] },
+      { type: 'input_source_if', input_sources: [{ language: '^ja$' }] }, { type: 'frontmost_application_if', bundle_identifiers: ['^com\\.apple\\.Safari$', '^org\\.mozilla\\.'] },
+    ] }] }, 'A → Mouse ↓ (on 1452/641; not on JIS keyboards; with ^ja$ input; only in Safari, ^org\\.mozilla\\.)'],
+    ['a mouse manipulator as JSON', raw({ type: 'mouse_motion_to_scroll', from: { modifiers: { mandatory: ['fn'] } } }), 'JSON: mouse_motion_to_scroll'],
+  ])('%s', (_n, m, text) => {
+    setLanguage('en');
+    setAppNames((id) => (id === 'com.apple.Safari' ? 'Safari' : undefined));
+    expect(summarize(m)).toBe(text);
+    setAppNames(() => undefined);
   });
 });
 

@@ -1,5 +1,5 @@
 import { describe, expect, it } from 'vitest';
-import { buildDoubleTap, buildLayer } from './forms';
+import { buildDoubleTap, buildLayer, buildLeader } from './forms';
 import type { Json, JsonObject } from './json';
 import { findShadows, simulatePress, simulateRelease, simulateWait, type Flag, type SimEnv, type SimResult, type SimRule } from './simulate';
 
@@ -64,6 +64,31 @@ describe('one key press over every rule, in order', () => {
     expect(second.env.variables).toEqual({ cq: 0 });
     const waited = simulateWait(first.env, first.pending);
     expect(sent(press(rules, 'q', waited.env)).by).toBe('0.1');
+  });
+
+  it('a leader key: its sequence fires, a wrong key ends the sequence', () => {
+    const rules = [rule('leader', buildLeader({ from: { key_code: 'right_option' }, conditions: [], variable: 'L', sequences: [{ keys: ['g', 's'], to: [key('a')] }] }))];
+    const run = (keys: string[]) => {
+      let e = env();
+      let pending: SimResult['pending'] = [];
+      const out: (string | null)[] = [];
+      for (const k of keys) {
+        const r = simulatePress(rules, e, pending, [{ field: 'key_code', name: k }], false);
+        out.push(sent(r).by);
+        e = r.env;
+        pending = r.pending;
+      }
+      return { out, variables: e.variables };
+    };
+    expect(run(['right_option', 'g', 's'])).toEqual({ out: ['0.2', '0.0', '0.1'], variables: { L: 0 } });
+    expect(run(['right_option', 'x', 's'])).toEqual({ out: ['0.2', '0.3', null], variables: { L: 0 } });
+    expect(run(['g', 's'])).toEqual({ out: [null, null], variables: {} });
+  });
+
+  it('keys pressed together match only a manipulator for exactly those keys, in any order', () => {
+    const rules = [rule('r', [man({ key_code: 'j' }, { to: [key('x')] }), man({ simultaneous: [key('j'), key('k')] }, { to: [key('escape')] })])];
+    const together = (ks: string[]) => sent(simulatePress(rules, env(), [], ks.map((name) => ({ field: 'key_code' as const, name })), false)).by;
+    expect([together(['k', 'j']), together(['j']), together(['j', 'k', 'l'])]).toEqual(['0.1', '0.0', null]);
   });
 
   it.each<[string, Json, Partial<SimEnv>, boolean]>([
