@@ -98,6 +98,3 @@ export function visibleText(s: string): string {
     return ch === '\n' ? `${mark}\n` : mark;
   });
 }
-
-/** Whether visibleText changes `s`. */
-export const hasInvisible = (s: string): boolean => { INVISIBLE.lastIndex = 0; const r = INVISIBLE.test(s); INVISIBLE.lastIndex = 0; return r; };

@@ -101,6 +101,3 @@ const JIS: Cap[][] = [
 ];
 
 export const LAYOUTS: Record<LayoutName, Cap[][]> = { us: US, jis: JIS };
-
-/** The keys a picture shows, for arrow-key movement inside it. */
-export const layoutKeys = (layout: LayoutName): string[] => LAYOUTS[layout].flat().filter((c) => c.w > 0.8).map((c) => c.key);

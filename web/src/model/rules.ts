@@ -1,7 +1,7 @@
 // Rules in and out: a Karabiner-Elements rule object becomes a page rule without loss, and a rule
 // set becomes the rules Apply writes ("[Tarvel] <title>: <name>").
 import { groupManipulators } from './forms';
-import { isObj, isStr, type Json, type JsonObject } from './json';
+import { isStr, type JsonObject } from './json';
 import type { Mapping, Rule, RuleSet } from './types';
 import { newId } from './types';
 
@@ -64,6 +64,3 @@ export const newRule = (name: string, mappings: Mapping[] = []): Rule => ({ id: 
 export function newMapping(manipulators: JsonObject[], form: Mapping['form']): Mapping {
   return { id: newId(), enabled: true, form, manipulators };
 }
-
-/** Whether a value is a rule object Karabiner-Elements could read. */
-export const isRuleObject = (v: Json): v is JsonObject => isObj(v) && Array.isArray(v.manipulators);

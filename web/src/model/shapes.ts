@@ -18,8 +18,11 @@ export function eventsOf(v: Json | undefined): JsonObject[] {
   if (isObj(v)) return [v];
   return Array.isArray(v) ? v.filter(isObj) : [];
 }
-const listFits = (v: Json | undefined) =>
-  v === undefined || isObj(v) ? (v === undefined || eventFits(v)) : Array.isArray(v) && v.every((e) => isObj(e) && eventFits(e));
+function listFits(v: Json | undefined): boolean {
+  if (v === undefined) return true;
+  if (isObj(v)) return eventFits(v);
+  return Array.isArray(v) && v.every((e) => isObj(e) && eventFits(e));
+}
 
 export function eventKind(e: JsonObject): EventKind | undefined {
   for (const k of EVENT_KINDS) if (k in e) return k;

@@ -4,7 +4,7 @@
 import { deepEqual, isObj, isStr, type Json, type JsonObject } from './json';
 import { fromKeys, type KeyRef } from './manipulator';
 import { eventsOf } from './shapes';
-import { canonicalKey, canonicalModifier, type KeyField } from './vocabulary';
+import { canonicalKey, canonicalModifier } from './vocabulary';
 
 export interface SimRule {
   name: string;
@@ -393,5 +393,3 @@ export function findShadows(rules: readonly SimRule[]): Shadow[] {
   });
   return out;
 }
-
-export const keyRef = (field: KeyField, name: string): KeyRef => ({ field, name });
