@@ -2,6 +2,7 @@
 // what it sends, over every rule Apply will write.
 import { useMemo, useState } from 'preact/hooks';
 import { t } from '../i18n';
+import { eventCommands, visibleText } from '../model/commands';
 import { isObj, isStr, type JsonObject } from '../model/json';
 import { keyFromEventCode, keyLabel, modifierSymbols } from '../model/keys';
 import type { KeyRef } from '../model/manipulator';
@@ -36,7 +37,8 @@ function Outcome({ store, r }: { store: Store; r: SimResult }) {
       <ul class="phases">
         {r.phases.map((ph, i) => (
           <li key={i}><span class="fieldlabel">{t(WHEN[ph.when])}</span> {ph.events.map((e, j) => (
-            <span key={j} class="sent">{held && e.key_code !== undefined && !isObj(e.set_variable) ? held : ''}{eventText(e)}{e.lazy === true ? ` ${t('sim.lazy')}` : ''}</span>
+            <span key={j} class="sent">{held && e.key_code !== undefined && !isObj(e.set_variable) ? held : ''}{eventText(e)}{e.lazy === true ? ` ${t('sim.lazy')}` : ''}
+              {eventCommands(e, '').map((c, k) => <code key={k} class="mono"> {visibleText(c.text)}</code>)}</span>
           ))}</li>
         ))}
         {r.canceled.length > 0 && <li><span class="fieldlabel">{t('sim.canceled')}</span> {r.canceled.map(eventText).join(', ')}</li>}
