@@ -109,7 +109,7 @@ export function testCondition(c: Json, env: SimEnv): ConditionResult {
     case 'keyboard_type':
       return result(Array.isArray(c.keyboard_types) && !!env.keyboardType && c.keyboard_types.includes(env.keyboardType));
     case 'input_source':
-      return result(Array.isArray(c.input_sources) && c.input_sources.some((spec) => isObj(spec) && Object.entries(spec).every(
+      return result(Array.isArray(c.input_sources) && c.input_sources.some((wanted) => isObj(wanted) && Object.entries(wanted).every(
         ([k, re]) => isStr(re) && regexTest([re], env.inputSource?.[k as keyof SimInputSource]),
       )));
     case 'device': case 'device_exists':

@@ -425,9 +425,9 @@ export function EventEditor({ store, event, onChange, onRemove, label, problems,
       {ui === 'input' && (
         <div class="row wrap">
           {(['language', 'input_source_id', 'input_mode_id'] as const).map((f) => {
-            const spec = isObj(v) ? v : Array.isArray(v) && isObj(v[0]) ? v[0] : {};
-            return <TextField key={f} mono label={t(`input.${f}`)} value={isStr(spec[f]) ? spec[f] as string : ''}
-              onInput={(x) => set('select_input_source', withKey(spec, f, x || undefined), `${at}.${f}`)} />;
+            const source = isObj(v) ? v : Array.isArray(v) && isObj(v[0]) ? v[0] : {};
+            return <TextField key={f} mono label={t(`input.${f}`)} value={isStr(source[f]) ? source[f] as string : ''}
+              onInput={(x) => set('select_input_source', withKey(source, f, x || undefined), `${at}.${f}`)} />;
           })}
         </div>
       )}
