@@ -1,8 +1,15 @@
 // The page's end of the native channel. Answers carry no request id and arrive in request order
 // per kind, so each kind keeps its pending requests in a queue.
+import type { ApplyRule } from './model/rules';
 import type { Inventory, JsonObject } from './model/types';
 
-export type ApplyOutcome = { ok: true; backupPath: string } | { ok: false; error: string };
+export type ApplyOutcome =
+  | { ok: true; backupPath: string }
+  | { ok: false; error: string; code?: string; line?: number; column?: number };
+
+/** What "tarvelApply" carries: `rules` for a native side that writes several rules, and the same
+ * manipulators flattened for one that writes one. */
+export interface ApplyBody { title: string; manipulators: JsonObject[]; rules: ApplyRule[] }
 
 interface Handler { postMessage(body: unknown): void }
 interface BridgeWindow {
@@ -11,11 +18,21 @@ interface BridgeWindow {
   __tarvelApplyResolve?: (v: unknown) => void;
 }
 
-function readOutcome(v: unknown): ApplyOutcome {
+const num = (v: unknown) => (typeof v === 'number' && Number.isFinite(v) ? v : undefined);
+
+export function readOutcome(v: unknown): ApplyOutcome {
   if (v && typeof v === 'object') {
     const o = v as Record<string, unknown>;
     if (o.ok === true) return { ok: true, backupPath: typeof o.backupPath === 'string' ? o.backupPath : '' };
-    if (o.ok === false) return { ok: false, error: typeof o.error === 'string' ? o.error : '' };
+    if (o.ok === false) {
+      const out: ApplyOutcome = { ok: false, error: typeof o.error === 'string' ? o.error : '' };
+      if (typeof o.code === 'string' && o.code) out.code = o.code;
+      const line = num(o.line);
+      const column = num(o.column);
+      if (line !== undefined) out.line = line;
+      if (column !== undefined) out.column = column;
+      return out;
+    }
   }
   return { ok: false, error: String(JSON.stringify(v)) };
 }
@@ -61,13 +78,13 @@ export class Bridge {
     });
   }
 
-  apply(title: string, manipulators: JsonObject[]): Promise<ApplyOutcome> {
+  apply(body: ApplyBody): Promise<ApplyOutcome> {
     const h = this.win.webkit?.messageHandlers?.tarvelApply;
     if (!h) return Promise.resolve({ ok: false, error: 'preview' });
     return new Promise((resolve) => {
       this.applies.push(resolve);
       try {
-        h.postMessage({ title, manipulators });
+        h.postMessage(body);
       } catch (e) {
         this.applies.pop();
         resolve({ ok: false, error: e instanceof Error ? e.message : String(e) });

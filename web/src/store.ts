@@ -1,25 +1,50 @@
 // The page's state: the rule set under undo, and everything around it that is not undoable.
 import { useLayoutEffect, useState } from 'preact/hooks';
-import { Bridge, type ApplyOutcome } from './bridge';
-import { detectLanguage, setLanguage, type Lang } from './i18n';
+import { Bridge, type ApplyBody, type ApplyOutcome } from './bridge';
+import { detectLanguage, setLanguage, t, type Lang } from './i18n';
 import { mergeInventory, type AppEntry } from './model/apps';
-import { compileRuleSet } from './model/compile';
+import { checkMapping, type Problem } from './model/check';
+import { commandsOf, type AppPathLookup } from './model/commands';
+import { convertMapping, layerLabel, variableNames } from './model/forms';
 import { History } from './model/history';
 import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetForSaving } from './model/io';
-import type { CompileContext, Inventory, JsonObject, Mapping, RuleSet } from './model/types';
-import { emptyRuleSet, newId } from './model/types';
-import { validateRuleSet, type Problem } from './model/validate';
+import { isObj, type JsonObject } from './model/json';
+import { checkLimits, type LimitProblem } from './model/limits';
+import { defaultOptional, layersOf, triggerKeys, variableTests } from './model/manipulator';
+import { compileRules, flatManipulators, newRule, type ApplyRule } from './model/rules';
+import { eventsOf, keyFieldOf } from './model/shapes';
+import {
+  findShadows, simulatePress, simulateRelease, simulateWait, type DownKey, type Pending, type SimEnv, type SimResult, type SimRule,
+} from './model/simulate';
+import { setAppNames } from './model/summary';
+import type { DeviceRecord, FormKind, Inventory, LayoutName, Mapping, Rule, RuleSet } from './model/types';
+import { newId } from './model/types';
+import type { KeyRef } from './model/manipulator';
 
 export const SAVE_KEY = 'tarvel.workingRuleSet';
+const NONE: Problem[] = [];
 export const LANG_KEY = 'tarvel.language';
 
-export type Tab = 'edit' | 'recipes' | 'json';
+export type Tab = 'edit' | 'recipes' | 'try' | 'json';
+export const TABS: Tab[] = ['edit', 'recipes', 'try', 'json'];
 export type ApplyState =
   | { phase: 'closed' }
   | { phase: 'confirm' }
   | { phase: 'busy' }
+  | { phase: 'refused'; problem: LimitProblem }
   | { phase: 'done'; outcome: ApplyOutcome };
 export interface Notice { kind: 'info' | 'error'; text: string }
+export interface Confirm { title: string; body: string; items: string[]; confirm: string; run: () => void }
+/** A mapping being written that is not in the rule set until it does something. */
+export interface Draft { mapping: Mapping; ruleId?: string }
+
+export interface SimState { env: SimEnv; pending: Pending[]; hold: boolean; log: SimResult[]; together: KeyRef[] | undefined }
+export const initialEnv = (layout: LayoutName): SimEnv => ({
+  held: [], variables: {}, keyboardType: layout === 'jis' ? 'jis' : 'ansi', device: { is_keyboard: true, is_built_in_keyboard: true },
+});
+
+/** Where a mapping sits in the rule set. */
+export interface Located { rule: Rule; ruleIndex: number; mapping: Mapping; index: number }
 
 function storage(): Storage | undefined {
   try {
@@ -29,87 +54,225 @@ function storage(): Storage | undefined {
   }
 }
 
+export function emptyRuleSet(lang: Lang): RuleSet {
+  return { title: t('app.defaultTitle'), layout: lang === 'ja' ? 'jis' : 'us', rules: [newRule(t('app.defaultRule'))] };
+}
+
+/** A draft needs something to send before it becomes a mapping. */
+export function isFilled(m: Mapping): boolean {
+  return m.manipulators.some((man) => ['to', 'to_if_alone', 'to_if_held_down', 'to_after_key_up'].some((list) => eventsOf(man[list]).some((e) => {
+    const field = keyFieldOf(e);
+    return field ? e[field] !== '' : Object.keys(e).length > 0;
+  })));
+}
+
+interface Derived {
+  rules0?: Rule[];
+  kept?: SimRule[];
+  problems: Problem[];
+  byMapping: Map<string, Problem[]>;
+  counts: Map<string, { b: number; w: number }>;
+  located: Map<string, Located>;
+  rules: ApplyRule[];
+  simRules: SimRule[];
+  /** Per layer ("" for the base layer): key name → the mappings triggered by it there. */
+  marks: Map<string, Map<string, string[]>>;
+  layers: string[];
+  variables: string[];
+}
+
 export class Store {
   history: History<RuleSet>;
   bridge: Bridge;
   lang: Lang;
   tab: Tab = 'recipes';
   selectedId: string | undefined;
+  selectedRuleId: string | undefined;
+  draft: Draft | undefined;
   query = '';
   keyFilter: string | undefined;
+  layerView = '';
   inventory: Inventory | null = null;
   inventoryState: 'loading' | 'ready' | 'unavailable' = 'unavailable';
   apps: AppEntry[] = [];
+  /** Devices of the configuration's profile, for device conditions (filled in by the native side). */
+  devices: DeviceRecord[] = [];
+  /** Rules of the installed configuration that Apply keeps, written after Tarvel's. */
+  keptRules: SimRule[] = [];
   apply: ApplyState = { phase: 'closed' };
+  confirm: Confirm | undefined;
   notice: Notice | undefined;
   /** A key field waiting for a key press or a click on the keyboard. */
   picking: { fieldId: string; done: (key: string) => void } | undefined;
+  sim: SimState;
   restored = false;
   private listeners = new Set<() => void>();
   private saveTimer: ReturnType<typeof setTimeout> | undefined;
-  private checked: { rs?: RuleSet; problems: Problem[]; counts: Map<string, { e: number; w: number }> } = { problems: [], counts: new Map() };
-  private compiled: { rs?: RuleSet; helper?: string; manipulators: JsonObject[] } = { manipulators: [] };
+  private cache: Derived = { problems: [], byMapping: new Map(), counts: new Map(), located: new Map(), rules: [], simRules: [], marks: new Map(), layers: [], variables: [] };
 
   constructor(win: Window = window) {
     this.bridge = new Bridge(win as never);
     const st = storage();
     this.lang = detectLanguage(st?.getItem(LANG_KEY) ?? null, win.navigator?.language);
     setLanguage(this.lang);
-    let initial = emptyRuleSet();
+    let initial = emptyRuleSet(this.lang);
     try {
       const saved = st?.getItem(SAVE_KEY);
       const rs = saved ? readRuleSet(JSON.parse(saved)) : undefined;
       if (rs) {
         initial = rs;
-        this.restored = rs.mappings.length > 0;
+        this.restored = rs.rules.some((r) => r.mappings.length > 0);
         if (this.restored) this.tab = 'edit';
       }
     } catch {
       // A damaged saved state is ignored; the user starts afresh.
     }
     this.history = new History(initial);
+    this.sim = { env: initialEnv(initial.layout), pending: [], hold: false, log: [], together: undefined };
     if (this.bridge.available) void this.loadInventory();
+    // Closing or reloading the page writes what a pending save would have.
+    win.addEventListener?.('pagehide', () => { if (this.saveTimer !== undefined) this.saveNow(); });
   }
 
   get ruleSet(): RuleSet { return this.history.present; }
   get preview(): boolean { return !this.bridge.available; }
-  get context(): CompileContext { return { helperPath: this.inventory?.helperPath }; }
+  get helperPath(): string | undefined { return this.inventory?.helperPath; }
 
-  // Checks and compiled manipulators follow the rule set; each is computed once per version, when asked.
-  private derived() {
+  // Checks, rules and marks follow the rule set; each is computed once per version, when asked.
+  // Everything here depends on the rules only: renaming the rule set or switching the layout keeps it.
+  private derived(): Derived {
     const rs = this.ruleSet;
-    if (this.checked.rs !== rs) {
-      const problems = validateRuleSet(rs);
-      const counts = new Map<string, { e: number; w: number }>();
-      for (const p of problems) {
-        const c = counts.get(p.id) ?? { e: 0, w: 0 };
-        if (p.severity === 'error') c.e++; else c.w++;
-        counts.set(p.id, c);
-      }
-      this.checked = { rs, problems, counts };
+    if (this.cache.rules0 === rs.rules && this.cache.kept === this.keptRules) return this.cache;
+    const located = new Map<string, Located>();
+    rs.rules.forEach((rule, ruleIndex) => rule.mappings.forEach((mapping, index) => located.set(mapping.id, { rule, ruleIndex, mapping, index })));
+    const rules = compileRules(rs);
+    const simRules: SimRule[] = rs.rules.map((r) => {
+      const on = r.mappings.filter((m) => m.enabled);
+      return { name: r.name, enabled: r.enabled, manipulators: on.flatMap((m) => m.manipulators), mappingIds: on.flatMap((m) => m.manipulators.map(() => m.id)) };
+    });
+    simRules.push(...this.keptRules.map((r) => ({ ...r, kept: true })));
+    const problems: Problem[] = [];
+    for (const r of rs.rules) for (const m of r.mappings) if (m.enabled) problems.push(...this.checked(m));
+    problems.push(...this.shadowProblems(simRules, located));
+    const counts = new Map<string, { b: number; w: number }>();
+    const byMapping = new Map<string, Problem[]>();
+    for (const p of problems) {
+      const list = byMapping.get(p.id);
+      if (list) list.push(p); else byMapping.set(p.id, [p]);
+      const c = counts.get(p.id) ?? { b: 0, w: 0 };
+      if (p.severity === 'block') c.b++; else c.w++;
+      counts.set(p.id, c);
     }
-    return this.checked;
+    const marks = new Map<string, Map<string, string[]>>([['', new Map()]]);
+    for (const rule of rs.rules) for (const m of rule.mappings) {
+      for (const man of m.manipulators) {
+        if (!isObj(man)) continue;
+        const layers = layersOf(man);
+        for (const layer of layers.length ? layers : ['']) {
+          let keys = marks.get(layer);
+          if (!keys) marks.set(layer, (keys = new Map()));
+          for (const k of triggerKeys(man)) {
+            const list = keys.get(k);
+            if (!list) keys.set(k, [m.id]);
+            else if (!list.includes(m.id)) list.push(m.id);
+          }
+        }
+      }
+    }
+    const layers = [...marks.keys()].filter((l) => l !== '').sort((a, b) => a.localeCompare(b));
+    const variables = [...variableNames(simRules.flatMap((r) => r.manipulators).filter(isObj))].sort();
+    this.cache = { rules0: rs.rules, kept: this.keptRules, problems, byMapping, counts, located, rules, simRules, marks, layers, variables };
+    return this.cache;
+  }
+  // Finding mappings that never fire looks at every rule at once; while the user types it runs after
+  // a pause, and the last findings stand meanwhile.
+  private shadows: { rules?: SimRule[]; problems: Problem[]; timer?: ReturnType<typeof setTimeout> } = { problems: [] };
+  private shadowProblems(simRules: SimRule[], located: Map<string, Located>, sync = false): Problem[] {
+    if (this.shadows.rules === simRules) return this.shadows.problems;
+    if (!sync) {
+      clearTimeout(this.shadows.timer);
+      // The first time (the page opening) right after the first frame; later after a pause.
+      this.shadows.timer = setTimeout(() => {
+        this.shadowProblems(this.simRules, this.derived().located, true);
+        this.cache = { ...this.cache, rules0: undefined };
+        this.emit();
+      }, this.shadows.rules ? 300 : 0);
+      return this.shadows.problems.filter((p) => located.has(p.id));
+    }
+    clearTimeout(this.shadows.timer);
+    const problems: Problem[] = [];
+    for (const s of findShadows(simRules)) {
+      const id = simRules[s.rule].mappingIds?.[s.manipulator];
+      if (!id) continue;
+      const by = simRules[s.byRule];
+      const byId = by.mappingIds?.[s.byManipulator];
+      const at = byId ? located.get(byId) : undefined;
+      const ids = simRules[s.rule].mappingIds ?? [];
+      problems.push({
+        id, path: String(s.manipulator - ids.indexOf(id)), code: 'v.shadowed', severity: 'warning',
+        params: { rule: by.kept ? t('list.keptRule', { name: by.name }) : by.name || String(s.byRule + 1), n: at ? at.index + 1 : s.byManipulator + 1 },
+      });
+    }
+    this.shadows = { rules: simRules, problems };
+    return problems;
+  }
+  /** Every finding now, shadows included, as after an import. */
+  checkNow(): void {
+    this.shadowProblems(this.simRules, this.derived().located, true);
+    this.cache = { ...this.cache, rules0: undefined };
+    void this.problems;
+  }
+
+  // A mapping object never changes once made, so its findings are kept with it.
+  private checks = new WeakMap<Mapping, Problem[]>();
+  private checked(m: Mapping): Problem[] {
+    let hit = this.checks.get(m);
+    if (!hit) this.checks.set(m, (hit = checkMapping(m)));
+    return hit;
   }
   get problems(): Problem[] { return this.derived().problems; }
-  get problemCounts(): Map<string, { e: number; w: number }> { return this.derived().counts; }
-  get manipulators(): JsonObject[] {
-    const rs = this.ruleSet;
-    const helper = this.inventory?.helperPath;
-    if (this.compiled.rs !== rs || this.compiled.helper !== helper) {
-      this.compiled = { rs, helper, manipulators: compileRuleSet(rs, { helperPath: helper }) };
-    }
-    return this.compiled.manipulators;
+  problemsOf(id: string): Problem[] { return this.derived().byMapping.get(id) ?? NONE; }
+  get problemCounts(): Map<string, { b: number; w: number }> { return this.derived().counts; }
+  get blockCount(): number { return this.problems.filter((p) => p.severity === 'block').length; }
+  get rules(): ApplyRule[] { return this.derived().rules; }
+  /** Manipulators the rule set writes. */
+  get manipulatorCount(): number { return this.derived().rules.reduce((n, r) => n + r.manipulators.length, 0); }
+  get simRules(): SimRule[] { return this.derived().simRules; }
+  get layers(): string[] { return this.derived().layers; }
+  get variables(): string[] { return this.derived().variables; }
+  marksFor(layer: string): Map<string, string[]> { return this.derived().marks.get(layer) ?? new Map(); }
+  locate(id: string | undefined): Located | undefined { return id ? this.derived().located.get(id) : undefined; }
+  get selected(): Mapping | undefined {
+    if (this.draft && this.selectedId === this.draft.mapping.id) return this.draft.mapping;
+    return this.locate(this.selectedId)?.mapping;
   }
-  get errorCount(): number { return this.problems.filter((p) => p.severity === 'error').length; }
+  get applyBody(): ApplyBody {
+    const rules = this.rules;
+    return { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
+  }
+  private appPaths = new Map<string, string>();
+  appPath: AppPathLookup = (bundleId) => this.appPaths.get(bundleId);
+  /** Every command the written rules run or open, for the confirmation. */
+  commands() {
+    return this.rules.flatMap((r) => r.manipulators.flatMap((m) => commandsOf(m, this.appPath).map((c) => ({ rule: r.name, ...c }))));
+  }
 
   subscribe(fn: () => void): () => void {
     this.listeners.add(fn);
     return () => this.listeners.delete(fn);
   }
   emit(): void { for (const fn of this.listeners) fn(); }
-  set(patch: Partial<Pick<Store, 'tab' | 'selectedId' | 'query' | 'keyFilter' | 'notice' | 'picking' | 'apply'>>): void {
+  set(patch: Partial<Pick<Store, 'tab' | 'selectedId' | 'selectedRuleId' | 'query' | 'keyFilter' | 'notice' | 'picking' | 'apply' | 'confirm' | 'layerView' | 'draft' | 'sim'>>): void {
     Object.assign(this, patch);
     this.emit();
+  }
+  /** The configuration's devices, for device conditions and the simulator. */
+  setDevices(devices: DeviceRecord[]): void { this.devices = devices; this.emit(); }
+  /** Installed rules Apply keeps after Tarvel's: the simulator and the shadow check take them in. */
+  setKeptRules(rules: SimRule[]): void { this.keptRules = rules; this.emit(); }
+  select(id: string | undefined): void {
+    const at = this.locate(id);
+    this.set({ selectedId: id, selectedRuleId: at?.rule.id ?? this.selectedRuleId, draft: undefined, tab: 'edit' });
   }
 
   // Edits: each one is an undo step, except keystrokes in one field, which coalesce.
@@ -118,44 +281,151 @@ export class Store {
     this.scheduleSave();
     this.emit();
   }
-  setTitle(title: string): void { this.commit({ ...this.ruleSet, title }, 'title'); }
-  setLayout(layout: RuleSet['layout']): void { this.commit({ ...this.ruleSet, layout }); }
-  updateMapping(id: string, fn: (m: Mapping) => Mapping, coalesceKey?: string): void {
-    const rs = this.ruleSet;
-    this.commit({ ...rs, mappings: rs.mappings.map((m) => (m.id === id ? fn(m) : m)) }, coalesceKey && `${id}:${coalesceKey}`);
+  private mapRules(fn: (r: Rule) => Rule): RuleSet {
+    return { ...this.ruleSet, rules: this.ruleSet.rules.map(fn) };
   }
-  addMappings(ms: Mapping[], select = true): void {
+  setTitle(title: string): void { this.commit({ ...this.ruleSet, title }, 'title'); }
+  setLayout(layout: LayoutName): void {
+    this.commit({ ...this.ruleSet, layout });
+    this.set({ sim: { ...this.sim, env: { ...this.sim.env, keyboardType: layout === 'jis' ? 'jis' : 'ansi' } } });
+  }
+  updateMapping(id: string, fn: (m: Mapping) => Mapping, coalesceKey?: string): void {
+    if (this.draft?.mapping.id === id) {
+      this.updateDraft(fn);
+      return;
+    }
+    this.commit(this.mapRules((r) => (r.mappings.some((m) => m.id === id) ? { ...r, mappings: r.mappings.map((m) => (m.id === id ? fn(m) : m)) } : r)), coalesceKey && `${id}:${coalesceKey}`);
+  }
+  /** The rule new mappings go to: the selected one, else the last one, else a new one. */
+  private targetRule(ruleId?: string): { rs: RuleSet; ruleId: string } {
+    const rs = this.ruleSet;
+    const id = ruleId ?? this.selectedRuleId;
+    const found = rs.rules.find((r) => r.id === id) ?? rs.rules[rs.rules.length - 1];
+    if (found) return { rs, ruleId: found.id };
+    const rule = newRule(t('app.defaultRule'));
+    return { rs: { ...rs, rules: [rule] }, ruleId: rule.id };
+  }
+  addMappings(ms: Mapping[], ruleId?: string, select = true): void {
     if (!ms.length) return;
-    this.commit({ ...this.ruleSet, mappings: [...this.ruleSet.mappings, ...ms] });
-    if (select) this.set({ selectedId: ms[0].id });
+    const target = this.targetRule(ruleId);
+    this.commit({ ...target.rs, rules: target.rs.rules.map((r) => (r.id === target.ruleId ? { ...r, mappings: [...r.mappings, ...ms] } : r)) });
+    if (select) this.set({ selectedId: ms[0].id, selectedRuleId: target.ruleId, draft: undefined });
+  }
+  addRule(name: string, mappings: Mapping[] = [], select = true): string {
+    const rule = newRule(name, mappings);
+    this.commit({ ...this.ruleSet, rules: [...this.ruleSet.rules, rule] });
+    if (select) this.set({ selectedRuleId: rule.id, selectedId: mappings[0]?.id ?? this.selectedId, draft: undefined });
+    return rule.id;
+  }
+  updateRule(id: string, fn: (r: Rule) => Rule, coalesceKey?: string): void {
+    this.commit(this.mapRules((r) => (r.id === id ? fn(r) : r)), coalesceKey && `${id}:${coalesceKey}`);
+  }
+  removeRule(id: string): void {
+    const rules = this.ruleSet.rules.filter((r) => r.id !== id);
+    this.commit({ ...this.ruleSet, rules });
+    if (this.selectedRuleId === id) this.set({ selectedRuleId: rules[0]?.id });
+  }
+  moveRule(id: string, delta: number): void {
+    const rules = [...this.ruleSet.rules];
+    const i = rules.findIndex((r) => r.id === id);
+    const j = i + delta;
+    if (i < 0 || j < 0 || j >= rules.length) return;
+    [rules[i], rules[j]] = [rules[j], rules[i]];
+    this.commit({ ...this.ruleSet, rules });
   }
   removeMapping(id: string): void {
-    const ms = this.ruleSet.mappings;
-    const i = ms.findIndex((m) => m.id === id);
-    if (i < 0) return;
-    const rest = ms.filter((m) => m.id !== id);
-    this.commit({ ...this.ruleSet, mappings: rest });
-    if (this.selectedId === id) this.set({ selectedId: rest[Math.min(i, rest.length - 1)]?.id });
+    const at = this.locate(id);
+    if (!at) return;
+    const rest = at.rule.mappings.filter((m) => m.id !== id);
+    this.commit(this.mapRules((r) => (r.id === at.rule.id ? { ...r, mappings: rest } : r)));
+    if (this.selectedId === id) this.set({ selectedId: rest[Math.min(at.index, rest.length - 1)]?.id });
   }
   duplicateMapping(id: string): void {
-    const ms = [...this.ruleSet.mappings];
-    const i = ms.findIndex((m) => m.id === id);
-    if (i < 0) return;
-    const copy = { ...structuredClone(ms[i]), id: newId() };
-    ms.splice(i + 1, 0, copy);
-    this.commit({ ...this.ruleSet, mappings: ms });
+    const at = this.locate(id);
+    if (!at) return;
+    const copy: Mapping = { ...at.mapping, id: newId(), manipulators: structuredClone(at.mapping.manipulators) };
+    const mappings = [...at.rule.mappings];
+    mappings.splice(at.index + 1, 0, copy);
+    this.commit(this.mapRules((r) => (r.id === at.rule.id ? { ...r, mappings } : r)));
     this.set({ selectedId: copy.id });
   }
-  moveMapping(id: string, delta: number): void {
-    const ms = [...this.ruleSet.mappings];
-    const i = ms.findIndex((m) => m.id === id);
-    const j = i + delta;
-    if (i < 0 || j < 0 || j >= ms.length) return;
-    [ms[i], ms[j]] = [ms[j], ms[i]];
-    this.commit({ ...this.ruleSet, mappings: ms });
+  /** One step up or down; past the rule's first or last mapping it moves into the next rule. */
+  moveMapping(id: string, delta: -1 | 1): void {
+    const at = this.locate(id);
+    if (!at) return;
+    const j = at.index + delta;
+    if (j >= 0 && j < at.rule.mappings.length) {
+      const mappings = [...at.rule.mappings];
+      [mappings[at.index], mappings[j]] = [mappings[j], mappings[at.index]];
+      this.commit(this.mapRules((r) => (r.id === at.rule.id ? { ...r, mappings } : r)));
+      return;
+    }
+    const other = this.ruleSet.rules[at.ruleIndex + delta];
+    if (!other) return;
+    this.commit(this.mapRules((r) => {
+      if (r.id === at.rule.id) return { ...r, mappings: r.mappings.filter((m) => m.id !== id) };
+      if (r.id === other.id) return { ...r, mappings: delta < 0 ? [...r.mappings, at.mapping] : [at.mapping, ...r.mappings] };
+      return r;
+    }));
+    this.set({ selectedRuleId: other.id });
+  }
+  moveMappingToRule(id: string, ruleId: string): void {
+    const at = this.locate(id);
+    if (!at || at.rule.id === ruleId) return;
+    this.commit(this.mapRules((r) => {
+      if (r.id === at.rule.id) return { ...r, mappings: r.mappings.filter((m) => m.id !== id) };
+      if (r.id === ruleId) return { ...r, mappings: [...r.mappings, at.mapping] };
+      return r;
+    }));
+    this.set({ selectedRuleId: ruleId });
   }
   undo(): void { if (this.history.undo()) { this.scheduleSave(); this.emit(); } }
   redo(): void { if (this.history.redo()) { this.scheduleSave(); this.emit(); } }
+
+  /** Shows a mapping in another form, asking first when that form cannot hold all of it. */
+  changeForm(id: string, form: FormKind): void {
+    const m = this.draft?.mapping.id === id ? this.draft.mapping : this.locate(id)?.mapping;
+    if (!m) return;
+    const all = this.ruleSet.rules.flatMap((r) => r.mappings.flatMap((x) => x.manipulators)).filter(isObj);
+    const { mapping, dropped } = convertMapping(m, form, variableNames(all));
+    const run = () => this.updateMapping(id, () => mapping);
+    if (!dropped.length) { run(); return; }
+    this.set({ confirm: { title: t('convert.title'), body: t('convert.body', { form: t(`form.${form}`) }), items: dropped, confirm: t('convert.confirm'), run } });
+  }
+
+  // ---- drafts ---------------------------------------------------------------------------------
+
+  /** Clicking a key with nothing on it (in the layer shown) starts a draft for it. */
+  openDraft(key: string, layer: string): void {
+    const from: JsonObject = { key_code: key };
+    const optional = defaultOptional(key, []);
+    if (optional.length) from.modifiers = { optional };
+    const man: JsonObject = { type: 'basic', from };
+    const lv = layer ? this.layerVariable(layer) : undefined;
+    if (lv) man.conditions = [{ type: 'variable_if', name: lv.name, value: lv.value }];
+    const mapping: Mapping = { id: newId('d'), enabled: true, form: 'remap', manipulators: [man] };
+    this.set({ draft: { mapping, ruleId: this.selectedRuleId }, selectedId: mapping.id, tab: 'edit', keyFilter: key, query: '' });
+  }
+  private layerVariable(layer: string): { name: string; value: JsonObject[string] } | undefined {
+    for (const r of this.ruleSet.rules) for (const m of r.mappings) for (const man of m.manipulators) {
+      for (const v of variableTests(isObj(man) ? man.conditions : undefined)) {
+        if (!v.negated && (v.value === 1 || v.value === true ? v.name : `${v.name} = ${JSON.stringify(v.value)}`) === layer) return { name: v.name, value: v.value };
+      }
+    }
+    return undefined;
+  }
+  updateDraft(fn: (m: Mapping) => Mapping): void {
+    const d = this.draft;
+    if (!d) return;
+    const mapping = fn(d.mapping);
+    if (!isFilled(mapping)) {
+      this.set({ draft: { ...d, mapping } });
+      return;
+    }
+    // The same id: the form being typed in stays where it is.
+    this.draft = undefined;
+    this.addMappings([mapping], d.ruleId);
+  }
 
   setLang(lang: Lang): void {
     this.lang = lang;
@@ -166,9 +436,12 @@ export class Store {
 
   private scheduleSave(): void {
     clearTimeout(this.saveTimer);
-    this.saveTimer = setTimeout(() => this.saveNow(), 250);
+    // Writing a large rule set takes a while: wait for a pause in the typing.
+    this.saveTimer = setTimeout(() => this.saveNow(), 700);
   }
   saveNow(): void {
+    clearTimeout(this.saveTimer);
+    this.saveTimer = undefined;
     try {
       storage()?.setItem(SAVE_KEY, JSON.stringify(ruleSetForSaving(this.ruleSet)));
     } catch {
@@ -182,6 +455,9 @@ export class Store {
     const inv = await this.bridge.requestInventory();
     this.inventory = inv;
     this.apps = mergeInventory(inv);
+    const byId = new Map(this.apps.filter((a) => a.bundleId).map((a) => [a.bundleId as string, a.name]));
+    this.appPaths = new Map(this.apps.filter((a) => a.bundleId && a.launchable && a.path).map((a) => [a.bundleId as string, a.path as string]));
+    setAppNames((id) => byId.get(id));
     this.inventoryState = inv ? 'ready' : 'unavailable';
     this.emit();
   }
@@ -189,26 +465,66 @@ export class Store {
   /** Applies in flight; the app answers each in turn, possibly never (then the user may close the wait). */
   applying = 0;
   async runApply(): Promise<void> {
+    const body = this.applyBody;
+    const count = body.rules.reduce((n, r) => n + r.manipulators.length, 0);
+    const problem = checkLimits(body, count);
+    if (problem) {
+      this.set({ apply: { phase: 'refused', problem } });
+      return;
+    }
     this.applying++;
     this.set({ apply: { phase: 'busy' } });
-    const outcome = await this.bridge.apply(this.ruleSet.title, this.manipulators);
+    const outcome = await this.bridge.apply(body);
     this.applying--;
     this.set({ apply: { phase: 'done', outcome } });
   }
 
-  importText(text: string): { ok: true; title: string; n: number; raw: number } | { ok: false; error: string; detail?: string } {
-    const r = importDocument(text);
+  importText(text: string): { ok: true; title: string; rules: number; n: number; raw: number } | { ok: false; error: string; detail?: string; value?: number; limit?: number } {
+    performance.mark('tarvel-import-start');
+    const r = importDocument(text, this.helperPath);
     if (!r.ok) return r;
     this.commit(r.ruleSet);
-    this.set({ selectedId: r.ruleSet.mappings[0]?.id, keyFilter: undefined, query: '' });
-    return { ok: true, title: r.ruleSet.title, n: r.ruleSet.mappings.length, raw: r.raw };
+    const first = r.ruleSet.rules.find((x) => x.mappings.length);
+    this.set({ selectedId: first?.mappings[0]?.id, selectedRuleId: first?.id, keyFilter: undefined, query: '', draft: undefined, layerView: '' });
+    this.checkNow();
+    performance.measure('tarvel-import', 'tarvel-import-start');
+    const all = r.ruleSet.rules.flatMap((x) => x.mappings);
+    return { ok: true, title: r.ruleSet.title, rules: r.ruleSet.rules.length, n: all.length, raw: all.filter((m) => m.form === 'raw').length };
   }
 
   exportFile(): { name: string; text: string } {
-    return {
-      name: exportFileName(this.ruleSet.title),
-      text: `${JSON.stringify(exportDocument(this.ruleSet, this.context), null, 2)}\n`,
-    };
+    return { name: exportFileName(this.ruleSet.title), text: `${JSON.stringify(exportDocument(this.ruleSet), null, 2)}\n` };
+  }
+
+  // ---- the simulator ----------------------------------------------------------------------------
+
+  simPress(keys: KeyRef[]): SimResult {
+    performance.mark('tarvel-simulate-start');
+    const s = this.sim;
+    const result = simulatePress(this.simRules, s.env, s.pending, keys, s.hold);
+    performance.measure('tarvel-simulate', 'tarvel-simulate-start');
+    this.set({ sim: { ...s, env: result.env, pending: result.pending, log: [result, ...s.log].slice(0, 30) } });
+    return result;
+  }
+  simRelease(key: DownKey): void {
+    const { env } = simulateRelease(this.sim.env, key);
+    this.set({ sim: { ...this.sim, env } });
+  }
+  simWait(): void {
+    const s = this.sim;
+    const { env } = simulateWait(s.env, s.pending);
+    this.set({ sim: { ...s, env, pending: [] } });
+  }
+  simReset(): void {
+    this.set({ sim: { ...this.sim, env: { ...initialEnv(this.ruleSet.layout), app: this.sim.env.app, device: this.sim.env.device, inputSource: this.sim.env.inputSource }, pending: [], log: [] } });
+  }
+  simEnv(patch: Partial<SimEnv>): void {
+    this.set({ sim: { ...this.sim, env: { ...this.sim.env, ...patch } } });
+  }
+
+  /** A label for a layer id, as the picture's layer switcher shows it. */
+  layerName(layer: string): string {
+    return layer ? layerLabel(layer) : t('kb.baseLayer');
   }
 }
 

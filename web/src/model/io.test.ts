@@ -1,115 +1,149 @@
+import { readdirSync, readFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { describe, expect, it } from 'vitest';
-import { compileRuleSet, manipulatorCount } from './compile';
-import { decompile } from './decompile';
-import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetForSaving } from './io';
-import { RECIPES, recipeDefaults } from './recipes';
-import type { JsonObject, Mapping, RuleSet } from './types';
+import { checkRuleSet } from './check';
+import { exportDocument, exportFileName, formFigures, importDocument, readRuleSet, ruleSetForSaving, stripComments } from './io';
+import type { JsonObject } from './json';
+import { checkLimits, LIMITS } from './limits';
+import { compileRules, exportRule, flatManipulators, importRule } from './rules';
+import type { RuleSet } from './types';
 
-const HELPER = '/Applications/Tarvel.app/Contents/MacOS/tarvel-focus';
-const safari = { name: 'Safari', bundleId: 'com.apple.Safari', path: '/Applications/Safari.app' };
-const everyRecipe = (): Mapping[] => RECIPES.flatMap((r) => r.build({ ...recipeDefaults(r), app: safari }));
+const FIXTURES = join(__dirname, '../../tests/fixtures/gallery');
+const gallery = readdirSync(FIXTURES).filter((f) => f.endsWith('.json')).map((f) => [f, readFileSync(join(FIXTURES, f), 'utf8')] as const);
+const imported = (text: string): RuleSet => {
+  const r = importDocument(text);
+  if (!r.ok) throw new Error(r.error);
+  return r.ruleSet;
+};
 const strip = (rs: RuleSet) => ruleSetForSaving(rs);
 
-function richRuleSet(): RuleSet {
-  const ms = everyRecipe();
-  ms.push(
-    { id: 'a', enabled: false, label: 'off for now', kind: 'remap', trigger: { keys: ['a'], mandatory: ['fn'], optional: ['shift'] }, action: { type: 'shortcut', name: 'Start "Focus"' } },
-    { id: 'b', enabled: true, kind: 'raw', manipulator: { type: 'basic', from: { pointing_button: 'button5' }, to: [{ mouse_key: { vertical_wheel: -64 } }] } },
-    { id: 'c', enabled: true, kind: 'layerKey', trigger: { keys: ['f13'], mandatory: [], optional: [] }, name: 'nav', mode: 'toggle', tap: { type: 'none' } },
-    { id: 'd', enabled: true, kind: 'tapHold', trigger: { keys: ['d', 'f'], mandatory: [], optional: [], chordMs: 80 }, tap: { type: 'keys', strokes: [{ key: 'escape', modifiers: [] }] }, hold: { type: 'keys', strokes: [{ key: 'left_option', modifiers: [] }] }, holdMode: 'delayed', lazy: true, tapTimeoutMs: 250, holdDelayMs: 150, layer: 'nav', apps: { mode: 'except', apps: [{ name: 'Terminal', bundleId: 'com.apple.Terminal' }] } },
-  );
-  return { title: 'Mine / 日本語: "x"', layout: 'jis', mappings: ms };
-}
-
-describe('export and import', () => {
-  it('the export is a Karabiner importable document and a lossless Tarvel rule set', () => {
-    const rs = richRuleSet();
-    const doc = exportDocument(rs, { helperPath: HELPER });
-    expect(doc.title).toBe(rs.title);
-    expect(doc.rules).toEqual([{ description: rs.title, manipulators: compileRuleSet(rs, { helperPath: HELPER }) }]);
-    expect(manipulatorCount(rs)).toBe(compileRuleSet(rs, {}).length);
-    const back = importDocument(JSON.stringify(doc));
-    expect(back.ok).toBe(true);
-    if (back.ok) expect(strip(back.ruleSet)).toEqual(strip(rs));
+describe('gallery documents come back out exactly', () => {
+  it.each(gallery)('%s: export, apply and saved state are lossless; nothing blocks', (_name, text) => {
+    const original = JSON.parse(text) as { title: string; rules: JsonObject[] };
+    const rs = imported(text);
+    const doc = exportDocument(rs);
+    expect(doc.rules).toEqual(original.rules);
+    expect(doc.title).toBe(original.title);
+    const applied = compileRules(rs);
+    expect(applied.map((r) => r.manipulators)).toEqual(original.rules.map((r) => r.manipulators));
+    expect(applied.map((r) => r.enabled)).toEqual(original.rules.map((r) => r.enabled !== false));
+    expect(flatManipulators(applied)).toEqual(original.rules.filter((r) => r.enabled !== false).flatMap((r) => r.manipulators));
+    expect(checkRuleSet(rs).filter((p) => p.severity === 'block')).toEqual([]);
+    expect(strip(readRuleSet(JSON.parse(JSON.stringify(strip(rs)))) as RuleSet)).toEqual(strip(rs));
+    const again = importDocument(JSON.stringify(doc));
+    expect(again.ok && strip(again.ruleSet)).toEqual(strip(rs));
   });
 
-  it('an empty rule set exports no rule (Karabiner rejects empty manipulator lists)', () => {
-    expect(exportDocument({ title: 'e', layout: 'us', mappings: [] }, {}).rules).toEqual([]);
+  it('most manipulators open in a form', () => {
+    let all = 0;
+    let forms = 0;
+    for (const [, text] of gallery) {
+      const f = formFigures(imported(text));
+      all += f.manipulators;
+      forms += f.inForms;
+    }
+    expect(forms / all).toBeGreaterThan(0.8);
   });
 
-  it('Karabiner documents come back as forms where a form reproduces them exactly', () => {
-    const rs = { title: 'k', layout: 'us' as const, mappings: everyRecipe() };
-    for (const helperPath of [HELPER, undefined]) {
-      const manipulators = compileRuleSet(rs, { helperPath });
-      const r = importDocument(JSON.stringify({ title: 'From K-E', rules: [{ description: 'all', manipulators }] }));
-      if (!r.ok) throw new Error(r.error);
-      expect(r.raw).toBe(0);
-      expect(r.ruleSet.title).toBe('From K-E');
-      expect(compileRuleSet(r.ruleSet, { helperPath })).toEqual(manipulators);
+  it('a rule keeps its own fields, an explicit "enabled", and no description when it had none', () => {
+    for (const rule of [
+      { description: 'd', enabled: true, manipulators: [{ type: 'basic', from: { key_code: 'a' } }], description_notes: ['n'], comment: { any: ['thing'] } },
+      { manipulators: [{ type: 'basic', from: { key_code: 'a' } }], enabled: false },
+      { description: '', manipulators: [{ from: 7 }, 'not even an object'] },
+    ] as JsonObject[]) expect(exportRule(importRule(rule))).toEqual(rule);
+  });
+
+  it('an imported open_application stays open_application', () => {
+    const man = { type: 'basic', from: { key_code: 'f1' }, to: [{ software_function: { open_application: { bundle_identifier: 'com.apple.Safari' } } }] };
+    const rs = imported(JSON.stringify({ title: 't', rules: [{ description: 'r', manipulators: [man] }] }));
+    expect(compileRules(rs)[0].manipulators).toEqual([man]);
+  });
+});
+
+describe('other files', () => {
+  it('a karabiner.json with comments gives the selected profile’s rules', () => {
+    const rule = { description: 'mine', manipulators: [{ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }] }] };
+    const text = `// my setup\n{ "profiles": [ { "name": "Work", "complex_modifications": { "rules": [] } },
+      /* the one in use */ { "name": "Home", "selected": true, "complex_modifications": { "rules": ${JSON.stringify([rule])} } } ] }`;
+    const r = importDocument(text);
+    expect(r.ok && r.kind).toBe('configuration');
+    if (r.ok) {
+      expect(r.ruleSet.title).toBe('Home');
+      expect(exportDocument(r.ruleSet).rules).toEqual([rule]);
     }
   });
 
-  it('what the forms cannot express is kept raw, never dropped or altered', () => {
-    const odd: JsonObject[] = [
-      { type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], to_delayed_action: { to_if_invoked: [{ key_code: 'c' }] } },
-      { type: 'basic', from: { key_code: 'q', modifiers: { mandatory: ['command'] } }, to: [{ key_code: 'q', modifiers: ['command'], repeat: false }] },
-      { type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], conditions: [{ type: 'frontmost_application_if', bundle_identifiers: ['^com\\.apple\\..*'] }] },
-      { type: 'basic', from: { key_code: 'a' }, to: [{ set_variable: { name: 'mine', value: 1 } }] },
-      { type: 'mouse_motion_to_scroll', from: { modifiers: { mandatory: ['fn'] } } },
-      { type: 'basic', from: { any: 'key_code' }, to: [{ key_code: 'vk_none' }] },
-    ];
-    const r = importDocument(JSON.stringify({ title: 'odd', rules: [{ description: 'o', manipulators: odd, enabled: false }] }));
-    if (!r.ok) throw new Error(r.error);
-    expect(r.raw).toBe(odd.length);
-    expect(r.ruleSet.mappings.every((m) => !m.enabled && m.label === 'o')).toBe(true);
-    expect(r.ruleSet.mappings.map((m) => (m.kind === 'raw' ? m.manipulator : null))).toEqual(odd);
+  it('the first version’s saved state becomes rules: toggled layers, app actions and raw manipulators kept, now in forms', () => {
+    const v1 = {
+      title: 'Old', layout: 'jis',
+      mappings: [
+        { enabled: true, kind: 'layerKey', label: 'Nav', trigger: { keys: ['f13'], mandatory: [], optional: [] }, name: 'nav', mode: 'toggle', tap: { type: 'none' } },
+        { enabled: false, kind: 'remap', label: 'Nav', layer: 'nav', trigger: { keys: ['h'], mandatory: [], optional: ['any'] }, action: { type: 'keys', strokes: [{ key: 'left_arrow', modifiers: [] }] } },
+        { enabled: true, kind: 'remap', trigger: { keys: ['s'], mandatory: ['command', 'option'], optional: [] }, action: { type: 'app', app: { name: 'Safari', bundleId: 'com.apple.Safari' } } },
+        { enabled: true, kind: 'raw', manipulator: { type: 'basic', from: { pointing_button: 'button5' }, to: [{ key_code: 'a' }] } },
+      ],
+    };
+    const rs = readRuleSet(v1) as RuleSet;
+    expect(rs.layout).toBe('jis');
+    expect(rs.rules.map((r) => [r.name, r.mappings.map((m) => `${m.form}${m.enabled ? '' : ' (off)'}`)])).toEqual([
+      ['Nav', ['layer', 'remap (off)']], ['Old', ['remap', 'remap']],
+    ]);
+    expect(rs.rules[0].mappings[1].manipulators[0].conditions).toEqual([{ type: 'variable_if', name: 'tarvel_layer_nav', value: 1 }]);
+    expect(rs.rules[1].mappings[0].manipulators[0].to).toEqual([{ software_function: { open_application: { bundle_identifier: 'com.apple.Safari' } } }]);
+    const exported = importDocument(JSON.stringify({ title: 'Old', rules: [], tarvel: { format: 'tarvel-ruleset', version: 1, ruleSet: v1 } }));
+    expect(exported.ok && strip(exported.ruleSet)).toEqual(strip(rs));
   });
 
-  it('a byte-order mark in front of the JSON is ignored', () => {
-    expect(importDocument('\uFEFF{"title": "t", "rules": []}')).toMatchObject({ ok: true, ruleSet: { title: 't', mappings: [] } });
+  it.each<[string, string, object]>([
+    ['not JSON', '{"title": ', { ok: false, error: 'json' }],
+    ['an array', '[1,2]', { ok: false, error: 'format' }],
+    ['neither rules nor a configuration', '{"global": {}}', { ok: false, error: 'format' }],
+    ['rules that are not rule objects', '{"rules": [{"manipulators": "x"}]}', { ok: false, error: 'malformed' }],
+    ['a Tarvel file from a later version', '{"tarvel": {"format": "tarvel-ruleset", "version": 99, "ruleSet": {}}}', { ok: false, error: 'format' }],
+    ['a damaged Tarvel file', '{"tarvel": {"format": "tarvel-ruleset", "version": 2, "ruleSet": {"title": "t", "rules": [{"name": 1}]}}}', { ok: false, error: 'malformed' }],
+  ])('%s is refused with a reason', (_n, text, result) => expect(importDocument(text)).toMatchObject(result));
+
+  it('a byte-order mark in front of the JSON is ignored; a single rule is accepted', () => {
+    expect(importDocument('\uFEFF{"title": "t", "rules": []}')).toMatchObject({ ok: true, ruleSet: { title: 't', rules: [] } });
+    expect(importDocument(JSON.stringify({ description: 'one', manipulators: [{ type: 'basic', from: { key_code: 'a' } }] }))).toMatchObject({ ok: true, kind: 'rule', ruleSet: { title: 'one' } });
   });
 
-  it('a single rule object is accepted too', () => {
-    const r = importDocument(JSON.stringify({ description: 'one rule', manipulators: [{ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }] }] }));
-    expect(r.ok && r.ruleSet.title === 'one rule' && r.ruleSet.mappings[0].kind === 'remap').toBe(true);
-  });
-
-  it('bad files give a reason and nothing else', () => {
-    expect(importDocument('{"title": ')).toMatchObject({ ok: false, error: 'json' });
-    expect(importDocument('[1,2]')).toEqual({ ok: false, error: 'format' });
-    expect(importDocument('{"profiles": []}')).toEqual({ ok: false, error: 'format' });
-    expect(importDocument('{"rules": [{"manipulators": [1]}]}')).toEqual({ ok: false, error: 'malformed' });
-    expect(importDocument('{"rules": [{"manipulators": "x"}]}')).toEqual({ ok: false, error: 'malformed' });
-    const doc = exportDocument(richRuleSet(), {});
-    const broken = JSON.parse(JSON.stringify(doc));
-    broken.tarvel.ruleSet.mappings[0].trigger.keys = 'caps_lock';
-    expect(importDocument(JSON.stringify(broken))).toEqual({ ok: false, error: 'malformed' });
-    const future = JSON.parse(JSON.stringify(doc));
-    future.tarvel.version = 99;
-    expect(importDocument(JSON.stringify(future))).toEqual({ ok: false, error: 'format' });
-  });
-
-  it('saved state is read back strictly', () => {
-    const rs = richRuleSet();
-    expect(strip(readRuleSet(ruleSetForSaving(rs)) as RuleSet)).toEqual(strip(rs));
-    expect(readRuleSet({ title: 'x', mappings: [{ kind: 'remap' }] })).toBeUndefined();
-    expect(readRuleSet({ title: 1, mappings: [] })).toBeUndefined();
-    expect(readRuleSet(null)).toBeUndefined();
+  it('documents past the limits are refused cleanly, without recursing into them', () => {
+    const deep = `{"title": "t", "rules": [{"manipulators": [${'['.repeat(100000)}${']'.repeat(100000)}]}]}`;
+    expect(importDocument(deep)).toMatchObject({ ok: false, error: 'tooDeep', limit: LIMITS.depth });
+    const many = { title: 't', rules: [{ manipulators: Array.from({ length: LIMITS.manipulators + 1 }, () => ({})) }] };
+    expect(importDocument(JSON.stringify(many))).toMatchObject({ ok: false, error: 'tooManyManipulators', value: LIMITS.manipulators + 1 });
+    expect(importDocument(`{"title": "${'x'.repeat(LIMITS.bytes)}", "rules": []}`)).toMatchObject({ ok: false, error: 'tooLarge' });
   });
 });
 
-describe('decompile', () => {
-  it('keeps the rule description as the label', () => {
-    expect(decompile({ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }] }, 'mine').label).toBe('mine');
+describe('comments, names and limits', () => {
+  it.each([
+    ['{"a": "http://x" // a comment\n}', { a: 'http://x' }],
+    ['{"a": "/* not a comment */", /* one */ "b": 1}', { a: '/* not a comment */', b: 1 }],
+    ['{"a": "quote \\" // still text"}', { a: 'quote " // still text' }],
+  ])('%j reads as JSON with comments', (text, value) => expect(JSON.parse(stripComments(text))).toEqual(value));
+
+  it('Apply names a rule without a name by its place, and leaves out rules with nothing to write', () => {
+    const m = { type: 'basic', from: { key_code: 'a' } };
+    const rs: RuleSet = { title: 't', layout: 'us', rules: [
+      { id: '1', name: '  ', enabled: true, mappings: [{ id: 'a', enabled: true, form: 'remap', manipulators: [m] }] },
+      { id: '2', name: 'only off', enabled: true, mappings: [{ id: 'b', enabled: false, form: 'remap', manipulators: [m] }] },
+      { id: '3', name: 'off', enabled: false, mappings: [{ id: 'c', enabled: true, form: 'remap', manipulators: [m] }] },
+    ] };
+    expect(compileRules(rs).map((r) => [r.name, r.enabled])).toEqual([['1', true], ['off', false]]);
+    expect(flatManipulators(compileRules(rs))).toEqual([m]);
   });
-  it('reads a focus command with hostile quoting back into the app it names', () => {
-    const man = { type: 'basic', from: { key_code: 'f1' }, to: [{ shell_command: `'${HELPER}' --name 'Bob'\\''s "App"' --bundle-id 'org.bob'` }] };
-    const m = decompile(man);
-    expect(m.kind === 'remap' && m.action).toEqual({ type: 'app', app: { name: 'Bob\'s "App"', bundleId: 'org.bob' } });
-  });
+
+  it.each<[string, unknown, number, string | undefined]>([
+    ['a body at the depth limit', JSON.parse(`${'['.repeat(64)}${']'.repeat(64)}`), 1, undefined],
+    ['one level deeper', JSON.parse(`${'['.repeat(65)}${']'.repeat(65)}`), 1, 'tooDeep'],
+    ['too many manipulators, counted before anything else', JSON.parse(`${'['.repeat(65)}${']'.repeat(65)}`), 20001, 'tooManyManipulators'],
+    ['8 MB of text in UTF-8 bytes', { t: 'あ'.repeat(Math.ceil(LIMITS.bytes / 3)) }, 1, 'tooLarge'],
+  ])('%s', (_n, body, count, code) => expect(checkLimits(body, count)?.code).toBe(code));
 });
 
-describe('export file name', () => {
+describe('export file names', () => {
   it.each([
     ['My keymap', 'My keymap.json'], ['a/b\\c:d', 'a-b-c-d.json'], ['', 'keymap.json'], ['...', 'keymap.json'],
     ['  spaced  out ', 'spaced out.json'], ['line\nbreak', 'line-break.json'], ['日本語の設定', '日本語の設定.json'],

@@ -1,136 +1,77 @@
-// Files in and out: the exported document is both a Karabiner-Elements importable rule document and
-// a lossless copy of the editor's rule set (under "tarvel"); saved state uses the same rule-set form.
-import { compileRuleSet } from './compile';
-import { decompile } from './decompile';
-import type {
-  Action, AppRef, AppScope, CompileContext, Json, JsonObject, KeyStroke, Mapping, RuleSet, Trigger,
-} from './types';
+// Files in and out. Import takes Tarvel's own files, Karabiner-Elements rule documents, single rules
+// and karabiner.json (the selected profile's rules), and keeps every rule exactly; export writes a
+// document Karabiner-Elements imports, with Tarvel's rule set alongside under "tarvel".
+import { classifyOne, FORMS } from './forms';
+import { isObj, isStr, jsonDepth, utf8Length, type JsonObject } from './json';
+import { readLegacyRuleSet } from './legacy';
+import { LIMITS, type LimitCode } from './limits';
+import { exportRule, importRule } from './rules';
+import type { FormKind, LayoutName, Mapping, Rule, RuleSet } from './types';
 import { newId } from './types';
 
 export const FORMAT = 'tarvel-ruleset';
-export const VERSION = 1;
+export const VERSION = 2;
 
-type R<T> = T | undefined;
-const isObj = (v: unknown): v is Record<string, unknown> => !!v && typeof v === 'object' && !Array.isArray(v);
-const isStr = (v: unknown): v is string => typeof v === 'string';
-const strArr = (v: unknown): v is string[] => Array.isArray(v) && v.every(isStr);
-const optMs = (v: unknown): v is number | undefined => v === undefined || (typeof v === 'number' && Number.isFinite(v));
-
-function readApp(v: unknown): R<AppRef> {
-  if (!isObj(v) || !isStr(v.name)) return undefined;
-  if ((v.bundleId !== undefined && !isStr(v.bundleId)) || (v.path !== undefined && !isStr(v.path))) return undefined;
-  const a: AppRef = { name: v.name };
-  if (isStr(v.bundleId)) a.bundleId = v.bundleId;
-  if (isStr(v.path)) a.path = v.path;
-  return a;
+export function ruleSetForSaving(rs: RuleSet): JsonObject {
+  const rules = rs.rules.map((r) => {
+    const out: JsonObject = { name: r.name, enabled: r.enabled };
+    if (r.enabledField) out.enabledField = true;
+    if (r.undescribed) out.undescribed = true;
+    if (r.extra) out.extra = r.extra;
+    out.mappings = r.mappings.map((m) => ({ enabled: m.enabled, form: m.form, manipulators: m.manipulators }));
+    return out;
+  });
+  const out: JsonObject = { title: rs.title, layout: rs.layout, rules };
+  if (rs.extra) out.extra = rs.extra;
+  return out;
 }
 
-function readAction(v: unknown): R<Action> {
-  if (!isObj(v)) return undefined;
-  switch (v.type) {
-    case 'keys': {
-      if (!Array.isArray(v.strokes)) return undefined;
-      const strokes: KeyStroke[] = [];
-      for (const s of v.strokes) {
-        if (!isObj(s) || !isStr(s.key) || !strArr(s.modifiers)) return undefined;
-        strokes.push({ key: s.key, modifiers: [...s.modifiers] });
-      }
-      return { type: 'keys', strokes };
-    }
-    case 'app': {
-      if (v.app === null) return { type: 'app', app: null };
-      const app = readApp(v.app);
-      return app && { type: 'app', app };
-    }
-    case 'shortcut': return isStr(v.name) ? { type: 'shortcut', name: v.name } : undefined;
-    case 'input': return v.source === 'eisuu' || v.source === 'kana' ? { type: 'input', source: v.source } : undefined;
-    case 'media': return isStr(v.key) ? { type: 'media', key: v.key } : undefined;
-    case 'none': return { type: 'none' };
-    case 'shell': return isStr(v.command) ? { type: 'shell', command: v.command } : undefined;
-    default: return undefined;
-  }
+function readMapping(v: unknown): Mapping | undefined {
+  if (!isObj(v) || typeof v.enabled !== 'boolean' || !Array.isArray(v.manipulators)) return undefined;
+  const manipulators = v.manipulators as JsonObject[];
+  // The form is checked against the manipulators when the mapping is opened (see formShown).
+  const form = (FORMS as unknown[]).includes(v.form) ? v.form as FormKind : manipulators.length === 1 && isObj(manipulators[0]) ? classifyOne(manipulators[0]) : 'raw';
+  return { id: newId(), enabled: v.enabled, form, manipulators };
 }
 
-function readTrigger(v: unknown): R<Trigger> {
-  if (!isObj(v) || !strArr(v.keys) || !v.keys.length || !strArr(v.mandatory) || !strArr(v.optional) || !optMs(v.chordMs)) return undefined;
-  const t: Trigger = { keys: [...v.keys], mandatory: [...v.mandatory], optional: [...v.optional] };
-  if (v.chordMs !== undefined) t.chordMs = v.chordMs as number;
-  return t;
-}
-
-function readScope(v: unknown): R<AppScope> | null {
-  if (v === undefined) return null;
-  if (!isObj(v) || (v.mode !== 'only' && v.mode !== 'except') || !Array.isArray(v.apps)) return undefined;
-  const apps = v.apps.map(readApp);
-  if (apps.some((a) => !a)) return undefined;
-  return { mode: v.mode, apps: apps as AppRef[] };
-}
-
-function readMapping(v: unknown): R<Mapping> {
-  if (!isObj(v) || typeof v.enabled !== 'boolean') return undefined;
-  if ((v.label !== undefined && !isStr(v.label)) || (v.layer !== undefined && !isStr(v.layer))) return undefined;
-  const scope = readScope(v.apps);
-  if (scope === undefined) return undefined;
-  const base: Pick<Mapping, 'id' | 'enabled' | 'label' | 'layer' | 'apps'> = { id: newId(), enabled: v.enabled };
-  if (isStr(v.label)) base.label = v.label;
-  if (isStr(v.layer)) base.layer = v.layer;
-  if (scope) base.apps = scope;
-  switch (v.kind) {
-    case 'raw':
-      return isObj(v.manipulator) ? { ...base, kind: 'raw', manipulator: structuredClone(v.manipulator) as JsonObject } : undefined;
-    case 'remap': {
-      const trigger = readTrigger(v.trigger);
-      const action = readAction(v.action);
-      return trigger && action && { ...base, kind: 'remap', trigger, action };
-    }
-    case 'tapHold': {
-      const trigger = readTrigger(v.trigger);
-      const tap = readAction(v.tap);
-      const hold = readAction(v.hold);
-      if (!trigger || !tap || !hold || (v.holdMode !== 'immediate' && v.holdMode !== 'delayed') || typeof v.lazy !== 'boolean') return undefined;
-      if (!optMs(v.tapTimeoutMs) || !optMs(v.holdDelayMs)) return undefined;
-      const m: Mapping = { ...base, kind: 'tapHold', trigger, tap, hold, holdMode: v.holdMode, lazy: v.lazy };
-      if (v.tapTimeoutMs !== undefined) m.tapTimeoutMs = v.tapTimeoutMs as number;
-      if (v.holdDelayMs !== undefined) m.holdDelayMs = v.holdDelayMs as number;
-      return m;
-    }
-    case 'layerKey': {
-      const trigger = readTrigger(v.trigger);
-      const tap = readAction(v.tap);
-      if (!trigger || !tap || !isStr(v.name) || (v.mode !== 'hold' && v.mode !== 'toggle')) return undefined;
-      return { ...base, kind: 'layerKey', trigger, name: v.name, mode: v.mode, tap };
-    }
-    default:
-      return undefined;
-  }
-}
-
-/** A rule set from untrusted JSON (a file, saved state); undefined when any part is malformed. */
-export function readRuleSet(v: unknown): R<RuleSet> {
-  if (!isObj(v) || !isStr(v.title) || !Array.isArray(v.mappings)) return undefined;
-  const layout = v.layout === 'jis' ? 'jis' : v.layout === undefined || v.layout === 'us' ? 'us' : undefined;
-  if (!layout) return undefined;
+function readRule(v: unknown): Rule | undefined {
+  if (!isObj(v) || !isStr(v.name) || typeof v.enabled !== 'boolean' || !Array.isArray(v.mappings)) return undefined;
+  if (v.extra !== undefined && !isObj(v.extra)) return undefined;
   const mappings: Mapping[] = [];
   for (const m of v.mappings) {
     const r = readMapping(m);
     if (!r) return undefined;
     mappings.push(r);
   }
-  return { title: v.title, layout, mappings };
+  const rule: Rule = { id: newId('r'), name: v.name, enabled: v.enabled, mappings };
+  if (v.enabledField === true) rule.enabledField = true;
+  if (v.undescribed === true) rule.undescribed = true;
+  if (isObj(v.extra)) rule.extra = v.extra;
+  return rule;
 }
 
-export function ruleSetForSaving(rs: RuleSet): JsonObject {
-  // Ids are per session; everything else is kept.
-  return JSON.parse(JSON.stringify({ ...rs, mappings: rs.mappings.map(({ id: _id, ...m }) => m) })) as JsonObject;
+/** A rule set from saved state or a Tarvel file; the first version's form is converted. */
+export function readRuleSet(v: unknown, helperPath?: string): RuleSet | undefined {
+  if (!isObj(v) || !isStr(v.title)) return undefined;
+  if (jsonDepth(v, LIMITS.depth + 8) > LIMITS.depth + 8) return undefined;
+  if (Array.isArray(v.mappings)) return readLegacyRuleSet(v, helperPath);
+  if (!Array.isArray(v.rules)) return undefined;
+  const layout: LayoutName | undefined = v.layout === 'jis' ? 'jis' : v.layout === 'us' || v.layout === undefined ? 'us' : undefined;
+  if (!layout || (v.extra !== undefined && !isObj(v.extra))) return undefined;
+  const rules: Rule[] = [];
+  for (const r of v.rules) {
+    const rule = readRule(r);
+    if (!rule) return undefined;
+    rules.push(rule);
+  }
+  const rs: RuleSet = { title: v.title, layout, rules };
+  if (isObj(v.extra)) rs.extra = v.extra;
+  return rs;
 }
 
-export function exportDocument(rs: RuleSet, ctx: CompileContext): JsonObject {
-  const manipulators = compileRuleSet(rs, ctx);
-  return {
-    title: rs.title,
-    rules: manipulators.length ? [{ description: rs.title, manipulators }] : [],
-    tarvel: { format: FORMAT, version: VERSION, ruleSet: ruleSetForSaving(rs) },
-  };
+export function exportDocument(rs: RuleSet): JsonObject {
+  const rules = rs.rules.map(exportRule).filter((r) => (r.manipulators as unknown[]).length > 0);
+  return { title: rs.title, ...(rs.extra ?? {}), rules, tarvel: { format: FORMAT, version: VERSION, ruleSet: ruleSetForSaving(rs) } };
 }
 
 /** A file name for the export: the title without characters file systems or shells trip over. */
@@ -145,43 +86,112 @@ export function exportFileName(title: string): string {
   return `${stem || 'keymap'}.json`;
 }
 
-export type ImportResult =
-  | { ok: true; ruleSet: RuleSet; raw: number }
-  | { ok: false; error: 'json' | 'format' | 'malformed'; detail?: string };
+/** JSON with line and block comments, as Karabiner-Elements reads its own file: comments become spaces. */
+export function stripComments(text: string): string {
+  let out = '';
+  let i = 0;
+  while (i < text.length) {
+    const c = text[i];
+    if (c === '"') {
+      let j = i + 1;
+      while (j < text.length && text[j] !== '"') j += text[j] === '\\' ? 2 : 1;
+      out += text.slice(i, j + 1);
+      i = j + 1;
+    } else if (c === '/' && text[i + 1] === '/') {
+      const end = text.indexOf('\n', i);
+      i = end < 0 ? text.length : end;
+      out += ' ';
+    } else if (c === '/' && text[i + 1] === '*') {
+      const end = text.indexOf('*/', i + 2);
+      i = end < 0 ? text.length : end + 2;
+      out += ' ';
+    } else {
+      out += c;
+      i++;
+    }
+  }
+  return out;
+}
 
-/** Tarvel's own documents first; then Karabiner's importable documents and single rules. */
-export function importDocument(text: string): ImportResult {
+export type ImportError = 'json' | 'format' | 'malformed' | LimitCode;
+export type ImportResult =
+  | { ok: true; ruleSet: RuleSet; kind: 'tarvel' | 'document' | 'rule' | 'configuration' }
+  | { ok: false; error: ImportError; detail?: string; value?: number; limit?: number };
+
+function selectedRules(doc: JsonObject): { name: string; rules: unknown } | undefined {
+  const profiles = (doc.profiles as unknown[]).filter(isObj);
+  const p = profiles.find((x) => x.selected === true) ?? profiles[0];
+  if (!p) return undefined;
+  const cm = isObj(p.complex_modifications) ? p.complex_modifications : {};
+  return { name: isStr(p.name) ? p.name : 'Karabiner-Elements', rules: cm.rules ?? [] };
+}
+
+/** Reads a file the user chose. Nothing is kept when any part of it is refused. */
+export function importDocument(text: string, helperPath?: string): ImportResult {
+  const bytes = utf8Length(text);
+  if (bytes > LIMITS.bytes) return { ok: false, error: 'tooLarge', value: bytes, limit: LIMITS.bytes };
+  const body = text.replace(/^\uFEFF/, '');
   let doc: unknown;
   try {
-    doc = JSON.parse(text.replace(/^\uFEFF/, ''));
+    doc = JSON.parse(body);
   } catch (e) {
-    return { ok: false, error: 'json', detail: e instanceof Error ? e.message : String(e) };
+    try {
+      doc = JSON.parse(stripComments(body));
+    } catch {
+      return { ok: false, error: 'json', detail: e instanceof Error ? e.message : String(e) };
+    }
   }
   if (!isObj(doc)) return { ok: false, error: 'format' };
   const own = isObj(doc.tarvel) ? doc.tarvel : doc.format === FORMAT ? doc : undefined;
   if (own) {
     if (own.format !== FORMAT || typeof own.version !== 'number' || own.version > VERSION) return { ok: false, error: 'format' };
-    const rs = readRuleSet(own.ruleSet);
-    return rs ? { ok: true, ruleSet: rs, raw: 0 } : { ok: false, error: 'malformed' };
+    const rs = readRuleSet(own.ruleSet, helperPath);
+    return rs ? { ok: true, ruleSet: rs, kind: 'tarvel' } : { ok: false, error: 'malformed' };
   }
-  let rules: unknown[];
-  if (Array.isArray(doc.rules)) rules = doc.rules;
-  else if (Array.isArray(doc.manipulators)) rules = [doc];
-  else return { ok: false, error: 'format' };
-  const mappings: Mapping[] = [];
-  for (const rule of rules) {
-    if (!isObj(rule) || !Array.isArray(rule.manipulators) || !rule.manipulators.every(isObj)) return { ok: false, error: 'malformed' };
-    const label = isStr(rule.description) ? rule.description : undefined;
-    for (const man of rule.manipulators) {
-      const m = decompile(man as JsonObject, label);
-      if (rule.enabled === false) m.enabled = false;
-      mappings.push(m);
-    }
+  let rules: unknown;
+  let title: string;
+  let extra: JsonObject | undefined;
+  let kind: 'document' | 'rule' | 'configuration';
+  if (Array.isArray(doc.profiles)) {
+    const sel = selectedRules(doc);
+    if (!sel) return { ok: false, error: 'format' };
+    ({ rules, name: title } = sel);
+    kind = 'configuration';
+  } else if (Array.isArray(doc.rules)) {
+    rules = doc.rules;
+    title = isStr(doc.title) ? doc.title : isStr(doc.description) ? doc.description : '';
+    const { title: _t, rules: _r, ...rest } = doc;
+    if (Object.keys(rest).length) extra = rest;
+    kind = 'document';
+  } else if (Array.isArray(doc.manipulators)) {
+    rules = [doc];
+    title = isStr(doc.description) ? doc.description : '';
+    kind = 'rule';
+  } else {
+    return { ok: false, error: 'format' };
   }
-  const title = isStr(doc.title) ? doc.title
-    : isStr(doc.description) ? doc.description
-      : rules.length && isObj(rules[0]) && isStr(rules[0].description) ? rules[0].description : 'Imported';
-  return { ok: true, ruleSet: { title, layout: 'us', mappings }, raw: mappings.filter((m) => m.kind === 'raw').length };
+  if (!Array.isArray(rules) || !rules.every((r) => isObj(r) && Array.isArray(r.manipulators))) return { ok: false, error: 'malformed' };
+  // The apply body nests the rules one level deeper than they sit here.
+  const depth = Math.max(jsonDepth(rules, LIMITS.depth), extra ? jsonDepth(extra, LIMITS.depth) : 0);
+  if (depth > LIMITS.depth - 1) return { ok: false, error: 'tooDeep', value: depth + 1, limit: LIMITS.depth };
+  const count = (rules as JsonObject[]).reduce((n, r) => n + (r.manipulators as unknown[]).length, 0);
+  if (count > LIMITS.manipulators) return { ok: false, error: 'tooManyManipulators', value: count, limit: LIMITS.manipulators };
+  const imported = (rules as JsonObject[]).map(importRule);
+  if (!title) title = imported[0]?.name || 'Imported';
+  const rs: RuleSet = { title, layout: 'us', rules: imported };
+  if (extra) rs.extra = extra;
+  return { ok: true, ruleSet: rs, kind };
 }
 
-export const asJson = (v: unknown): Json => JSON.parse(JSON.stringify(v)) as Json;
+export interface DocumentFigures { rules: number; manipulators: number; inForms: number; byForm: Record<FormKind, number> }
+
+/** How many manipulators of a rule set open in each form. */
+export function formFigures(rs: RuleSet): DocumentFigures {
+  const byForm = Object.fromEntries(FORMS.map((f) => [f, 0])) as Record<FormKind, number>;
+  let manipulators = 0;
+  for (const r of rs.rules) for (const m of r.mappings) {
+    byForm[m.form] += m.manipulators.length;
+    manipulators += m.manipulators.length;
+  }
+  return { rules: rs.rules.length, manipulators, inForms: manipulators - byForm.raw, byForm };
+}

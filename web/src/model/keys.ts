@@ -1,62 +1,11 @@
 import { hasMessage, t } from '../i18n';
+import { canonicalKey, canonicalModifier } from './vocabulary';
 
-// Karabiner-Elements key names, the labels we show for them, and the two Mac keyboard layouts.
+// Labels for Karabiner-Elements key names, and the two Mac keyboard layouts.
 
-const letters = 'abcdefghijklmnopqrstuvwxyz'.split('');
 const digits = '1234567890'.split('');
-const fkeys = Array.from({ length: 24 }, (_, i) => `f${i + 1}`);
-const keypad = [
-  'keypad_num_lock', 'keypad_slash', 'keypad_asterisk', 'keypad_hyphen', 'keypad_plus', 'keypad_enter',
-  ...digits.map((d) => `keypad_${d}`), 'keypad_period', 'keypad_equal_sign', 'keypad_comma',
-];
-
-export const MODIFIER_KEYS = [
-  'left_control', 'left_shift', 'left_option', 'left_command',
-  'right_control', 'right_shift', 'right_option', 'right_command', 'fn',
-];
-
-export const KEY_CODES: ReadonlySet<string> = new Set([
-  ...letters, ...digits, ...fkeys, ...keypad, ...MODIFIER_KEYS,
-  'return_or_enter', 'escape', 'delete_or_backspace', 'delete_forward', 'tab', 'spacebar', 'hyphen',
-  'equal_sign', 'open_bracket', 'close_bracket', 'backslash', 'non_us_pound', 'semicolon', 'quote',
-  'grave_accent_and_tilde', 'comma', 'period', 'slash', 'non_us_backslash', 'caps_lock',
-  'print_screen', 'scroll_lock', 'pause', 'insert', 'home', 'page_up', 'end', 'page_down',
-  'right_arrow', 'left_arrow', 'down_arrow', 'up_arrow', 'application', 'power', 'execute', 'help',
-  'menu', 'select', 'stop', 'again', 'undo', 'cut', 'copy', 'paste', 'find', 'mute',
-  'volume_decrement', 'volume_increment',
-  'international1', 'international2', 'international3', 'international4', 'international5',
-  'international6', 'international7', 'international8', 'international9',
-  'lang1', 'lang2', 'lang3', 'lang4', 'lang5', 'lang6', 'lang7', 'lang8', 'lang9',
-  'japanese_eisuu', 'japanese_kana', 'japanese_pc_nfer', 'japanese_pc_xfer', 'japanese_pc_katakana',
-  'display_brightness_decrement', 'display_brightness_increment', 'mission_control', 'launchpad',
-  'dashboard', 'illumination_decrement', 'illumination_increment', 'rewind', 'play_or_pause',
-  'fastforward', 'apple_display_brightness_decrement', 'apple_display_brightness_increment',
-  'apple_top_case_display_brightness_decrement', 'apple_top_case_display_brightness_increment',
-  'vk_none',
-]);
-
-// Media keys are consumer keys in Karabiner's vocabulary.
-export const MEDIA_KEYS = [
-  'play_or_pause', 'scan_previous_track', 'scan_next_track', 'rewind', 'fast_forward', 'mute',
-  'volume_decrement', 'volume_increment', 'display_brightness_decrement', 'display_brightness_increment',
-  'eject',
-];
-export const CONSUMER_KEY_CODES: ReadonlySet<string> = new Set([
-  ...MEDIA_KEYS, 'menu', 'dictation', 'al_terminal_lock_or_screensaver', 'ac_search',
-  'al_consumer_control_configuration', 'al_word_processor', 'al_text_editor', 'al_spreadsheet',
-  'al_presentation_app', 'al_email_reader', 'al_calculator', 'al_local_machine_browser',
-  'al_internet_browser', 'al_keyboard_layout', 'ac_home', 'ac_back', 'ac_forward', 'ac_refresh',
-  'ac_bookmarks', 'voice_command',
-]);
-
-export const isKnownKey = (k: string): boolean => KEY_CODES.has(k) || CONSUMER_KEY_CODES.has(k);
-export const isConsumerKey = (k: string): boolean => !KEY_CODES.has(k) && CONSUMER_KEY_CODES.has(k);
 
 export const GENERIC_MODIFIERS = ['control', 'option', 'shift', 'command'] as const;
-export const MODIFIER_NAMES: ReadonlySet<string> = new Set([
-  'command', 'control', 'option', 'shift', 'left_command', 'left_control', 'left_option', 'left_shift',
-  'right_command', 'right_control', 'right_option', 'right_shift', 'fn', 'caps_lock',
-]);
 export const HYPER = ['control', 'option', 'shift', 'command'];
 
 const MOD_SYMBOL: Record<string, string> = {
@@ -66,11 +15,11 @@ const MOD_ORDER = ['fn', 'caps_lock', 'control', 'option', 'shift', 'command'];
 
 /** Mac order (⌃⌥⇧⌘), one symbol per modifier; "R⌘" for a right-hand one. */
 export function modifierSymbols(mods: readonly string[]): string {
-  const base = (m: string) => m.replace(/^(left|right)_/, '');
+  const base = (m: string) => canonicalModifier(m).replace(/^(left|right)_/, '');
   const sorted = [...mods].sort((a, b) => MOD_ORDER.indexOf(base(a)) - MOD_ORDER.indexOf(base(b)));
   return sorted.map((m) => {
     const sym = MOD_SYMBOL[base(m)] ?? m;
-    return m.startsWith('right_') ? `R${sym}` : sym;
+    return canonicalModifier(m).startsWith('right_') ? `R${sym}` : sym;
   }).join('');
 }
 
@@ -82,12 +31,15 @@ const LABELS: Record<string, string> = {
   japanese_kana: 'かな', international3: '¥',
 };
 
-export function keyLabel(code: string): string {
+export function keyLabel(name: string): string {
+  const code = canonicalKey('key_code', name);
   if (LABELS[code]) return LABELS[code];
   if (hasMessage(`key.${code}`)) return t(`key.${code}`);
   if (/^[a-z]$/.test(code)) return code.toUpperCase();
   if (/^f\d+$/.test(code)) return code.toUpperCase();
   if (code.startsWith('keypad_')) return `Keypad ${keyLabel(code.slice(7))}`;
+  const button = /^button(\d+)$/.exec(code);
+  if (button) return t('key.button', { n: button[1] });
   return code;
 }
 
@@ -149,6 +101,3 @@ const JIS: Cap[][] = [
 ];
 
 export const LAYOUTS: Record<LayoutName, Cap[][]> = { us: US, jis: JIS };
-
-/** Every key name with a label, for the key pickers' suggestion lists. */
-export const ALL_KEYS: readonly string[] = [...KEY_CODES].filter((k) => k !== 'vk_none');

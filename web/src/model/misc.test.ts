@@ -4,7 +4,9 @@ import { setLanguage } from '../i18n';
 import { appRef, filterApps, mergeInventory } from './apps';
 import { History } from './history';
 import { RECIPES, recipeDefaults } from './recipes';
-import { summarize } from './summary';
+import { setAppNames, summarize } from './summary';
+import { buildLayer, buildLeader } from './forms';
+import type { JsonObject } from './json';
 import type { Mapping } from './types';
 
 describe('undo history', () => {
@@ -61,20 +63,21 @@ describe('inventory', () => {
 });
 
 describe('bridge', () => {
-  it('answers resolve pending requests in request order, per kind', async () => {
+  it('answers resolve pending requests in request order, per kind; failures keep their code and place', async () => {
     const posted: unknown[] = [];
     const win: Record<string, any> = { webkit: { messageHandlers: { tarvelApps: { postMessage: () => posted.push('apps') }, tarvelApply: { postMessage: (b: unknown) => posted.push(b) } } } };
     const bridge = new Bridge(win);
     expect(bridge.available).toBe(true);
-    const a1 = bridge.apply('one', []);
+    const body = { title: 'one', manipulators: [{ type: 'basic' }], rules: [{ name: 'r', enabled: true, manipulators: [{ type: 'basic' }] }] };
+    const a1 = bridge.apply(body);
     const inv = bridge.requestInventory();
-    const a2 = bridge.apply('two', [{ type: 'basic' }]);
-    expect(posted).toEqual([{ title: 'one', manipulators: [] }, 'apps', { title: 'two', manipulators: [{ type: 'basic' }] }]);
+    const a2 = bridge.apply({ ...body, title: 'two' });
+    expect(posted).toEqual([body, 'apps', { ...body, title: 'two' }]);
     win.__tarvelApplyResolve({ ok: true, backupPath: '/b/1' });
-    win.__tarvelApplyResolve({ ok: false, error: 'line 1\nline 2' });
+    win.__tarvelApplyResolve({ ok: false, error: 'line 1\nline 2', code: 'trailingComma', line: 3, column: 7, extra: 'ignored' });
     win.__tarvelAppsResolve(null);
     expect(await a1).toEqual({ ok: true, backupPath: '/b/1' });
-    expect(await a2).toEqual({ ok: false, error: 'line 1\nline 2' });
+    expect(await a2).toEqual({ ok: false, error: 'line 1\nline 2', code: 'trailingComma', line: 3, column: 7 });
     expect(await inv).toBeNull();
     // An answer nobody waits for is dropped.
     expect(() => win.__tarvelApplyResolve({ ok: true, backupPath: 'x' })).not.toThrow();
@@ -91,18 +94,41 @@ describe('bridge', () => {
 describe('summaries', () => {
   const build = (id: string, v: Record<string, unknown> = {}): Mapping[] => {
     const r = RECIPES.find((x) => x.id === id)!;
-    return r.build({ ...recipeDefaults(r), ...v });
+    return r.build({ ...recipeDefaults(r), ...v }, {});
   };
+  const raw = (man: JsonObject): Mapping => ({ id: 'r', enabled: true, form: 'raw', manipulators: [man] });
   it('read as a person would say them, in both languages', () => {
     setLanguage('en');
     expect(summarize(build('capsCtrlEsc')[0])).toBe('Caps Lock: tap → Escape, hold → Control');
     expect(summarize(build('cmdEisuuKana')[1])).toBe('Right Command: tap → かな, hold → Right Command');
-    expect(summarize(build('focusApp', { app: { name: 'Safari' } })[0])).toBe('⌃⌥⇧⌘S → Open Safari');
+    expect(summarize(build('focusApp', { app: { name: 'Safari', bundleId: 'com.apple.Safari' } })[0])).toBe('⌃⌥⇧⌘S → Open com.apple.Safari');
+    expect(summarize(build('vimArrows')[0])).toBe('Tab: layer “arrows” on while the key is held, tap → Tab');
     expect(summarize(build('vimArrows')[1])).toBe('H → ← (in layer “arrows”)');
     expect(summarize(build('chordEsc')[0])).toBe('J + K → Escape');
+    expect(summarize(build('doubleTapQuit')[0])).toBe('⌘Q twice → ⌘Q');
+    expect(summarize(raw({ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], x: 1 }))).toBe('JSON: A → B');
     setLanguage('ja');
     expect(summarize(build('capsCtrlEsc')[0])).toBe('Caps Lock: タップ → Escape、長押し → Control');
     setLanguage('en');
+  });
+
+  it.each<[string, Mapping, string]>([
+    ['a leader with its sequences', { id: 'l', enabled: true, form: 'leader', manipulators: buildLeader({ from: { key_code: 'right_option' }, conditions: [], variable: 'L', sequences: [{ keys: ['g', 's'], to: [{ key_code: 'a' }] }, { keys: ['x'], to: [] }] }) },
+      'Right Option leads: G S → A; X → Nothing'],
+    ['a toggled layer', { id: 't', enabled: true, form: 'layer', manipulators: buildLayer({ mode: 'toggle', from: { key_code: 'f13' }, conditions: [], variable: 'tarvel_layer_num', on: 1, off: 0, tap: [] }) },
+      'F13: layer “num” on from one press to the next'],
+    ['every list, in the form with every field', { id: 'a', enabled: true, form: 'advanced', manipulators: [{ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], to_after_key_up: [{ set_variable: { name: 'x', value: 0 } }], to_delayed_action: { to_if_invoked: [{ set_notification_message: { id: 'n', text: 'hi' } }] } }] },
+      'A → B, released → x = 0, later → Message “hi”'],
+    ['where: a device, a keyboard type, an input source, an app known by name and a pattern', { id: 'w', enabled: true, form: 'remap', manipulators: [{ type: 'basic', from: { key_code: 'a' }, to: [{ mouse_key: { y: 1536 } }], conditions: [
+      { type: 'device_if', identifiers: [{ vendor_id: 1452, product_id: 641 }] }, { type: 'keyboard_type_unless', keyboard_types: ['jis'] },
+      { type: 'input_source_if', input_sources: [{ language: '^ja$' }] }, { type: 'frontmost_application_if', bundle_identifiers: ['^com\\.apple\\.Safari$', '^org\\.mozilla\\.'] },
+    ] }] }, 'A → Mouse ↓ (on 1452/641; not on JIS keyboards; with ^ja$ input; only in Safari, ^org\\.mozilla\\.)'],
+    ['a mouse manipulator as JSON', raw({ type: 'mouse_motion_to_scroll', from: { modifiers: { mandatory: ['fn'] } } }), 'JSON: mouse_motion_to_scroll'],
+  ])('%s', (_n, m, text) => {
+    setLanguage('en');
+    setAppNames((id) => (id === 'com.apple.Safari' ? 'Safari' : undefined));
+    expect(summarize(m)).toBe(text);
+    setAppNames(() => undefined);
   });
 });
 
@@ -121,21 +147,32 @@ describe('keys and language', () => {
     expect(detectLanguage('fr', 'ja')).toBe('ja');
   });
   it('every key on both keyboards is a name Karabiner-Elements knows', async () => {
-    const { LAYOUTS, isKnownKey } = await import('./keys');
-    for (const rows of Object.values(LAYOUTS)) for (const row of rows) for (const cap of row) expect(isKnownKey(cap.key), cap.key).toBe(true);
+    const { LAYOUTS } = await import('./keys');
+    const { isKnownName } = await import('./vocabulary');
+    for (const rows of Object.values(LAYOUTS)) for (const row of rows) for (const cap of row) expect(isKnownName('key_code', cap.key), cap.key).toBe(true);
   });
 });
 
 describe('catalogs', () => {
-  it('hold every message the page builds from a name', async () => {
+  it('hold every message the page builds from a name, in both languages', async () => {
     const { hasMessage } = await import('../i18n');
+    const { FORMS } = await import('./forms');
+    const { EVENT_UIS } = await import('../ui/fields');
+    const { PARAMETERS, KEY_FIELDS, SOFTWARE_FUNCTIONS } = await import('./vocabulary');
+    const { TABS } = await import('../store');
     const names = [
       ...RECIPES.flatMap((r) => [`recipe.${r.id}`, `recipe.${r.id}.d`, ...r.params.map((p) => p.label)]),
-      ...['keys', 'app', 'shortcut', 'input', 'media', 'none', 'shell'].map((a) => `action.${a}`),
-      ...['remap', 'tapHold', 'layerKey', 'raw'].map((k) => `kind.${k}`),
-      ...['edit', 'recipes', 'json'].map((x) => `tab.${x}`),
-      ...['json', 'format', 'malformed'].map((x) => `import.${x}`),
-      'holdMode.immediate', 'holdMode.delayed', 'layerMode.hold', 'layerMode.toggle', 'input.eisuu', 'input.kana',
+      ...EVENT_UIS.map((a) => `action.${a}`),
+      ...FORMS.flatMap((k) => [`form.${k}`, `form.${k}.d`]),
+      ...TABS.map((x) => `tab.${x}`),
+      ...['json', 'format', 'malformed', 'tooDeep', 'tooLarge', 'tooManyManipulators'].map((x) => `import.${x}`),
+      ...['tooDeep', 'tooLarge', 'tooManyManipulators'].flatMap((x) => [`limit.${x}`, `code.${x}`]),
+      ...Object.keys(PARAMETERS).map((k) => `param.${k}`),
+      ...KEY_FIELDS.map((k) => `keyField.${k}`),
+      ...Object.keys(SOFTWARE_FUNCTIONS).map((k) => `sf.${k}`),
+      ...['app', 'variable', 'device', 'keyboard', 'input', 'expression', 'changed'].flatMap((c) => [`cond.${c}`, `cond.${c}.if`, `cond.${c}.unless`]),
+      ...['immediate', 'delayed', 'lazyHeld'].map((m) => `holdMode.${m}`), ...['hold', 'delayed', 'toggle'].map((m) => `layerMode.${m}`),
+      ...['fallbackNotApp', 'fallbackMismatch', 'notApp'].map((w) => `commands.${w}`),
       'layout.us', 'layout.jis', 'tap.none', 'tap.escape',
     ];
     expect(names.filter((n) => !hasMessage(n))).toEqual([]);

@@ -1,35 +1,54 @@
-// The recipe gallery: ready mappings, each built from a few parameters.
+// The recipe gallery: ready rules, each built from a few parameters, in the shapes the public rule
+// gallery uses today.
+import { appEvent } from './actions';
+import { buildDoubleTap, buildLayer, LAYER_PREFIX } from './forms';
+import type { JsonObject } from './json';
 import { HYPER } from './keys';
-import type { Action, AppRef, Mapping, Trigger } from './types';
-import { newId } from './types';
+import { defaultOptional, keyEvent, variableIf } from './manipulator';
+import { newMapping } from './rules';
+import type { AppRef, CompileContext, FormKind, Mapping } from './types';
 
 export type ParamKind = 'key' | 'app' | 'mods' | 'keys2' | 'tap';
 export interface RecipeParam { name: string; kind: ParamKind; label: string; default?: unknown }
-export interface Recipe { id: string; params: RecipeParam[]; build(p: Record<string, unknown>): Mapping[] }
+export interface Recipe { id: string; params: RecipeParam[]; build(p: RecipeValues, ctx: CompileContext): Mapping[] }
 export type RecipeValues = Record<string, unknown>;
 
-const trig = (key: string, mandatory: string[] = [], optional: string[] = ['any']): Trigger => ({ keys: [key], mandatory, optional });
-const keys = (key: string, modifiers: string[] = []): Action => ({ type: 'keys', strokes: [{ key, modifiers }] });
-const base = () => ({ id: newId(), enabled: true });
 const str = (v: unknown, d: string) => (typeof v === 'string' && v ? v : d);
+const key = (name: string, modifiers: string[] = []) => keyEvent('key_code', name, modifiers);
+const from = (name: string, mandatory: string[] = [], optional: string[] = defaultOptional(name, mandatory)): JsonObject => {
+  const f: JsonObject = { key_code: name };
+  if (mandatory.length || optional.length) {
+    f.modifiers = { ...(mandatory.length ? { mandatory } : {}), ...(optional.length ? { optional } : {}) };
+  }
+  return f;
+};
+const one = (form: FormKind, man: JsonObject): Mapping => newMapping([{ type: 'basic', ...man }], form);
+const app = (v: unknown) => v as AppRef | undefined;
+
+function lazyEisuuKana(side: 'left' | 'right', tap: string): Mapping {
+  const mod = `${side}_command`;
+  return one('tapHold', {
+    from: from(mod),
+    parameters: { 'basic.to_if_held_down_threshold_milliseconds': 100 },
+    to: [{ key_code: mod, lazy: true }],
+    // Held past 100 ms it is a plain Command at once, so Command+click and Command+drag work.
+    to_if_held_down: [key(mod)],
+    to_if_alone: [key(tap)],
+  });
+}
+
+function layer(name: string, trigger: string, tap: JsonObject[]): Mapping {
+  return newMapping(buildLayer({ from: from(trigger), conditions: [], mode: 'hold', variable: `${LAYER_PREFIX}${name}`, on: 1, off: 0, tap }), 'layer');
+}
+const inLayer = (name: string, man: JsonObject): Mapping => one('remap', { ...man, conditions: [variableIf(`${LAYER_PREFIX}${name}`, 1)] });
 
 export const RECIPES: Recipe[] = [
   {
     id: 'capsCtrlEsc',
     params: [{ name: 'key', kind: 'key', label: 'p.key', default: 'caps_lock' }],
-    build: (p) => [{
-      ...base(), kind: 'tapHold', trigger: trig(str(p.key, 'caps_lock')), hold: keys('left_control'), tap: keys('escape'),
-      holdMode: 'immediate', lazy: false,
-    }],
+    build: (p) => [one('tapHold', { from: from(str(p.key, 'caps_lock'), [], ['any']), to: [key('left_control')], to_if_alone: [key('escape')] })],
   },
-  {
-    id: 'cmdEisuuKana',
-    params: [],
-    build: () => [
-      { ...base(), kind: 'tapHold', trigger: trig('left_command'), hold: keys('left_command'), tap: { type: 'input', source: 'eisuu' }, holdMode: 'immediate', lazy: true },
-      { ...base(), kind: 'tapHold', trigger: trig('right_command'), hold: keys('right_command'), tap: { type: 'input', source: 'kana' }, holdMode: 'immediate', lazy: true },
-    ],
-  },
+  { id: 'cmdEisuuKana', params: [], build: () => [lazyEisuuKana('left', 'japanese_eisuu'), lazyEisuuKana('right', 'japanese_kana')] },
   {
     id: 'focusApp',
     params: [
@@ -37,31 +56,27 @@ export const RECIPES: Recipe[] = [
       { name: 'key', kind: 'key', label: 'p.key', default: 's' },
       { name: 'app', kind: 'app', label: 'p.app' },
     ],
-    build: (p) => [{
-      ...base(), kind: 'remap', trigger: trig(str(p.key, 's'), Array.isArray(p.mods) ? [...p.mods as string[]] : [...HYPER], []),
-      action: { type: 'app', app: (p.app as AppRef | undefined) ?? null },
-    }],
+    build: (p, ctx) => {
+      const a = app(p.app);
+      return [one('remap', { from: from(str(p.key, 's'), Array.isArray(p.mods) ? [...p.mods as string[]] : [...HYPER]), to: a ? [appEvent(a, ctx.helperPath)] : [] })];
+    },
   },
   {
     id: 'hyper',
     params: [{ name: 'key', kind: 'key', label: 'p.key', default: 'right_option' }, { name: 'tap', kind: 'tap', label: 'p.tapSends', default: 'none' }],
-    build: (p) => [{
-      ...base(), kind: 'tapHold', trigger: trig(str(p.key, 'right_option')),
-      hold: keys('left_shift', ['left_command', 'left_control', 'left_option']),
-      tap: p.tap === 'escape' ? keys('escape') : { type: 'none' }, holdMode: 'immediate', lazy: false,
-    }],
+    build: (p) => [one('tapHold', {
+      from: from(str(p.key, 'right_option'), [], ['any']),
+      to: [key('left_shift', ['left_command', 'left_control', 'left_option'])],
+      ...(p.tap === 'escape' ? { to_if_alone: [key('escape')] } : {}),
+    })],
   },
   {
     id: 'vimArrows',
     params: [{ name: 'key', kind: 'key', label: 'p.layerKey', default: 'tab' }],
     build: (p) => {
-      const layerKey = str(p.key, 'tab');
-      const layer = 'arrows';
+      const trigger = str(p.key, 'tab');
       const arrows: [string, string][] = [['h', 'left_arrow'], ['j', 'down_arrow'], ['k', 'up_arrow'], ['l', 'right_arrow']];
-      return [
-        { ...base(), kind: 'layerKey', trigger: trig(layerKey), name: layer, mode: 'hold', tap: keys(layerKey) },
-        ...arrows.map(([from, to]): Mapping => ({ ...base(), kind: 'remap', layer, trigger: trig(from), action: keys(to) })),
-      ];
+      return [layer('arrows', trigger, [key(trigger)]), ...arrows.map(([f, t]) => inLayer('arrows', { from: from(f, [], ['any']), to: [key(t)] }))];
     },
   },
   {
@@ -71,12 +86,9 @@ export const RECIPES: Recipe[] = [
       { name: 'letter', kind: 'key', label: 'p.letter', default: 'f' },
       { name: 'app', kind: 'app', label: 'p.app' },
     ],
-    build: (p) => {
-      const layer = 'apps';
-      return [
-        { ...base(), kind: 'layerKey', trigger: trig(str(p.key, 'right_option')), name: layer, mode: 'hold', tap: { type: 'none' } },
-        { ...base(), kind: 'remap', layer, trigger: trig(str(p.letter, 'f')), action: { type: 'app', app: (p.app as AppRef | undefined) ?? null } },
-      ];
+    build: (p, ctx) => {
+      const a = app(p.app);
+      return [layer('apps', str(p.key, 'right_option'), []), inLayer('apps', { from: from(str(p.letter, 'f'), [], []), to: a ? [appEvent(a, ctx.helperPath)] : [] })];
     },
   },
   {
@@ -84,29 +96,35 @@ export const RECIPES: Recipe[] = [
     params: [{ name: 'keys', kind: 'keys2', label: 'p.chordKeys', default: ['j', 'k'] }],
     build: (p) => {
       const ks = Array.isArray(p.keys) && p.keys.length >= 2 ? (p.keys as string[]) : ['j', 'k'];
-      return [{ ...base(), kind: 'remap', trigger: { keys: [...ks], mandatory: [], optional: ['any'] }, action: keys('escape') }];
+      return [one('remap', { from: { simultaneous: ks.map((k) => key(k)), modifiers: { optional: ['any'] } }, to: [key('escape')] })];
     },
+  },
+  {
+    id: 'doubleTapQuit',
+    params: [],
+    build: () => [newMapping(buildDoubleTap({
+      from: from('q', ['command']), conditions: [], variable: 'tarvel_double_tap_command_q', first: [], second: [key('q', ['left_command'])],
+    }), 'doubleTap')],
   },
   {
     id: 'spaceCadet',
     params: [],
     build: () => [
-      { ...base(), kind: 'tapHold', trigger: trig('left_shift'), hold: keys('left_shift'), tap: keys('9', ['left_shift']), holdMode: 'immediate', lazy: false },
-      { ...base(), kind: 'tapHold', trigger: trig('right_shift'), hold: keys('right_shift'), tap: keys('0', ['left_shift']), holdMode: 'immediate', lazy: false },
+      one('tapHold', { from: from('left_shift'), to: [key('left_shift')], to_if_alone: [key('9', ['left_shift'])] }),
+      one('tapHold', { from: from('right_shift'), to: [key('right_shift')], to_if_alone: [key('0', ['left_shift'])] }),
     ],
   },
   {
     id: 'mediaFKeys',
     params: [],
     build: () => ([
-      ['f7', 'scan_previous_track'], ['f8', 'play_or_pause'], ['f9', 'scan_next_track'],
-      ['f10', 'mute'], ['f11', 'volume_decrement'], ['f12', 'volume_increment'],
-    ] as const).map(([f, media]): Mapping => ({ ...base(), kind: 'remap', trigger: trig(f, [], []), action: { type: 'media', key: media } })),
+      ['f7', 'scan_previous_track'], ['f8', 'play_or_pause'], ['f9', 'scan_next_track'], ['f10', 'mute'], ['f11', 'volume_decrement'], ['f12', 'volume_increment'],
+    ] as const).map(([f, media]) => one('remap', { from: { key_code: f }, to: [{ consumer_key_code: media }] })),
   },
   {
     id: 'disableKey',
     params: [{ name: 'key', kind: 'key', label: 'p.key', default: 'caps_lock' }],
-    build: (p) => [{ ...base(), kind: 'remap', trigger: trig(str(p.key, 'caps_lock')), action: { type: 'none' } }],
+    build: (p) => [one('remap', { from: from(str(p.key, 'caps_lock'), [], ['any']), to: [key('vk_none')] })],
   },
 ];
 

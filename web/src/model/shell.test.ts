@@ -3,7 +3,8 @@ import { chmodSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { afterAll, describe, expect, it } from 'vitest';
-import { compileAction, SHORTCUTS_TOOL } from './compile';
+import { appEvent, shortcutEvent } from './actions';
+import { SHORTCUTS_RUN } from './commands';
 import { exactRegex, shellQuote, unescapeExactRegex } from './shell';
 
 const HOSTILE = [
@@ -23,20 +24,19 @@ const run = (cmd: string) => execFileSync('/bin/sh', ['-c', cmd], { encoding: 'u
 describe('every name reaches the helper as exactly one argument, unchanged', () => {
   it.each(HOSTILE)('app named %j', (name) => {
     const app = { name, bundleId: `id.${name}`, path: `/Applications/${name}.app` };
-    const [ev] = compileAction({ type: 'app', app }, { helperPath: stub });
+    const ev = appEvent(app, stub);
     expect(run(ev.shell_command as string)).toEqual(['--name', name, '--bundle-id', app.bundleId, '--fallback', app.path]);
   });
 
   it('options that are not known are not passed', () => {
-    const [ev] = compileAction({ type: 'app', app: { name: 'Only Name' } }, { helperPath: stub });
+    const ev = appEvent({ name: 'Only Name' }, stub);
     expect(run(ev.shell_command as string)).toEqual(['--name', 'Only Name']);
   });
 
   it.each(HOSTILE)('Shortcut named %j', (name) => {
-    const [ev] = compileAction({ type: 'shortcut', name }, {});
-    const cmd = ev.shell_command as string;
-    expect(cmd.startsWith(`${SHORTCUTS_TOOL} run `)).toBe(true);
-    expect(run(`${shellQuote(stub)}${cmd.slice(SHORTCUTS_TOOL.length)}`)).toEqual(['run', name]);
+    const cmd = shortcutEvent(name).shell_command as string;
+    expect(cmd.startsWith(SHORTCUTS_RUN)).toBe(true);
+    expect(run(`${shellQuote(stub)} run ${cmd.slice(SHORTCUTS_RUN.length)}`)).toEqual(['run', name]);
   });
 });
 

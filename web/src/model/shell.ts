@@ -31,3 +31,31 @@ export function unescapeExactRegex(expr: string): string | undefined {
   }
   return out;
 }
+
+/** Words of a command made only of bare words and single-quoted parts ('it'\''s' is one word);
+ * undefined for anything else (variables, other quoting, operators). */
+export function shellWords(cmd: string): string[] | undefined {
+  const words: string[] = [];
+  let i = 0;
+  while (i < cmd.length) {
+    if (cmd[i] === ' ') { i++; continue; }
+    let word = '';
+    while (i < cmd.length && cmd[i] !== ' ') {
+      if (cmd[i] === "'") {
+        const end = cmd.indexOf("'", i + 1);
+        if (end < 0) return undefined;
+        word += cmd.slice(i + 1, end);
+        i = end + 1;
+      } else if (cmd[i] === '\\' && cmd[i + 1] === "'") {
+        word += "'";
+        i += 2;
+      } else if (/[A-Za-z0-9_./-]/.test(cmd[i])) {
+        word += cmd[i++];
+      } else {
+        return undefined;
+      }
+    }
+    words.push(word);
+  }
+  return words;
+}

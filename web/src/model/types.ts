@@ -1,66 +1,45 @@
-// The editor's model of a rule set. It is what the forms edit, what undo stores, what autosave and
-// export keep; Karabiner manipulators are compiled from it.
+// The editor's model of a rule set: rules as Karabiner-Elements has them, each holding mappings.
+// A mapping keeps its manipulators exactly as Karabiner-Elements reads them; the form it is shown in
+// is a view over them, so whatever no form can show still goes out as it came in.
+import type { JsonObject } from './json';
 
-export type Json = null | boolean | number | string | Json[] | { [key: string]: Json };
-export type JsonObject = { [key: string]: Json };
+export type { Json, JsonObject } from './json';
 
-export interface KeyStroke { key: string; modifiers: string[] }
-export interface AppRef { name: string; bundleId?: string; path?: string }
+export type LayoutName = 'us' | 'jis';
 
-export type Action =
-  | { type: 'keys'; strokes: KeyStroke[] }
-  | { type: 'app'; app: AppRef | null }
-  | { type: 'shortcut'; name: string }
-  | { type: 'input'; source: 'eisuu' | 'kana' }
-  | { type: 'media'; key: string }
-  | { type: 'none' }
-  | { type: 'shell'; command: string };
-export type ActionType = Action['type'];
+/** How a mapping is shown: a pattern form, the form with every field, or its JSON. */
+export type FormKind = 'remap' | 'tapHold' | 'layer' | 'doubleTap' | 'leader' | 'advanced' | 'raw';
 
-/** One key, or several pressed together (a chord). */
-export interface Trigger {
-  keys: string[];
-  mandatory: string[];
-  optional: string[];
-  chordMs?: number;
-}
-
-export interface AppScope { mode: 'only' | 'except'; apps: AppRef[] }
-
-interface Common {
+export interface Mapping {
   id: string;
+  /** Off: kept in the editor, left out of what is written. */
   enabled: boolean;
-  label?: string;
-  /** Name of the layer this mapping belongs to. */
-  layer?: string;
-  apps?: AppScope;
+  form: FormKind;
+  /** One manipulator for most forms; a toggled layer, a double tap and a leader key need several. */
+  manipulators: JsonObject[];
 }
 
-export interface RemapMapping extends Common { kind: 'remap'; trigger: Trigger; action: Action }
-export interface TapHoldMapping extends Common {
-  kind: 'tapHold';
-  trigger: Trigger;
-  tap: Action;
-  hold: Action;
-  /** immediate: hold action at once, tap on a lone release; delayed: hold action after a threshold. */
-  holdMode: 'immediate' | 'delayed';
-  lazy: boolean;
-  tapTimeoutMs?: number;
-  holdDelayMs?: number;
-}
-export interface LayerKeyMapping extends Common {
-  kind: 'layerKey';
-  trigger: Trigger;
+export interface Rule {
+  id: string;
+  /** Written as the rule's description ("[Tarvel] <title>: <name>" when applied). */
   name: string;
-  mode: 'hold' | 'toggle';
-  tap: Action;
+  enabled: boolean;
+  mappings: Mapping[];
+  /** The rule object's other fields (description_notes, comments), written back as they came. */
+  extra?: JsonObject;
+  /** "enabled": true was written out in the rule this came from. */
+  enabledField?: boolean;
+  /** The rule this came from had no description. */
+  undescribed?: boolean;
 }
-export interface RawMapping extends Common { kind: 'raw'; manipulator: JsonObject }
 
-export type Mapping = RemapMapping | TapHoldMapping | LayerKeyMapping | RawMapping;
-export type MappingKind = Mapping['kind'];
-
-export interface RuleSet { title: string; layout: 'us' | 'jis'; mappings: Mapping[] }
+export interface RuleSet {
+  title: string;
+  layout: LayoutName;
+  rules: Rule[];
+  /** The imported document's other fields (maintainers, links), written back on export. */
+  extra?: JsonObject;
+}
 
 /** What the native side tells us about the machine. */
 export interface AppRecord {
@@ -71,15 +50,15 @@ export interface AppRecord {
   running: boolean;
   launchable: boolean;
 }
+export interface AppRef { name: string; bundleId?: string; path?: string }
 export interface Inventory { running: AppRecord[]; installed: AppRecord[]; shortcuts: string[]; helperPath?: string }
+/** A device as Karabiner-Elements lists it under a profile's `devices[].identifiers`. */
+export interface DeviceRecord { identifiers: JsonObject; name?: string }
 
 export interface CompileContext { helperPath?: string }
 
 let counter = 0;
-export function newId(): string {
+export function newId(prefix = 'm'): string {
   counter += 1;
-  return `m${Date.now().toString(36)}${counter.toString(36)}${Math.random().toString(36).slice(2, 6)}`;
+  return `${prefix}${Date.now().toString(36)}${counter.toString(36)}${Math.random().toString(36).slice(2, 6)}`;
 }
-
-export const emptyTrigger = (key = ''): Trigger => ({ keys: [key], mandatory: [], optional: ['any'] });
-export const emptyRuleSet = (): RuleSet => ({ title: 'My keymap', layout: 'us', mappings: [] });

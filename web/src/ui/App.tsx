@@ -1,17 +1,23 @@
 import { Component } from 'preact';
 import { useCallback, useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t, type Lang } from '../i18n';
-import { ALL_KEYS, keyFromEventCode, keyLabel } from '../model/keys';
-import type { Mapping } from '../model/types';
-import { useStore, type Store, type Tab } from '../store';
-import { ApplyDialog } from './ApplyDialog';
+import { keyFromEventCode } from '../model/keys';
+import { triggerKeys } from '../model/manipulator';
+import { appliedDescription } from '../model/rules';
+import { isObj } from '../model/json';
+import { TABS, useStore, type Store, type Tab } from '../store';
+import { ApplyDialog, ConfirmDialog } from './ApplyDialog';
 import { MappingEditor } from './Editor';
+import { KeyNameLists } from './fields';
 import { Keyboard } from './Keyboard';
 import { MappingList } from './MappingList';
 import { Recipes } from './Recipes';
+import { Simulator } from './Simulator';
+import { memo } from './memo';
 
 function JsonPreview({ store }: { store: Store }) {
-  const text = JSON.stringify(store.manipulators, null, 2);
+  const rules = store.rules.map((r) => ({ description: appliedDescription(store.ruleSet.title, r.name), ...(r.enabled ? {} : { enabled: false }), manipulators: r.manipulators }));
+  const text = JSON.stringify(rules, null, 2);
   const [copied, setCopied] = useState(false);
   const pre = useRef<HTMLPreElement>(null);
   const copy = async () => {
@@ -28,22 +34,25 @@ function JsonPreview({ store }: { store: Store }) {
     setTimeout(() => setCopied(false), 1500);
   };
   return (
-    <section class="json" aria-label={t('json.heading')}>
+    <section class="json" aria-labelledby="json-heading">
       <div class="row">
-        <h2>{t('json.heading')}</h2>
+        <h2 id="json-heading">{t('json.heading')}</h2>
         <button type="button" class="small" onClick={() => void copy()}>{copied ? t('json.copied') : t('json.copy')}</button>
       </div>
-      <pre ref={pre} class="mono" tabIndex={0}>{text}</pre>
+      <pre ref={pre} class="mono" tabIndex={0} aria-labelledby="json-heading">{text}</pre>
     </section>
   );
 }
 
+/** Variable names for the variable fields, re-rendered when the rules change. */
+const Variables = memo(({ names }: { names: string[] }) => (
+  <datalist id="tarvel-variables">{names.slice(0, 200).map((n) => <option key={n} value={n} />)}</datalist>
+));
+
 /** Suggestions for every key field; they never change, so they are rendered once. */
 class KeyNames extends Component {
   shouldComponentUpdate() { return false; }
-  render() {
-    return <datalist id="tarvel-keys">{ALL_KEYS.map((k) => <option key={k} value={k}>{keyLabel(k)}</option>)}</datalist>;
-  }
+  render() { return <KeyNameLists />; }
 }
 
 function download(name: string, text: string) {
@@ -58,6 +67,34 @@ function download(name: string, text: string) {
   setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
 
+/** Tabs as the ARIA tabs pattern has them: one Tab stop, arrow keys move and select. */
+function Tabs({ store }: { store: Store }) {
+  const refs = useRef<(HTMLButtonElement | null)[]>([]);
+  const go = (i: number) => {
+    const tab = TABS[(i + TABS.length) % TABS.length];
+    store.set({ tab });
+    refs.current[TABS.indexOf(tab)]?.focus();
+  };
+  const onKeyDown = (e: KeyboardEvent) => {
+    const i = TABS.indexOf(store.tab);
+    if (e.key === 'ArrowRight') go(i + 1);
+    else if (e.key === 'ArrowLeft') go(i - 1);
+    else if (e.key === 'Home') go(0);
+    else if (e.key === 'End') go(TABS.length - 1);
+    else return;
+    e.preventDefault();
+  };
+  return (
+    <div class="tabs" role="tablist" aria-label={t('tab.label')} onKeyDown={onKeyDown}>
+      {TABS.map((tb, i) => (
+        <button type="button" role="tab" key={tb} id={`tab-${tb}`} ref={(el) => { refs.current[i] = el; }}
+          aria-selected={store.tab === tb} aria-controls={`panel-${tb}`} tabIndex={store.tab === tb ? 0 : -1}
+          class={store.tab === tb ? 'active' : ''} onClick={() => store.set({ tab: tb })}>{t(`tab.${tb}`)}</button>
+      ))}
+    </div>
+  );
+}
+
 export function App({ store: s }: { store: Store }) {
   const store = useStore(s);
   const rs = store.ruleSet;
@@ -70,7 +107,8 @@ export function App({ store: s }: { store: Store }) {
     if (now !== shownPanel.current && panel.current) panel.current.scrollTop = 0;
     shownPanel.current = now;
   }, [store.tab, store.selectedId]);
-  const selected = rs.mappings.find((m) => m.id === store.selectedId);
+  useEffect(() => { document.title = t('app.title'); }, [store.lang]);
+  const selected = store.selected;
   // Key-name suggestions are not needed for the first paint.
   const [suggest, setSuggest] = useState(false);
   useEffect(() => { const id = setTimeout(() => setSuggest(true), 50); return () => clearTimeout(id); }, []);
@@ -78,8 +116,15 @@ export function App({ store: s }: { store: Store }) {
   useEffect(() => {
     const onKey = (e: KeyboardEvent) => {
       if (store.picking) {
+        // Escape gives up; the field's own button records Escape.
+        if (e.key === 'Escape') {
+          e.preventDefault();
+          e.stopPropagation();
+          store.set({ picking: undefined });
+          return;
+        }
         const key = keyFromEventCode(e.code);
-        if (key) {
+        if (key && e.key !== 'Tab') {
           e.preventDefault();
           e.stopPropagation();
           store.picking.done(key);
@@ -89,7 +134,8 @@ export function App({ store: s }: { store: Store }) {
       const mod = e.metaKey || e.ctrlKey;
       if (!mod || e.altKey) return;
       const k = e.key.toLowerCase();
-      if (k === 'z' || (k === 'y' && e.ctrlKey)) {
+      const inText = e.target instanceof HTMLTextAreaElement;
+      if (!inText && (k === 'z' || (k === 'y' && e.ctrlKey))) {
         e.preventDefault();
         if (k === 'y' || e.shiftKey) store.redo(); else store.undo();
       }
@@ -105,30 +151,22 @@ export function App({ store: s }: { store: Store }) {
     return () => clearTimeout(timer);
   }, [store.notice]);
 
-  const counts = useMemo(() => {
-    const c = new Map<string, number>();
-    for (const m of rs.mappings) {
-      if (m.kind === 'raw') continue;
-      for (const k of m.trigger.keys) c.set(k, (c.get(k) ?? 0) + 1);
-    }
-    return c;
-  }, [rs]);
-  const selKeys = selected && selected.kind !== 'raw' ? selected.trigger.keys.join(' ') : '';
+  const marks = store.marksFor(store.layerView);
+  const layerNames = useMemo(() => store.layers.map((l) => store.layerName(l)), [store.layers, store.lang]);
+  const selKeys = selected ? [...new Set(selected.manipulators.filter(isObj).flatMap(triggerKeys))].join(' ') : '';
 
   const onKeyboard = useCallback((key: string) => {
     if (store.picking) { store.picking.done(key); return; }
-    const mine = rs.mappings.filter((m) => m.kind !== 'raw' && m.trigger.keys.includes(key));
-    if (mine.length) {
-      store.set({ keyFilter: key, selectedId: mine[0].id, tab: 'edit', query: '' });
+    if (store.tab === 'try') { store.simPress([{ field: 'key_code', name: key }]); return; }
+    const mine = store.marksFor(store.layerView).get(key);
+    if (mine?.length) {
+      store.set({ keyFilter: key, query: '' });
+      store.select(mine[0]);
     } else {
-      const m: Mapping = {
-        id: `new-${Date.now().toString(36)}`, enabled: true, kind: 'remap',
-        trigger: { keys: [key], mandatory: [], optional: ['any'] }, action: { type: 'keys', strokes: [{ key: '', modifiers: [] }] },
-      };
-      store.addMappings([m]);
-      store.set({ keyFilter: key, tab: 'edit', query: '' });
+      store.openDraft(key, store.layerView);
     }
-  }, [rs]);
+  }, [store]);
+  const onLayer = useCallback((layer: string) => store.set({ layerView: layer, keyFilter: undefined }), [store]);
 
   const onFile = async (file: File | undefined) => {
     if (!file) return;
@@ -141,78 +179,83 @@ export function App({ store: s }: { store: Store }) {
     }
     const r = store.importText(text);
     if (r.ok) {
-      const msg = t('import.done', { title: r.title, n: r.n }) + (r.raw ? ` ${t('import.raw', { n: r.raw })}` : '');
+      const msg = t('import.done', { title: r.title, r: r.rules, n: r.n }) + (r.raw ? ` ${t('import.raw', { n: r.raw })}` : '');
       store.set({ notice: { kind: 'info', text: msg }, tab: 'edit' });
     } else {
-      store.set({ notice: { kind: 'error', text: t(`import.${r.error}`, { detail: r.detail ?? '' }) } });
+      const size = (n?: number) => (n === undefined ? '' : n >= 1024 * 1024 ? `${(n / 1024 / 1024).toFixed(1)} MB` : String(n));
+      store.set({ notice: { kind: 'error', text: t(`import.${r.error}`, { detail: r.detail ?? '', value: size(r.value), limit: size(r.limit) }) } });
     }
   };
 
-  const errors = store.errorCount;
-  const applyDisabled = store.preview || errors > 0 || store.apply.phase !== 'closed' || store.applying > 0;
-  const tabs: Tab[] = ['edit', 'recipes', 'json'];
+  const blocks = store.blockCount;
+  const applyDisabled = store.preview || blocks > 0 || store.apply.phase !== 'closed' || store.applying > 0;
+  const modal = store.apply.phase !== 'closed' || !!store.confirm;
+  const tab: Tab = store.tab;
+  const kbLabel = store.picking ? t('kb.hintPick') : tab === 'try' ? t('kb.hintTry') : t('kb.hintEdit');
 
   return (
     <div class="app">
-      {/* While the apply dialog is up, the page behind it takes no focus or clicks. */}
-      <div class="page" inert={store.apply.phase !== 'closed'}>
-      <header class="top">
-        <span class="brand" aria-hidden="true">Tarvel</span>
-        <input class="title" value={rs.title} aria-label={t('app.ruleSetTitle')} placeholder={t('app.ruleSetTitle')}
-          onInput={(e) => store.setTitle((e.currentTarget as HTMLInputElement).value)} />
-        <select aria-label={t('app.layout')} title={t('app.layout')} value={rs.layout}
-          onChange={(e) => store.setLayout((e.currentTarget as HTMLSelectElement).value as 'us' | 'jis')}>
-          <option value="us">⌨ {t('layout.us')}</option>
-          <option value="jis">⌨ {t('layout.jis')}</option>
-        </select>
-        <select aria-label={t('app.language')} title={t('app.language')} value={store.lang}
-          onChange={(e) => store.setLang((e.currentTarget as HTMLSelectElement).value as Lang)}>
-          <option value="en">English</option>
-          <option value="ja">日本語</option>
-        </select>
-        <span class="spacer" />
-        <button type="button" class="icon" aria-label={t('app.undo')} title={t('app.undo')} disabled={!store.history.canUndo} onClick={() => store.undo()}>↶</button>
-        <button type="button" class="icon" aria-label={t('app.redo')} title={t('app.redo')} disabled={!store.history.canRedo} onClick={() => store.redo()}>↷</button>
-        <button type="button" onClick={() => fileInput.current?.click()}>{t('app.import')}</button>
-        <input ref={fileInput} type="file" accept=".json,application/json" hidden data-testid="import"
-          onChange={(e) => { const input = e.currentTarget as HTMLInputElement; void onFile(input.files?.[0]).finally(() => { input.value = ''; }); }} />
-        <button type="button" onClick={() => {
-          const f = store.exportFile();
-          download(f.name, f.text);
-          store.set({ notice: { kind: 'info', text: t('export.done', { file: f.name }) } });
-        }}>{t('app.export')}</button>
-        <button type="button" class="primary" disabled={applyDisabled}
-          title={errors ? t('app.applyBlocked', { n: errors }) : undefined}
-          onClick={() => store.set({ apply: { phase: 'confirm' } })}>{t('app.apply')}</button>
-      </header>
-      {store.preview && <div class="banner preview" role="note">{t('app.preview')}</div>}
-      {!store.preview && errors > 0 && <div class="banner warn">{t('app.applyBlocked', { n: errors })}</div>}
-      {store.notice && (
-        <div class={`banner ${store.notice.kind}`} role={store.notice.kind === 'error' ? 'alert' : 'status'}>
-          <span>{store.notice.text}</span>
-          <button type="button" class="icon" aria-label={t('app.dismiss')} onClick={() => store.set({ notice: undefined })}>×</button>
-        </div>
-      )}
-      <main class="body">
-        <MappingList store={store} />
-        <section class="work">
-          <Keyboard layout={rs.layout} counts={counts} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang} />
-          <div class="tabs" role="tablist">
-            {tabs.map((tb) => (
-              <button type="button" role="tab" key={tb} id={`tab-${tb}`} aria-selected={store.tab === tb} aria-controls="tabpanel"
-                class={store.tab === tb ? 'active' : ''} onClick={() => store.set({ tab: tb })}>{t(`tab.${tb}`)}</button>
-            ))}
+      {/* While a dialog is up, the page behind it takes no focus or clicks. */}
+      <div class="page" inert={modal}>
+        <header class="top">
+          <h1 class="brand">Tarvel</h1>
+          <input class="title" value={rs.title} aria-label={t('app.ruleSetTitle')} placeholder={t('app.ruleSetTitle')}
+            onInput={(e) => store.setTitle((e.currentTarget as HTMLInputElement).value)} />
+          <select aria-label={t('app.layout')} title={t('app.layout')} value={rs.layout}
+            onChange={(e) => store.setLayout((e.currentTarget as HTMLSelectElement).value as 'us' | 'jis')}>
+            <option value="us">⌨ {t('layout.us')}</option>
+            <option value="jis">⌨ {t('layout.jis')}</option>
+          </select>
+          <select aria-label={t('app.language')} title={t('app.language')} value={store.lang}
+            onChange={(e) => store.setLang((e.currentTarget as HTMLSelectElement).value as Lang)}>
+            <option value="en">English</option>
+            <option value="ja">日本語</option>
+          </select>
+          <span class="spacer" />
+          <button type="button" class="icon" aria-label={t('app.undo')} title={t('app.undo')} disabled={!store.history.canUndo} onClick={() => store.undo()}>↶</button>
+          <button type="button" class="icon" aria-label={t('app.redo')} title={t('app.redo')} disabled={!store.history.canRedo} onClick={() => store.redo()}>↷</button>
+          <button type="button" onClick={() => fileInput.current?.click()}>{t('app.import')}</button>
+          <input ref={fileInput} type="file" accept=".json,application/json" hidden data-testid="import"
+            onChange={(e) => { const input = e.currentTarget as HTMLInputElement; void onFile(input.files?.[0]).finally(() => { input.value = ''; }); }} />
+          <button type="button" onClick={() => {
+            const f = store.exportFile();
+            download(f.name, f.text);
+            store.set({ notice: { kind: 'info', text: t('export.done', { file: f.name }) } });
+          }}>{t('app.export')}</button>
+          <button type="button" class="primary" disabled={applyDisabled}
+            title={blocks ? t('app.applyBlocked', { n: blocks }) : undefined}
+            onClick={() => store.set({ apply: { phase: 'confirm' } })}>{t('app.apply')}</button>
+        </header>
+        {store.preview && <div class="banner preview" role="note">{t('app.preview')}</div>}
+        {!store.preview && blocks > 0 && <div class="banner warn">{t('app.applyBlocked', { n: blocks })}</div>}
+        {store.notice && (
+          <div class={`banner ${store.notice.kind}`} role={store.notice.kind === 'error' ? 'alert' : 'status'}>
+            <span>{store.notice.text}</span>
+            <button type="button" class="icon" aria-label={t('app.dismiss')} onClick={() => store.set({ notice: undefined })}>×</button>
           </div>
-          <div class="tabpanel" id="tabpanel" ref={panel} role="tabpanel" aria-labelledby={`tab-${store.tab}`}>
-            {store.tab === 'edit' && (selected ? <MappingEditor key={selected.id} store={store} m={selected} /> : <p class="hint empty">{t('edit.none')}</p>)}
-            {store.tab === 'recipes' && <Recipes store={store} />}
-            {store.tab === 'json' && <JsonPreview store={store} />}
-          </div>
-        </section>
-      </main>
+        )}
+        <main class="body">
+          <MappingList store={store} />
+          <section class="work" aria-label={t('app.work')}>
+            <Keyboard layout={rs.layout} marks={marks} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang}
+              layer={store.layerView} layers={store.layers} layerNames={layerNames} onLayer={onLayer} label={kbLabel} />
+            <Tabs store={store} />
+            <div class="tabpanel" id={`panel-${tab}`} ref={panel} role="tabpanel" aria-labelledby={`tab-${tab}`} tabIndex={0}>
+              {tab === 'edit' && (selected ? (
+                <MappingEditor key={selected.id} store={store} m={selected} problems={store.problemsOf(selected.id)} lang={store.lang} apps={store.apps}
+                  inventoryState={store.inventoryState} picking={store.picking?.fieldId} rules={rs.rules} devices={store.devices} draft={store.draft} />
+              ) : <p class="hint empty">{t('edit.none')}</p>)}
+              {tab === 'recipes' && <Recipes store={store} />}
+              {tab === 'try' && <Simulator store={store} />}
+              {tab === 'json' && <JsonPreview store={store} />}
+            </div>
+          </section>
+        </main>
       </div>
       {suggest && <KeyNames />}
+      <Variables names={store.variables} />
       <ApplyDialog store={store} />
+      <ConfirmDialog store={store} />
     </div>
   );
 }

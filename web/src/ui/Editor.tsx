@@ -1,106 +1,297 @@
-import { useEffect, useState } from 'preact/hooks';
+// The editor of one mapping: a form chosen from what the mapping is, or its JSON.
+import { useEffect, useMemo, useState } from 'preact/hooks';
 import { t } from '../i18n';
-import { appRef, sameApp } from '../model/apps';
-import { compileMapping } from '../model/compile';
-import { decompile } from '../model/decompile';
-import type { Action, JsonObject, Mapping, MappingKind, Trigger } from '../model/types';
-import { emptyTrigger, newId } from '../model/types';
-import { layerNames, type Problem } from '../model/validate';
+import type { Problem } from '../model/check';
+import {
+  buildDoubleTap, buildLayer, buildLeader, FORMS, formShown, LAYER_PREFIX, layerLabel, readDoubleTap, readLayer, readLeader,
+  type DoubleTapParams, type LayerParams, type LeaderParams,
+} from '../model/forms';
+import { isObj, isStr, jsonDepth, type Json, type JsonObject } from '../model/json';
+import { LIMITS } from '../model/limits';
+import { variableIf, withKey, withEvents } from '../model/manipulator';
+import { newMapping } from '../model/rules';
+import { eventsOf } from '../model/shapes';
+import type { FormKind, Mapping } from '../model/types';
 import type { Store } from '../store';
-import { ActionEditor, AppChip, AppList, KeyField, ModsPicker, Problems, useId } from './fields';
+import { ConditionsEditor, EventList, KeyField, ParametersEditor, Problems, Section, TriggerEditor, useId } from './fields';
+import { memo } from './memo';
 
-const KINDS: MappingKind[] = ['remap', 'tapHold', 'layerKey', 'raw'];
-const keysAction = (key: string): Action => ({ type: 'keys', strokes: [{ key, modifiers: [] }] });
+const single = (m: Mapping): JsonObject => (isObj(m.manipulators[0]) ? m.manipulators[0] : {});
 
-/** Another kind for the same mapping, keeping what carries over. */
-export function convertMapping(m: Mapping, kind: MappingKind, store: Store): Mapping {
-  if (m.kind === kind) return m;
-  const { id, enabled, label, layer, apps } = m;
-  const common = { id, enabled, label, layer, apps };
-  if (kind === 'raw') {
-    const man = m.kind === 'raw' ? m.manipulator : compileMapping(m, store.context)[0];
-    return { ...common, kind: 'raw', manipulator: man as JsonObject };
-  }
-  let trigger: Trigger = emptyTrigger();
-  let first: Action = keysAction('');
-  if (m.kind === 'raw') {
-    const d = decompile(m.manipulator);
-    if (d.kind === kind) return { ...d, ...common, layer: d.layer, apps: d.apps };
-    if (d.kind !== 'raw') trigger = d.trigger;
-  } else {
-    trigger = m.trigger;
-    first = m.kind === 'remap' ? m.action : m.tap;
-  }
-  switch (kind) {
-    case 'remap': return { ...common, kind, trigger, action: first };
-    case 'tapHold': return { ...common, kind, trigger, tap: first, hold: keysAction('left_control'), holdMode: 'immediate', lazy: false };
-    default: {
-      const taken = layerNames(store.ruleSet);
-      let n = 1;
-      while (taken.has(`layer${n}`)) n++;
-      return { ...common, kind: 'layerKey', trigger, name: `layer${n}`, mode: 'hold', tap: { type: 'none' } };
-    }
-  }
+/** Editors over one manipulator: each writes back the manipulator with one part changed. */
+function useSingle(store: Store, m: Mapping) {
+  const man = single(m);
+  const write = (next: JsonObject, typing?: string) => store.updateMapping(m.id, (x) => ({ ...x, manipulators: [next] }), typing);
+  const setPart = (k: string, v: Json | undefined, typing?: string) => write(withKey(man, k, v), typing);
+  return { man, write, setPart };
 }
 
-function TriggerEditor({ store, m, problems }: { store: Store; m: Exclude<Mapping, { kind: 'raw' }>; problems: Problem[] }) {
-  const tr = m.trigger;
-  const set = (trigger: Trigger, typing?: string) => store.updateMapping(m.id, (x) => ({ ...x, trigger } as Mapping), typing);
-  const anyId = useId('any');
+function Lists({ store, m, problems, lists }: { store: Store; m: Mapping; problems: Problem[]; lists: [string, string, string?][] }) {
+  const { man, setPart } = useSingle(store, m);
   return (
-    <fieldset class="trigger">
-      <legend>{t('edit.trigger')}</legend>
-      {tr.keys.map((k, i) => (
-        <div class="row" key={i}>
-          <KeyField store={store} value={k} label={`${t('edit.trigger')} ${i + 1}`}
-            onChange={(key, typing) => set({ ...tr, keys: tr.keys.map((x, j) => (j === i ? key : x)) }, typing ? `trigger.${i}` : undefined)} />
-          {tr.keys.length > 1 && (
-            <button type="button" class="small" onClick={() => set({ ...tr, keys: tr.keys.filter((_, j) => j !== i) })}>{t('edit.removeKey')}</button>
-          )}
-        </div>
+    <>
+      {lists.map(([list, label, hint]) => (
+        <EventList key={list} store={store} label={t(label)} hint={hint && t(hint)} value={man[list]} problems={problems} at={`0.${list}`}
+          onChange={(v, typing) => setPart(list, v, typing && `${list}:${typing}`)} />
       ))}
-      <Problems problems={problems} field="trigger" />
-      <div class="row">
-        <button type="button" class="link" onClick={() => set({ ...tr, keys: [...tr.keys, ''] })}>{t('edit.addChordKey')}</button>
-        {tr.keys.length > 1 && (
-          <label class="inline">{t('edit.chordMs')}
-            <input type="number" min={1} max={5000} class="ms" value={tr.chordMs ?? ''} placeholder="50"
-              onInput={(e) => { const v = (e.currentTarget as HTMLInputElement).value; set({ ...tr, chordMs: v === '' ? undefined : Number(v) }, 'chordMs'); }} />
-          </label>
-        )}
-      </div>
-      <Problems problems={problems} field="chordMs" />
-      <div class="row wrap">
-        <span class="fieldlabel">{t('edit.mods')}</span>
-        <ModsPicker value={tr.mandatory} label={t('edit.mods')} onChange={(mandatory) => set({ ...tr, mandatory })} />
-      </div>
-      <label class="check" for={anyId}>
-        <input id={anyId} type="checkbox" checked={tr.optional.includes('any')}
-          onChange={(e) => set({ ...tr, optional: (e.currentTarget as HTMLInputElement).checked ? ['any'] : [] })} />
-        {t('edit.anyOther')}
-      </label>
-      <Problems problems={problems} field="mods" />
-    </fieldset>
+    </>
   );
 }
 
-function MsField({ label, value, onChange, placeholder }: { label: string; value?: number; onChange: (v?: number) => void; placeholder: string }) {
+function Common({ store, m, problems, params }: { store: Store; m: Mapping; problems: Problem[]; params: string[] }) {
+  const { man, setPart } = useSingle(store, m);
   return (
-    <label class="inline">{label}
-      <input type="number" min={1} max={5000} class="ms" value={value ?? ''} placeholder={placeholder}
-        onInput={(e) => { const v = (e.currentTarget as HTMLInputElement).value; onChange(v === '' ? undefined : Number(v)); }} />
-    </label>
+    <>
+      <ConditionsEditor store={store} value={man.conditions} problems={problems} at="0.conditions" onChange={(c) => setPart('conditions', c)} />
+      <ParametersEditor value={man.parameters} problems={problems} at="0.parameters" show={params} onChange={(p, typing) => setPart('parameters', p, typing)} />
+    </>
   );
 }
 
-function RawEditor({ store, m, problems }: { store: Store; m: Extract<Mapping, { kind: 'raw' }>; problems: Problem[] }) {
-  const pretty = JSON.stringify(m.manipulator, null, 2);
+const SIM_PARAM = 'basic.simultaneous_threshold_milliseconds';
+const simParams = (man: JsonObject) => (isObj(man.from) && Array.isArray(man.from.simultaneous) ? [SIM_PARAM] : []);
+
+function RemapForm({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  const { man, setPart } = useSingle(store, m);
+  return (
+    <>
+      <TriggerEditor store={store} from={isObj(man.from) ? man.from : {}} problems={problems} at="0.from" onChange={(f, typing) => setPart('from', f, typing)} />
+      <Lists store={store} m={m} problems={problems} lists={[['to', 'edit.action']]} />
+      <Common store={store} m={m} problems={problems} params={simParams(man)} />
+    </>
+  );
+}
+
+function TapHoldForm({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  const { man, write, setPart } = useSingle(store, m);
+  const to = eventsOf(man.to);
+  const held = eventsOf(man.to_if_held_down);
+  const lazy = to.length > 0 && to.every((e) => e.lazy === true);
+  // The three ways to hold: the hold events at once; only after the threshold; or lazily at once
+  // and for real after the threshold, so that clicks and drags with the modifier work.
+  const mode = held.length && to.length && lazy ? 'lazyHeld' : held.length && !to.length ? 'delayed' : 'immediate';
+  const holdEvents = mode === 'immediate' ? to : held;
+  const setMode = (next: string) => {
+    const base = holdEvents.map((e) => { const { lazy: _l, ...rest } = e; return rest as JsonObject; });
+    let out = man;
+    if (next === 'immediate') out = withEvents(withEvents(out, 'to_if_held_down', []), 'to', base);
+    else if (next === 'delayed') out = withEvents(withEvents(out, 'to', []), 'to_if_held_down', base);
+    else out = withEvents(withEvents(out, 'to', base.map((e) => ({ ...e, lazy: true }))), 'to_if_held_down', base);
+    write(out);
+  };
+  const modeId = useId('holdmode');
+  const custom = held.length > 0 && to.length > 0 && !lazy;
+  return (
+    <>
+      <TriggerEditor store={store} from={isObj(man.from) ? man.from : {}} problems={problems} at="0.from" onChange={(f, typing) => setPart('from', f, typing)} />
+      <Lists store={store} m={m} problems={problems} lists={[['to_if_alone', 'edit.tap']]} />
+      {!custom && (
+        <fieldset>
+          <legend id={modeId}>{t('edit.holdMode')}</legend>
+          <span class="seg" role="radiogroup" aria-labelledby={modeId}>
+            {(['immediate', 'delayed', 'lazyHeld'] as const).map((hm) => (
+              <label key={hm}><input type="radio" name={`${m.id}-hm`} checked={mode === hm} onChange={() => setMode(hm)} />{t(`holdMode.${hm}`)}</label>
+            ))}
+          </span>
+        </fieldset>
+      )}
+      {custom
+        ? <Lists store={store} m={m} problems={problems} lists={[['to', 'edit.pressed'], ['to_if_held_down', 'edit.heldDown']]} />
+        : mode === 'immediate'
+          ? <Lists store={store} m={m} problems={problems} lists={[['to', 'edit.hold', holdEvents.length ? undefined : 'edit.holdEmpty']]} />
+          : (
+            <EventList store={store} label={t('edit.hold')} hint={holdEvents.length ? undefined : t('edit.holdEmpty')} value={man.to_if_held_down} problems={problems} at="0.to_if_held_down"
+              onChange={(v) => {
+                let out = withKey(man, 'to_if_held_down', v);
+                if (mode === 'lazyHeld') out = withEvents(out, 'to', eventsOf(v).map((e) => ({ ...e, lazy: true })));
+                write(out);
+              }} />
+          )}
+      <Lists store={store} m={m} problems={problems} lists={[['to_after_key_up', 'edit.afterUp']]} />
+      <Common store={store} m={m} problems={problems} params={['basic.to_if_alone_timeout_milliseconds', ...(mode !== 'immediate' || custom ? ['basic.to_if_held_down_threshold_milliseconds'] : []), ...simParams(man)]} />
+    </>
+  );
+}
+
+function AdvancedForm({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  const { man, setPart } = useSingle(store, m);
+  const delayed = isObj(man.to_delayed_action) ? man.to_delayed_action : {};
+  const setDelayed = (k: string, v: Json | undefined) => {
+    const d = withKey(delayed, k, v);
+    setPart('to_delayed_action', Object.keys(d).length ? d : undefined);
+  };
+  return (
+    <>
+      <TriggerEditor store={store} from={isObj(man.from) ? man.from : {}} problems={problems} at="0.from" onChange={(f, typing) => setPart('from', f, typing)} />
+      <Lists store={store} m={m} problems={problems} lists={[
+        ['to', 'list.to', 'list.to.d'], ['to_if_alone', 'list.to_if_alone', 'list.to_if_alone.d'],
+        ['to_if_held_down', 'list.to_if_held_down', 'list.to_if_held_down.d'], ['to_after_key_up', 'list.to_after_key_up', 'list.to_after_key_up.d'],
+      ]} />
+      <Section legend={t('list.to_delayed_action')} hint={t('list.to_delayed_action.d')}>
+        <EventList store={store} label={t('list.to_if_invoked')} value={delayed.to_if_invoked} problems={problems} at="0.to_delayed_action.to_if_invoked" onChange={(v) => setDelayed('to_if_invoked', v)} />
+        <EventList store={store} label={t('list.to_if_canceled')} value={delayed.to_if_canceled} problems={problems} at="0.to_delayed_action.to_if_canceled" onChange={(v) => setDelayed('to_if_canceled', v)} />
+      </Section>
+      <Common store={store} m={m} problems={problems} params={Object.keys({
+        'basic.to_if_alone_timeout_milliseconds': 1, 'basic.to_if_held_down_threshold_milliseconds': 1, 'basic.to_delayed_action_delay_milliseconds': 1, ...Object.fromEntries(simParams(man).map((k) => [k, 1])),
+      })} />
+    </>
+  );
+}
+
+/** Pattern forms edit parameters; the manipulators are built from them. */
+function usePattern<P>(store: Store, m: Mapping, read: (ms: JsonObject[]) => P | undefined, build: (p: P) => JsonObject[]) {
+  const p = useMemo(() => read(m.manipulators), [m.manipulators]);
+  const update = (fn: (p: P) => P, typing?: string) => {
+    if (!p) return;
+    store.updateMapping(m.id, (x) => ({ ...x, manipulators: build(fn(p)) }), typing);
+  };
+  return { p, update };
+}
+
+function PatternCommon<P extends { from: JsonObject; conditions: JsonObject[]; parameters?: JsonObject }>({ store, p, update, problems, params, conditionsAt }: {
+  store: Store; p: P; update: (fn: (p: P) => P, typing?: string) => void; problems: Problem[]; params: string[]; conditionsAt: string;
+}) {
+  return (
+    <>
+      <ConditionsEditor store={store} value={p.conditions} problems={problems} at={conditionsAt} onChange={(c) => update((x) => ({ ...x, conditions: c ?? [] }))} />
+      <ParametersEditor value={p.parameters} problems={problems} at={`${conditionsAt.split('.')[0]}.parameters`} show={params}
+        onChange={(v, typing) => update((x) => ({ ...x, parameters: v }), typing)} />
+    </>
+  );
+}
+
+function VariableField({ label, value, onChange }: { label: string; value: string; onChange: (v: string) => void }) {
+  const id = useId('var');
+  return (
+    <div class="row">
+      <label class="fieldlabel" for={id}>{label}</label>
+      <input id={id} class="mono" value={value} spellcheck={false} onInput={(e) => onChange((e.currentTarget as HTMLInputElement).value)} />
+    </div>
+  );
+}
+
+function LayerForm({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  const { p, update } = usePattern<LayerParams>(store, m, readLayer, buildLayer);
+  const nameId = useId('layername');
+  if (!p) return null;
+  const at = p.mode === 'toggle' ? '1' : '0';
+  const label = layerLabel(p.variable);
+  const rename = (name: string) => {
+    const variable = p.variable.startsWith(LAYER_PREFIX) || !p.variable ? `${LAYER_PREFIX}${name}` : name;
+    const old = p.variable;
+    // Renaming a layer carries the mappings that work in it along.
+    const rs = store.ruleSet;
+    store.commit({
+      ...rs,
+      rules: rs.rules.map((r) => ({
+        ...r,
+        mappings: r.mappings.map((x) => {
+          if (x.id === m.id) return { ...x, manipulators: buildLayer({ ...p, variable }) };
+          if (!x.manipulators.some((man) => Array.isArray(man.conditions) && man.conditions.some((c) => isObj(c) && c.name === old))) return x;
+          return {
+            ...x,
+            manipulators: x.manipulators.map((man) => (Array.isArray(man.conditions)
+              ? { ...man, conditions: man.conditions.map((c) => (isObj(c) && c.name === old && (c.type === 'variable_if' || c.type === 'variable_unless') ? { ...c, name: variable } : c)) }
+              : man)),
+          };
+        }),
+      })),
+    }, `${m.id}:layername`);
+  };
+  return (
+    <>
+      <TriggerEditor store={store} from={p.from} problems={problems} at={`${at}.from`} onChange={(from, typing) => update((x) => ({ ...x, from }), typing)} />
+      <fieldset>
+        <legend>{t('form.layer')}</legend>
+        <div class="row">
+          <label class="fieldlabel" for={nameId}>{t('edit.layerName')}</label>
+          <input id={nameId} value={label} onInput={(e) => rename((e.currentTarget as HTMLInputElement).value)} />
+        </div>
+        <span class="seg" role="radiogroup" aria-label={t('edit.layerMode')}>
+          <span class="fieldlabel">{t('edit.layerMode')}</span>
+          {(['hold', 'delayed', 'toggle'] as const).map((lm) => (
+            <label key={lm}><input type="radio" name={`${m.id}-lm`} checked={p.mode === lm} onChange={() => update((x) => ({ ...x, mode: lm, tap: lm === 'toggle' ? [] : x.tap }))} />{t(`layerMode.${lm}`)}</label>
+          ))}
+        </span>
+        {p.mode !== 'toggle' && (
+          <EventList store={store} label={t('edit.layerTap')} value={p.tap} problems={problems} at="0.to_if_alone" onChange={(v) => update((x) => ({ ...x, tap: eventsOf(v) }))} />
+        )}
+        <button type="button" class="link" onClick={() => store.addMappings([newMapping([{
+          type: 'basic', from: { key_code: '' }, conditions: [variableIf(p.variable, p.on)], to: [{ key_code: '' }],
+        }], 'remap')])}>{t('edit.addInLayer', { layer: label })}</button>
+      </fieldset>
+      <PatternCommon store={store} p={p} update={update} problems={problems} conditionsAt={`${at}.conditions`}
+        params={p.mode === 'delayed' ? ['basic.to_if_held_down_threshold_milliseconds', 'basic.to_if_alone_timeout_milliseconds'] : p.tap.length ? ['basic.to_if_alone_timeout_milliseconds'] : []} />
+    </>
+  );
+}
+
+function DoubleTapForm({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  const { p, update } = usePattern<DoubleTapParams>(store, m, readDoubleTap, buildDoubleTap);
+  if (!p) return null;
+  return (
+    <>
+      <TriggerEditor store={store} from={p.from} problems={problems} at="1.from" onChange={(from, typing) => update((x) => ({ ...x, from }), typing)} />
+      <EventList store={store} label={t('edit.doubleSecond')} value={p.second} problems={problems} at="0.to" onChange={(v) => update((x) => ({ ...x, second: eventsOf(v) }))} />
+      <EventList store={store} label={t('edit.doubleFirst')} hint={t('edit.doubleFirst.d')} value={p.first} problems={problems} at="1.to" onChange={(v) => update((x) => ({ ...x, first: eventsOf(v) }))} />
+      <details class="options">
+        <summary>{t('edit.variable')}</summary>
+        <VariableField label={t('edit.variable')} value={p.variable} onChange={(variable) => update((x) => ({ ...x, variable }), 'variable')} />
+      </details>
+      <PatternCommon store={store} p={p} update={update} problems={problems} conditionsAt="1.conditions" params={['basic.to_delayed_action_delay_milliseconds']} />
+    </>
+  );
+}
+
+function LeaderForm({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  const { p, update } = usePattern<LeaderParams>(store, m, readLeader, buildLeader);
+  if (!p) return null;
+  const last = m.manipulators.length - 2;
+  const setSeq = (i: number, fn: (s: LeaderParams['sequences'][number]) => LeaderParams['sequences'][number], typing?: string) =>
+    update((x) => ({ ...x, sequences: x.sequences.map((s, j) => (j === i ? fn(s) : s)) }), typing);
+  return (
+    <>
+      <TriggerEditor store={store} from={p.from} problems={problems} at={`${last}.from`} onChange={(from, typing) => update((x) => ({ ...x, from }), typing)} />
+      <fieldset>
+        <legend>{t('edit.sequences')}</legend>
+        <p class="hint">{t('edit.sequences.d')}</p>
+        {p.sequences.map((s, i) => (
+          <div class="sequence" key={i}>
+            <div class="row wrap">
+              <span class="fieldlabel">{t('edit.then')}</span>
+              {s.keys.map((k, j) => (
+                <KeyField key={j} store={store} compact value={k} label={`${t('edit.sequence')} ${i + 1}: ${j + 1}`}
+                  onChange={(v, typing) => setSeq(i, (x) => ({ ...x, keys: x.keys.map((y, n) => (n === j ? v : y)) }), typing ? `seq${i}.${j}` : undefined)} />
+              ))}
+              <button type="button" class="small" onClick={() => setSeq(i, (x) => ({ ...x, keys: [...x.keys, ''] }))}>{t('edit.addSequenceKey')}</button>
+              {s.keys.length > 1 && <button type="button" class="small" onClick={() => setSeq(i, (x) => ({ ...x, keys: x.keys.slice(0, -1) }))}>{t('edit.removeKey')}</button>}
+              <button type="button" class="icon" aria-label={`${t('edit.sequence')} ${i + 1}: ${t('action.remove')}`}
+                onClick={() => update((x) => ({ ...x, sequences: x.sequences.filter((_, j) => j !== i) }))}>✕</button>
+            </div>
+            <EventList store={store} label={`${t('edit.sequence')} ${i + 1}: ${t('edit.action')}`} value={s.to} problems={problems} at={`seq${i}`}
+              onChange={(v) => setSeq(i, (x) => ({ ...x, to: eventsOf(v) }))} />
+          </div>
+        ))}
+        <button type="button" class="link" onClick={() => update((x) => ({ ...x, sequences: [...x.sequences, { keys: [''], to: [] }] }))}>{t('edit.addSequence')}</button>
+      </fieldset>
+      <details class="options">
+        <summary>{t('edit.variable')}</summary>
+        <VariableField label={t('edit.variable')} value={p.variable} onChange={(variable) => update((x) => ({ ...x, variable }), 'variable')} />
+      </details>
+      <PatternCommon store={store} p={p} update={update} problems={problems} conditionsAt={`${last}.conditions`} params={['basic.to_delayed_action_delay_milliseconds']} />
+    </>
+  );
+}
+
+function RawEditor({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  const value: Json = m.manipulators.length === 1 ? m.manipulators[0] : m.manipulators;
+  const pretty = JSON.stringify(value, null, 2);
   const [text, setText] = useState(pretty);
   const [error, setError] = useState<string | undefined>();
   // Follow undo and outside changes unless the text in the box already means the same.
   useEffect(() => {
     try {
-      if (JSON.stringify(JSON.parse(text)) === JSON.stringify(m.manipulator)) return;
+      if (JSON.stringify(JSON.parse(text)) === JSON.stringify(value)) return;
     } catch { /* the draft is not JSON: replace it */ }
     setText(pretty);
     setError(undefined);
@@ -114,156 +305,81 @@ function RawEditor({ store, m, problems }: { store: Store; m: Extract<Mapping, {
       setError(t('v.rawJson', { detail: e instanceof Error ? e.message : String(e) }));
       return;
     }
-    if (!parsed || typeof parsed !== 'object' || Array.isArray(parsed)) { setError(t('v.rawObject')); return; }
+    // Nothing deeper than the bridge takes goes into the rule set (and nothing recurses into it).
+    const depth = jsonDepth(parsed, LIMITS.depth);
+    if (depth > LIMITS.depth - 4) {
+      setError(t('v.rawDeep', { limit: LIMITS.depth - 4 }));
+      return;
+    }
     setError(undefined);
-    store.updateMapping(m.id, (x) => ({ ...x, manipulator: parsed as JsonObject } as Mapping), 'raw');
+    const manipulators = (m.manipulators.length > 1 && Array.isArray(parsed) ? parsed : [parsed]) as JsonObject[];
+    store.updateMapping(m.id, (x) => ({ ...x, manipulators }), 'raw');
   };
+  const id = useId('raw');
   return (
     <fieldset>
-      <legend>{t('edit.raw')}</legend>
+      <legend><label for={id}>{t('edit.raw')}</label></legend>
       <p class="hint">{t('edit.rawHint')}</p>
-      <textarea class="mono raw" rows={12} value={text} spellcheck={false} aria-label={t('edit.raw')}
-        onInput={(e) => onInput((e.currentTarget as HTMLTextAreaElement).value)} />
-      {error && <ul class="problems" role="alert"><li class="error">{error}</li></ul>}
-      <Problems problems={problems} field="raw" />
+      <textarea id={id} class="mono raw" rows={14} value={text} spellcheck={false} onInput={(e) => onInput((e.currentTarget as HTMLTextAreaElement).value)} />
+      {error && <ul class="problems" role="alert"><li class="block">{error}</li></ul>}
+      <Problems problems={problems} at={m.manipulators.map((_, i) => String(i))} />
     </fieldset>
   );
 }
 
-function ScopeEditor({ store, m, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
-  const layers = [...layerNames(store.ruleSet)].filter((l) => !(m.kind === 'layerKey' && m.name === l));
-  const [adding, setAdding] = useState(false);
-  const layerId = useId('layer');
-  const mode = m.apps?.mode ?? 'all';
-  const upd = (fn: (x: Mapping) => Mapping) => store.updateMapping(m.id, fn);
+interface EditorProps {
+  store: Store; m: Mapping; problems: Problem[];
+  // What else the editor shows; it re-renders only when one of these changes.
+  lang: string; apps: unknown; inventoryState: string; picking: string | undefined; rules: unknown; devices: unknown; draft: unknown;
+}
+
+/** The editor of the selected mapping, re-rendered only when something it shows changes. */
+export const MappingEditor = memo(({ store, m, problems }: EditorProps) => <MappingEditorBody store={store} m={m} problems={problems} />);
+
+function MappingEditorBody({ store, m: given, problems }: { store: Store; m: Mapping; problems: Problem[] }) {
+  // A saved form that no longer shows every field (a hand-edited file) opens as JSON.
+  const shown = useMemo(() => formShown(given), [given]);
+  const m = shown === given.form ? given : { ...given, form: shown };
+  const formId = useId('form');
+  const labelId = useId('label');
+  const ruleId = useId('rule');
+  const at = store.locate(m.id);
+  const isDraft = store.draft?.mapping.id === m.id;
+  const man = single(m);
+  const description = m.manipulators.length === 1 && isStr(man.description) ? man.description : '';
   return (
-    <fieldset>
-      <legend>{t('edit.scope')}</legend>
-      {(layers.length > 0 || m.layer) && (
+    <div class="editor" aria-label={t('edit.heading')}>
+      {isDraft && <p class="banner draft" role="status">{t('edit.draft')}</p>}
+      <div class="row wrap">
+        <label class="fieldlabel" for={formId}>{t('edit.kind')}</label>
+        <select id={formId} value={m.form} onChange={(e) => store.changeForm(m.id, (e.currentTarget as HTMLSelectElement).value as FormKind)}>
+          {FORMS.map((k) => <option key={k} value={k}>{t(`form.${k}`)}</option>)}
+        </select>
+        {m.manipulators.length === 1 && m.form !== 'raw' && (
+          <>
+            <label class="fieldlabel" for={labelId}>{t('edit.label')}</label>
+            <input id={labelId} class="grow" value={description}
+              onInput={(e) => { const v = (e.currentTarget as HTMLInputElement).value; store.updateMapping(m.id, (x) => ({ ...x, manipulators: [withKey(single(x), 'description', v || undefined)] }), 'label'); }} />
+          </>
+        )}
+      </div>
+      {at && store.ruleSet.rules.length > 1 && (
         <div class="row">
-          <label class="fieldlabel" for={layerId}>{t('edit.inLayer')}</label>
-          <select id={layerId} value={m.layer ?? ''} onChange={(e) => {
-            const v = (e.currentTarget as HTMLSelectElement).value;
-            upd((x) => ({ ...x, layer: v || undefined }));
-          }}>
-            <option value="">{t('edit.noLayer')}</option>
-            {[...new Set([...layers, ...(m.layer ? [m.layer] : [])])].map((l) => <option key={l} value={l}>{l}</option>)}
+          <label class="fieldlabel" for={ruleId}>{t('edit.rule')}</label>
+          <select id={ruleId} value={at.rule.id} onChange={(e) => store.moveMappingToRule(m.id, (e.currentTarget as HTMLSelectElement).value)}>
+            {store.ruleSet.rules.map((r, i) => <option key={r.id} value={r.id}>{r.name || String(i + 1)}</option>)}
           </select>
         </div>
       )}
-      <Problems problems={problems} field="layer" />
-      <div class="row">
-        <label class="fieldlabel" for={`${layerId}-apps`}>{t('edit.apps')}</label>
-        <select id={`${layerId}-apps`} value={mode} onChange={(e) => {
-          const v = (e.currentTarget as HTMLSelectElement).value;
-          upd((x) => ({ ...x, apps: v === 'all' ? undefined : { mode: v as 'only' | 'except', apps: x.apps?.apps ?? [] } }));
-          if (v !== 'all' && !m.apps?.apps.length) setAdding(true);
-        }}>
-          <option value="all">{t('scope.all')}</option>
-          <option value="only">{t('scope.only')}</option>
-          <option value="except">{t('scope.except')}</option>
-        </select>
-      </div>
-      {m.apps && (
-        <div class="appchips">
-          {m.apps.apps.map((a, i) => (
-            <AppChip key={i} store={store} app={a}
-              onRemove={() => upd((x) => ({ ...x, apps: x.apps && { ...x.apps, apps: x.apps.apps.filter((_, j) => j !== i) } }))} />
-          ))}
-          <button type="button" class="small" aria-expanded={adding} onClick={() => setAdding(!adding)}>{t('edit.addApp')}</button>
-        </div>
-      )}
-      {m.apps && adding && (
-        <AppList store={store} onPick={(e) => {
-          const ref = appRef(e);
-          upd((x) => (x.apps && !x.apps.apps.some((a) => sameApp(a, ref)) ? { ...x, apps: { ...x.apps, apps: [...x.apps.apps, ref] } } : x));
-          setAdding(false);
-        }} />
-      )}
-      <Problems problems={problems} field="apps" />
-    </fieldset>
-  );
-}
-
-export function MappingEditor({ store, m }: { store: Store; m: Mapping }) {
-  const problems = store.problems.filter((p) => p.id === m.id);
-  const upd = (fn: (x: Mapping) => Mapping, typing?: string) => store.updateMapping(m.id, fn, typing);
-  const kindId = useId('kind');
-  const labelId = useId('label');
-  const index = store.ruleSet.mappings.indexOf(m) + 1;
-  return (
-    <div class="editor" aria-label={`#${index}`}>
-      <div class="row wrap">
-        <label class="fieldlabel" for={kindId}>{t('edit.kind')}</label>
-        <select id={kindId} value={m.kind} onChange={(e) => upd((x) => convertMapping(x, (e.currentTarget as HTMLSelectElement).value as MappingKind, store))}>
-          {KINDS.map((k) => <option key={k} value={k}>{t(`kind.${k}`)}</option>)}
-        </select>
-        <label class="fieldlabel" for={labelId}>{t('edit.label')}</label>
-        <input id={labelId} class="grow" value={m.label ?? ''}
-          onInput={(e) => { const v = (e.currentTarget as HTMLInputElement).value; upd((x) => ({ ...x, label: v || undefined }), 'label'); }} />
-      </div>
-      {m.kind !== 'raw' && <TriggerEditor store={store} m={m} problems={problems} />}
-      {m.kind === 'remap' && (
-        <ActionEditor store={store} value={m.action} label={t('edit.action')} field="action" problems={problems}
-          onChange={(action, typing) => upd((x) => ({ ...x, action } as Mapping), typing)} />
-      )}
-      {m.kind === 'tapHold' && (
-        <>
-          <ActionEditor store={store} value={m.tap} label={t('edit.tap')} field="tap" problems={problems}
-            onChange={(tap, typing) => upd((x) => ({ ...x, tap } as Mapping), typing)} />
-          <ActionEditor store={store} value={m.hold} label={t('edit.hold')} field="hold" problems={problems}
-            onChange={(hold, typing) => upd((x) => ({ ...x, hold } as Mapping), typing)} />
-          <fieldset>
-            <legend>{t('edit.holdMode')}</legend>
-            <span class="seg" role="radiogroup" aria-label={t('edit.holdMode')}>
-              {(['immediate', 'delayed'] as const).map((hm) => (
-                <label key={hm}><input type="radio" name={`${m.id}-hm`} checked={m.holdMode === hm}
-                  onChange={() => upd((x) => ({ ...x, holdMode: hm } as Mapping))} />{t(`holdMode.${hm}`)}</label>
-              ))}
-            </span>
-            <label class="check"><input type="checkbox" checked={m.lazy} onChange={(e) => upd((x) => ({ ...x, lazy: (e.currentTarget as HTMLInputElement).checked } as Mapping))} />{t('edit.lazy')}</label>
-            <div class="row wrap">
-              <MsField label={t('edit.tapTimeout')} value={m.tapTimeoutMs} placeholder="1000" onChange={(v) => upd((x) => ({ ...x, tapTimeoutMs: v } as Mapping), 'tapTimeoutMs')} />
-              {m.holdMode === 'delayed' && <MsField label={t('edit.holdDelay')} value={m.holdDelayMs} placeholder="500" onChange={(v) => upd((x) => ({ ...x, holdDelayMs: v } as Mapping), 'holdDelayMs')} />}
-            </div>
-            <Problems problems={problems} field="tapTimeoutMs" />
-            <Problems problems={problems} field="holdDelayMs" />
-          </fieldset>
-        </>
-      )}
-      {m.kind === 'layerKey' && (
-        <fieldset>
-          <legend>{t('kind.layerKey')}</legend>
-          <div class="row">
-            <label class="fieldlabel" for={`${kindId}-ln`}>{t('edit.layerName')}</label>
-            <input id={`${kindId}-ln`} value={m.name} onInput={(e) => {
-              const name = (e.currentTarget as HTMLInputElement).value;
-              // Renaming a layer carries its mappings along.
-              const old = m.name;
-              store.commit({
-                ...store.ruleSet,
-                mappings: store.ruleSet.mappings.map((x) => (x.id === m.id ? { ...x, name } as Mapping : x.layer === old ? { ...x, layer: name } : x)),
-              }, `${m.id}:name`);
-            }} />
-          </div>
-          <Problems problems={problems} field="name" />
-          <span class="seg" role="radiogroup" aria-label={t('edit.layerMode')}>
-            <span class="fieldlabel">{t('edit.layerMode')}</span>
-            {(['hold', 'toggle'] as const).map((lm) => (
-              <label key={lm}><input type="radio" name={`${m.id}-lm`} checked={m.mode === lm} onChange={() => upd((x) => ({ ...x, mode: lm } as Mapping))} />{t(`layerMode.${lm}`)}</label>
-            ))}
-          </span>
-          {m.mode === 'hold' && (
-            <ActionEditor store={store} value={m.tap} label={t('edit.layerTap')} field="tap" problems={problems}
-              onChange={(tap, typing) => upd((x) => ({ ...x, tap } as Mapping), typing)} />
-          )}
-          <button type="button" class="link" onClick={() => store.addMappings([{
-            id: newId(), enabled: true, kind: 'remap', layer: m.name, trigger: emptyTrigger(), action: keysAction(''),
-          }])}>{t('edit.addInLayer', { layer: m.name })}</button>
-        </fieldset>
-      )}
-      {m.kind === 'raw' && <RawEditor store={store} m={m} problems={problems} />}
-      {m.kind !== 'raw' && <ScopeEditor store={store} m={m} problems={problems} />}
+      <p class="hint">{t(`form.${m.form}.d`)}</p>
+      {m.form === 'remap' && <RemapForm store={store} m={m} problems={problems} />}
+      {m.form === 'tapHold' && <TapHoldForm store={store} m={m} problems={problems} />}
+      {m.form === 'layer' && <LayerForm store={store} m={m} problems={problems} />}
+      {m.form === 'doubleTap' && <DoubleTapForm store={store} m={m} problems={problems} />}
+      {m.form === 'leader' && <LeaderForm store={store} m={m} problems={problems} />}
+      {m.form === 'advanced' && <AdvancedForm store={store} m={m} problems={problems} />}
+      {m.form === 'raw' && <RawEditor store={store} m={m} problems={problems} />}
+      {m.form !== 'raw' && <Problems problems={problems.filter((p) => p.code === 'v.shadowed' || p.severity === 'block')} at={m.manipulators.map((_, i) => String(i))} />}
     </div>
   );
 }

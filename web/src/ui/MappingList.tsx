@@ -1,58 +1,183 @@
-import { memo } from './memo';
+// The rule set as a list: each rule (name, on/off) with its mappings, one line each, and under a
+// mapping every command it runs or file it opens, in full. Only the rows in view exist; their
+// heights are measured as they appear.
 import { useEffect, useLayoutEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { t } from '../i18n';
-import { manipulatorCount } from '../model/compile';
+import { commandsOf, visibleText, type AppPathLookup, type Command } from '../model/commands';
+import { isObj, isStr } from '../model/json';
 import { keyLabel } from '../model/keys';
+import { allEvents } from '../model/manipulator';
 import { summarize } from '../model/summary';
-import type { Mapping } from '../model/types';
+import type { Mapping, Rule } from '../model/types';
 import type { Store } from '../store';
+import { Component, type ComponentChild } from 'preact';
 
-/** The mappings the list shows; under a key filter the one being edited stays even when its key changes. */
-export function filterMappings(ms: readonly Mapping[], query: string, key: string | undefined, keep?: string): Mapping[] {
-  const q = query.trim().toLowerCase();
-  return ms.filter((m) => {
-    if (key && m.id !== keep && !(m.kind !== 'raw' && m.trigger.keys.includes(key))) return false;
-    if (!q) return true;
-    return `${m.label ?? ''}\n${summarize(m)}`.toLowerCase().includes(q);
-  });
+/** Like memo, with its own test of what changed. */
+function rowMemo(fn: (p: RowProps) => ComponentChild) {
+  return class Row extends Component<RowProps> {
+    shouldComponentUpdate(next: RowProps): boolean { return rowChanged(this.props, next); }
+    render(props: RowProps): ComponentChild { return fn(props); }
+  };
 }
 
-// Rows have one height so that only the ones in view need to exist (500 mappings stay quick).
-export const ROW_HEIGHT = 40;
-const OVERSCAN = 6;
+type Row =
+  | { kind: 'rule'; key: string; rule: Rule; index: number; shown: number }
+  | { kind: 'mapping'; key: string; m: Mapping; rule: Rule; index: number; last: boolean; first: boolean };
 
-interface RowProps { store: Store; m: Mapping; index: number; last: number; selected: boolean; errors: number; warnings: number; lang: string }
+const commandCache = new WeakMap<Mapping, { apps: unknown; list: Command[] }>();
+function commands(m: Mapping, lookup: AppPathLookup, apps: unknown): Command[] {
+  const hit = commandCache.get(m);
+  if (hit && hit.apps === apps) return hit.list;
+  const list = m.manipulators.flatMap((man) => commandsOf(man, lookup));
+  commandCache.set(m, { apps, list });
+  return list;
+}
 
-// Rows re-render only when their own mapping, position, selection or problems change.
-const Row = memo(({ store, m, index, last, selected: sel, errors, warnings }: RowProps) => (
-  <li class={`mapping${sel ? ' selected' : ''}${m.enabled ? '' : ' disabled'}`} data-id={m.id}>
-    <input type="checkbox" checked={m.enabled} aria-label={t('list.enabled')} title={t('list.enabled')}
-      onChange={() => store.updateMapping(m.id, (x) => ({ ...x, enabled: !x.enabled }))} />
-    <button type="button" class="summary" aria-current={sel} title={m.label ? `${m.label}\n${summarize(m)}` : summarize(m)}
-      onClick={() => store.set({ selectedId: m.id, tab: 'edit' })}>
-      <span class="num">{index + 1}</span>
-      <span class="text">
-        {m.label && <span class="label">{m.label}</span>}
-        <span>{summarize(m)}</span>
+/** The rows the list shows: rules with the mappings that match the search and the key. */
+export function listRows(rules: readonly Rule[], query: string, keyIds: ReadonlySet<string> | undefined, keep: string | undefined, lookup: AppPathLookup, apps: unknown): Row[] {
+  const q = query.trim().toLowerCase();
+  const rows: Row[] = [];
+  rules.forEach((rule, index) => {
+    const shown: { m: Mapping; at: number }[] = [];
+    rule.mappings.forEach((m, at) => {
+      if (keyIds && m.id !== keep && !keyIds.has(m.id)) return;
+      if (q && !`${summarize(m)}\n${commands(m, lookup, apps).map((c) => c.text).join('\n')}\n${rule.name}`.toLowerCase().includes(q)) return;
+      shown.push({ m, at });
+    });
+    if ((q || keyIds) && !shown.length) return;
+    rows.push({ kind: 'rule', key: rule.id, rule, index, shown: shown.length });
+    const lastRule = index === rules.length - 1;
+    shown.forEach(({ m, at }, i) => rows.push({
+      kind: 'mapping', key: m.id, m, rule, index: at, first: index === 0 && at === 0,
+      last: lastRule && at === rule.mappings.length - 1 && i === shown.length - 1,
+    }));
+  });
+  return rows;
+}
+
+/** A row's height before it is drawn: the summary line, and a few lines per command it runs
+ * (counted from the text alone; the row is measured once it is in view). */
+const estimates = new WeakMap<Mapping, number>();
+const estimate = (row: Row): number => {
+  if (row.kind === 'rule') return 34;
+  let h = estimates.get(row.m);
+  if (h === undefined) {
+    h = 42;
+    for (const man of row.m.manipulators) {
+      if (!isObj(man)) continue;
+      for (const { event } of allEvents(man)) {
+        const text = isStr(event.shell_command) ? event.shell_command : isObj(event.software_function) ? JSON.stringify(event.software_function) : '';
+        if (text) h += 18 * Math.max(1, Math.ceil(text.length / 34));
+      }
+    }
+    estimates.set(row.m, h);
+  }
+  return h;
+};
+
+const KIND_LABEL: Record<Command['kind'], string> = {
+  shell: 'commands.shell', shortcut: 'commands.shortcut', focusApplication: 'commands.focus', openApplication: 'commands.open',
+  openFile: 'commands.openFile', userCommand: 'commands.userCommand',
+};
+
+interface RowProps {
+  store: Store; row: Row; selected: boolean; blocks: number; warnings: number; lang: string; apps: unknown; ruleSelected: boolean;
+  /** What the row shows, so that it re-renders only when one of these changes (the row object is new each time). */
+  item: Mapping | Rule; index: number; first: boolean; last: boolean; count: number;
+}
+
+/** A row re-renders when what it shows changes, not when the list around it does. */
+function rowChanged(a: RowProps, b: RowProps): boolean {
+  return a.item !== b.item || a.index !== b.index || a.first !== b.first || a.last !== b.last || a.count !== b.count || a.selected !== b.selected
+    || a.blocks !== b.blocks || a.warnings !== b.warnings || a.lang !== b.lang || a.apps !== b.apps || a.ruleSelected !== b.ruleSelected;
+}
+
+const RuleRow = rowMemo(({ store, row, ruleSelected }: RowProps) => {
+  if (row.kind !== 'rule') return null;
+  const { rule, index } = row;
+  const [editing, setEditing] = useState(false);
+  const name = rule.name || t('list.unnamed', { n: index + 1 });
+  return (
+    <li class={`rulerow${rule.enabled ? '' : ' disabled'}${ruleSelected ? ' current' : ''}`} data-rule={rule.id}>
+      <input type="checkbox" checked={rule.enabled} aria-label={t('list.ruleEnabled', { name })} title={t('list.ruleEnabled', { name })}
+        onChange={() => store.updateRule(rule.id, (r) => ({ ...r, enabled: !r.enabled }))} />
+      {editing ? (
+        <input class="rulename" value={rule.name} aria-label={t('list.ruleName')} ref={(el) => el?.focus()}
+          onInput={(e) => store.updateRule(rule.id, (r) => ({ ...r, name: (e.currentTarget as HTMLInputElement).value }), 'name')}
+          onBlur={() => setEditing(false)} onKeyDown={(e) => { if (e.key === 'Enter' || e.key === 'Escape') setEditing(false); }} />
+      ) : (
+        <button type="button" class="rulename" aria-current={ruleSelected} title={rule.name} onClick={() => store.set({ selectedRuleId: rule.id })}
+          onDblClick={() => setEditing(true)}>
+          <span class="text">{name}</span>
+          <span class="num">{t('list.ruleCount', { n: rule.mappings.length })}</span>
+        </button>
+      )}
+      <span class="rowtools">
+        <button type="button" class="icon" aria-label={t('list.rename', { name })} title={t('list.rename', { name })} onClick={() => setEditing(true)}>✎</button>
+        <button type="button" class="icon" aria-label={t('list.ruleUp', { name })} title={t('list.ruleUp', { name })} disabled={index === 0} onClick={() => store.moveRule(rule.id, -1)}>↑</button>
+        <button type="button" class="icon" aria-label={t('list.ruleDown', { name })} title={t('list.ruleDown', { name })} disabled={index === store.ruleSet.rules.length - 1} onClick={() => store.moveRule(rule.id, 1)}>↓</button>
+        <button type="button" class="icon" aria-label={t('list.ruleDelete', { name })} title={t('list.ruleDelete', { name })} onClick={() => store.removeRule(rule.id)}>✕</button>
       </span>
-      {errors > 0 && <span class="badge error" title={t('list.problems', { n: errors })}>!</span>}
-      {!errors && warnings > 0 && <span class="badge warning" title={t('list.problems', { n: warnings })}>!</span>}
-    </button>
-    <span class="rowtools">
-      <button type="button" class="icon" aria-label={t('list.moveUp')} title={t('list.moveUp')} disabled={index === 0} onClick={() => store.moveMapping(m.id, -1)}>↑</button>
-      <button type="button" class="icon" aria-label={t('list.moveDown')} title={t('list.moveDown')} disabled={index === last} onClick={() => store.moveMapping(m.id, 1)}>↓</button>
-      <button type="button" class="icon" aria-label={t('list.duplicate')} title={t('list.duplicate')} onClick={() => store.duplicateMapping(m.id)}>⧉</button>
-      <button type="button" class="icon" aria-label={t('list.delete')} title={t('list.delete')} onClick={() => store.removeMapping(m.id)}>✕</button>
-    </span>
-  </li>
-));
+    </li>
+  );
+});
+
+const MappingRow = rowMemo(({ store, row, selected: sel, blocks, warnings, apps }: RowProps) => {
+  if (row.kind !== 'mapping') return null;
+  const { m, index } = row;
+  const text = summarize(m);
+  const cmds = commands(m, store.appPath, apps);
+  return (
+    <li class={`mapping${sel ? ' selected' : ''}${m.enabled ? '' : ' disabled'}`} data-id={m.id}>
+      <div class="line">
+        <input type="checkbox" checked={m.enabled} aria-label={t('list.enabled')} title={t('list.enabled')}
+          onChange={() => store.updateMapping(m.id, (x) => ({ ...x, enabled: !x.enabled }))} />
+        <button type="button" class="summary" aria-current={sel} title={text} onClick={() => store.select(m.id)}>
+          <span class="num">{index + 1}</span>
+          <span class="text">{text}</span>
+          {m.form === 'raw' && <span class="badge">{t('list.json')}</span>}
+          {blocks > 0 && <span class="badge block" title={t('list.problems', { n: blocks })}>!<span class="visually-hidden">{t('list.problems', { n: blocks })}</span></span>}
+          {!blocks && warnings > 0 && <span class="badge warning" title={t('list.problems', { n: warnings })}>!<span class="visually-hidden">{t('list.problems', { n: warnings })}</span></span>}
+        </button>
+        <span class="rowtools">
+          <button type="button" class="icon" aria-label={t('list.moveUp')} title={t('list.moveUp')} disabled={row.first} onClick={() => store.moveMapping(m.id, -1)}>↑</button>
+          <button type="button" class="icon" aria-label={t('list.moveDown')} title={t('list.moveDown')} disabled={row.last} onClick={() => store.moveMapping(m.id, 1)}>↓</button>
+          <button type="button" class="icon" aria-label={t('list.duplicate')} title={t('list.duplicate')} onClick={() => store.duplicateMapping(m.id)}>⧉</button>
+          <button type="button" class="icon" aria-label={t('list.delete')} title={t('list.delete')} onClick={() => store.removeMapping(m.id)}>✕</button>
+        </span>
+      </div>
+      {cmds.length > 0 && (
+        <ul class="commands" aria-label={t('commands.heading')}>
+          {cmds.map((c, i) => (
+            <li key={i} class={c.warning ? 'warn' : ''}>
+              <span class="kind">{t(KIND_LABEL[c.kind])}</span>
+              <code>{visibleText(c.text)}</code>
+              {c.warning && <span class="warning">⚠ {t(`commands.${c.warning}`)}</span>}
+            </li>
+          ))}
+        </ul>
+      )}
+    </li>
+  );
+});
+
+const OVERSCAN = 300;
 
 export function MappingList({ store }: { store: Store }) {
   const rs = store.ruleSet;
-  const shown = useMemo(() => filterMappings(rs.mappings, store.query, store.keyFilter, store.selectedId), [rs, store.query, store.keyFilter, store.selectedId, store.lang]);
+  const keyIds = useMemo(() => (store.keyFilter ? new Set(store.marksFor(store.layerView).get(store.keyFilter) ?? []) : undefined), [rs.rules, store.keyFilter, store.layerView]);
+  const rows = useMemo(() => listRows(rs.rules, store.query, keyIds, store.selectedId, store.appPath, store.apps),
+    [rs.rules, store.query, keyIds, store.keyFilter ? store.selectedId : undefined, store.lang, store.apps]);
   const scroller = useRef<HTMLDivElement>(null);
+  const list = useRef<HTMLOListElement>(null);
+  const heights = useRef(new Map<string, number>());
   const [view, setView] = useState({ top: 0, height: 600 });
-  // Scroll position from scroll events and the height from a resize observer: neither forces a layout.
+  const [, remeasured] = useState(0);
+  const offsets = useMemo(() => {
+    const out = new Float64Array(rows.length + 1);
+    for (let i = 0; i < rows.length; i++) out[i + 1] = out[i] + (heights.current.get(rows[i].key) ?? estimate(rows[i]));
+    return out;
+  }, [rows, heights.current.size, remeasured]);
   const onScroll = () => {
     const el = scroller.current;
     if (el) setView((v) => (v.top === el.scrollTop ? v : { ...v, top: el.scrollTop }));
@@ -67,39 +192,54 @@ export function MappingList({ store }: { store: Store }) {
     ro.observe(el);
     return () => ro.disconnect();
   }, []);
+  let first = 0;
+  while (first < rows.length && offsets[first + 1] < view.top - OVERSCAN) first++;
+  let last = first;
+  while (last < rows.length && offsets[last] < view.top + view.height + OVERSCAN) last++;
+  // Measure what was drawn; a changed height moves the rows below it.
+  useLayoutEffect(() => {
+    const ol = list.current;
+    if (!ol) return;
+    let changed = false;
+    for (const el of Array.from(ol.children) as HTMLElement[]) {
+      const key = el.dataset.id ?? el.dataset.rule;
+      if (!key) continue;
+      const h = el.offsetHeight;
+      if (h && heights.current.get(key) !== h) { heights.current.set(key, h); changed = true; }
+    }
+    if (changed) remeasured((n) => n + 1);
+  });
   // Keep the selected mapping in view when it is chosen elsewhere (keyboard, new mapping).
-  const selIndex = shown.findIndex((m) => m.id === store.selectedId);
+  const selIndex = rows.findIndex((r) => r.key === store.selectedId);
   useLayoutEffect(() => {
     const el = scroller.current;
     if (!el || selIndex < 0) return;
-    const top = selIndex * ROW_HEIGHT;
+    const top = offsets[selIndex];
+    const bottom = offsets[selIndex + 1];
     if (top < el.scrollTop) el.scrollTop = top;
-    else if (top + ROW_HEIGHT > el.scrollTop + el.clientHeight) el.scrollTop = top + ROW_HEIGHT - el.clientHeight;
+    else if (bottom > el.scrollTop + el.clientHeight) el.scrollTop = bottom - el.clientHeight;
   }, [store.selectedId, selIndex]);
-  const first = Math.max(0, Math.floor(view.top / ROW_HEIGHT) - OVERSCAN);
-  const last = Math.min(shown.length, Math.ceil((view.top + view.height) / ROW_HEIGHT) + OVERSCAN);
-  // Up and down arrows move through the list, so it works from the keyboard however long it is.
+  // Up and down arrows move through the mappings, so the list works from the keyboard however long it is.
   const onKeyDown = (e: KeyboardEvent) => {
     if (e.key !== 'ArrowDown' && e.key !== 'ArrowUp') return;
     if (!(e.target as HTMLElement).classList.contains('summary')) return;
     e.preventDefault();
-    const next = shown[Math.min(shown.length - 1, Math.max(0, selIndex + (e.key === 'ArrowDown' ? 1 : -1)))];
+    const ms = rows.filter((r) => r.kind === 'mapping');
+    const at = ms.findIndex((r) => r.key === store.selectedId);
+    const next = ms[Math.min(ms.length - 1, Math.max(0, at + (e.key === 'ArrowDown' ? 1 : -1)))];
     if (!next) return;
-    store.set({ selectedId: next.id, tab: 'edit' });
-    requestAnimationFrame(() => (scroller.current?.querySelector(`li[data-id="${next.id}"] .summary`) as HTMLElement | null)?.focus());
+    store.select(next.key);
+    requestAnimationFrame(() => (scroller.current?.querySelector(`li[data-id="${next.key}"] .summary`) as HTMLElement | null)?.focus());
   };
   const problemCount = store.problemCounts;
-  const position = useMemo(() => new Map(rs.mappings.map((m, i) => [m.id, i])), [rs]);
+  const mappings = rs.rules.reduce((n, r) => n + r.mappings.length, 0);
   return (
-    <section class="list" aria-label={t('list.heading')}>
+    <section class="list" aria-labelledby="list-heading">
+      <h2 id="list-heading" class="visually-hidden">{t('list.heading')}</h2>
       <div class="listhead">
         <input type="search" value={store.query} placeholder={t('list.search')} aria-label={t('list.search')}
           onInput={(e) => store.set({ query: (e.currentTarget as HTMLInputElement).value })} />
-        <button type="button" onClick={() => {
-          const id = `new-${Date.now().toString(36)}`;
-          store.addMappings([{ id, enabled: true, kind: 'remap', trigger: { keys: [store.keyFilter ?? ''], mandatory: [], optional: ['any'] }, action: { type: 'keys', strokes: [{ key: '', modifiers: [] }] } }]);
-          store.set({ tab: 'edit' });
-        }}>{t('list.new')}</button>
+        <button type="button" onClick={() => store.addRule(t('list.newRuleName', { n: rs.rules.length + 1 }))}>{t('list.newRule')}</button>
       </div>
       {store.keyFilter && (
         <div class="keyfilter">
@@ -107,20 +247,23 @@ export function MappingList({ store }: { store: Store }) {
           <button type="button" class="link" onClick={() => store.set({ keyFilter: undefined })}>{t('list.clearKey')}</button>
         </div>
       )}
-      {!rs.mappings.length && <p class="hint empty">{t('list.empty')}</p>}
-      {rs.mappings.length > 0 && !shown.length && <p class="hint empty">{t('list.noMatch')}</p>}
+      {!mappings && <p class="hint empty">{t('list.empty')}</p>}
+      {mappings > 0 && !rows.some((r) => r.kind === 'mapping') && <p class="hint empty">{t('list.noMatch')}</p>}
       <div class="scroller" ref={scroller} onScroll={onScroll} onKeyDown={onKeyDown}>
-        <ol class="mappings" style={{ height: `${shown.length * ROW_HEIGHT}px`, paddingTop: `${first * ROW_HEIGHT}px` }}>
-          {shown.slice(first, last).map((m) => {
-            const pc = problemCount.get(m.id);
-            return (
-              <Row key={m.id} store={store} m={m} index={position.get(m.id) ?? 0} last={rs.mappings.length - 1}
-                selected={m.id === store.selectedId} errors={pc?.e ?? 0} warnings={pc?.w ?? 0} lang={store.lang} />
-            );
+        <ol class="mappings" ref={list} style={{ height: `${offsets[rows.length]}px`, paddingTop: `${offsets[first]}px` }}>
+          {rows.slice(first, last).map((row) => {
+            const pc = row.kind === 'mapping' ? problemCount.get(row.m.id) : undefined;
+            const props: RowProps = {
+              store, row, selected: row.key === store.selectedId, blocks: pc?.b ?? 0, warnings: pc?.w ?? 0, lang: store.lang, apps: store.apps,
+              ruleSelected: row.kind === 'rule' && row.rule.id === store.selectedRuleId,
+              item: row.kind === 'rule' ? row.rule : row.m, index: row.index, first: row.kind === 'mapping' && row.first,
+              last: row.kind === 'mapping' ? row.last : row.index === rs.rules.length - 1, count: row.kind === 'rule' ? row.rule.mappings.length : 0,
+            };
+            return row.kind === 'rule' ? <RuleRow key={row.key} {...props} /> : <MappingRow key={row.key} {...props} />;
           })}
         </ol>
       </div>
-      <p class="hint count">{t('list.count', { n: rs.mappings.length, m: manipulatorCount(rs) })}</p>
+      <p class="hint count">{t('list.count', { r: rs.rules.length, n: mappings, m: store.manipulatorCount })}</p>
     </section>
   );
 }

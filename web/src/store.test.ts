@@ -1,0 +1,112 @@
+import { describe, expect, it } from 'vitest';
+import { setLanguage } from './i18n';
+import { buildLayer, LAYER_PREFIX } from './model/forms';
+import type { JsonObject } from './model/json';
+import { RECIPES, recipeDefaults } from './model/recipes';
+import { Store } from './store';
+
+/** A page outside the app, in English, with nothing saved. */
+function store(post?: (body: unknown) => void): Store {
+  const win: Record<string, unknown> = { navigator: { language: 'en-US' } };
+  if (post) win.webkit = { messageHandlers: { tarvelApps: { postMessage: () => {} }, tarvelApply: { postMessage: post } } };
+  setLanguage('en');
+  return new Store(win as unknown as Window);
+}
+const recipe = (s: Store, id: string) => {
+  const r = RECIPES.find((x) => x.id === id)!;
+  return s.addRule(id, r.build(recipeDefaults(r), {}));
+};
+const texts = (s: Store) => s.ruleSet.rules.map((r) => `${r.name}: ${r.mappings.map((m) => m.form).join(' ')}`);
+
+describe('drafts', () => {
+  it('a key clicked just to look adds nothing; the draft becomes a mapping once it sends something, keeping its id', () => {
+    const s = store();
+    s.openDraft('k', '');
+    const id = s.selectedId as string;
+    expect(s.selected?.manipulators).toEqual([{ type: 'basic', from: { key_code: 'k' } }]);
+    s.updateMapping(id, (m) => ({ ...m, manipulators: [{ ...m.manipulators[0], to: [{ key_code: '' }] }] }));
+    expect(s.ruleSet.rules[0].mappings).toEqual([]);
+    expect(s.history.canUndo).toBe(false);
+    s.updateMapping(id, (m) => ({ ...m, manipulators: [{ ...m.manipulators[0], to: [{ key_code: 'l' }] }] }));
+    expect(s.ruleSet.rules[0].mappings.map((m) => m.id)).toEqual([id]);
+    expect(s.draft).toBeUndefined();
+  });
+
+  it('a draft in a layer view works in that layer; a modifier key starts with "other modifiers too"', () => {
+    const s = store();
+    s.addMappings([{ id: 'l', enabled: true, form: 'layer', manipulators: buildLayer({ mode: 'hold', from: { key_code: 'tab' }, conditions: [], variable: `${LAYER_PREFIX}nav`, on: 1, off: 0, tap: [] }) }]);
+    s.addMappings([{ id: 'h', enabled: true, form: 'remap', manipulators: [{ type: 'basic', from: { key_code: 'h' }, conditions: [{ type: 'variable_if', name: `${LAYER_PREFIX}nav`, value: 1 }], to: [{ key_code: 'left_arrow' }] }] }]);
+    expect(s.layers).toEqual([`${LAYER_PREFIX}nav`]);
+    expect([...s.marksFor('').keys()]).toEqual(['tab']);
+    expect([...s.marksFor(`${LAYER_PREFIX}nav`).keys()]).toEqual(['h']);
+    s.openDraft('j', `${LAYER_PREFIX}nav`);
+    expect(s.selected?.manipulators[0].conditions).toEqual([{ type: 'variable_if', name: `${LAYER_PREFIX}nav`, value: 1 }]);
+    s.openDraft('right_shift', '');
+    expect(s.selected?.manipulators[0].from).toEqual({ key_code: 'right_shift', modifiers: { optional: ['any'] } });
+  });
+});
+
+describe('editing', () => {
+  it('a form that cannot hold a mapping asks first, naming what goes; cancelling changes nothing', () => {
+    const s = store();
+    const man: JsonObject = { type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], to_delayed_action: { to_if_invoked: [{ key_code: 'c' }] } };
+    s.addMappings([{ id: 'x', enabled: true, form: 'advanced', manipulators: [man] }]);
+    s.changeForm('x', 'remap');
+    expect(s.confirm?.items).toEqual(['to_delayed_action']);
+    expect(s.locate('x')?.mapping.manipulators).toEqual([man]);
+    s.confirm?.run();
+    expect(s.locate('x')?.mapping).toMatchObject({ form: 'remap', manipulators: [{ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }] }] });
+    s.changeForm('x', 'raw');
+    expect(s.locate('x')?.mapping.form).toBe('raw');
+  });
+
+  it('mappings move within a rule and across rule boundaries; undo takes a whole step back', () => {
+    const s = store();
+    recipe(s, 'spaceCadet');
+    recipe(s, 'capsCtrlEsc');
+    const [first] = s.ruleSet.rules[1].mappings;
+    s.moveMapping(first.id, 1);
+    s.moveMapping(first.id, 1);
+    expect(texts(s)).toEqual(['My mappings: ', 'spaceCadet: tapHold', 'capsCtrlEsc: tapHold tapHold']);
+    s.moveMapping(first.id, -1);
+    s.moveMapping(first.id, -1);
+    expect(texts(s)).toEqual(['My mappings: ', 'spaceCadet: tapHold tapHold', 'capsCtrlEsc: tapHold']);
+    s.removeRule(s.ruleSet.rules[1].id);
+    expect(texts(s)).toEqual(['My mappings: ', 'capsCtrlEsc: tapHold']);
+    s.undo();
+    expect(s.ruleSet.rules).toHaveLength(3);
+  });
+
+  it('only the title changing keeps every finding and derived value', () => {
+    const s = store();
+    recipe(s, 'vimArrows');
+    const before = { problems: s.problems, rules: s.rules, marks: s.marksFor('') };
+    s.setTitle('Other');
+    expect({ problems: s.problems, rules: s.rules, marks: s.marksFor('') }).toEqual(before);
+    expect(s.rules).toBe(before.rules);
+  });
+});
+
+describe('apply', () => {
+  it('sends the rules and the enabled rules’ manipulators flattened; a rule that is off goes as off', async () => {
+    const posted: any[] = [];
+    const s = store((b) => posted.push(b));
+    recipe(s, 'capsCtrlEsc');
+    recipe(s, 'disableKey');
+    s.updateRule(s.ruleSet.rules[2].id, (r) => ({ ...r, enabled: false }));
+    void s.runApply();
+    expect(posted).toHaveLength(1);
+    expect(posted[0].rules.map((r: any) => [r.name, r.enabled, r.manipulators.length])).toEqual([['capsCtrlEsc', true, 1], ['disableKey', false, 1]]);
+    expect(posted[0].manipulators).toEqual(posted[0].rules[0].manipulators);
+  });
+
+  it('a body past a limit is not posted and the dialog says which', async () => {
+    const posted: unknown[] = [];
+    const s = store((b) => posted.push(b));
+    const many = Array.from({ length: 20001 }, (_, i) => ({ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: i % 2 ? 'b' : 'c' }] }));
+    s.addRule('many', [{ id: 'm', enabled: true, form: 'raw', manipulators: many }]);
+    await s.runApply();
+    expect(posted).toEqual([]);
+    expect(s.apply).toEqual({ phase: 'refused', problem: { code: 'tooManyManipulators', value: 20001, limit: 20000 } });
+  });
+});
