@@ -81,8 +81,9 @@ private:
     bool committed_ = false;
 };
 
-// Follows symbolic links at `target` (relative links from the link's folder) to the file to replace.
-fs::path resolveLinks(const fs::path& target) {
+} // namespace
+
+fs::path resolvedLinkTarget(const fs::path& target) {
     fs::path current = target;
     for (int hops = 0; hops < 40; ++hops) {
         std::error_code ec;
@@ -94,17 +95,17 @@ fs::path resolveLinks(const fs::path& target) {
     return current;
 }
 
-} // namespace
-
-std::optional<Error> writeFileAtomically(const fs::path& target, std::string_view bytes) {
-    const fs::path destination = resolveLinks(target);
+std::optional<Error> writeFileAtomically(const fs::path& target, std::string_view bytes,
+                                         const std::function<std::optional<Error>()>& beforeReplace) {
+    const fs::path destination = resolvedLinkTarget(target);
     const std::string what = "could not write " + destination.string();
     fs::path folder = destination.parent_path();
     if (folder.empty()) folder = ".";
 
     mode_t mode = 0600;
     struct stat st {};
-    if (::stat(destination.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    const bool replacing = ::stat(destination.c_str(), &st) == 0;
+    if (replacing) mode = st.st_mode & 07777;
 
     std::string pattern = (folder / ".").string();
     pattern += destination.filename().string();
@@ -116,9 +117,13 @@ std::optional<Error> writeFileAtomically(const fs::path& target, std::string_vie
     TemporaryFile temporary(name.data());
 
     if (auto error = writeAll(fd.get(), bytes, what)) return error;
+    // Run as root through a link to another user's file, the file must stay theirs.
+    if (replacing && ::geteuid() == 0 && ::fchown(fd.get(), st.st_uid, st.st_gid) != 0) return Error::fromErrno(what, errno);
     if (::fchmod(fd.get(), mode) != 0) return Error::fromErrno(what, errno);
     if (::fsync(fd.get()) != 0) return Error::fromErrno(what, errno);
     if (::close(fd.release()) != 0) return Error::fromErrno(what, errno);
+    if (beforeReplace)
+        if (auto error = beforeReplace()) return error;
     if (::rename(temporary.path().c_str(), destination.c_str()) != 0) return Error::fromErrno(what, errno);
     temporary.commit();
 

@@ -1,0 +1,195 @@
+#include "Karabiner/KarabinerConfig.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <system_error>
+
+#include "Platform/FileIO.h"
+
+namespace tarvel {
+
+namespace fs = std::filesystem;
+using jsonc::Span;
+
+namespace {
+
+KarabinerWriterError::Kind kindOf(jsonc::Problem::Kind kind) {
+    using Kind = KarabinerWriterError::Kind;
+    switch (kind) {
+    case jsonc::Problem::Kind::trailingComma: return Kind::trailingComma;
+    case jsonc::Problem::Kind::numberOutOfRange: return Kind::numberOutOfRange;
+    case jsonc::Problem::Kind::tooDeep: return Kind::tooDeep;
+    case jsonc::Problem::Kind::syntax: break;
+    }
+    return Kind::syntax;
+}
+
+// One value of checked text (comments allowed), decoded.
+Json parseSpan(std::string_view text, Span span) {
+    return Json::parse(span.of(text), nullptr, true, true);
+}
+
+// "2025-03-14T09:15:02+09:00"
+std::string localISOTime(std::time_t time) {
+    std::tm local{};
+    localtime_r(&time, &local);
+    char text[40];
+    std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    std::string iso(text, length);
+    if (iso.size() >= 5 && (iso[iso.size() - 5] == '+' || iso[iso.size() - 5] == '-')) iso.insert(iso.size() - 2, ":");
+    return iso;
+}
+
+// Newest first: by the time in the name, then by the number after it.
+std::pair<std::string, unsigned long> backupOrder(const std::string& name) {
+    const std::string stamp = name.substr(KarabinerWriter::backupPrefix.size(), 15);
+    const std::size_t rest = KarabinerWriter::backupPrefix.size() + 15;
+    unsigned long counter = 1;
+    if (name[rest] == '-') counter = std::stoul(name.substr(rest + 1, name.size() - 5 - rest - 1));
+    return {stamp, counter};
+}
+
+Json ruleSummaries(const KarabinerConfigText& config) {
+    const std::string_view text = config.text();
+    Json rules = Json::array();
+    for (const Span& rule : config.rules(config.selected)) {
+        Json summary = {{"description", nullptr}, {"enabled", true}, {"manipulators", 0}};
+        if (text[rule.begin] == '{') {
+            if (auto description = jsonc::lastMember(text, rule.begin, "description"); description && text[description->value.begin] == '"')
+                summary["description"] = jsonc::decodeString(description->value.of(text));
+            if (auto enabled = jsonc::lastMember(text, rule.begin, "enabled"))
+                summary["enabled"] = enabled->value.of(text) != "false";
+            if (auto manipulators = jsonc::lastMember(text, rule.begin, "manipulators"); manipulators && text[manipulators->value.begin] == '[')
+                summary["manipulators"] = jsonc::elements(text, manipulators->value.begin).size();
+        }
+        rules.push_back(std::move(summary));
+    }
+    return rules;
+}
+
+} // namespace
+
+std::optional<std::size_t> KarabinerConfigText::complexModifications(std::size_t profile) const {
+    auto member = jsonc::lastMember(text(), profiles.at(profile).begin, "complex_modifications");
+    if (!member || bytes[member->value.begin] != '{') return std::nullopt;
+    return member->value.begin;
+}
+
+std::vector<Span> KarabinerConfigText::rules(std::size_t profile) const {
+    auto complex = complexModifications(profile);
+    if (!complex) return {};
+    auto rules = jsonc::lastMember(text(), *complex, "rules");
+    if (!rules || bytes[rules->value.begin] != '[') return {};
+    return jsonc::elements(text(), rules->value.begin);
+}
+
+Result<KarabinerConfigText, KarabinerWriterError> examineConfiguration(std::string bytes) {
+    auto facts = jsonc::scan(bytes, KarabinerWriter::maxNesting);
+    if (!facts) {
+        const auto& problem = facts.error();
+        return unexpected(KarabinerWriterError::inText(kindOf(problem.kind), problem.what, problem.line, problem.column));
+    }
+    KarabinerConfigText config;
+    config.bytes = std::move(bytes);
+    config.facts = std::move(*facts);
+    const std::string_view text = config.text();
+    if (text[config.facts.top.begin] != '{') return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::notAnObject));
+
+    auto profiles = jsonc::lastMember(text, config.facts.top.begin, "profiles");
+    if (!profiles || text[profiles->value.begin] != '[') return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles));
+    config.profilesValue = profiles->value;
+    config.profiles = jsonc::elements(text, profiles->value.begin);
+    if (config.profiles.empty() || std::any_of(config.profiles.begin(), config.profiles.end(), [&](const Span& p) { return text[p.begin] != '{'; }))
+        return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles));
+    for (std::size_t i = 0; i < config.profiles.size(); ++i) {
+        auto selected = jsonc::lastMember(text, config.profiles[i].begin, "selected");
+        if (selected && selected->value.of(text) == "true") {
+            config.selected = i;
+            break;
+        }
+    }
+    return config;
+}
+
+Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(const fs::path& configURL, FileManager& fileManager) {
+    using Failure = KarabinerApplyError;
+    if (!fileManager.fileExists(configURL)) return unexpected(Failure(KarabinerWriterError::configNotFound(configURL)));
+    auto bytes = readWholeFile(configURL);
+    if (!bytes) return unexpected(Failure(bytes.error()));
+
+    KarabinerConfigView view;
+    view.path = configURL;
+    view.digest = KarabinerWriter::digest(*bytes);
+    auto config = examineConfiguration(std::move(*bytes));
+    if (!config) return unexpected(Failure(config.error()));
+    const std::string_view text = config->text();
+    view.hasComments = config->facts.hasComments;
+
+    try {
+        for (std::size_t i = 0; i < config->profiles.size(); ++i) {
+            const std::size_t open = config->profiles[i].begin;
+            KarabinerProfileView profile;
+            profile.selected = i == config->selected;
+            if (auto name = jsonc::lastMember(text, open, "name"); name && text[name->value.begin] == '"')
+                profile.name = jsonc::decodeString(name->value.of(text));
+            for (const Span& rule : config->rules(i)) profile.rules.push_back(parseSpan(text, rule));
+            if (auto devices = jsonc::lastMember(text, open, "devices"); devices && text[devices->value.begin] == '[') {
+                for (const Span& device : jsonc::elements(text, devices->value.begin)) {
+                    if (text[device.begin] != '{') continue;
+                    auto identifiers = jsonc::lastMember(text, device.begin, "identifiers");
+                    if (identifiers && text[identifiers->value.begin] == '{') profile.devices.push_back(parseSpan(text, identifiers->value));
+                }
+            }
+            view.profiles.push_back(std::move(profile));
+        }
+    } catch (const Json::exception& e) {
+        // The scanner accepts what the reader accepts; this would be a disagreement between them.
+        return unexpected(Failure(KarabinerWriterError::of(KarabinerWriterError::Kind::syntax, e.what())));
+    }
+    view.backups = backups(configURL);
+    return view;
+}
+
+std::vector<KarabinerBackupView> KarabinerConfigReader::backups(const fs::path& configURL) {
+    const fs::path folder = configURL.parent_path();
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (KarabinerWriter::isBackupName(name)) names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return backupOrder(a) > backupOrder(b); });
+    if (names.size() > maxBackups) names.resize(maxBackups);
+
+    std::vector<KarabinerBackupView> views;
+    std::uintmax_t budget = backupReadingBudget;
+    for (const auto& name : names) {
+        KarabinerBackupView view;
+        view.name = name;
+        view.path = folder / name;
+        struct stat st {};
+        if (::lstat(view.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            view.error = "not a regular file";
+            views.push_back(std::move(view));
+            continue;
+        }
+        view.size = static_cast<std::uintmax_t>(st.st_size);
+        view.modified = localISOTime(st.st_mtime);
+        if (view.size > budget) {
+            view.error = "not read: the newer backups already took the time Tarvel gives to reading them";
+        } else if (auto bytes = readWholeFile(view.path); !bytes) {
+            view.error = bytes.error().localizedDescription();
+        } else {
+            budget -= view.size;
+            auto config = examineConfiguration(std::move(*bytes));
+            if (config) view.rules = ruleSummaries(*config);
+            else view.error = config.error().errorDescription();
+        }
+        views.push_back(std::move(view));
+    }
+    return views;
+}
+
+} // namespace tarvel
