@@ -359,12 +359,24 @@ private:
     std::optional<Problem> problem_;
 };
 
+// The bytes at which navigation inside valid text has something to do.
+struct ByteClass {
+    bool stringStop[256] = {};     // '"' and '\\'
+    bool structureStop[256] = {};  // '"', brackets and '/'
+    constexpr ByteClass() {
+        stringStop[static_cast<unsigned char>('"')] = stringStop[static_cast<unsigned char>('\\')] = true;
+        for (char c : {'"', '{', '}', '[', ']', '/'}) structureStop[static_cast<unsigned char>(c)] = true;
+    }
+};
+constexpr ByteClass byteClass;
+
 std::size_t stringEnd(std::string_view text, std::size_t begin) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t p = begin + 1;
     for (;;) {
-        p = text.find_first_of("\"\\", p);
-        if (p == std::string_view::npos) return text.size();
-        if (text[p] == '"') return p + 1;
+        while (p < text.size() && !byteClass.stringStop[bytes[p]]) ++p;
+        if (p >= text.size()) return text.size();
+        if (bytes[p] == '"') return p + 1;
         p += 2;
     }
 }
@@ -415,10 +427,11 @@ std::size_t valueEnd(std::string_view text, std::size_t begin) {
         return p;
     }
     // Brackets are counted; strings and comments are stepped over whole.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t depth = 0, p = begin;
     while (p < text.size()) {
-        p = text.find_first_of("\"{}[]/", p);
-        if (p == std::string_view::npos) return text.size();
+        while (p < text.size() && !byteClass.structureStop[bytes[p]]) ++p;
+        if (p >= text.size()) return text.size();
         switch (text[p]) {
         case '"': p = stringEnd(text, p); continue;
         case '/': p = std::max(skipSpace(text, p), p + 1); continue;
@@ -461,10 +474,13 @@ std::vector<Span> elements(std::string_view text, std::size_t open) {
 }
 
 std::optional<Member> lastMember(std::string_view text, std::size_t open, std::string_view name) {
-    std::optional<Member> last;
-    for (const auto& member : members(text, open))
-        if (nameIs(member.key.of(text), name)) last = member;
-    return last;
+    return lastMember(text, members(text, open), name);
+}
+
+std::optional<Member> lastMember(std::string_view text, const std::vector<Member>& members, std::string_view name) {
+    for (auto it = members.rbegin(); it != members.rend(); ++it)
+        if (nameIs(it->key.of(text), name)) return *it;
+    return std::nullopt;
 }
 
 bool nameIs(std::string_view token, std::string_view name) {

@@ -58,6 +58,7 @@ std::vector<Member> members(std::string_view text, std::size_t open);
 std::vector<Span> elements(std::string_view text, std::size_t open);
 // The member a reader keeps when a name repeats: the last one.
 std::optional<Member> lastMember(std::string_view text, std::size_t open, std::string_view name);
+std::optional<Member> lastMember(std::string_view text, const std::vector<Member>& members, std::string_view name);
 bool nameIs(std::string_view token, std::string_view name);
 // The text of a string token (quotes included) with its escapes resolved.
 std::string decodeString(std::string_view token);

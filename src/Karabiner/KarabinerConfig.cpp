@@ -71,18 +71,14 @@ Json ruleSummaries(const KarabinerConfigText& config) {
 
 } // namespace
 
-std::optional<std::size_t> KarabinerConfigText::complexModifications(std::size_t profile) const {
-    auto member = jsonc::lastMember(text(), profiles.at(profile).begin, "complex_modifications");
-    if (!member || bytes[member->value.begin] != '{') return std::nullopt;
-    return member->value.begin;
-}
-
-std::vector<Span> KarabinerConfigText::rules(std::size_t profile) const {
-    auto complex = complexModifications(profile);
-    if (!complex) return {};
-    auto rules = jsonc::lastMember(text(), *complex, "rules");
-    if (!rules || bytes[rules->value.begin] != '[') return {};
-    return jsonc::elements(text(), rules->value.begin);
+KarabinerConfigText::Complex KarabinerConfigText::complexModifications(std::size_t profile) const {
+    Complex complex;
+    complex.member = jsonc::lastMember(text(), profileMembers.at(profile), "complex_modifications");
+    if (!complex.member || bytes[complex.member->value.begin] != '{') return complex;
+    complex.members = jsonc::members(text(), complex.member->value.begin);
+    complex.rules = jsonc::lastMember(text(), complex.members, "rules");
+    if (complex.rules && bytes[complex.rules->value.begin] == '[') complex.ruleElements = jsonc::elements(text(), complex.rules->value.begin);
+    return complex;
 }
 
 Result<KarabinerConfigText, KarabinerWriterError> examineConfiguration(std::string bytes) {
@@ -97,17 +93,20 @@ Result<KarabinerConfigText, KarabinerWriterError> examineConfiguration(std::stri
     const std::string_view text = config.text();
     if (text[config.facts.top.begin] != '{') return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::notAnObject));
 
-    auto profiles = jsonc::lastMember(text, config.facts.top.begin, "profiles");
+    config.rootMembers = jsonc::members(text, config.facts.top.begin);
+    auto profiles = jsonc::lastMember(text, config.rootMembers, "profiles");
     if (!profiles || text[profiles->value.begin] != '[') return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles));
     config.profilesValue = profiles->value;
     config.profiles = jsonc::elements(text, profiles->value.begin);
     if (config.profiles.empty() || std::any_of(config.profiles.begin(), config.profiles.end(), [&](const Span& p) { return text[p.begin] != '{'; }))
         return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles));
+    bool found = false;
     for (std::size_t i = 0; i < config.profiles.size(); ++i) {
-        auto selected = jsonc::lastMember(text, config.profiles[i].begin, "selected");
-        if (selected && selected->value.of(text) == "true") {
+        config.profileMembers.push_back(jsonc::members(text, config.profiles[i].begin));
+        auto selected = jsonc::lastMember(text, config.profileMembers.back(), "selected");
+        if (!found && selected && selected->value.of(text) == "true") {
             config.selected = i;
-            break;
+            found = true;
         }
     }
     return config;
@@ -129,13 +128,13 @@ Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(con
 
     try {
         for (std::size_t i = 0; i < config->profiles.size(); ++i) {
-            const std::size_t open = config->profiles[i].begin;
+            const auto& members = config->profileMembers[i];
             KarabinerProfileView profile;
             profile.selected = i == config->selected;
-            if (auto name = jsonc::lastMember(text, open, "name"); name && text[name->value.begin] == '"')
+            if (auto name = jsonc::lastMember(text, members, "name"); name && text[name->value.begin] == '"')
                 profile.name = jsonc::decodeString(name->value.of(text));
             for (const Span& rule : config->rules(i)) profile.rules.push_back(parseSpan(text, rule));
-            if (auto devices = jsonc::lastMember(text, open, "devices"); devices && text[devices->value.begin] == '[') {
+            if (auto devices = jsonc::lastMember(text, members, "devices"); devices && text[devices->value.begin] == '[') {
                 for (const Span& device : jsonc::elements(text, devices->value.begin)) {
                     if (text[device.begin] != '{') continue;
                     auto identifiers = jsonc::lastMember(text, device.begin, "identifiers");

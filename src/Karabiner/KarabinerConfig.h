@@ -14,19 +14,28 @@
 
 namespace tarvel {
 
-// The checked text: an object at the top with a non-empty "profiles" array of objects.
+// The checked text: an object at the top with a non-empty "profiles" array of objects. Where a
+// name repeats in an object, the last member counts, as in Karabiner-Elements.
 struct KarabinerConfigText {
     std::string bytes;
     jsonc::Facts facts;
+    std::vector<jsonc::Member> rootMembers;
     jsonc::Span profilesValue;
     std::vector<jsonc::Span> profiles;
+    std::vector<std::vector<jsonc::Member>> profileMembers;
     std::size_t selected = 0;  // the first profile whose "selected" is true, else the first
 
+    // A profile's complex modifications, found in one pass over them.
+    struct Complex {
+        std::optional<jsonc::Member> member;  // "complex_modifications", of any type
+        std::vector<jsonc::Member> members;   // when it is an object
+        std::optional<jsonc::Member> rules;   // "rules" in that object, of any type
+        std::vector<jsonc::Span> ruleElements;  // when "rules" is an array
+    };
+
     std::string_view text() const { return bytes; }
-    // The opening bracket of the profile's "complex_modifications" object, when it has one.
-    std::optional<std::size_t> complexModifications(std::size_t profile) const;
-    // The rules of the profile's complex modifications (none when "rules" is not an array).
-    std::vector<jsonc::Span> rules(std::size_t profile) const;
+    Complex complexModifications(std::size_t profile) const;
+    std::vector<jsonc::Span> rules(std::size_t profile) const { return complexModifications(profile).ruleElements; }
 };
 
 // Checks the text as Karabiner-Elements would read it, then finds the profiles.

@@ -203,7 +203,7 @@ struct NewValue {
 class RulesEdit {
 public:
     explicit RulesEdit(const KarabinerConfigText& config)
-        : t_(config.text()), facts_(config.facts), layout_{config.facts.indentUnit, config.facts.newline},
+        : config_(config), t_(config.text()), layout_{config.facts.indentUnit, config.facts.newline},
           multiLineFile_(t_.find('\n') != std::string_view::npos) {}
 
     // The rules array: Tarvel's rules as objects, then the kept rules' bytes.
@@ -217,53 +217,50 @@ public:
         const bool oneLine = count == 0 || (count == 1 ? firstOneLine : !anyContainer);
         return {oneLine, [this, tarvelRules, keptRules, oneLine](const std::string& indent) {
                     const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-                    std::vector<std::string> items;
+                    std::vector<std::string> formatted;
                     for (const auto& rule : tarvelRules) {
                         auto text = formatLikeKarabiner(rule, inner, layout_);
                         if (!text) throw std::runtime_error(text.error().localizedDescription());
-                        items.push_back(std::move(*text));
+                        formatted.push_back(std::move(*text));
                     }
-                    for (const auto& span : keptRules) items.emplace_back(span.of(t_));
+                    std::vector<std::string_view> items(formatted.begin(), formatted.end());
+                    for (const auto& span : keptRules) items.push_back(span.of(t_));
                     return container('[', ']', items, oneLine, indent);
                 }};
     }
 
-    std::string replaceRules(const KarabinerConfigText& config, std::size_t profile, NewValue rules) const {
-        std::vector<Node> chain = {{true, facts_.top}, {false, config.profilesValue}, {true, config.profiles[profile]}};
+    std::string replaceRules(std::size_t profile, const KarabinerConfigText::Complex& complex, NewValue rules) const {
+        std::vector<Node> chain = {{true, config_.facts.top, config_.rootMembers, {}},
+                                   {false, config_.profilesValue, {}, config_.profiles},
+                                   {true, config_.profiles[profile], config_.profileMembers[profile], {}}};
         Operation operation;
         NewValue value;
-        auto complex = jsonc::lastMember(t_, config.profiles[profile].begin, "complex_modifications");
-        if (complex && t_[complex->value.begin] == '{') {
-            chain.push_back({true, complex->value});
-            if (auto existing = jsonc::lastMember(t_, complex->value.begin, "rules")) operation = {false, existing->value, {}};
+        if (complex.member && t_[complex.member->value.begin] == '{') {
+            chain.push_back({true, complex.member->value, complex.members, {}});
+            if (complex.rules) operation = {false, complex.rules->value, {}};
             else operation = {true, {}, "rules"};
             value = std::move(rules);
         } else {
             // Absent, or not an object: an object holding only the rules takes its place.
-            operation = complex ? Operation{false, complex->value, {}} : Operation{true, {}, "complex_modifications"};
+            operation = complex.member ? Operation{false, complex.member->value, {}} : Operation{true, {}, "complex_modifications"};
             value = objectOfRules(std::move(rules));
         }
 
         for (std::size_t level = chain.size(); level-- > 0;) {
             const Node& node = chain[level];
-            const std::size_t count = (node.object ? jsonc::members(t_, node.span.begin).size() : jsonc::elements(t_, node.span.begin).size()) +
-                                      (operation.insert ? 1 : 0);
+            const std::size_t count = (node.object ? node.members.size() : node.elements.size()) + (operation.insert ? 1 : 0);
             // The containers on this path hold objects, so only a single member can share their line.
             const bool karabinerOneLine = count == 1 && value.oneLine;
             const bool fileOneLine = node.span.of(t_).find('\n') == std::string_view::npos;
             bool relayout;
             if (fileOneLine) relayout = (!karabinerOneLine || operation.insert) && multiLineFile_;
-            else relayout = facts_.laidOutLikeKarabiner && karabinerOneLine;
+            else relayout = config_.facts.laidOutLikeKarabiner && karabinerOneLine;
             if (!relayout || jsonc::hasCommentIn(t_, node.span)) return inPlace(node, operation, value);
 
-            NewValue relaid{karabinerOneLine,
-                            [this, node, operation, value, karabinerOneLine](const std::string& indent) {
+            NewValue relaid{karabinerOneLine, [this, node, operation, value, karabinerOneLine](const std::string& indent) {
                                 return rendered(node, operation, value, karabinerOneLine, indent);
                             }};
-            if (level == 0) {
-                return std::string(t_.substr(0, node.span.begin)) + relaid.render(lineIndent(node.span.begin)) +
-                       std::string(t_.substr(node.span.end));
-            }
+            if (level == 0) return spliced(node.span.begin, node.span.end - node.span.begin, relaid.render(lineIndent(node.span.begin)));
             operation = {false, node.span, {}};
             value = std::move(relaid);
         }
@@ -274,6 +271,8 @@ private:
     struct Node {
         bool object;
         Span span;
+        std::vector<jsonc::Member> members;  // of an object
+        std::vector<Span> elements;          // of an array
     };
     struct Operation {
         bool insert = false;
@@ -285,30 +284,42 @@ private:
         const bool oneLine = rules.oneLine;
         return {oneLine, [this, rules, oneLine](const std::string& indent) {
                     const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-                    return container('{', '}', {"\"rules\": " + rules.render(inner)}, oneLine, indent);
+                    const std::string member = "\"rules\": " + rules.render(inner);
+                    return container('{', '}', {member}, oneLine, indent);
                 }};
     }
 
-    std::string container(char open, char close, const std::vector<std::string>& items, bool oneLine, const std::string& indent) const {
+    std::string container(char open, char close, const std::vector<std::string_view>& items, bool oneLine, const std::string& indent) const {
         std::string out(1, open);
         if (items.empty()) return out + close;
+        std::size_t size = 4 + indent.size();
+        for (auto item : items) size += item.size() + indent.size() + layout_.indentUnit.size() + 4;
+        out.reserve(size);
         const bool object = open == '{';
         const std::string inner = indent + layout_.indentUnit;
-        if (!oneLine) out += layout_.newline + inner;
+        if (!oneLine) out.append(layout_.newline).append(inner);
         else if (object) out += ' ';
         for (std::size_t i = 0; i < items.size(); ++i) {
-            if (i > 0) out += oneLine ? ", " : "," + layout_.newline + inner;
-            out += items[i];
+            if (i > 0 && oneLine) out += ", ";
+            else if (i > 0) out.append(",").append(layout_.newline).append(inner);
+            out.append(items[i]);
         }
-        if (!oneLine) out += layout_.newline + indent;
+        if (!oneLine) out.append(layout_.newline).append(indent);
         else if (object) out += ' ';
         return out + close;
     }
 
+    std::string spliced(std::size_t at, std::size_t removed, std::string_view text) const {
+        std::string out;
+        out.reserve(t_.size() - removed + text.size());
+        out.append(t_.substr(0, at)).append(text).append(t_.substr(at + removed));
+        return out;
+    }
+
     // The white space that starts the line holding `pos`.
     std::string lineIndent(std::size_t pos) const {
-        std::size_t start = pos == 0 ? 0 : t_.rfind('\n', pos - 1);
-        start = start == std::string_view::npos || pos == 0 ? 0 : start + 1;
+        std::size_t start = pos == 0 ? std::string_view::npos : t_.rfind('\n', pos - 1);
+        start = start == std::string_view::npos ? 0 : start + 1;
         std::size_t end = start;
         while (end < t_.size() && (t_[end] == ' ' || t_[end] == '\t')) ++end;
         return std::string(t_.substr(start, end - start));
@@ -326,36 +337,40 @@ private:
     std::string rendered(const Node& node, const Operation& operation, const NewValue& value, bool oneLine,
                          const std::string& indent) const {
         const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-        std::vector<std::string> items;
+        std::vector<std::string> owned;  // the changed member's text; the others are the file's bytes
+        owned.reserve(1);
+        std::vector<std::string_view> items;
         if (node.object) {
-            const auto members = jsonc::members(t_, node.span.begin);
-            for (const auto& member : members) {
-                if (!operation.insert && member.value.begin == operation.span.begin)
-                    items.push_back(std::string(t_.substr(member.key.begin, member.value.begin - member.key.begin)) + value.render(inner));
-                else
-                    items.emplace_back(t_.substr(member.key.begin, member.value.end - member.key.begin));
+            for (const auto& member : node.members) {
+                if (!operation.insert && member.value.begin == operation.span.begin) {
+                    owned.push_back(std::string(t_.substr(member.key.begin, member.value.begin - member.key.begin)) + value.render(inner));
+                    items.push_back(owned.back());
+                } else {
+                    items.push_back(t_.substr(member.key.begin, member.value.end - member.key.begin));
+                }
             }
-            if (operation.insert)
-                items.insert(items.begin() + static_cast<long>(insertionIndex(members, operation.name)),
-                             memberName(operation.name) + value.render(inner));
+            if (operation.insert) {
+                owned.push_back(memberName(operation.name) + value.render(inner));
+                items.insert(items.begin() + static_cast<long>(insertionIndex(node.members, operation.name)), owned.back());
+            }
         } else {
-            for (const auto& element : jsonc::elements(t_, node.span.begin))
-                items.push_back(element.begin == operation.span.begin ? value.render(inner) : std::string(element.of(t_)));
+            for (const auto& element : node.elements) {
+                if (element.begin == operation.span.begin) {
+                    owned.push_back(value.render(inner));
+                    items.push_back(owned.back());
+                } else {
+                    items.push_back(element.of(t_));
+                }
+            }
         }
         return container(node.object ? '{' : '[', node.object ? '}' : ']', items, oneLine, indent);
     }
 
     std::string inPlace(const Node& node, const Operation& operation, const NewValue& value) const {
-        auto spliced = [&](std::size_t at, std::size_t removed, const std::string& text) {
-            std::string out;
-            out.reserve(t_.size() + text.size());
-            out.append(t_.substr(0, at)).append(text).append(t_.substr(at + removed));
-            return out;
-        };
         if (!operation.insert)
             return spliced(operation.span.begin, operation.span.end - operation.span.begin, value.render(lineIndent(operation.span.begin)));
 
-        const auto members = jsonc::members(t_, node.span.begin);
+        const auto& members = node.members;
         if (members.empty()) {
             const std::string indent = lineIndent(node.span.begin) + layout_.indentUnit;
             return spliced(node.span.begin + 1, 0, layout_.newline + indent + memberName(operation.name) + value.render(indent));
@@ -377,8 +392,8 @@ private:
                        "," + separatorBefore(last) + memberName(operation.name) + value.render(lineIndent(last.key.begin)));
     }
 
+    const KarabinerConfigText& config_;
     std::string_view t_;
-    const jsonc::Facts& facts_;
     KarabinerLayout layout_;
     bool multiLineFile_;
 };
@@ -502,7 +517,8 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const K
     if (!config) return unexpected(Failure(config.error()));
     const std::size_t profile = request.profile.value_or(config->selected);
     if (profile >= config->profiles.size()) return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchProfile, std::to_string(profile))));
-    const auto current = config->rules(profile);
+    const auto complex = config->complexModifications(profile);
+    const auto& current = complex.ruleElements;
     std::vector<Span> kept;
     for (std::size_t index : request.keep) {
         if (index >= current.size()) return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchRule, std::to_string(index))));
@@ -515,7 +531,7 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const K
     std::string edited;
     try {
         RulesEdit edit(*config);
-        edited = edit.replaceRules(*config, profile, edit.rulesValue(written, kept));
+        edited = edit.replaceRules(profile, complex, edit.rulesValue(written, kept));
     } catch (const std::exception& e) {
         return unexpected(Failure(KarabinerWriterError::writeFailed(Error{e.what(), 0})));
     }
