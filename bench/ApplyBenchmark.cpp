@@ -85,7 +85,8 @@ tarvel::KarabinerApplyRequest pageRequest(const std::string& original) {
     request.rules = {{"Bench", true, ruleSet}};
     request.baseDigest = tarvel::KarabinerWriter::digest(original);
     auto config = tarvel::examineConfiguration(original);
-    for (std::size_t i = 0; i < config->rules(config->selected).size(); ++i) request.keep.push_back(i);
+    const std::size_t count = config->rules(config->selected).size();
+    for (std::size_t i = 0; i < count; ++i) request.keep.push_back(i);
     return request;
 }
 

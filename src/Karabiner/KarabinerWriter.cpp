@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <stdexcept>
 #include <thread>
@@ -189,10 +190,32 @@ void dropBackupIfShared(const fs::path& backupURL, const fs::path& configURL) {
         ::unlink(backupURL.c_str());
 }
 
+// Text made of pieces: the file's own bytes where they stay, new text where it changes. Nothing
+// as large as the file is copied; the pieces go to the new file as they are.
+class Pieces {
+public:
+    // Bytes that outlive the pieces (the file's text).
+    void keep(std::string_view bytes) {
+        if (!bytes.empty()) views_.push_back(bytes);
+    }
+    // New text, added at the end.
+    void put(std::string text) { keep(store(std::move(text))); }
+    // New text to add, once or more, later: the view stays valid as long as the pieces.
+    std::string_view store(std::string text) {
+        owned_.push_back(std::move(text));
+        return owned_.back();
+    }
+    const std::vector<std::string_view>& views() const { return views_; }
+
+private:
+    std::deque<std::string> owned_;
+    std::vector<std::string_view> views_;
+};
+
 // The new text of a value, for the indentation of the line it starts on.
 struct NewValue {
     bool oneLine = true;
-    std::function<std::string(const std::string& indent)> render;
+    std::function<void(Pieces& out, const std::string& indent)> write;
 };
 
 // Replaces the text of one profile's "rules" value, or inserts "complex_modifications" or "rules"
@@ -215,21 +238,18 @@ public:
             firstOneLine = tarvelRules.empty() ? keptRules[0].of(t_).find('\n') == std::string_view::npos
                                                : karabinerWritesOnOneLine(tarvelRules[0]);
         const bool oneLine = count == 0 || (count == 1 ? firstOneLine : !anyContainer);
-        return {oneLine, [this, tarvelRules, keptRules, oneLine](const std::string& indent) {
+        return {oneLine, [this, tarvelRules, keptRules, oneLine](Pieces& out, const std::string& indent) {
                     const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-                    std::vector<std::string> formatted;
-                    for (const auto& rule : tarvelRules) {
-                        auto text = formatLikeKarabiner(rule, inner, layout_);
+                    container(out, '[', ']', tarvelRules.size() + keptRules.size(), oneLine, indent, [&](std::size_t i) {
+                        if (i >= tarvelRules.size()) return out.keep(keptRules[i - tarvelRules.size()].of(t_));
+                        auto text = formatLikeKarabiner(tarvelRules[i], inner, layout_);
                         if (!text) throw std::runtime_error(text.error().localizedDescription());
-                        formatted.push_back(std::move(*text));
-                    }
-                    std::vector<std::string_view> items(formatted.begin(), formatted.end());
-                    for (const auto& span : keptRules) items.push_back(span.of(t_));
-                    return container('[', ']', items, oneLine, indent);
+                        out.put(std::move(*text));
+                    });
                 }};
     }
 
-    std::string replaceRules(std::size_t profile, const KarabinerConfigText::Complex& complex, NewValue rules) const {
+    Pieces replaceRules(std::size_t profile, const KarabinerConfigText::Complex& complex, NewValue rules) const {
         std::vector<Node> chain = {{true, config_.facts.top, config_.rootMembers, {}},
                                    {false, config_.profilesValue, {}, config_.profiles},
                                    {true, config_.profiles[profile], config_.profileMembers[profile], {}}};
@@ -246,6 +266,7 @@ public:
             value = objectOfRules(std::move(rules));
         }
 
+        Pieces out;
         for (std::size_t level = chain.size(); level-- > 0;) {
             const Node& node = chain[level];
             const std::size_t count = (node.object ? node.members.size() : node.elements.size()) + (operation.insert ? 1 : 0);
@@ -255,16 +276,23 @@ public:
             bool relayout;
             if (fileOneLine) relayout = (!karabinerOneLine || operation.insert) && multiLineFile_;
             else relayout = config_.facts.laidOutLikeKarabiner && karabinerOneLine;
-            if (!relayout || jsonc::hasCommentIn(t_, node.span)) return inPlace(node, operation, value);
-
-            NewValue relaid{karabinerOneLine, [this, node, operation, value, karabinerOneLine](const std::string& indent) {
-                                return rendered(node, operation, value, karabinerOneLine, indent);
+            if (!relayout || jsonc::hasCommentIn(t_, node.span)) {
+                inPlace(out, node, operation, value);
+                return out;
+            }
+            NewValue relaid{karabinerOneLine, [this, node, operation, value, karabinerOneLine](Pieces& pieces, const std::string& indent) {
+                                rendered(pieces, node, operation, value, karabinerOneLine, indent);
                             }};
-            if (level == 0) return spliced(node.span.begin, node.span.end - node.span.begin, relaid.render(lineIndent(node.span.begin)));
+            if (level == 0) {
+                out.keep(t_.substr(0, node.span.begin));
+                relaid.write(out, lineIndent(node.span.begin));
+                out.keep(t_.substr(node.span.end));
+                return out;
+            }
             operation = {false, node.span, {}};
             value = std::move(relaid);
         }
-        return {};
+        return out;
     }
 
 private:
@@ -282,38 +310,33 @@ private:
 
     NewValue objectOfRules(NewValue rules) const {
         const bool oneLine = rules.oneLine;
-        return {oneLine, [this, rules, oneLine](const std::string& indent) {
+        return {oneLine, [this, rules, oneLine](Pieces& out, const std::string& indent) {
                     const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-                    const std::string member = "\"rules\": " + rules.render(inner);
-                    return container('{', '}', {member}, oneLine, indent);
+                    container(out, '{', '}', 1, oneLine, indent, [&](std::size_t) {
+                        out.put("\"rules\": ");
+                        rules.write(out, inner);
+                    });
                 }};
     }
 
-    std::string container(char open, char close, const std::vector<std::string_view>& items, bool oneLine, const std::string& indent) const {
-        std::string out(1, open);
-        if (items.empty()) return out + close;
-        std::size_t size = 4 + indent.size();
-        for (auto item : items) size += item.size() + indent.size() + layout_.indentUnit.size() + 4;
-        out.reserve(size);
+    // An object or array of `count` items, each written by `item(i)`, on one line or one item a line.
+    void container(Pieces& out, char open, char close, std::size_t count, bool oneLine, const std::string& indent,
+                   const std::function<void(std::size_t)>& item) const {
+        if (count == 0) {
+            out.put({open, close});
+            return;
+        }
         const bool object = open == '{';
         const std::string inner = indent + layout_.indentUnit;
-        if (!oneLine) out.append(layout_.newline).append(inner);
-        else if (object) out += ' ';
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (i > 0 && oneLine) out += ", ";
-            else if (i > 0) out.append(",").append(layout_.newline).append(inner);
-            out.append(items[i]);
+        if (oneLine) out.put(object ? "{ " : "[");
+        else out.put(open + layout_.newline + inner);
+        const std::string_view separator = out.store(oneLine ? ", " : "," + layout_.newline + inner);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i > 0) out.keep(separator);
+            item(i);
         }
-        if (!oneLine) out.append(layout_.newline).append(indent);
-        else if (object) out += ' ';
-        return out + close;
-    }
-
-    std::string spliced(std::size_t at, std::size_t removed, std::string_view text) const {
-        std::string out;
-        out.reserve(t_.size() - removed + text.size());
-        out.append(t_.substr(0, at)).append(text).append(t_.substr(at + removed));
-        return out;
+        if (oneLine) out.put(object ? " }" : "]");
+        else out.put(layout_.newline + indent + close);
     }
 
     // The white space that starts the line holding `pos`.
@@ -334,46 +357,47 @@ private:
         return members.size();
     }
 
-    std::string rendered(const Node& node, const Operation& operation, const NewValue& value, bool oneLine,
-                         const std::string& indent) const {
+    void rendered(Pieces& out, const Node& node, const Operation& operation, const NewValue& value, bool oneLine,
+                  const std::string& indent) const {
         const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-        std::vector<std::string> owned;  // the changed member's text; the others are the file's bytes
-        owned.reserve(1);
-        std::vector<std::string_view> items;
-        if (node.object) {
-            for (const auto& member : node.members) {
-                if (!operation.insert && member.value.begin == operation.span.begin) {
-                    owned.push_back(std::string(t_.substr(member.key.begin, member.value.begin - member.key.begin)) + value.render(inner));
-                    items.push_back(owned.back());
-                } else {
-                    items.push_back(t_.substr(member.key.begin, member.value.end - member.key.begin));
-                }
-            }
-            if (operation.insert) {
-                owned.push_back(memberName(operation.name) + value.render(inner));
-                items.insert(items.begin() + static_cast<long>(insertionIndex(node.members, operation.name)), owned.back());
-            }
-        } else {
-            for (const auto& element : node.elements) {
-                if (element.begin == operation.span.begin) {
-                    owned.push_back(value.render(inner));
-                    items.push_back(owned.back());
-                } else {
-                    items.push_back(element.of(t_));
-                }
-            }
+        if (!node.object) {
+            container(out, '[', ']', node.elements.size(), oneLine, indent, [&](std::size_t i) {
+                if (node.elements[i].begin == operation.span.begin) value.write(out, inner);
+                else out.keep(node.elements[i].of(t_));
+            });
+            return;
         }
-        return container(node.object ? '{' : '[', node.object ? '}' : ']', items, oneLine, indent);
+        const std::size_t inserted = operation.insert ? insertionIndex(node.members, operation.name) : node.members.size() + 1;
+        container(out, '{', '}', node.members.size() + (operation.insert ? 1 : 0), oneLine, indent, [&](std::size_t i) {
+            if (i == inserted) {
+                out.put(memberName(operation.name));
+                return value.write(out, inner);
+            }
+            const auto& member = node.members[i > inserted ? i - 1 : i];
+            if (!operation.insert && member.value.begin == operation.span.begin) {
+                out.keep(t_.substr(member.key.begin, member.value.begin - member.key.begin));
+                value.write(out, inner);
+            } else {
+                out.keep(t_.substr(member.key.begin, member.value.end - member.key.begin));
+            }
+        });
     }
 
-    std::string inPlace(const Node& node, const Operation& operation, const NewValue& value) const {
-        if (!operation.insert)
-            return spliced(operation.span.begin, operation.span.end - operation.span.begin, value.render(lineIndent(operation.span.begin)));
-
+    void inPlace(Pieces& out, const Node& node, const Operation& operation, const NewValue& value) const {
+        if (!operation.insert) {
+            out.keep(t_.substr(0, operation.span.begin));
+            value.write(out, lineIndent(operation.span.begin));
+            out.keep(t_.substr(operation.span.end));
+            return;
+        }
         const auto& members = node.members;
         if (members.empty()) {
             const std::string indent = lineIndent(node.span.begin) + layout_.indentUnit;
-            return spliced(node.span.begin + 1, 0, layout_.newline + indent + memberName(operation.name) + value.render(indent));
+            out.keep(t_.substr(0, node.span.begin + 1));
+            out.put(layout_.newline + indent + memberName(operation.name));
+            value.write(out, indent);
+            out.keep(t_.substr(node.span.begin + 1));
+            return;
         }
         // The new member takes the separator the file uses before a member.
         auto separatorBefore = [&](const jsonc::Member& member) {
@@ -384,12 +408,18 @@ private:
         const std::size_t index = insertionIndex(members, operation.name);
         if (index < members.size()) {
             const auto& next = members[index];
-            return spliced(next.key.begin, 0,
-                           memberName(operation.name) + value.render(lineIndent(next.key.begin)) + "," + separatorBefore(next));
+            out.keep(t_.substr(0, next.key.begin));
+            out.put(memberName(operation.name));
+            value.write(out, lineIndent(next.key.begin));
+            out.put("," + separatorBefore(next));
+            out.keep(t_.substr(next.key.begin));
+            return;
         }
         const auto& last = members.back();
-        return spliced(last.value.end, 0,
-                       "," + separatorBefore(last) + memberName(operation.name) + value.render(lineIndent(last.key.begin)));
+        out.keep(t_.substr(0, last.value.end));
+        out.put("," + separatorBefore(last) + memberName(operation.name));
+        value.write(out, lineIndent(last.key.begin));
+        out.keep(t_.substr(last.value.end));
     }
 
     const KarabinerConfigText& config_;
@@ -429,7 +459,7 @@ public:
         return std::nullopt;
     }
 
-    Result<KarabinerApplyResult, Failure> commit(const std::string& newBytes) {
+    Result<KarabinerApplyResult, Failure> commit(const std::vector<std::string_view>& newBytes) {
         auto backupURL = KarabinerWriter::backup(configURL_, fileManager_);
         if (!backupURL) return unexpected(Failure(backupURL.error()));
         bool changed = false;
@@ -528,14 +558,14 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const K
     for (const auto& rule : request.rules)
         if (!rule.manipulators.empty()) written.push_back(ruleObject(rule));
 
-    std::string edited;
+    Pieces edited;
     try {
         RulesEdit edit(*config);
         edited = edit.replaceRules(profile, complex, edit.rulesValue(written, kept));
     } catch (const std::exception& e) {
         return unexpected(Failure(KarabinerWriterError::writeFailed(Error{e.what(), 0})));
     }
-    return change->commit(edited);
+    return change->commit(edited.views());
 }
 
 Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(std::string_view title, const Json& manipulators,
@@ -560,7 +590,7 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::restore(std::
     if (::lstat(backupURL.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return noSuchBackup();
     auto restored = readWholeFile(backupURL);
     if (!restored) return unexpected(Failure(restored.error()));
-    return change->commit(*restored);
+    return change->commit({*restored});
 }
 
 } // namespace tarvel

@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <climits>
 
 #include <cerrno>
 #include <cstdlib>
@@ -62,6 +66,30 @@ std::optional<Error> writeAll(int fd, std::string_view bytes, const std::string&
     return std::nullopt;
 }
 
+std::optional<Error> writeAll(int fd, const std::vector<std::string_view>& pieces, const std::string& what) {
+    std::vector<struct iovec> vectors;
+    vectors.reserve(pieces.size());
+    for (auto piece : pieces)
+        if (!piece.empty()) vectors.push_back({const_cast<char*>(piece.data()), piece.size()});
+    std::size_t next = 0;
+    while (next < vectors.size()) {
+        const int count = static_cast<int>(std::min<std::size_t>(vectors.size() - next, IOV_MAX));
+        ssize_t n = ::writev(fd, vectors.data() + next, count);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Error::fromErrno(what, errno);
+        }
+        // Step over what was written; a piece written in part is finished by the next call.
+        auto written = static_cast<std::size_t>(n);
+        while (next < vectors.size() && written >= vectors[next].iov_len) written -= vectors[next++].iov_len;
+        if (written > 0) {
+            vectors[next].iov_base = static_cast<char*>(vectors[next].iov_base) + written;
+            vectors[next].iov_len -= written;
+        }
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 // Removes the temporary file unless it was committed by the rename.
@@ -97,6 +125,11 @@ fs::path resolvedLinkTarget(const fs::path& target) {
 
 std::optional<Error> writeFileAtomically(const fs::path& target, std::string_view bytes,
                                          const std::function<std::optional<Error>()>& beforeReplace) {
+    return writeFileAtomically(target, std::vector<std::string_view>{bytes}, beforeReplace);
+}
+
+std::optional<Error> writeFileAtomically(const fs::path& target, const std::vector<std::string_view>& pieces,
+                                         const std::function<std::optional<Error>()>& beforeReplace) {
     const fs::path destination = resolvedLinkTarget(target);
     const std::string what = "could not write " + destination.string();
     fs::path folder = destination.parent_path();
@@ -116,7 +149,7 @@ std::optional<Error> writeFileAtomically(const fs::path& target, std::string_vie
     if (!fd) return Error::fromErrno(what, errno);
     TemporaryFile temporary(name.data());
 
-    if (auto error = writeAll(fd.get(), bytes, what)) return error;
+    if (auto error = writeAll(fd.get(), pieces, what)) return error;
     // Run as root through a link to another user's file, the file must stay theirs.
     if (replacing && ::geteuid() == 0 && ::fchown(fd.get(), st.st_uid, st.st_gid) != 0) return Error::fromErrno(what, errno);
     if (::fchmod(fd.get(), mode) != 0) return Error::fromErrno(what, errno);
