@@ -37,16 +37,19 @@ Json manipulator(int i) {
                        R"('"}], "conditions": [{"type": "frontmost_application_unless", "bundle_identifiers": ["^com\\.apple\\.Terminal$"]}]})");
 }
 
-// A karabiner.json of about `bytes`, pretty-printed as Karabiner-Elements writes it.
+// A karabiner.json of about `bytes`, pretty-printed.
 std::string generatedConfig(std::size_t bytes) {
-    Json rules = Json::array();
-    Json config = {{"global", {{"show_in_menu_bar", true}}},
-                   {"profiles", {{{"name", "Default"}, {"selected", true}, {"complex_modifications", {{"rules", Json::array()}}}}}}};
-    const std::size_t perRule = Json({{"description", "rule"}, {"manipulators", {manipulator(0)}}}).dump(4).size() + 40;
-    for (std::size_t i = 0; i * perRule < bytes; ++i)
-        rules.push_back({{"description", "rule " + std::to_string(i)}, {"manipulators", {manipulator(static_cast<int>(i))}}});
-    config["profiles"][0]["complex_modifications"]["rules"] = std::move(rules);
-    return config.dump(4) + "\n";
+    auto document = [](std::size_t count) {
+        Json rules = Json::array();
+        for (std::size_t i = 0; i < count; ++i)
+            rules.push_back({{"description", "rule " + std::to_string(i)}, {"manipulators", {manipulator(static_cast<int>(i))}}});
+        Json config = {{"global", {{"show_in_menu_bar", true}}},
+                       {"profiles", {{{"name", "Default"}, {"selected", true}, {"complex_modifications", {{"rules", std::move(rules)}}}}}}};
+        return config.dump(4) + "\n";
+    };
+    // Measure a sample, then scale the number of rules to the size wanted.
+    const std::size_t sample = document(100).size();
+    return document(std::max<std::size_t>(1, bytes * 100 / sample));
 }
 
 fs::path configFor(std::size_t bytes) {

@@ -60,16 +60,17 @@ std::optional<Snapshot> snapshot(const fs::path& config) {
 }
 
 int generate(const fs::path& config, std::size_t bytes) {
-    Json rules = Json::array();
-    std::size_t size = 0;
-    for (std::size_t i = 0; size < bytes; ++i) {
-        Json rule = {{"description", "rule " + std::to_string(i)}, {"manipulators", Json::array({manipulator("App " + std::to_string(i))})}};
-        size += rule.dump(4).size() + 100;
-        rules.push_back(std::move(rule));
-    }
-    Json document = {{"global", {{"show_in_menu_bar", true}}},
-                     {"profiles", {{{"name", "Default"}, {"selected", true}, {"complex_modifications", {{"rules", std::move(rules)}}}}}}};
-    return writeFileAtomically(config, document.dump(4)) ? 1 : 0;
+    auto document = [](std::size_t count) {
+        Json rules = Json::array();
+        for (std::size_t i = 0; i < count; ++i)
+            rules.push_back({{"description", "rule " + std::to_string(i)}, {"manipulators", Json::array({manipulator("App " + std::to_string(i))})}});
+        return Json{{"global", {{"show_in_menu_bar", true}}},
+                    {"profiles", {{{"name", "Default"}, {"selected", true}, {"complex_modifications", {{"rules", std::move(rules)}}}}}}}
+            .dump(4);
+    };
+    // Measure a sample, then scale the number of rules to the size wanted.
+    const std::size_t sample = document(100).size();
+    return writeFileAtomically(config, document(std::max<std::size_t>(1, bytes * 100 / sample))) ? 1 : 0;
 }
 
 } // namespace

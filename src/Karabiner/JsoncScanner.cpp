@@ -132,12 +132,15 @@ public:
             }
         }
         findLayout();
+        std::sort(facts_.shallowContainers.begin(), facts_.shallowContainers.end(),
+                  [](const Span& a, const Span& b) { return a.begin < b.begin; });
         return facts_;
     }
 
 private:
     struct Frame {
         bool object;
+        std::size_t open;
         std::size_t openNewlines;
         bool forced = false;         // an array under a name that is always written on several lines
         std::size_t count = 0;
@@ -197,7 +200,7 @@ private:
             if (stack_.size() >= maxDepth_)
                 return set(Problem::Kind::tooDeep, "nested deeper than " + std::to_string(maxDepth_) + " levels", p_);
             const bool forced = c == '[' && !stack_.empty() && stack_.back().object && stack_.back().keyForced;
-            stack_.push_back(Frame{c == '{', newlines_, forced});
+            stack_.push_back(Frame{c == '{', p_, newlines_, forced});
             ++p_;
             want = c == '{' ? Want::keyOrClose : Want::valueOrClose;
             return true;
@@ -229,6 +232,8 @@ private:
 
     bool close() {
         const Frame frame = stack_.back();
+        // Short containers are as quick to read again; leaving them out bounds the index's size.
+        if (stack_.size() <= indexedDepth && p_ + 1 - frame.open >= 256) facts_.shallowContainers.push_back({frame.open, p_ + 1});
         stack_.pop_back();
         ++p_;
         // How Karabiner-Elements decides: one line for an empty container, for a single member or
@@ -418,9 +423,14 @@ std::size_t skipSpace(std::string_view text, std::size_t pos) {
     return pos;
 }
 
-std::size_t valueEnd(std::string_view text, std::size_t begin) {
+std::size_t valueEnd(std::string_view text, std::size_t begin, const Facts* facts) {
     const char first = text[begin];
     if (first == '"') return stringEnd(text, begin);
+    if (facts && (first == '{' || first == '[')) {
+        const auto& known = facts->shallowContainers;
+        auto it = std::lower_bound(known.begin(), known.end(), begin, [](const Span& span, std::size_t at) { return span.begin < at; });
+        if (it != known.end() && it->begin == begin) return it->end;
+    }
     if (first != '{' && first != '[') {
         std::size_t p = begin;
         while (p < text.size() && !std::strchr(",}] \t\r\n/", text[p])) ++p;
@@ -445,7 +455,7 @@ std::size_t valueEnd(std::string_view text, std::size_t begin) {
     return p;
 }
 
-std::vector<Member> members(std::string_view text, std::size_t open) {
+std::vector<Member> members(std::string_view text, std::size_t open, const Facts* facts) {
     std::vector<Member> found;
     std::size_t p = skipSpace(text, open + 1);
     while (p < text.size() && text[p] == '"') {
@@ -453,7 +463,7 @@ std::vector<Member> members(std::string_view text, std::size_t open) {
         member.key = {p, stringEnd(text, p)};
         p = skipSpace(text, member.key.end);  // at ':'
         p = skipSpace(text, p + 1);
-        member.value = {p, valueEnd(text, p)};
+        member.value = {p, valueEnd(text, p, facts)};
         found.push_back(member);
         p = skipSpace(text, member.value.end);
         if (p < text.size() && text[p] == ',') p = skipSpace(text, p + 1);
@@ -461,11 +471,11 @@ std::vector<Member> members(std::string_view text, std::size_t open) {
     return found;
 }
 
-std::vector<Span> elements(std::string_view text, std::size_t open) {
+std::vector<Span> elements(std::string_view text, std::size_t open, const Facts* facts) {
     std::vector<Span> found;
     std::size_t p = skipSpace(text, open + 1);
     while (p < text.size() && text[p] != ']') {
-        Span element{p, valueEnd(text, p)};
+        Span element{p, valueEnd(text, p, facts)};
         found.push_back(element);
         p = skipSpace(text, element.end);
         if (p < text.size() && text[p] == ',') p = skipSpace(text, p + 1);

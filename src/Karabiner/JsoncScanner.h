@@ -36,7 +36,13 @@ struct Facts {
     bool laidOutLikeKarabiner = true;
     std::string newline = "\n";         // "\r\n" when the first line ends so
     std::string indentUnit = "    ";    // the white space before the first indented member name
+    // The objects and arrays of 256 bytes or more at most `indexedDepth` levels deep (down to the
+    // rules of a profile's complex modifications), by position: navigation steps over them without
+    // reading them again.
+    std::vector<Span> shallowContainers;
 };
+
+inline constexpr std::size_t indexedDepth = 6;
 
 inline constexpr std::size_t maxNesting = 256;
 
@@ -52,10 +58,11 @@ struct Member {
     Span key;  // the name's string token, quotes included
     Span value;
 };
+// With the facts of the scan, containers near the top are stepped over at once.
 std::size_t skipSpace(std::string_view text, std::size_t pos);  // white space and comments
-std::size_t valueEnd(std::string_view text, std::size_t begin);
-std::vector<Member> members(std::string_view text, std::size_t open);
-std::vector<Span> elements(std::string_view text, std::size_t open);
+std::size_t valueEnd(std::string_view text, std::size_t begin, const Facts* facts = nullptr);
+std::vector<Member> members(std::string_view text, std::size_t open, const Facts* facts = nullptr);
+std::vector<Span> elements(std::string_view text, std::size_t open, const Facts* facts = nullptr);
 // The member a reader keeps when a name repeats: the last one.
 std::optional<Member> lastMember(std::string_view text, std::size_t open, std::string_view name);
 std::optional<Member> lastMember(std::string_view text, const std::vector<Member>& members, std::string_view name);

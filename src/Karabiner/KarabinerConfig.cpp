@@ -75,9 +75,9 @@ KarabinerConfigText::Complex KarabinerConfigText::complexModifications(std::size
     Complex complex;
     complex.member = jsonc::lastMember(text(), profileMembers.at(profile), "complex_modifications");
     if (!complex.member || bytes[complex.member->value.begin] != '{') return complex;
-    complex.members = jsonc::members(text(), complex.member->value.begin);
+    complex.members = jsonc::members(text(), complex.member->value.begin, &facts);
     complex.rules = jsonc::lastMember(text(), complex.members, "rules");
-    if (complex.rules && bytes[complex.rules->value.begin] == '[') complex.ruleElements = jsonc::elements(text(), complex.rules->value.begin);
+    if (complex.rules && bytes[complex.rules->value.begin] == '[') complex.ruleElements = jsonc::elements(text(), complex.rules->value.begin, &facts);
     return complex;
 }
 
@@ -93,16 +93,16 @@ Result<KarabinerConfigText, KarabinerWriterError> examineConfiguration(std::stri
     const std::string_view text = config.text();
     if (text[config.facts.top.begin] != '{') return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::notAnObject));
 
-    config.rootMembers = jsonc::members(text, config.facts.top.begin);
+    config.rootMembers = jsonc::members(text, config.facts.top.begin, &config.facts);
     auto profiles = jsonc::lastMember(text, config.rootMembers, "profiles");
     if (!profiles || text[profiles->value.begin] != '[') return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles));
     config.profilesValue = profiles->value;
-    config.profiles = jsonc::elements(text, profiles->value.begin);
+    config.profiles = jsonc::elements(text, profiles->value.begin, &config.facts);
     if (config.profiles.empty() || std::any_of(config.profiles.begin(), config.profiles.end(), [&](const Span& p) { return text[p.begin] != '{'; }))
         return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles));
     bool found = false;
     for (std::size_t i = 0; i < config.profiles.size(); ++i) {
-        config.profileMembers.push_back(jsonc::members(text, config.profiles[i].begin));
+        config.profileMembers.push_back(jsonc::members(text, config.profiles[i].begin, &config.facts));
         auto selected = jsonc::lastMember(text, config.profileMembers.back(), "selected");
         if (!found && selected && selected->value.of(text) == "true") {
             config.selected = i;

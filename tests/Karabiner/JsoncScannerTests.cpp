@@ -112,6 +112,17 @@ TEST(JsoncScanner, NavigationFindsTheMembersAReaderKeeps) {
     EXPECT_EQ(jsonc::lastMember(text, 0, "a")->value.of(text), "9");
     EXPECT_EQ(jsonc::decodeString("\"caf\\u00e9 \\ud83d\\ude00 \\/\\n\""), "café 😀 /\n");
     EXPECT_FALSE(jsonc::lastMember(text, 0, "z"));
+
+    // The scan's index of long containers near the top gives the same spans.
+    const std::string big = "{\"a\": [" + std::string(300, ' ') + "{\"b\": \"" + std::string(300, 'x') + "\"}, [[[" +
+                            std::string(300, ' ') + "]]]], \"c\": {}}";
+    auto facts = jsonc::scan(big);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->shallowContainers.size(), 6u);
+    auto plain = jsonc::members(big, 0), indexed = jsonc::members(big, 0, &*facts);
+    ASSERT_EQ(plain.size(), indexed.size());
+    for (std::size_t i = 0; i < plain.size(); ++i) EXPECT_EQ(plain[i].value.end, indexed[i].value.end);
+    EXPECT_EQ(jsonc::elements(big, plain[0].value.begin, &*facts).size(), 2u);
 }
 
 } // namespace
