@@ -238,7 +238,8 @@ public:
             firstOneLine = tarvelRules.empty() ? keptRules[0].of(t_).find('\n') == std::string_view::npos
                                                : karabinerWritesOnOneLine(tarvelRules[0]);
         const bool oneLine = count == 0 || (count == 1 ? firstOneLine : !anyContainer);
-        return {oneLine, [this, tarvelRules, keptRules, oneLine](Pieces& out, const std::string& indent) {
+        // The lists outlive the edit, which only lasts the apply's call.
+        return {oneLine, [this, &tarvelRules, &keptRules, oneLine](Pieces& out, const std::string& indent) {
                     const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
                     container(out, '[', ']', tarvelRules.size() + keptRules.size(), oneLine, indent, [&](std::size_t i) {
                         if (i >= tarvelRules.size()) return out.keep(keptRules[i - tarvelRules.size()].of(t_));

@@ -64,7 +64,7 @@ TEST_F(KeymapWebViewTest, ReadApplyAndRestoreFromThePage) {
     EXPECT_EQ(config["profiles"][1]["rules"][0]["description"], "old work rule");
 
     post("tarvelApply", R"({"title": "Keys", "rules": [{"name": "Caps", "manipulators": [)" + manipulator +
-                            R"(]}], "keep": [0], "baseDigest": ")" + config["digest"].get<std::string>() + ""}");
+                            R"(]}], "keep": [0], "baseDigest": ")" + config["digest"].get<std::string>() + "\"}");
     const Json applied = answers("apply", 1).at(0);
     ASSERT_EQ(applied["ok"], true) << applied;
     const Json rules = Json::parse(readFile(configPath()))["profiles"][1]["complex_modifications"]["rules"];
