@@ -81,7 +81,8 @@ public:
             if (!skip()) return fail();
             if (want == Want::end) {
                 // Karabiner-Elements' reader stops at a NUL byte after the document.
-                if (p_ != t_.size() && t_[p_] != '\0') return failAt(Problem::Kind::syntax, "unexpected text after the end of the document", p_);
+                if (p_ != t_.size() && t_[p_] != '\0')
+                    return failAt(Problem::Kind::syntax, "unexpected text after the end of the document", p_);
                 break;
             }
             if (p_ == t_.size()) return failAt(Problem::Kind::syntax, "the document ends too early", p_);
@@ -183,7 +184,7 @@ private:
                     const std::size_t end = t_.find("*/", p_ + 2);
                     if (end == std::string_view::npos || std::memchr(t_.data() + p_, '\0', end - p_))
                         return set(Problem::Kind::syntax, "a comment that starts with /* is not closed with */", start);
-                    newlines_ += static_cast<std::size_t>(std::count(t_.begin() + static_cast<long>(p_), t_.begin() + static_cast<long>(end), '\n'));
+                    newlines_ += static_cast<std::size_t>(std::count(t_.data() + p_, t_.data() + end, '\n'));
                     p_ = end + 2;
                 } else {
                     return set(Problem::Kind::syntax, "a comment starts with // or /*", p_);

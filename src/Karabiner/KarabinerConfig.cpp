@@ -57,11 +57,12 @@ Json ruleSummaries(const KarabinerConfigText& config) {
     for (const Span& rule : config.rules(config.selected)) {
         Json summary = {{"description", nullptr}, {"enabled", true}, {"manipulators", 0}};
         if (text[rule.begin] == '{') {
-            if (auto description = jsonc::lastMember(text, rule.begin, "description"); description && text[description->value.begin] == '"')
-                summary["description"] = jsonc::decodeString(description->value.of(text));
-            if (auto enabled = jsonc::lastMember(text, rule.begin, "enabled"))
-                summary["enabled"] = enabled->value.of(text) != "false";
-            if (auto manipulators = jsonc::lastMember(text, rule.begin, "manipulators"); manipulators && text[manipulators->value.begin] == '[')
+            const auto members = jsonc::members(text, rule.begin);
+            auto description = jsonc::lastMember(text, members, "description");
+            if (description && text[description->value.begin] == '"') summary["description"] = jsonc::decodeString(description->value.of(text));
+            if (auto enabled = jsonc::lastMember(text, members, "enabled")) summary["enabled"] = enabled->value.of(text) != "false";
+            auto manipulators = jsonc::lastMember(text, members, "manipulators");
+            if (manipulators && text[manipulators->value.begin] == '[')
                 summary["manipulators"] = jsonc::elements(text, manipulators->value.begin).size();
         }
         rules.push_back(std::move(summary));
@@ -77,7 +78,8 @@ KarabinerConfigText::Complex KarabinerConfigText::complexModifications(std::size
     if (!complex.member || bytes[complex.member->value.begin] != '{') return complex;
     complex.members = jsonc::members(text(), complex.member->value.begin, &facts);
     complex.rules = jsonc::lastMember(text(), complex.members, "rules");
-    if (complex.rules && bytes[complex.rules->value.begin] == '[') complex.ruleElements = jsonc::elements(text(), complex.rules->value.begin, &facts);
+    if (complex.rules && bytes[complex.rules->value.begin] == '[')
+        complex.ruleElements = jsonc::elements(text(), complex.rules->value.begin, &facts);
     return complex;
 }
 
@@ -95,11 +97,12 @@ Result<KarabinerConfigText, KarabinerWriterError> examineConfiguration(std::stri
 
     config.rootMembers = jsonc::members(text, config.facts.top.begin, &config.facts);
     auto profiles = jsonc::lastMember(text, config.rootMembers, "profiles");
-    if (!profiles || text[profiles->value.begin] != '[') return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles));
+    const auto noProfiles = [] { return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles)); };
+    if (!profiles || text[profiles->value.begin] != '[') return noProfiles();
     config.profilesValue = profiles->value;
     config.profiles = jsonc::elements(text, profiles->value.begin, &config.facts);
-    if (config.profiles.empty() || std::any_of(config.profiles.begin(), config.profiles.end(), [&](const Span& p) { return text[p.begin] != '{'; }))
-        return unexpected(KarabinerWriterError::of(KarabinerWriterError::Kind::noProfiles));
+    const auto isObject = [&](const Span& profile) { return text[profile.begin] == '{'; };
+    if (config.profiles.empty() || !std::all_of(config.profiles.begin(), config.profiles.end(), isObject)) return noProfiles();
     bool found = false;
     for (std::size_t i = 0; i < config.profiles.size(); ++i) {
         config.profileMembers.push_back(jsonc::members(text, config.profiles[i].begin, &config.facts));
@@ -138,7 +141,8 @@ Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(con
                 for (const Span& device : jsonc::elements(text, devices->value.begin)) {
                     if (text[device.begin] != '{') continue;
                     auto identifiers = jsonc::lastMember(text, device.begin, "identifiers");
-                    if (identifiers && text[identifiers->value.begin] == '{') profile.devices.push_back(parseSpan(text, identifiers->value));
+                    if (identifiers && text[identifiers->value.begin] == '{')
+                        profile.devices.push_back(parseSpan(text, identifiers->value));
                 }
             }
             view.profiles.push_back(std::move(profile));

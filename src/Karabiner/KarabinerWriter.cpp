@@ -39,7 +39,8 @@ KarabinerWriterError KarabinerWriterError::inText(Kind kind, std::string what, s
 }
 
 std::string KarabinerWriterError::errorDescription() const {
-    const std::string at = position_ ? " at line " + std::to_string(position_->first) + ", column " + std::to_string(position_->second) : "";
+    const std::string at =
+        position_ ? " at line " + std::to_string(position_->first) + ", column " + std::to_string(position_->second) : "";
     switch (kind_) {
     case Kind::configNotFound: return "karabiner.json not found at " + detail_;
     case Kind::backupFailed: return "could not back up karabiner.json: " + underlying_.localizedDescription();
@@ -477,7 +478,8 @@ public:
 
 private:
     Change(FolderLock lock, fs::path configURL, FileManager& fileManager, std::optional<FileIdentity> identity, std::string bytes)
-        : lock_(std::move(lock)), configURL_(std::move(configURL)), fileManager_(fileManager), identity_(identity), bytes_(std::move(bytes)) {}
+        : lock_(std::move(lock)), configURL_(std::move(configURL)), fileManager_(fileManager), identity_(identity),
+          bytes_(std::move(bytes)) {}
 
     FolderLock lock_;
     fs::path configURL_;
@@ -498,7 +500,9 @@ bool KarabinerWriter::isBackupName(std::string_view name) {
     // karabiner.backup-yyyyMMdd-HHmmss.json, or with "-N" before ".json"
     if (!name.starts_with(backupPrefix) || !name.ends_with(".json")) return false;
     std::string_view rest = name.substr(backupPrefix.size(), name.size() - backupPrefix.size() - 5);
-    auto digits = [](std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }); };
+    auto digits = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
     if (rest.size() < 15 || !digits(rest.substr(0, 8)) || rest[8] != '-' || !digits(rest.substr(9, 6))) return false;
     rest.remove_prefix(15);
     return rest.empty() || (rest[0] == '-' && rest.size() <= 10 && digits(rest.substr(1)));
@@ -547,7 +551,8 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const K
     auto config = examineConfiguration(std::move(change->bytes()));
     if (!config) return unexpected(Failure(config.error()));
     const std::size_t profile = request.profile.value_or(config->selected);
-    if (profile >= config->profiles.size()) return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchProfile, std::to_string(profile))));
+    if (profile >= config->profiles.size())
+        return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchProfile, std::to_string(profile))));
     const auto complex = config->complexModifications(profile);
     const auto& current = complex.ruleElements;
     std::vector<Span> kept;
@@ -576,7 +581,8 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(std::st
     return apply(request, configURL, fileManager);
 }
 
-Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::restore(std::string_view name, const std::optional<std::string>& baseDigest,
+Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::restore(std::string_view name,
+                                                                          const std::optional<std::string>& baseDigest,
                                                                           const fs::path& configURL, FileManager& fileManager) {
     using Failure = KarabinerApplyError;
     const auto noSuchBackup = [&] { return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchBackup, std::string(name)))); };

@@ -59,7 +59,8 @@ public:
     std::optional<std::pair<std::size_t, std::size_t>> position() const noexcept { return position_; }
 
 private:
-    KarabinerWriterError(Kind kind, std::string detail, Error underlying = {}) : kind_(kind), detail_(std::move(detail)), underlying_(std::move(underlying)) {}
+    KarabinerWriterError(Kind kind, std::string detail, Error underlying = {})
+        : kind_(kind), detail_(std::move(detail)), underlying_(std::move(underlying)) {}
 
     Kind kind_;
     std::string detail_;  // a path, a name or the parser's words

@@ -6,7 +6,9 @@ namespace tarvel::bridge {
 namespace {
 
 std::string restore(const Json& body, const Services& services) {
-    const auto malformed = [] { return outcomeText(false, std::string(KeymapWebView::Coordinator::malformedRestoreMessage), std::nullopt, "malformed"); };
+    const auto malformed = [] {
+        return outcomeText(false, std::string(KeymapWebView::Coordinator::malformedRestoreMessage), std::nullopt, "malformed");
+    };
     if (!body.is_object()) return malformed();
     auto name = body.find("name");
     if (name == body.end() || !name->is_string()) return malformed();
@@ -15,7 +17,8 @@ std::string restore(const Json& body, const Services& services) {
         if (!digest->is_string()) return malformed();
         baseDigest = digest->get<std::string>();
     }
-    auto result = KarabinerWriter::restore(name->get_ref<const std::string&>(), baseDigest, configurationPath(services), *services.fileManager);
+    const auto& backupName = name->get_ref<const std::string&>();
+    auto result = KarabinerWriter::restore(backupName, baseDigest, configurationPath(services), *services.fileManager);
     if (result) return outcomeText(true, std::nullopt, result->backupURL.string());
     return outcomeText(false, localizedDescription(result.error()), std::nullopt, errorCode(result.error()), errorPosition(result.error()));
 }
