@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     }
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(argv[1]))
-        if (entry.is_regular_file()) files.push_back(entry.path());
+        if (entry.is_regular_file() && (entry.path().extension() == ".json" || entry.path().extension() == ".jsonc"))
+            files.push_back(entry.path());
     std::sort(files.begin(), files.end());
 
     const Json manipulators = Json::parse(R"([{"type": "basic", "from": {"key_code": "caps_lock", "modifiers": {"optional": ["any"]}},
