@@ -143,7 +143,9 @@ private:
 
 // Under the lock no other apply runs, so every temporary file of ours is a dead apply's.
 void removeLeftovers(const fs::path& configURL, const fs::path& target) {
-    const std::string targetPrefix = "." + target.filename().string() + ".tarvel-";
+    std::string targetPrefix = ".";
+    targetPrefix += target.filename().string();
+    targetPrefix += ".tarvel-";
     auto sweep = [](const fs::path& folder, const std::function<bool(const std::string&)>& ours) {
         std::error_code ec;
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -413,13 +415,16 @@ private:
             out.keep(t_.substr(0, next.key.begin));
             out.put(memberName(operation.name));
             value.write(out, lineIndent(next.key.begin));
-            out.put("," + separatorBefore(next));
+            out.put(",");
+            out.put(separatorBefore(next));
             out.keep(t_.substr(next.key.begin));
             return;
         }
         const auto& last = members.back();
         out.keep(t_.substr(0, last.value.end));
-        out.put("," + separatorBefore(last) + memberName(operation.name));
+        out.put(",");
+        out.put(separatorBefore(last));
+        out.put(memberName(operation.name));
         value.write(out, lineIndent(last.key.begin));
         out.keep(t_.substr(last.value.end));
     }
