@@ -137,9 +137,12 @@ std::vector<std::string> AppInventory::shortcuts(const Services& services) {
     auto outcome = runChildProcess({.executable = services.shortcutsTool,
                                     .arguments = {std::string(shortcutsArgument)},
                                     .standardError = ChildProcessRequest::Stream::discard,
-                                    .timeLimit = services.shortcutsWaitLimit});
+                                    .timeLimit = services.shortcutsWaitLimit,
+                                    .maxOutputBytes = shortcutsMaxOutputBytes});
     if (!outcome || outcome->timedOut || !outcome->exitedNormally || outcome->terminationStatus != 0) return {};
-    const std::string& text = outcome->standardOutput;
+    std::string& text = outcome->standardOutput;
+    // A cut leaves the last name incomplete.
+    if (outcome->standardOutputCut) text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n'));
     if (!isValidUTF8(text)) return {};
 
     std::vector<std::string> names;

@@ -88,6 +88,10 @@ struct AppInventory {
     static constexpr std::string_view shortcutsArgument = "list";
     // The tool is ours to bound: a hung one must not freeze the window for good.
     static constexpr std::chrono::milliseconds shortcutsTimeLimit{10'000};
+    // The list is data, not a message: 1 MB holds some 20,000 names of a usual length, far more than
+    // anyone keeps, and is still a small part of the page's payload. Beyond it the tool is not
+    // telling names; the complete lines that fit are kept.
+    static constexpr std::size_t shortcutsMaxOutputBytes = 1024 * 1024;
     static constexpr std::string_view helperFileName = "tarvel-focus";
 
     struct Services {

@@ -1,4 +1,7 @@
 #pragma once
+#include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,11 +15,26 @@ namespace tarvel {
 // Has Karabiner-Elements' own command-line tool check a rule set. Never instantiated.
 struct KarabinerLinter {
     static constexpr std::string_view lintFilePrefix = "tarvel-lint-";
+    // A tool that does not answer in time refuses the rule set; what it started is ended with it.
+    static constexpr std::chrono::milliseconds timeLimit{30'000};
+    // The most of each of its streams that is kept: its text goes to the page as the error.
+    static constexpr std::size_t maxStreamBytes = 64 * 1024;
 
-    // None: the rule set may be written (also when the tool is missing). A text: why not.
+    // How a run is bounded; the defaults are the product's.
+    struct RunLimits {
+        std::chrono::milliseconds timeLimit = KarabinerLinter::timeLimit;
+        // Set from another thread when the answer is no longer wanted (the application is closing).
+        const std::atomic<bool>* stopRequested = nullptr;
+    };
+
+    // None: the rule set may be written (also when there is no tool at the path). A text: why not,
+    // which includes a tool that is there but cannot be run.
     static std::optional<std::string> lint(std::string_view title, const Json& manipulators,
                                            const std::filesystem::path& cliPath,
                                            FileManager& fileManager = FileManager::defaultManager());
+    static std::optional<std::string> lint(std::string_view title, const Json& manipulators,
+                                           const std::filesystem::path& cliPath, FileManager& fileManager,
+                                           const RunLimits& limits);
 
     // The complex-modifications document the tool reads.
     static Json lintDocument(std::string_view title, const Json& manipulators);

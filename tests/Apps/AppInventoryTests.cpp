@@ -220,6 +220,17 @@ TEST_F(ShortcutsTest, StandardErrorNeverReachesTheList) {
     EXPECT_THAT(AppInventory::shortcuts(with(path)), ElementsAre("Real"));
 }
 
+TEST_F(ShortcutsTest, ALingeringChildOrAFloodStillGivesTheNamesThatCame) {
+    // Exits 0 at once, but what it started holds the pipe for a minute.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THAT(AppInventory::shortcuts(with(tool("echo Kept; sleep 60 & exit 0"))), ElementsAre("Kept"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // 100 MB of names: the complete lines of the first megabyte (9-byte lines; the cut one is dropped).
+    const auto names = AppInventory::shortcuts(with(tool("yes Shortcut | head -c 104857600")));
+    EXPECT_EQ(names.size(), AppInventory::shortcutsMaxOutputBytes / 9);
+    EXPECT_EQ(names.back(), "Shortcut");
+}
+
 TEST_F(ShortcutsTest, EveryFailureGivesAnEmptyList) {
     const fs::path marker = folder.path() / "started";
     const std::string mark = "touch '" + marker.string() + "'; ";
