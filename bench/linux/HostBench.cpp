@@ -21,8 +21,8 @@
 #include "Web/KeymapWebView.h"
 #include "Web/linux/GLibMainQueue.h"
 #include "Web/linux/KeymapWebViewGtk.h"
-#include "linux/ContentView.h"
-#include "linux/TarvelApp.h"
+#include "Shell/linux/ContentView.h"
+#include "Shell/linux/TarvelApp.h"
 
 namespace fs = std::filesystem;
 using namespace tarvel;

@@ -26,7 +26,8 @@ std::string apply(const Json& body, const Services& services) {
     const Json& manipulators = body.at("manipulators");
 
     if (!manipulators.empty()) {
-        if (auto reason = KarabinerLinter::lint(title, manipulators, services.linterPath, *services.fileManager))
+        if (auto reason = KarabinerLinter::lint(title, manipulators, services.linterPath, *services.fileManager,
+                                                {.stopRequested = services.stopRequested}))
             return outcomeText(false, std::string(Coordinator::lintFailurePrefix) + *reason, std::nullopt);
     }
 
