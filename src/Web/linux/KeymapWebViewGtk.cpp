@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Apps/PlatformInventory.h"
+#include "Apps/linux/InventoryCollector.h"
 #include "Web/linux/GLibMainQueue.h"
 #include "Web/linux/GObjectPtr.h"
 #include "Web/linux/Panels.h"
@@ -101,7 +101,7 @@ void limitPageRequestTime(WebKitWebView* view) {
 CoordinatorRef KeymapWebViewGtk::makeCoordinator() {
     return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
         .mainQueue = std::make_shared<GLibMainQueue>(),
-        .collectInventory = collectPlatformInventory,
+        .collectInventory = makeInventoryCollector(),
     });
 }
 
