@@ -1,6 +1,5 @@
 #include "Apps/linux/X11RunningApplications.h"
 
-#include <gio/gdesktopappinfo.h>
 #include <xcb/xcb.h>
 
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <memory>
 
 #include "Apps/linux/DesktopAppCatalog.h"
+#include "Apps/linux/DesktopEntryFile.h"
 #include "Apps/linux/GLibPointers.h"
 #include "Apps/linux/WindowApplications.h"
 
@@ -165,30 +165,20 @@ IconImagePtr windowIcon(xcb_connection_t* c, xcb_window_t w, const Atoms& atoms,
     return std::make_shared<IconPixels>(std::move(pixbuf));
 }
 
-// Every application entry of the session (GIO's view of the XDG folders, Hidden ones left out),
-// ordered by identifier so that ties resolve the same way each time.
+// Every application entry of the session (the XDG folders as the desktop sees them, Hidden ones
+// left out), ordered by identifier so that ties resolve the same way each time.
 struct Entries {
     std::vector<EntryKeys> keys;
-    std::vector<GObjectPtr<GDesktopAppInfo>> infos;
+    std::vector<DesktopEntryFile> files;
 };
 
 Entries loadEntries() {
-    std::vector<std::pair<EntryKeys, GObjectPtr<GDesktopAppInfo>>> loaded;
-    GList* all = g_app_info_get_all();
-    for (GList* item = all; item; item = item->next) {
-        if (!G_IS_DESKTOP_APP_INFO(item->data)) continue;
-        auto* info = G_DESKTOP_APP_INFO(item->data);
-        EntryKeys keys{DesktopAppCatalog::identifier(info), std::nullopt};
-        if (const char* wmClass = g_desktop_app_info_get_startup_wm_class(info)) keys.startupWMClass = wmClass;
-        loaded.emplace_back(std::move(keys), retain(info));
-    }
-    g_list_free_full(all, g_object_unref);
-    std::stable_sort(loaded.begin(), loaded.end(),
-                     [](const auto& a, const auto& b) { return a.first.identifier < b.first.identifier; });
     Entries entries;
-    for (auto& [keys, info] : loaded) {
-        entries.keys.push_back(std::move(keys));
-        entries.infos.push_back(std::move(info));
+    for (auto& [id, path] : desktopEntryFiles(DesktopAppCatalog::xdgApplicationFolders())) {
+        auto entry = DesktopEntryFile::read(path);
+        if (!entry || entry->hidden) continue;
+        entries.keys.push_back({id, entry->startupWMClass});
+        entries.files.push_back(std::move(*entry));
     }
     return entries;
 }
@@ -226,12 +216,11 @@ std::vector<RunningApplication> X11RunningApplications::runningApplications() co
         app.activationPolicy = application.regular ? RunningApplication::ActivationPolicy::regular
                                                    : RunningApplication::ActivationPolicy::accessory;
         if (auto entry = matchEntry(first, entries.keys)) {
-            GDesktopAppInfo* info = entries.infos[*entry].get();
+            const DesktopEntryFile& file = entries.files[*entry];
             app.bundleIdentifier = entries.keys[*entry].identifier;
-            app.localizedName = DesktopAppCatalog::displayName(info);
-            if (const char* file = g_desktop_app_info_get_filename(info); file && g_utf8_validate(file, -1, nullptr))
-                app.bundlePath = file;
-            if (application.regular) app.icon = icons_.iconFor(g_app_info_get_icon(G_APP_INFO(info)), side);
+            app.localizedName = file.name.empty() ? entries.keys[*entry].identifier : file.name;
+            if (const std::string path = file.path.string(); g_utf8_validate(path.c_str(), -1, nullptr)) app.bundlePath = path;
+            if (application.regular) app.icon = icons_.iconFor(file.icon.get(), side);
         } else {
             app.bundleIdentifier = first.className;
             app.localizedName = first.className;

@@ -3,6 +3,8 @@
 #include <webkit/webkit.h>
 
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "Apps/linux/InventoryCollector.h"
@@ -176,10 +178,12 @@ void lockDown(WebKitWebView* view, const CoordinatorRef& coordinator) {
 } // namespace
 
 std::function<void(const std::string&)> KeymapWebViewGtk::openInBrowser = [](const std::string& address) {
-    g_app_info_launch_default_for_uri_async(
-        address.c_str(), nullptr, nullptr,
-        [](GObject*, GAsyncResult* result, gpointer) { (void)g_app_info_launch_default_for_uri_finish(result, nullptr); },
-        nullptr);
+    // Off the main thread: finding the browser reads GIO's application registry, whose folder scan
+    // can take long (or, with a link that loops, forever).
+    try {
+        std::thread([address] { (void)g_app_info_launch_default_for_uri(address.c_str(), nullptr, nullptr); }).detach();
+    } catch (const std::system_error&) {
+    }
 };
 
 CoordinatorRef KeymapWebViewGtk::makeCoordinator() {

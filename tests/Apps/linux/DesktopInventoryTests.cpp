@@ -4,12 +4,14 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <regex>
 
 #include "Apps/AppInventory.h"
 #include "Apps/linux/DesktopAppCatalog.h"
+#include "Apps/linux/DesktopEntryFile.h"
 #include "Apps/linux/DesktopIcons.h"
 #include "Apps/linux/IcuNameCollation.h"
 #include "Apps/linux/ProcessIdentity.h"
@@ -57,6 +59,10 @@ void buildTree(XdgTree& t) {
     t.write("home/applications/readme.txt", "not an entry");
     t.entry(home, "bad-\xff-name.desktop", "Not UTF-8 File Name");
     t.entry(home, "zero.desktop", "Zero Device", "Icon=/dev/zero\n");
+    // Links that lead back into the folder: every walk of it must still end.
+    fs::create_directory_symlink(".", home / "s1");
+    fs::create_directory_symlink(".", home / "s2");
+    fs::create_directory_symlink("..", home / "nested/up");
 
     auto halfClear = [](int x, int, int w, int) { return x < w / 2 ? clear : red; };
     t.pngIcon("transparent", 48, 48, halfClear);
@@ -165,6 +171,36 @@ TEST_F(DesktopInventory, WithoutAnyThemeGtksOwnGenericIconStandsIn) {
     // An icon file that is no image cannot be drawn.
     IconFile file(adopt(g_file_new_for_path(tree->write("not-an-image.png", "plain text").c_str())));
     EXPECT_EQ(AppInventory::iconDataURI(&file, 48), std::nullopt);
+}
+
+TEST(DesktopEntryFiles, EachFolderIsWalkedOnceHoweverManyLinksLeadToItAndNoDeeperThanEight) {
+    const fs::path home = tree->dataHome() / "applications";
+    tarvel::test::TemporaryDirectory elsewhere;
+    tarvel::test::writeFile(elsewhere / "linked.desktop", "");
+    tarvel::test::TemporaryDirectory other;
+    const fs::path folder = other / "applications";
+    tarvel::test::writeFile(folder / "top.desktop", "");
+    fs::create_directory_symlink(elsewhere.path(), folder / "a");
+    fs::create_directory_symlink(elsewhere.path(), folder / "b");
+    fs::create_directory_symlink(home, folder / "home");  // a folder that itself loops
+    std::string deep = "d";
+    for (int level = 1; level < 11; ++level, deep += "/d") tarvel::test::writeFile(folder / deep / "x.desktop", "");
+
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<std::string> ids;
+    for (const auto& [id, path] : desktopEntryFiles({folder, home})) ids.push_back(id);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+
+    auto has = [&](const std::string& id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+    EXPECT_TRUE(has("top"));
+    EXPECT_TRUE(has("a-linked"));
+    EXPECT_FALSE(has("b-linked")) << "the linked folder is walked once";
+    EXPECT_TRUE(has("home-my-tools"));
+    EXPECT_TRUE(has("home-nested-nested"));
+    EXPECT_TRUE(has("my-tools")) << "a root of its own gives ids of its own";
+    EXPECT_TRUE(has("d-d-d-d-d-d-d-d-x"));
+    EXPECT_FALSE(has("d-d-d-d-d-d-d-d-d-x")) << "no deeper than eight folders";
+    EXPECT_FALSE(std::any_of(ids.begin(), ids.end(), [](const std::string& id) { return id.find("s1") != std::string::npos; }));
 }
 
 // ---- hostile icon files, made here ----
