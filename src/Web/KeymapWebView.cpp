@@ -5,6 +5,10 @@
 #include "Platform/Paths.h"
 #include "Platform/SerialWorker.h"
 
+#include <deque>
+#include <mutex>
+#include <utility>
+
 namespace tarvel {
 
 namespace fs = std::filesystem;
@@ -32,6 +36,16 @@ struct Coordinator::Shared {
     std::vector<Message> messages;   // the same
     std::atomic<bool> stopRequested{false};
     std::uint64_t document = 0;      // which document the view shows; main thread only
+
+    // Answers on their way to the main thread, in order, and whether a delivery of them is posted.
+    struct Answer {
+        std::uint64_t document;
+        std::weak_ptr<WebPage> page;
+        std::string script;
+    };
+    std::mutex outboxMutex;
+    std::deque<Answer> outbox;
+    bool deliveryPosted = false;
 };
 
 namespace {
@@ -58,7 +72,49 @@ std::string answerFor(const Coordinator::Message& message, const Coordinator::Se
     return "null";
 }
 
+// At most this many answers, of at most this many bytes together, reach the page in one main-loop
+// slice, so that a flood of them (ten thousand applies posted at once) never holds the window.
+constexpr std::size_t deliveryBatchCount = 200;
+constexpr std::size_t deliveryBatchBytes = 1024 * 1024;
+
 } // namespace
+
+// What is left after a slice waits for the loop's own pending work, drawing included.
+void Coordinator::deliverAnswers(const std::shared_ptr<Shared>& shared) {
+    std::vector<Shared::Answer> slice;
+    bool more = false;
+    {
+        std::lock_guard lock(shared->outboxMutex);
+        std::size_t bytes = 0;
+        while (!shared->outbox.empty() && slice.size() < deliveryBatchCount &&
+               (slice.empty() || bytes + shared->outbox.front().script.size() <= deliveryBatchBytes)) {
+            bytes += shared->outbox.front().script.size();
+            slice.push_back(std::move(shared->outbox.front()));
+            shared->outbox.pop_front();
+        }
+        more = !shared->outbox.empty();
+        if (!more) shared->deliveryPosted = false;
+    }
+    // Consecutive answers for one page go over together.
+    std::vector<std::string> scripts;
+    std::shared_ptr<WebPage> target;
+    auto flush = [&] {
+        if (target && !scripts.empty()) target->evaluateJavaScripts(scripts);
+        scripts.clear();
+    };
+    for (auto& answer : slice) {
+        if (answer.document != shared->document) continue;
+        auto view = answer.page.lock();
+        if (!view) continue;
+        if (view != target) {
+            flush();
+            target = std::move(view);
+        }
+        scripts.push_back(std::move(answer.script));
+    }
+    flush();
+    if (more) shared->services.mainQueue->asyncAfterPendingWork([shared] { deliverAnswers(shared); });
+}
 
 Coordinator::Coordinator(Services services) : shared_(std::make_shared<Shared>()), workQueue_(std::move(services.workQueue)) {
     if (services.homeDirectory.empty()) services.homeDirectory = currentHomeDirectory();
@@ -104,10 +160,13 @@ void Coordinator::userContentControllerDidReceive(std::string_view name, std::st
         workQueue_->async([shared = shared_, index, body = std::move(body), page = webView, document = shared_->document] {
             const Message& message = shared->messages[index];
             std::string script = answerScript(message.resolveFunction, answerFor(message, shared->services, body));
-            shared->services.mainQueue->async([shared, page, document, script = std::move(script)] {
-                if (document != shared->document) return;
-                if (auto view = page.lock()) view->evaluateJavaScript(script);
-            });
+            bool postDelivery = false;
+            {
+                std::lock_guard lock(shared->outboxMutex);
+                shared->outbox.push_back({document, page, std::move(script)});
+                postDelivery = !std::exchange(shared->deliveryPosted, true);
+            }
+            if (postDelivery) shared->services.mainQueue->async([shared] { deliverAnswers(shared); });
         });
         return;
     }

@@ -125,6 +125,8 @@ public:
 
 private:
     struct Shared;  // what the queued work holds: it may outlive the coordinator
+    // On the main thread: hands waiting answers to their pages, in order, a slice at a time.
+    static void deliverAnswers(const std::shared_ptr<Shared>& shared);
     std::shared_ptr<Shared> shared_;
     std::shared_ptr<WorkQueue> workQueue_;
 };
