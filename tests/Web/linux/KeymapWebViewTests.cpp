@@ -50,6 +50,15 @@ TEST_F(KeymapWebViewTest, FailuresReachThePageAsTextsInOrder) {
     EXPECT_EQ(answers("apply", 4).at(3), (Json{{"ok", false}, {"error", "karabiner.json not found at " + configPath().string()}}));
 }
 
+TEST_F(KeymapWebViewTest, AnAnswerThePageFailsOnDoesNotKeepTheNextOnesFromIt) {
+    ASSERT_NO_FATAL_FAILURE(openEditor());
+    evaluate(view, "window.__tarvelApplyResolve = (v) => { applyAnswers.push(v); throw new Error('page bug'); }, true");
+    // Posted together, answered together.
+    post("tarvelApply", "1), window.webkit.messageHandlers.tarvelApply.postMessage(2), "
+                        "window.webkit.messageHandlers.tarvelApply.postMessage(3");
+    EXPECT_EQ(answers("apply", 3).size(), 3u);
+}
+
 TEST_F(KeymapWebViewTest, OnlyTheTwoMessageNamesAreHandled) {
     ASSERT_NO_FATAL_FAILURE(openEditor());
     EXPECT_EQ(evaluate(view, "['tarvelApply', 'tarvelApps', 'TarvelApply', 'tarvelapps'].map("
