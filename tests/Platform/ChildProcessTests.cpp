@@ -28,13 +28,23 @@ TEST(ChildProcess, PassesArgumentsVerbatimWithoutAShell) {
 }
 
 // Running, not merely waiting to be reaped (where /proc tells).
-bool processExists(const std::string& pidText) {
-    if (pidText.empty() || ::kill(std::stoi(pidText), 0) != 0) return false;
-    const fs::path stat = "/proc/" + std::to_string(std::stoi(pidText)) + "/stat";
+bool running(pid_t pid) {
+    if (::kill(pid, 0) != 0) return false;
+    const fs::path stat = "/proc/" + std::to_string(pid) + "/stat";
     if (!fs::exists(stat)) return true;
     const std::string fields = test::readFile(stat);
     const auto state = fields.find(") ");
     return state == std::string::npos || fields[state + 2] != 'Z';
+}
+
+// Still running a second after the run (a killed process takes a moment to go).
+bool processExists(const std::string& pidText) {
+    if (pidText.empty()) return false;
+    for (int waited = 0; waited < 100; ++waited) {
+        if (!running(std::stoi(pidText))) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
 }
 
 // Children that would keep a reader waiting: whatever they do, the run ends within its limits, and
