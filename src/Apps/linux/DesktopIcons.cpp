@@ -156,6 +156,7 @@ struct Drawing {
     std::mutex mutex;
     std::condition_variable finishedCondition;
     bool finished = false;
+    bool leftBehind = false;  // its caller stopped waiting
     std::optional<std::string> result;
 };
 
@@ -172,8 +173,8 @@ std::optional<std::string> IconFile::pngBase64(double side) const {
             std::lock_guard lock(drawing->mutex);
             drawing->result = std::move(result);
             drawing->finished = true;
+            if (drawing->leftBehind) drawingLeftBehind = false;
             drawing->finishedCondition.notify_all();
-            drawingLeftBehind = false;
         }).detach();
     } catch (const std::system_error&) {
         return std::nullopt;
@@ -181,6 +182,8 @@ std::optional<std::string> IconFile::pngBase64(double side) const {
     std::unique_lock lock(drawing->mutex);
     if (drawing->finishedCondition.wait_for(lock, timeLimit_, [&] { return drawing->finished; }))
         return std::move(drawing->result);
+    // Under the drawing's lock, so that its end, however near, clears what is set here.
+    drawing->leftBehind = true;
     drawingLeftBehind = true;
     return std::nullopt;
 }
