@@ -54,6 +54,25 @@ char32_t decodeAt(std::string_view text, std::size_t at, std::size_t length) {
     }
 }
 
+// The drawing time one inventory has left for icons.
+class IconBudget {
+public:
+    explicit IconBudget(std::chrono::milliseconds budget) : left_(budget) {}
+    std::optional<std::string> dataURI(const IconImage* image) {
+        if (!image || left_ <= std::chrono::steady_clock::duration::zero()) return std::nullopt;
+        const auto start = std::chrono::steady_clock::now();
+        auto uri = AppInventory::iconDataURI(image, AppInventory::iconSide);
+        left_ -= std::chrono::steady_clock::now() - start;
+        return uri;
+    }
+
+private:
+    std::chrono::steady_clock::duration left_;
+};
+
+std::vector<AppRecord> installedRecords(const AppInventory::Services& services, IconBudget& icons, std::size_t* omitted);
+std::vector<AppRecord> runningRecords(const AppInventory::Services& services, IconBudget& icons);
+
 } // namespace
 
 std::string AppInventory::removingNameFragment(std::string name) {
@@ -80,36 +99,44 @@ std::string_view AppInventory::trimmingWhitespace(std::string_view text) {
 
 std::vector<fs::path> AppInventory::searchRoots(const Services& services) { return services.catalog.searchRoots(); }
 
-std::vector<AppRecord> AppInventory::installed(const Services& services) {
+namespace {
+
+std::vector<AppRecord> installedRecords(const AppInventory::Services& services, IconBudget& icons, std::size_t* omitted) {
     const std::string extension = services.catalog.applicationExtension();
     const std::optional<std::string> ownIdentifier = services.identity.bundleIdentifier();
     std::unordered_set<std::string> seenPaths;
     std::vector<AppRecord> records;
+    std::size_t passedOver = 0;
 
-    for (const fs::path& root : searchRoots(services)) {
+    for (const fs::path& root : AppInventory::searchRoots(services)) {
         const auto entries = services.catalog.contentsOfDirectory(root);
         if (!entries) continue;
         for (const fs::path& entry : *entries) {
             if (pathExtension(entry) != extension) continue;
             const std::string path = entry.string();
             if (!seenPaths.insert(path).second) continue;
+            if (records.size() >= services.installedLimit) {
+                ++passedOver;
+                continue;
+            }
             const std::optional<CatalogEntry> bundle = services.catalog.bundle(entry);
             if (!bundle) continue;
             // Two absent identifiers count as equal: an unidentified build leaves out unidentified entries.
             if (bundle->bundleIdentifier == ownIdentifier) continue;
-            records.push_back(AppRecord{.name = removingNameFragment(bundle->displayName),
+            records.push_back(AppRecord{.name = AppInventory::removingNameFragment(bundle->displayName),
                                         .bundleId = bundle->bundleIdentifier,
                                         .path = path,
-                                        .icon = iconDataURI(bundle->icon.get(), iconSide),
+                                        .icon = icons.dataURI(bundle->icon.get()),
                                         .running = false,
                                         .launchable = true});
         }
     }
     sortByName(records, services.collation, [](const AppRecord& r) -> const std::string& { return r.name; });
+    if (omitted) *omitted = passedOver;
     return records;
 }
 
-std::vector<AppRecord> AppInventory::running(const Services& services) {
+std::vector<AppRecord> runningRecords(const AppInventory::Services& services, IconBudget& icons) {
     const std::string extension = services.catalog.applicationExtension();
     const std::string bundleSuffix = "." + extension;
     const std::optional<std::string> ownIdentifier = services.identity.bundleIdentifier();
@@ -124,7 +151,7 @@ std::vector<AppRecord> AppInventory::running(const Services& services) {
         records.push_back(AppRecord{.name = *app.localizedName,
                                     .bundleId = app.bundleIdentifier,
                                     .path = app.bundlePath,
-                                    .icon = iconDataURI(app.icon.get(), iconSide),
+                                    .icon = icons.dataURI(app.icon.get()),
                                     .running = true,
                                     .launchable = launchable});
     }
@@ -132,14 +159,29 @@ std::vector<AppRecord> AppInventory::running(const Services& services) {
     return records;
 }
 
+} // namespace
+
+std::vector<AppRecord> AppInventory::installed(const Services& services, std::size_t* omitted) {
+    IconBudget icons(services.iconTimeBudget);
+    return installedRecords(services, icons, omitted);
+}
+
+std::vector<AppRecord> AppInventory::running(const Services& services) {
+    IconBudget icons(services.iconTimeBudget);
+    return runningRecords(services, icons);
+}
+
 std::vector<std::string> AppInventory::shortcuts(const Services& services) {
     if (!services.fileManager.isExecutableFile(services.shortcutsTool)) return {};
     auto outcome = runChildProcess({.executable = services.shortcutsTool,
                                     .arguments = {std::string(shortcutsArgument)},
                                     .standardError = ChildProcessRequest::Stream::discard,
-                                    .timeLimit = services.shortcutsWaitLimit});
+                                    .timeLimit = services.shortcutsWaitLimit,
+                                    .maxOutputBytes = shortcutsMaxOutputBytes});
     if (!outcome || outcome->timedOut || !outcome->exitedNormally || outcome->terminationStatus != 0) return {};
-    const std::string& text = outcome->standardOutput;
+    std::string& text = outcome->standardOutput;
+    // A cut leaves the last name incomplete.
+    if (outcome->standardOutputCut) text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n'));
     if (!isValidUTF8(text)) return {};
 
     std::vector<std::string> names;
@@ -172,8 +214,9 @@ std::optional<std::string> AppInventory::iconDataURI(const IconImage* image, dou
 
 AppInventoryPayload AppInventory::collect(const Services& services) {
     AppInventoryPayload payload;
-    payload.running = running(services);
-    payload.installed = installed(services);
+    IconBudget icons(services.iconTimeBudget);
+    payload.running = runningRecords(services, icons);
+    payload.installed = installedRecords(services, icons, &payload.installedOmitted);
     payload.shortcuts = shortcuts(services);
     payload.helperPath = helperPath(services);
     return payload;

@@ -88,7 +88,17 @@ struct AppInventory {
     static constexpr std::string_view shortcutsArgument = "list";
     // The tool is ours to bound: a hung one must not freeze the window for good.
     static constexpr std::chrono::milliseconds shortcutsTimeLimit{10'000};
+    // The list is data, not a message: 1 MB holds some 20,000 names of a usual length, far more than
+    // anyone keeps, and is still a small part of the page's payload. Beyond it the tool is not
+    // telling names; the complete lines that fit are kept.
+    static constexpr std::size_t shortcutsMaxOutputBytes = 1024 * 1024;
     static constexpr std::string_view helperFileName = "tarvel-focus";
+    // A machine with more installed applications than anyone could pick from: the rest are counted,
+    // not read, so that a folder of ten thousand entries cannot hold the inventory up.
+    static constexpr std::size_t maxInstalledApplications = 2000;
+    // Drawing icons is most of an inventory's time; once one inventory has spent this much on it,
+    // the remaining records go without icons.
+    static constexpr std::chrono::milliseconds iconDrawingBudget{10'000};
 
     struct Services {
         const AppCatalog& catalog;
@@ -99,10 +109,14 @@ struct AppInventory {
         // Constants in the product; only tests put other values here.
         std::filesystem::path shortcutsTool{std::string(shortcutsToolPath)};
         std::chrono::milliseconds shortcutsWaitLimit = shortcutsTimeLimit;
+        std::size_t installedLimit = maxInstalledApplications;
+        std::chrono::milliseconds iconTimeBudget = iconDrawingBudget;
     };
 
     static std::vector<std::filesystem::path> searchRoots(const Services& services);
-    static std::vector<AppRecord> installed(const Services& services);
+    // At most installedLimit records; `omitted` (when given) receives how many more application
+    // entries were passed over unread.
+    static std::vector<AppRecord> installed(const Services& services, std::size_t* omitted = nullptr);
     static std::vector<AppRecord> running(const Services& services);
     static std::vector<std::string> shortcuts(const Services& services);
     static std::optional<std::string> helperPath(const Services& services);

@@ -22,6 +22,7 @@ nlohmann::ordered_json toJSON(const AppInventoryPayload& payload) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     object["running"] = records(payload.running);
     object["installed"] = records(payload.installed);
+    if (payload.installedOmitted > 0) object["installedOmitted"] = payload.installedOmitted;
     object["shortcuts"] = payload.shortcuts;
     if (payload.helperPath) object["helperPath"] = *payload.helperPath;
     return object;

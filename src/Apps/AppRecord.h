@@ -23,11 +23,13 @@ struct AppRecord {
 struct AppInventoryPayload {
     std::vector<AppRecord> running;
     std::vector<AppRecord> installed;
+    std::size_t installedOmitted = 0;  // installed applications beyond the limit, not listed
     std::vector<std::string> shortcuts;
     std::optional<std::string> helperPath;
 };
 
-// The page's JSON form: members in the order above, absent values left out (never null, never "").
+// The page's JSON form: members in the order above, absent values left out (never null, never "";
+// "installedOmitted" only when it is not 0).
 nlohmann::ordered_json toJSON(const AppRecord& record);
 nlohmann::ordered_json toJSON(const AppInventoryPayload& payload);
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
@@ -50,25 +51,35 @@ public:
     posix_spawnattr_t attributes;
 };
 
-int remainingMilliseconds(std::optional<Clock::time_point> deadline) {
-    if (!deadline) return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+// How long one wait for output may last before the child's exit, the deadline and a stop request
+// are looked at again.
+constexpr Clock::duration checkInterval = std::chrono::milliseconds(50);
+
+int millisecondsUntil(Clock::time_point moment) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(moment - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Reads what is available; returns false at end of file or on a hard error.
-bool drain(int fd, std::string& into) {
+// Reads what is available, keeping at most `limit` bytes in `into`; returns false at end of file or
+// on a hard error. Returns after a bounded amount so that a child that writes without pause cannot
+// keep the caller from its deadline.
+bool drain(int fd, std::string& into, bool& cut, std::size_t limit) {
     char buffer[64 * 1024];
-    for (;;) {
+    for (std::size_t total = 0; total < 16 * sizeof buffer;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
-            into.append(buffer, static_cast<std::size_t>(n));
+            const auto count = static_cast<std::size_t>(n);
+            const std::size_t kept = into.size() < limit ? std::min(count, limit - into.size()) : 0;
+            into.append(buffer, kept);
+            if (kept < count) cut = true;
+            total += count;
             continue;
         }
         if (n == 0) return false;
         if (errno == EINTR) continue;
         return errno == EAGAIN || errno == EWOULDBLOCK;
     }
+    return true;
 }
 
 int waitForChild(pid_t pid, int options, int& status) {
@@ -93,20 +104,16 @@ Result<ChildProcessOutcome, Error> runChildProcess(const ChildProcessRequest& re
     else
         ::posix_spawn_file_actions_addopen(&setup.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
 
-    // The child starts with default signal handling and nothing blocked, whatever this process did.
+    // The child starts with default signal handling and nothing blocked, whatever this process did,
+    // in a process group of its own, so that a time-out also ends what it started.
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (request.timeLimit) {
-        // Its own process group, so that a time-out also ends what it started.
-        flags |= POSIX_SPAWN_SETPGROUP;
-        ::posix_spawnattr_setpgroup(&setup.attributes, 0);
-    }
+    ::posix_spawnattr_setpgroup(&setup.attributes, 0);
     ::posix_spawnattr_setsigmask(&setup.attributes, &none);
     ::posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    ::posix_spawnattr_setflags(&setup.attributes, flags);
+    ::posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     std::vector<std::string> storage;
     storage.reserve(request.arguments.size() + 1);
@@ -124,54 +131,77 @@ Result<ChildProcessOutcome, Error> runChildProcess(const ChildProcessRequest& re
 
     std::optional<Clock::time_point> deadline;
     if (request.timeLimit) deadline = Clock::now() + *request.timeLimit;
+    auto stopAsked = [&] { return request.stopRequested && request.stopRequested->load(); };
 
     ChildProcessOutcome outcome;
     bool outOpen = true;
     bool errOpen = request.standardError == ChildProcessRequest::Stream::capture;
     if (!errOpen) err->read.reset();
+    int status = 0;
+    bool reaped = false;
+    std::optional<Clock::time_point> exitedAt;
+    bool heldOpen = false;  // the child has exited but something it started still holds a pipe
 
-    while ((outOpen || errOpen) && !outcome.timedOut) {
+    while (outOpen || errOpen) {
+        const auto now = Clock::now();
+        if (deadline && now >= *deadline) {
+            outcome.timedOut = true;
+            break;
+        }
+        if (stopAsked()) {
+            outcome.stopped = true;
+            break;
+        }
+        if (exitedAt && now >= *exitedAt + request.exitGrace) {
+            heldOpen = true;
+            break;
+        }
+        Clock::time_point wakeUp = now + checkInterval;
+        if (deadline) wakeUp = std::min(wakeUp, *deadline);
+        if (exitedAt) wakeUp = std::min(wakeUp, *exitedAt + request.exitGrace);
+
         pollfd fds[2];
         nfds_t count = 0;
         if (outOpen) fds[count++] = {out->read.get(), POLLIN, 0};
         if (errOpen) fds[count++] = {err->read.get(), POLLIN, 0};
-        int ready = ::poll(fds, count, remainingMilliseconds(deadline));
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (ready == 0) {
-            outcome.timedOut = true;
-            break;
-        }
-        for (nfds_t i = 0; i < count; ++i) {
+        int ready = ::poll(fds, count, millisecondsUntil(wakeUp));
+        if (ready < 0 && errno != EINTR) break;
+        for (nfds_t i = 0; ready > 0 && i < count; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            if (fds[i].fd == out->read.get()) outOpen = drain(fds[i].fd, outcome.standardOutput);
-            else errOpen = drain(fds[i].fd, outcome.standardError);
+            if (fds[i].fd == out->read.get())
+                outOpen = drain(fds[i].fd, outcome.standardOutput, outcome.standardOutputCut, request.maxOutputBytes);
+            else
+                errOpen = drain(fds[i].fd, outcome.standardError, outcome.standardErrorCut, request.maxOutputBytes);
+        }
+        if (!reaped && waitForChild(pid, WNOHANG, status) == pid) {
+            reaped = true;
+            exitedAt = Clock::now();
         }
     }
 
-    int status = 0;
-    if (deadline && !outcome.timedOut) {
-        // The pipes are closed but the child may still run: wait for it within the limit.
-        while (waitForChild(pid, WNOHANG, status) == 0) {
-            if (Clock::now() >= *deadline) {
-                outcome.timedOut = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        if (!outcome.timedOut) {
-            outcome.exitedNormally = WIFEXITED(status);
-            outcome.terminationStatus = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
-            return outcome;
+    // The pipes are closed but the child may still run: wait for it within the limit.
+    for (auto pause = std::chrono::milliseconds(1); !reaped && !outcome.timedOut && !outcome.stopped;) {
+        if (waitForChild(pid, WNOHANG, status) != 0) {
+            reaped = true;
+        } else if (deadline && Clock::now() >= *deadline) {
+            outcome.timedOut = true;
+        } else if (stopAsked()) {
+            outcome.stopped = true;
+        } else {
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(20));
         }
     }
-    if (outcome.timedOut) {
+
+    if (outcome.timedOut || outcome.stopped || heldOpen) {
+        // Once the child is reaped its number stays taken while its group lives on, so the group
+        // can still be named by it.
         ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
+        if (!reaped) {
+            ::kill(pid, SIGKILL);
+            waitForChild(pid, 0, status);
+        }
     }
-    waitForChild(pid, 0, status);
     outcome.exitedNormally = WIFEXITED(status);
     outcome.terminationStatus = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
     return outcome;

@@ -93,7 +93,8 @@ std::string apply(const Json& body, const Services& services) {
 
     const auto& rules = parsed->request.rules;
     if (std::any_of(rules.begin(), rules.end(), [](const TarvelRule& rule) { return !rule.manipulators.empty(); })) {
-        if (auto reason = KarabinerLinter::lint(parsed->title, rules, services.linterPath, *services.fileManager))
+        if (auto reason = KarabinerLinter::lint(parsed->title, rules, services.linterPath, *services.fileManager,
+                                                {.stopRequested = services.stopRequested}))
             return outcomeText(false, std::string(Coordinator::lintFailurePrefix) + *reason, std::nullopt, "lint");
     }
 

@@ -3,6 +3,11 @@
 #include "Web/BridgeMessages.h"
 #include "Web/NavigationPolicy.h"
 #include "Platform/Paths.h"
+#include "Platform/SerialWorker.h"
+
+#include <deque>
+#include <mutex>
+#include <utility>
 
 namespace tarvel {
 
@@ -26,26 +31,123 @@ std::string KeymapWebView::stoppedNoticeDocument() {
 
 using Coordinator = KeymapWebView::Coordinator;
 
-Coordinator::Coordinator(Services services) : services_(std::move(services)) {
-    if (services_.homeDirectory.empty()) services_.homeDirectory = currentHomeDirectory();
-    if (!services_.fileManager) services_.fileManager = &FileManager::defaultManager();
-    messages_ = {
-        {applyMessageName, "__tarvelApplyResolve", [this](const Json& body) { return bridge::applyAnswer(body, services_); },
+struct Coordinator::Shared {
+    Services services;               // read-only once built; read by the work queue
+    std::vector<Message> messages;   // the same
+    std::atomic<bool> stopRequested{false};
+    std::uint64_t document = 0;      // which document the view shows; main thread only
+
+    // Answers on their way to the main thread, in order, and whether a delivery of them is posted.
+    struct Answer {
+        std::uint64_t document;
+        std::weak_ptr<WebPage> page;
+        std::string script;
+    };
+    std::mutex outboxMutex;
+    std::deque<Answer> outbox;
+    bool deliveryPosted = false;
+};
+
+namespace {
+
+// One request's answer, whatever happens underneath: a body over the limits is refused, one that
+// is not JSON is null, and an answer function that throws becomes a failure of its own kind.
+std::string answerFor(const Coordinator::Message& message, const Coordinator::Services& services,
+                      const std::optional<std::string>& bodyJSON) {
+    try {
+        if (!message.refuse) return message.answer(nullptr, services);
+        if (!bodyJSON) return message.refuse("tooLarge", Coordinator::bodyTooLargeMessage);
+        if (jsonNestingDepth(*bodyJSON) > Coordinator::maxBodyDepth)
+            return message.refuse("tooDeep", Coordinator::bodyTooDeepMessage);
+        // No body, or one that is not JSON, is null: no message that reads its body accepts it.
+        Json body = bodyJSON->empty() ? Json(nullptr) : Json::parse(*bodyJSON, nullptr, false);
+        if (body.is_discarded()) body = nullptr;
+        return message.answer(body, services);
+    } catch (...) {
+    }
+    try {
+        if (message.refuse) return message.refuse("internalError", "Tarvel could not answer this request");
+    } catch (...) {
+    }
+    return "null";
+}
+
+// At most this many answers, of at most this many bytes together, reach the page in one main-loop
+// slice, so that a flood of them (ten thousand applies posted at once) never holds the window.
+constexpr std::size_t deliveryBatchCount = 200;
+constexpr std::size_t deliveryBatchBytes = 1024 * 1024;
+
+} // namespace
+
+// What is left after a slice waits for the loop's own pending work, drawing included.
+void Coordinator::deliverAnswers(const std::shared_ptr<Shared>& shared) {
+    std::vector<Shared::Answer> slice;
+    bool more = false;
+    {
+        std::lock_guard lock(shared->outboxMutex);
+        std::size_t bytes = 0;
+        while (!shared->outbox.empty() && slice.size() < deliveryBatchCount &&
+               (slice.empty() || bytes + shared->outbox.front().script.size() <= deliveryBatchBytes)) {
+            bytes += shared->outbox.front().script.size();
+            slice.push_back(std::move(shared->outbox.front()));
+            shared->outbox.pop_front();
+        }
+        more = !shared->outbox.empty();
+        if (!more) shared->deliveryPosted = false;
+    }
+    // Consecutive answers for one page go over together.
+    std::vector<std::string> scripts;
+    std::shared_ptr<WebPage> target;
+    auto flush = [&] {
+        if (target && !scripts.empty()) target->evaluateJavaScripts(scripts);
+        scripts.clear();
+    };
+    for (auto& answer : slice) {
+        if (answer.document != shared->document) continue;
+        auto view = answer.page.lock();
+        if (!view) continue;
+        if (view != target) {
+            flush();
+            target = std::move(view);
+        }
+        scripts.push_back(std::move(answer.script));
+    }
+    flush();
+    if (more) shared->services.mainQueue->asyncAfterPendingWork([shared] { deliverAnswers(shared); });
+}
+
+Coordinator::Coordinator(Services services) : shared_(std::make_shared<Shared>()), workQueue_(std::move(services.workQueue)) {
+    if (services.homeDirectory.empty()) services.homeDirectory = currentHomeDirectory();
+    if (!services.fileManager) services.fileManager = &FileManager::defaultManager();
+    if (!workQueue_) workQueue_ = std::make_shared<SerialWorker>();
+    services.workQueue.reset();  // queued work must never be what keeps its own queue alive
+    services.stopRequested = &shared_->stopRequested;
+    shared_->services = std::move(services);
+    shared_->messages = {
+        {applyMessageName, "__tarvelApplyResolve", bridge::applyAnswer,
          [](std::string_view code, std::string_view text) {
              return bridge::outcomeText(false, std::string(text), std::nullopt, std::string(code));
          }},
-        {appsMessageName, "__tarvelAppsResolve", [this](const Json&) { return bridge::inventoryAnswer(services_); }, nullptr},
-        {configMessageName, "__tarvelConfigResolve", [this](const Json&) { return bridge::configAnswer(services_); }, nullptr},
-        {restoreMessageName, "__tarvelRestoreResolve", [this](const Json& body) { return bridge::restoreAnswer(body, services_); },
+        {appsMessageName, "__tarvelAppsResolve", [](const Json&, const Services& services) { return bridge::inventoryAnswer(services); },
+         nullptr},
+        {configMessageName, "__tarvelConfigResolve",
+         [](const Json&, const Services& services) { return bridge::configAnswer(services); }, nullptr},
+        {restoreMessageName, "__tarvelRestoreResolve", bridge::restoreAnswer,
          [](std::string_view code, std::string_view text) {
              return bridge::outcomeText(false, std::string(text), std::nullopt, std::string(code));
          }},
     };
 }
 
+Coordinator::~Coordinator() {
+    shared_->stopRequested = true;
+    documentChanged();  // nothing more reaches the page from here
+    workQueue_.reset();
+}
+
 std::vector<std::string_view> Coordinator::messageNames() const {
     std::vector<std::string_view> names;
-    for (const auto& message : messages_) names.push_back(message.name);
+    for (const auto& message : shared_->messages) names.push_back(message.name);
     return names;
 }
 
@@ -54,34 +156,34 @@ void Coordinator::userContentControllerDidReceive(std::string_view name, std::st
     // Only the editor's documents get the bridge; the view never shows another, but a message
     // must not be trusted for its name alone.
     if (!isEditorDocument(documentURL)) return;
-    for (const auto& message : messages_) {
+    for (std::size_t index = 0; index < shared_->messages.size(); ++index) {
+        const Message& message = shared_->messages[index];
         if (message.name != name) continue;
-        deliver(answerScript(message.resolveFunction, answerFor(message, bodyJSON)));
+        // The main thread only measures the body; a body over the limit is not even copied. The
+        // refusal still waits its turn, so that answers keep the order of the requests.
+        std::optional<std::string> body;
+        if (message.refuse && bodyJSON.size() <= maxBodyBytes) body.emplace(bodyJSON);
+        workQueue_->async([shared = shared_, index, body = std::move(body), page = webView, document = shared_->document] {
+            const Message& message = shared->messages[index];
+            std::string script = answerScript(message.resolveFunction, answerFor(message, shared->services, body));
+            bool postDelivery = false;
+            {
+                std::lock_guard lock(shared->outboxMutex);
+                shared->outbox.push_back({document, page, std::move(script)});
+                postDelivery = !std::exchange(shared->deliveryPosted, true);
+            }
+            if (postDelivery) shared->services.mainQueue->async([shared] { deliverAnswers(shared); });
+        });
         return;
     }
 }
 
-std::string Coordinator::answerFor(const Message& message, std::string_view bodyJSON) {
-    if (!message.refuse) return message.answer(nullptr);
-    if (bodyJSON.size() > maxBodyBytes) return message.refuse("tooLarge", bodyTooLargeMessage);
-    if (jsonNestingDepth(bodyJSON) > maxBodyDepth) return message.refuse("tooDeep", bodyTooDeepMessage);
-    // No body, or one that is not JSON, is null: no message that reads its body accepts it.
-    Json body = bodyJSON.empty() ? Json(nullptr) : Json::parse(bodyJSON, nullptr, false);
-    if (body.is_discarded()) body = nullptr;
-    return message.answer(body);
-}
+void Coordinator::documentChanged() { ++shared_->document; }
 
 std::string Coordinator::answerScript(std::string_view resolveFunction, std::string_view jsonText) {
     // The guard drops an answer for a page that lacks the function instead of raising an error.
     const std::string function = "window." + std::string(resolveFunction);
     return function + " && " + function + "(" + escapeLineTerminatorsForScript(jsonText) + ")";
-}
-
-void Coordinator::deliver(std::string script) {
-    std::weak_ptr<WebPage> page = webView;
-    services_.mainQueue->async([page = std::move(page), script = std::move(script)] {
-        if (auto view = page.lock()) view->evaluateJavaScript(script);
-    });
 }
 
 fs::path Coordinator::downloadsFolder(const std::optional<fs::path>& platformDownloads, const fs::path& home) {

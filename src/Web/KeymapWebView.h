@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "Platform/FileManager.h"
 #include "Platform/Json.h"
 #include "Platform/MainQueue.h"
+#include "Platform/WorkQueue.h"
 #include "Web/BundleSchemeHandler.h"
 #include "Web/WebPage.h"
 
@@ -61,21 +63,29 @@ public:
 
     struct Services {
         std::shared_ptr<MainQueue> mainQueue;
+        // Where every answer is worked out, off the main thread, one at a time in the order the
+        // messages came. Null: a serial worker of the coordinator's own.
+        std::shared_ptr<WorkQueue> workQueue;
         // AppInventory's running, installed, shortcuts and helperPath, collected in that order.
+        // Called on the work queue.
         std::function<AppInventoryPayload()> collectInventory;
         // Constants in the product; only tests put other values here.
         std::filesystem::path linterPath{std::string(KarabinerEnvironment::cliPath)};
         std::filesystem::path homeDirectory;  // empty: the current user's
         FileManager* fileManager = nullptr;   // null: the real file system
+        // Set by the coordinator: true once it is going away, so that a running linter is ended
+        // instead of waited for.
+        const std::atomic<bool>* stopRequested = nullptr;
     };
 
     // One message the page may post: its name, the page function that receives the answer, and
     // what turns the body into the answer's JSON text. Answers of one name keep the order of its
-    // requests; every request is answered exactly once.
+    // requests; every request is answered exactly once (unless its page is gone by then).
     struct Message {
         std::string_view name;
         std::string_view resolveFunction;  // e.g. "__tarvelApplyResolve"
-        std::function<std::string(const Json& body)> answer;
+        // Runs on the work queue, never on the main thread: it may use the services, nothing else.
+        std::function<std::string(const Json& body, const Services& services)> answer;
         // Null for messages whose body is never looked at. Otherwise the answer to a body refused at
         // the door, from a code ("tooLarge", "tooDeep") and an English text.
         std::function<std::string(std::string_view code, std::string_view text)> refuse;
@@ -88,6 +98,10 @@ public:
     static constexpr std::string_view bodyTooDeepMessage = "the message from the editor is nested deeper than 64 levels";
 
     explicit Coordinator(Services services);
+    // Work not started is dropped, a running linter is ended, and the wait for the rest is bounded.
+    ~Coordinator();
+    Coordinator(const Coordinator&) = delete;
+    Coordinator& operator=(const Coordinator&) = delete;
 
     // Set by the platform layer when it builds the view.
     std::weak_ptr<WebPage> webView;
@@ -95,8 +109,13 @@ public:
 
     // A script message: its name, its body as JSON text (empty when it had none or the engine could
     // not convert it) and the address of the document that posted it. Names outside the table and
-    // messages from any document but the editor's own are ignored.
+    // messages from any document but the editor's own are ignored. Returns at once: the answer is
+    // worked out on the work queue and delivered through the main queue.
     void userContentControllerDidReceive(std::string_view name, std::string_view bodyJSON, std::string_view documentURL);
+
+    // The view shows a new document (a load committed, or the page's web process died). Answers to
+    // what an earlier document asked are dropped: they would resolve the new page's own requests.
+    void documentChanged();
 
     // The message names the platform layer registers with the engine, in this order.
     std::vector<std::string_view> messageNames() const;
@@ -113,11 +132,11 @@ public:
                                                  const std::filesystem::path& home);
 
 private:
-    std::string answerFor(const Message& message, std::string_view bodyJSON);
-    void deliver(std::string script);
-
-    Services services_;
-    std::vector<Message> messages_;
+    struct Shared;  // what the queued work holds: it may outlive the coordinator
+    // On the main thread: hands waiting answers to their pages, in order, a slice at a time.
+    static void deliverAnswers(const std::shared_ptr<Shared>& shared);
+    std::shared_ptr<Shared> shared_;
+    std::shared_ptr<WorkQueue> workQueue_;
 };
 
 } // namespace tarvel

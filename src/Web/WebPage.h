@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace tarvel {
 
@@ -10,6 +11,11 @@ class WebPage {
 public:
     virtual ~WebPage() = default;
     virtual void evaluateJavaScript(const std::string& script) = 0;
+    // Several scripts in order, each on its own: an error in one does not keep the next from
+    // running. An engine that can hand them over in one go overrides this.
+    virtual void evaluateJavaScripts(const std::vector<std::string>& scripts) {
+        for (const auto& script : scripts) evaluateJavaScript(script);
+    }
 };
 
 } // namespace tarvel

@@ -3,8 +3,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "Apps/AppInventory.h"
 #include "InventoryFakes.h"
@@ -220,6 +222,17 @@ TEST_F(ShortcutsTest, StandardErrorNeverReachesTheList) {
     EXPECT_THAT(AppInventory::shortcuts(with(path)), ElementsAre("Real"));
 }
 
+TEST_F(ShortcutsTest, ALingeringChildOrAFloodStillGivesTheNamesThatCame) {
+    // Exits 0 at once, but what it started holds the pipe for a minute.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THAT(AppInventory::shortcuts(with(tool("echo Kept; sleep 60 & exit 0"))), ElementsAre("Kept"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // 100 MB of names: the complete lines of the first megabyte (9-byte lines; the cut one is dropped).
+    const auto names = AppInventory::shortcuts(with(tool("yes Shortcut | head -c 104857600")));
+    EXPECT_EQ(names.size(), AppInventory::shortcutsMaxOutputBytes / 9);
+    EXPECT_EQ(names.back(), "Shortcut");
+}
+
 TEST_F(ShortcutsTest, EveryFailureGivesAnEmptyList) {
     const fs::path marker = folder.path() / "started";
     const std::string mark = "touch '" + marker.string() + "'; ";
@@ -323,6 +336,41 @@ TEST_F(InventoryTest, CollectAsksRunningBeforeInstalledAndFillsEveryMember) {
               R"("installed":[{"name":"Notes","bundleId":"x.notes","path":"/A/Notes.app","running":false,"launchable":true}],)"
               R"("shortcuts":["My Shortcut"],"helperPath":")" +
                   (folder.path() / "tarvel-focus").string() + "\"}");
+}
+
+TEST_F(InventoryTest, AMachineFullOfApplicationsGivesALimitedListACountAndIconsForTheTimeThereIs) {
+    // Draws take 30 ms each: the budget of 100 ms runs out after a few.
+    struct SlowIcon : FakeIcon {
+        using FakeIcon::FakeIcon;
+        std::optional<std::string> pngBase64(double side) const override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            return FakeIcon::pngBase64(side);
+        }
+    };
+    auto slow = std::make_shared<SlowIcon>("slow");
+    catalog.roots = {"/A", "/B"};
+    for (const char* root : {"/A", "/B"}) {
+        for (int i = 0; i < 4; ++i) {
+            const fs::path app = fs::path(root) / ("App" + std::to_string(i) + ".app");
+            catalog.folders[root].push_back(app);
+            catalog.bundles[app] = {"id" + app.string(), app.stem().string(), slow};
+        }
+    }
+    catalog.folders["/B"].push_back("/A/App0.app");  // seen already: neither listed nor counted
+    AppInventory::Services s = services();
+    s.installedLimit = 6;
+    s.iconTimeBudget = std::chrono::milliseconds(100);
+    s.shortcutsTool = "/nonexistent/shortcuts";
+
+    const AppInventoryPayload payload = AppInventory::collect(s);
+    EXPECT_THAT(paths(payload.installed), ElementsAre("/A/App0.app", "/B/App0.app", "/A/App1.app", "/B/App1.app",
+                                                      "/A/App2.app", "/A/App3.app"));
+    EXPECT_EQ(payload.installedOmitted, 2u);
+    EXPECT_EQ(toJSON(payload)["installedOmitted"], 2);
+    const auto drawn = std::count_if(payload.installed.begin(), payload.installed.end(), [](const AppRecord& r) { return r.icon; });
+    EXPECT_GE(drawn, 1);
+    EXPECT_LE(drawn, 4);
+    EXPECT_EQ(slow->draws, drawn) << "no icon is drawn once the time is spent";
 }
 
 TEST_F(InventoryTest, CollectOnAnEmptyMachineGivesThreeEmptyArraysAndNoHelper) {

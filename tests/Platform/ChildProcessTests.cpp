@@ -1,8 +1,11 @@
-// Stream separation, exit statuses, start failures and huge output are exercised through their
-// users, the linter and the Shortcuts list; here what only the runner itself decides.
+// Stream separation, exit statuses and start failures are exercised through their users, the linter
+// and the Shortcuts list; here what only the runner itself decides.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <thread>
 
 #include "Platform/ChildProcess.h"
 #include "TestSupport.h"
@@ -13,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::TemporaryDirectory;
 using test::writeTool;
+namespace fs = std::filesystem;
 
 TEST(ChildProcess, PassesArgumentsVerbatimWithoutAShell) {
     TemporaryDirectory dir;
@@ -23,19 +27,87 @@ TEST(ChildProcess, PassesArgumentsVerbatimWithoutAShell) {
     EXPECT_EQ(run->terminationStatus, 0);
 }
 
-TEST(ChildProcess, TimeLimitEndsTheChildAndWhatItStarted) {
-    TemporaryDirectory dir;
-    // A grandchild that keeps the output pipe open, and a child that closes its pipes before it
-    // hangs: the limit waits for neither.
-    const char* bodies[] = {"echo partial; sleep 30 & sleep 30", "exec >/dev/null 2>&1; sleep 30"};
-    for (std::size_t i = 0; i < std::size(bodies); ++i) {
-        const auto started = std::chrono::steady_clock::now();
-        auto run = runChildProcess({.executable = writeTool(dir / std::to_string(i), bodies[i]), .timeLimit = 300ms});
-        ASSERT_TRUE(run) << bodies[i];
-        EXPECT_TRUE(run->timedOut) << bodies[i];
-        EXPECT_FALSE(run->exitedNormally) << bodies[i];
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s) << bodies[i];
+// Running, not merely waiting to be reaped (where /proc tells).
+bool running(pid_t pid) {
+    if (::kill(pid, 0) != 0) return false;
+    const fs::path stat = "/proc/" + std::to_string(pid) + "/stat";
+    if (!fs::exists(stat)) return true;
+    const std::string fields = test::readFile(stat);
+    const auto state = fields.find(") ");
+    return state == std::string::npos || fields[state + 2] != 'Z';
+}
+
+// Still running a second after the run (a killed process takes a moment to go).
+bool processExists(const std::string& pidText) {
+    if (pidText.empty()) return false;
+    for (int waited = 0; waited < 100; ++waited) {
+        if (!running(std::stoi(pidText))) return false;
+        std::this_thread::sleep_for(10ms);
     }
+    return true;
+}
+
+// Children that would keep a reader waiting: whatever they do, the run ends within its limits, and
+// nothing they started is left running.
+TEST(ChildProcess, NoChildKeepsTheReaderPastItsLimits) {
+    TemporaryDirectory dir;
+    const std::string leftover = (dir / "leftover").string();
+    const struct {
+        const char* name;
+        std::string body;
+        bool timedOut;
+        std::string output;
+    } cases[] = {
+        // Hangs, with a grandchild holding the output pipe open.
+        {"hang", "echo partial; sleep 30 & echo $! > '" + leftover + "'; sleep 30", true, "partial\n"},
+        // Closes its pipes, then hangs: no end of file tells that it is still running.
+        {"close and linger", "echo $$ > '" + leftover + "'; exec >/dev/null 2>&1; sleep 30", true, ""},
+        // Exits at once but leaves a child that holds the pipe: the output so far is the answer.
+        {"lingering child", "echo done; sleep 30 & echo $! > '" + leftover + "'; exit 0", false, "done\n"},
+    };
+    for (const auto& c : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        auto run = runChildProcess({.executable = writeTool(dir / c.name, c.body), .timeLimit = 1500ms});
+        const auto took = std::chrono::steady_clock::now() - started;
+        ASSERT_TRUE(run) << c.name;
+        EXPECT_EQ(run->timedOut, c.timedOut) << c.name;
+        EXPECT_EQ(run->exitedNormally, !c.timedOut) << c.name;
+        EXPECT_EQ(run->standardOutput, c.output) << c.name;
+        EXPECT_LT(took, c.timedOut ? 10s : 1s) << c.name;
+        const std::string pid = test::readFile(leftover);
+        EXPECT_FALSE(processExists(pid)) << c.name << ": process " << pid << " still runs";
+    }
+}
+
+TEST(ChildProcess, EachStreamKeepsAtMostItsLimitAndSaysSo) {
+    TemporaryDirectory dir;
+    auto tool = writeTool(dir / "flood", "head -c 300000 /dev/zero | tr '\\0' o; head -c 10 /dev/zero | tr '\\0' e >&2; exit 3");
+    auto run = runChildProcess({.executable = tool, .maxOutputBytes = 100000});
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->standardOutput, std::string(100000, 'o'));
+    EXPECT_TRUE(run->standardOutputCut);
+    EXPECT_EQ(run->standardError, std::string(10, 'e'));
+    EXPECT_FALSE(run->standardErrorCut);
+    EXPECT_EQ(run->terminationStatus, 3) << "the status survives the dropped output";
+}
+
+TEST(ChildProcess, AStopRequestEndsTheChildAndItsGroupAtOnce) {
+    TemporaryDirectory dir;
+    const auto leftover = dir / "leftover";
+    auto tool = writeTool(dir / "slow", "sleep 30 & echo $! > '" + leftover.string() + "'; sleep 30");
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(200ms);
+        stop = true;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    auto run = runChildProcess({.executable = tool, .timeLimit = 20s, .stopRequested = &stop});
+    stopper.join();
+    ASSERT_TRUE(run);
+    EXPECT_TRUE(run->stopped);
+    EXPECT_FALSE(run->timedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_FALSE(processExists(test::readFile(leftover)));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Platform/MainQueue.h"
+#include "Platform/WorkQueue.h"
 #include "TestSupport.h"
 #include "Web/KeymapWebView.h"
 #include "Web/WebPage.h"
@@ -18,8 +19,8 @@ namespace tarvel::test {
 
 namespace fs = std::filesystem;
 
-// Runs posted work only when the test says so, like a main loop between callbacks.
-class ManualMainQueue : public MainQueue {
+// Runs queued work only when the test says so, on the test's own thread.
+class ManualWorkQueue : public WorkQueue {
 public:
     void async(std::function<void()> work) override { pending.push_back(std::move(work)); }
     void runAll() {
@@ -30,6 +31,29 @@ public:
         }
     }
     std::deque<std::function<void()>> pending;
+};
+
+// Runs posted work only when the test says so, like a main loop between callbacks. With a worker
+// attached, runAll() lets the worker finish what it has first, as time would.
+class ManualMainQueue : public MainQueue {
+public:
+    void async(std::function<void()> work) override { pending.push_back(std::move(work)); }
+    void runAll() {
+        while ((worker && !worker->pending.empty()) || !pending.empty()) {
+            if (worker) worker->runAll();
+            runPosted();
+        }
+    }
+    // Only what was posted here so far.
+    void runPosted() {
+        for (auto count = pending.size(); count > 0 && !pending.empty(); --count) {
+            auto work = std::move(pending.front());
+            pending.pop_front();
+            work();
+        }
+    }
+    std::deque<std::function<void()>> pending;
+    std::shared_ptr<ManualWorkQueue> worker;
 };
 
 class RecordingPage : public WebPage {
@@ -43,6 +67,15 @@ protected:
     CoordinatorTest() {
         writeFile(config(), R"({"profiles": [{"name": "Default", "selected": true}]})");
         coordinator.webView = page;
+    }
+
+    // The services of a coordinator driven by the test's queues.
+    KeymapWebView::Coordinator::Services services() {
+        return {.mainQueue = queue,
+                .workQueue = work,
+                .collectInventory = [this] { ++inventoryRequests; return inventory; },
+                .linterPath = tools / "karabiner_cli",
+                .homeDirectory = home.path()};
     }
 
     fs::path config() const { return home / ".config/karabiner/karabiner.json"; }
@@ -77,14 +110,16 @@ protected:
 
     TemporaryDirectory home;
     TemporaryDirectory tools;
-    std::shared_ptr<ManualMainQueue> queue = std::make_shared<ManualMainQueue>();
+    std::shared_ptr<ManualWorkQueue> work = std::make_shared<ManualWorkQueue>();
+    std::shared_ptr<ManualMainQueue> queue = [this] {
+        auto main = std::make_shared<ManualMainQueue>();
+        main->worker = work;
+        return main;
+    }();
     std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
     AppInventoryPayload inventory;
     int inventoryRequests = 0;
-    KeymapWebView::Coordinator coordinator{{.mainQueue = queue,
-                                            .collectInventory = [this] { ++inventoryRequests; return inventory; },
-                                            .linterPath = tools / "karabiner_cli",
-                                            .homeDirectory = home.path()}};
+    KeymapWebView::Coordinator coordinator{services()};
 };
 
 } // namespace tarvel::test

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
+
 #include "TestSupport.h"
 #include "Web/BundleSchemeHandler.h"
 
@@ -127,6 +131,16 @@ TEST_F(BundleSchemeHandlerTest, FailsOnceWithFileDoesNotExist) {
         EXPECT_EQ(task.events, std::vector<std::string>{"fail"}) << url.value_or("(no URL)");
         EXPECT_EQ(task.error->domain, "NSURLErrorDomain");
         EXPECT_EQ(task.error->code, -1100);
+    }
+    // Files inside that are no regular files: a pipe would block the reader, a link to a device
+    // would never end. Each fails at once, before any response.
+    ASSERT_EQ(::mkfifo((root / "pipe.js").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", root / "zero.js");
+    for (const char* url : {"tarvelresource://local/pipe.js", "tarvelresource://local/zero.js"}) {
+        const auto started = std::chrono::steady_clock::now();
+        auto task = start(url);
+        EXPECT_EQ(task.events, std::vector<std::string>{"fail"}) << url;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << url;
     }
     // Percent-encoded names that stay inside are served.
     writeFile(root / "with space.json", "{}");

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cstdio>
 #include <deque>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "Web/BridgeFixture.h"
 
@@ -134,18 +138,151 @@ TEST_F(CoordinatorTest, BodiesTooLargeOrTooDeepAreRefusedBeforeTheyAreParsed) {
     EXPECT_EQ(readFile(linterRuns()), "run\n") << "only the body at the limit was linted";
 }
 
-TEST_F(CoordinatorTest, AnswersKeepTheOrderOfTheRequests) {
+TEST_F(CoordinatorTest, NothingRunsInTheCallbackAndAnswersKeepTheOrderOfTheRequests) {
     useLinter("exit 0");
+    const std::string before = readFile(config());
     post("tarvelApply", applyBody("first", someManipulators()));
-    post("tarvelApply", Json("malformed"));
+    // Refused for its size alone, yet answered in its turn.
+    coordinator.userContentControllerDidReceive("tarvelApply", std::string(KeymapWebView::Coordinator::maxBodyBytes + 1, ' '),
+                                                KeymapWebView::pageAddress);
     post("tarvelApps", Json());
-    post("tarvelApply", applyBody("third", Json::array()));
+    post("tarvelApply", Json("malformed"));
+    post("tarvelApply", applyBody("fifth", Json::array()));
+    EXPECT_EQ(work->pending.size(), 5u);
+    EXPECT_FALSE(fs::exists(linterRuns()));
+    EXPECT_EQ(inventoryRequests, 0);
+    EXPECT_EQ(readFile(config()), before);
+
     queue->runAll();
-    ASSERT_EQ(page->scripts.size(), 4u);
+    ASSERT_EQ(page->scripts.size(), 5u);
     EXPECT_NE(page->scripts[0].find("\"backupPath\""), std::string::npos);
-    EXPECT_NE(page->scripts[1].find("malformed"), std::string::npos);
+    EXPECT_NE(page->scripts[1].find("tooLarge"), std::string::npos);
     EXPECT_EQ(page->scripts[2].rfind(KeymapWebView::Coordinator::appsAnswerStart, 0), 0u);
-    EXPECT_NE(page->scripts[3].find("\"backupPath\""), std::string::npos);
+    EXPECT_NE(page->scripts[3].find("malformed"), std::string::npos);
+    EXPECT_NE(page->scripts[4].find("\"backupPath\""), std::string::npos);
+}
+
+TEST_F(CoordinatorTest, AnAnswerFunctionThatThrowsIsStillAnsweredOnce) {
+    struct ThrowingFiles : PosixFileManager {
+        std::optional<Error> copyItem(const fs::path&, const fs::path&) override { throw 42; }
+        std::optional<Error> linkItem(const fs::path&, const fs::path&) override { throw 42; }
+    } files;
+    auto services = this->services();
+    services.fileManager = &files;
+    services.collectInventory = []() -> AppInventoryPayload { throw 7; };
+    KeymapWebView::Coordinator throwing(services);
+    throwing.webView = page;
+    throwing.userContentControllerDidReceive("tarvelApply", applyBody("t", Json::array()).dump(), KeymapWebView::pageAddress);
+    throwing.userContentControllerDidReceive("tarvelApps", "", KeymapWebView::pageAddress);
+    queue->runAll();
+    EXPECT_EQ(page->scripts,
+              (std::vector<std::string>{
+                  R"(window.__tarvelApplyResolve && window.__tarvelApplyResolve({"code":"internalError","error":"Tarvel could not answer this request","ok":false}))",
+                  "window.__tarvelAppsResolve && window.__tarvelAppsResolve(null)"}));
+}
+
+TEST_F(CoordinatorTest, AnswersToAnEarlierDocumentNeverReachTheNextOne) {
+    useLinter("exit 0");
+    post("tarvelApply", applyBody("asked by the old page", someManipulators()));
+    coordinator.documentChanged();  // reloaded before the answer came
+    post("tarvelApps", Json());
+    queue->runAll();
+    ASSERT_EQ(page->scripts.size(), 1u);
+    EXPECT_EQ(page->scripts[0].rfind(KeymapWebView::Coordinator::appsAnswerStart, 0), 0u);
+    // The apply itself was done: the user asked for it.
+    EXPECT_EQ(Json::parse(readFile(config()))["profiles"][0]["complex_modifications"]["rules"][0]["description"],
+              "[Tarvel] asked by the old page");
+}
+
+// A main queue that other threads post to, run by the test's thread.
+class ThreadedMainQueue : public MainQueue {
+public:
+    void async(std::function<void()> work) override {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(std::move(work));
+    }
+    // Runs what was posted until `done` holds or `seconds` pass.
+    bool runUntil(const std::function<bool()>& done, double seconds = 30) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!done()) {
+            std::deque<std::function<void()>> batch;
+            {
+                std::lock_guard lock(mutex_);
+                batch.swap(pending_);
+            }
+            for (auto& work : batch) work();
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            if (batch.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> pending_;
+};
+
+TEST_F(CoordinatorTest, OnItsOwnWorkerEveryRequestIsAnsweredOnceInOrderOffTheMainThread) {
+    auto main = std::make_shared<ThreadedMainQueue>();
+    auto services = this->services();
+    services.mainQueue = main;
+    services.workQueue = nullptr;
+    std::atomic<int> collectedOnMainThread{0};
+    const auto mainThread = std::this_thread::get_id();
+    services.collectInventory = [&] {
+        if (std::this_thread::get_id() == mainThread) ++collectedOnMainThread;
+        return AppInventoryPayload{};
+    };
+    auto threaded = std::make_unique<KeymapWebView::Coordinator>(services);
+    threaded->webView = page;
+
+    std::vector<std::string> expected;
+    for (int i = 0; i < 300; ++i) {
+        if (i % 3 == 0) {
+            threaded->userContentControllerDidReceive("tarvelApps", "", KeymapWebView::pageAddress);
+            expected.push_back("apps");
+        } else if (i % 50 == 1) {
+            threaded->userContentControllerDidReceive("tarvelApply", applyBody("t", Json::array()).dump(), KeymapWebView::pageAddress);
+            expected.push_back("written");
+        } else {
+            threaded->userContentControllerDidReceive("tarvelApply", std::to_string(i), KeymapWebView::pageAddress);
+            expected.push_back("malformed");
+        }
+    }
+    ASSERT_TRUE(main->runUntil([&] { return page->scripts.size() >= expected.size(); }));
+    main->runUntil([] { return false; }, 0.2);  // nothing more comes
+    std::vector<std::string> received;
+    for (const auto& script : page->scripts)
+        received.push_back(script.rfind(KeymapWebView::Coordinator::appsAnswerStart, 0) == 0 ? "apps"
+                           : script.find("backupPath") != std::string::npos             ? "written"
+                                                                                        : "malformed");
+    EXPECT_EQ(received, expected);
+    EXPECT_EQ(collectedOnMainThread, 0);
+}
+
+TEST_F(CoordinatorTest, ClosingEndsARunningLinterAtOnceAndDropsWhatWaits) {
+    const fs::path pid = tools / "pid";
+    useLinter("echo $$ > '" + pid.string() + "'; sleep 60");
+    const std::string before = readFile(config());
+    auto main = std::make_shared<ThreadedMainQueue>();
+    auto services = this->services();
+    services.mainQueue = main;
+    services.workQueue = nullptr;  // its own worker, with the product's 30-second linter limit
+    auto closing = std::make_unique<KeymapWebView::Coordinator>(services);
+    closing->webView = page;
+    closing->userContentControllerDidReceive("tarvelApply", applyBody("first", someManipulators()).dump(), KeymapWebView::pageAddress);
+    closing->userContentControllerDidReceive("tarvelApply", applyBody("second", someManipulators()).dump(), KeymapWebView::pageAddress);
+    ASSERT_TRUE(main->runUntil([&] { return !readFile(pid).empty(); }, 10)) << "the linter never started";
+
+    const auto started = std::chrono::steady_clock::now();
+    closing.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    main->runUntil([] { return false; }, 0.3);
+    EXPECT_TRUE(page->scripts.empty()) << "nothing reaches the page after its coordinator is gone";
+    EXPECT_NE(::kill(std::stoi(readFile(pid)), 0), 0) << "the linter still runs";
+    EXPECT_EQ(readFile(linterRuns()), "run\n") << "the second apply never started";
+    EXPECT_EQ(readFile(config()), before);
+    EXPECT_EQ(listing(config().parent_path()).size(), 1u);
 }
 
 TEST_F(CoordinatorTest, AnAnswerForAPageThatIsGoneIsDropped) {
@@ -161,6 +298,7 @@ TEST_F(CoordinatorTest, AnAnswerForAPageThatIsGoneIsDropped) {
 TEST_F(CoordinatorTest, EveryInventoryRequestIsCollectedAfreshAndAnsweredOnce) {
     inventory.shortcuts = {"Morning"};
     post("tarvelApps", Json());
+    work->runAll();  // collected when its turn comes
     inventory.shortcuts = {"Evening"};
     inventory.helperPath = "/opt/tarvel/bin/tarvel-focus";
     post("tarvelApps", Json({{"any", "body"}}));
@@ -336,6 +474,7 @@ TEST_F(CoordinatorTest, TenThousandRandomBodiesAreEachAnsweredExactlyOnce) {
     // Most applies stop at the backup (nothing to disk); every 50th goes all the way.
     test::ScriptedFileManager files;
     KeymapWebView::Coordinator fuzzed({.mainQueue = queue,
+                                       .workQueue = work,
                                        .collectInventory = [] { return AppInventoryPayload{}; },
                                        .linterPath = tools / "absent-karabiner_cli",
                                        .homeDirectory = home.path(),

@@ -1,5 +1,7 @@
 #include "Apps/linux/DesktopAppCatalog.h"
 
+#include "Apps/linux/DesktopEntryFile.h"
+
 #include <dirent.h>
 
 #include <algorithm>
@@ -52,39 +54,15 @@ std::optional<std::vector<fs::path>> DesktopAppCatalog::contentsOfDirectory(cons
     return entries;
 }
 
-GObjectPtr<GDesktopAppInfo> DesktopAppCatalog::loadApplication(const fs::path& path) {
-    // GIO refuses what is no application entry (another Type, a missing program, no key file).
-    auto info = adopt(g_desktop_app_info_new_from_filename(path.c_str()));
-    if (!info) return nullptr;
-    if (g_desktop_app_info_get_is_hidden(info.get()) || g_desktop_app_info_get_nodisplay(info.get())) return nullptr;
-    return info;
-}
-
-std::string DesktopAppCatalog::identifier(GDesktopAppInfo* info) {
-    std::string id;
-    if (const char* gioId = g_app_info_get_id(G_APP_INFO(info))) {
-        id = gioId;
-    } else if (const char* filename = g_desktop_app_info_get_filename(info)) {
-        id = fs::path(filename).filename().string();
-    }
-    if (id.size() > desktopSuffix.size() && id.ends_with(desktopSuffix)) id.resize(id.size() - desktopSuffix.size());
-    return id;
-}
-
-std::string DesktopAppCatalog::displayName(GDesktopAppInfo* info) {
-    GCharPtr name(g_desktop_app_info_get_locale_string(info, G_KEY_FILE_DESKTOP_KEY_NAME));
-    if (name && *name) return name.get();
-    return identifier(info);
-}
-
 std::optional<CatalogEntry> DesktopAppCatalog::bundle(const fs::path& path) const {
-    auto info = loadApplication(path);
-    if (!info) return std::nullopt;
-    std::string id = identifier(info.get());
-    return CatalogEntry{.bundleIdentifier = id.empty() ? std::nullopt : std::optional<std::string>(std::move(id)),
-                        .displayName = displayName(info.get()),
-                        .icon = icons_.iconFor(g_app_info_get_icon(G_APP_INFO(info.get())),
-                                               static_cast<int>(AppInventory::iconSide))};
+    auto entry = DesktopEntryFile::read(path);
+    if (!entry || entry->hidden || entry->noDisplay) return std::nullopt;
+    // The desktop-file id ("org.gnome.Calculator"); the Name stands in for itself when it has none.
+    std::string id = path.filename().string();
+    if (id.size() > desktopSuffix.size() && id.ends_with(desktopSuffix)) id.resize(id.size() - desktopSuffix.size());
+    return CatalogEntry{.bundleIdentifier = id.empty() ? std::nullopt : std::optional<std::string>(id),
+                        .displayName = entry->name.empty() ? id : entry->name,
+                        .icon = icons_.iconFor(entry->icon.get(), static_cast<int>(AppInventory::iconSide))};
 }
 
 } // namespace tarvel

@@ -1,6 +1,4 @@
 #pragma once
-#include <gio/gdesktopappinfo.h>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,12 +25,6 @@ public:
 
     // $XDG_DATA_HOME/applications, then each $XDG_DATA_DIRS/applications, in order.
     static std::vector<std::filesystem::path> xdgApplicationFolders();
-    // The desktop-file id without ".desktop" ("org.gnome.Calculator").
-    static std::string identifier(GDesktopAppInfo* info);
-    // The entry's localized Name, or its identifier when it has none.
-    static std::string displayName(GDesktopAppInfo* info);
-    // Readable entries that are applications and neither Hidden nor NoDisplay.
-    static GObjectPtr<GDesktopAppInfo> loadApplication(const std::filesystem::path& path);
 
 private:
     const IconLookup& icons_;

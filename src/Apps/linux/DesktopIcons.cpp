@@ -1,14 +1,23 @@
 #include "Apps/linux/DesktopIcons.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace tarvel {
 
 namespace {
 
 constexpr goffset maximumIconFileSize = 16 * 1024 * 1024;
+// A vector drawing's cost follows its source, not its size on screen.
+constexpr goffset maximumScalableIconFileSize = 1024 * 1024;
+// Larger images are skipped before their pixels are decoded: a small file can declare a huge image.
+constexpr int maximumIconDimension = 4096;
 
 int pixelSide(double side) {
     // One pixel per point, as GTK draws at scale 1.
@@ -65,30 +74,45 @@ GObjectPtr<GdkPixbufLoader> loaderFor(GFile* file) {
     return adopt(gdk_pixbuf_loader_new());
 }
 
-// Vector images are drawn at their own proportions just large enough to cover the square (the
-// SVG loader would letter-box a non-square drawing), then stretched like any other image.
-void renderScalableAtSide(GdkPixbufLoader* loader, int width, int height, gpointer sidePointer) {
+struct Loading {
+    int side;
+    goffset fileSize;
+    bool tooLarge = false;
+};
+
+// Called with the image's dimensions before its pixels are decoded. Vector images are drawn at their
+// own proportions just large enough to cover the square (the SVG loader would letter-box a
+// non-square drawing), then stretched like any other image; raster images too large to be an icon
+// stop the loader here, before it allocates their pixels.
+void sizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
+    auto* loading = static_cast<Loading*>(data);
     GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
-    if (!format || !gdk_pixbuf_format_is_scalable(format)) return;
-    const int side = *static_cast<const int*>(sidePointer);
-    if (width <= 0 || height <= 0) {
-        gdk_pixbuf_loader_set_size(loader, side, side);
+    if (format && gdk_pixbuf_format_is_scalable(format)) {
+        if (loading->fileSize > maximumScalableIconFileSize) {
+            loading->tooLarge = true;
+            gdk_pixbuf_loader_set_size(loader, 0, 0);
+            return;
+        }
+        const int side = loading->side;
+        if (width <= 0 || height <= 0) {
+            gdk_pixbuf_loader_set_size(loader, side, side);
+            return;
+        }
+        const double scale = std::max(double(side) / width, double(side) / height);
+        auto dimension = [&](int natural) { return std::clamp(int(std::lround(natural * scale)), side, side * 16); };
+        gdk_pixbuf_loader_set_size(loader, dimension(width), dimension(height));
         return;
     }
-    const double scale = std::max(double(side) / width, double(side) / height);
-    auto dimension = [&](int natural) { return std::clamp(int(std::lround(natural * scale)), side, side * 16); };
-    gdk_pixbuf_loader_set_size(loader, dimension(width), dimension(height));
+    if (width > maximumIconDimension || height > maximumIconDimension) {
+        loading->tooLarge = true;
+        gdk_pixbuf_loader_set_size(loader, 0, 0);  // the loaders stop at an empty size
+    }
 }
 
-} // namespace
-
-std::optional<std::string> IconFile::pngBase64(double side) const {
-    int pixels = pixelSide(side);
-    if (!file_ || pixels == 0) return std::nullopt;
-
-    // Only a regular file of a sane size: an entry may name any path (a device, a huge file), and
-    // the window waits while its icon is read.
-    auto info = adopt(g_file_query_info(file_.get(), G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_SIZE,
+// Reads, decodes and draws one icon file, on whatever thread calls it.
+std::optional<std::string> drawIconFile(GFile* file, int pixels) {
+    // Only a regular file of a sane size: an entry may name any path (a device, a huge file).
+    auto info = adopt(g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_SIZE,
                                         G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
     if (!info || g_file_info_get_file_type(info.get()) != G_FILE_TYPE_REGULAR ||
         g_file_info_get_size(info.get()) > maximumIconFileSize)
@@ -96,21 +120,75 @@ std::optional<std::string> IconFile::pngBase64(double side) const {
 
     char* rawContents = nullptr;
     gsize length = 0;
-    if (!g_file_load_contents(file_.get(), nullptr, &rawContents, &length, nullptr, nullptr)) return std::nullopt;
+    if (!g_file_load_contents(file, nullptr, &rawContents, &length, nullptr, nullptr)) return std::nullopt;
     GCharPtr contents(rawContents);
 
-    auto loader = loaderFor(file_.get());
-    g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(renderScalableAtSide), &pixels);
+    auto loader = loaderFor(file);
+    Loading loading{pixels, g_file_info_get_size(info.get())};
+    g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(sizePrepared), &loading);
+    // In pieces, so that an image found too large stops the reading.
+    bool loaded = true;
     GError* rawError = nullptr;
-    bool loaded = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(contents.get()), length, &rawError);
+    constexpr gsize piece = 64 * 1024;
+    for (gsize at = 0; loaded && !loading.tooLarge && at < length; at += piece) {
+        loaded = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(contents.get()) + at,
+                                         std::min(piece, length - at), &rawError);
+    }
     GErrorPtr writeError(rawError);
     rawError = nullptr;
     // Closed in any case: a loader must not be finalised open.
     loaded = gdk_pixbuf_loader_close(loader.get(), loaded ? &rawError : nullptr) && loaded;
     GErrorPtr closeError(rawError);
-    if (!loaded) return std::nullopt;
-    return squarePNGBase64(gdk_pixbuf_loader_get_pixbuf(loader.get()), pixels);
+    if (!loaded || loading.tooLarge) return std::nullopt;
+    GdkPixbuf* image = gdk_pixbuf_loader_get_pixbuf(loader.get());
+    // A loader that decoded without asking first still gives nothing too large.
+    if (!image || gdk_pixbuf_get_width(image) > maximumIconDimension || gdk_pixbuf_get_height(image) > maximumIconDimension)
+        return std::nullopt;
+    return squarePNGBase64(image, pixels);
 }
+
+// A drawing that outlives its time limit keeps running on its own until the library gives up on it
+// (an SVG of nested references can keep librsvg busy for many seconds); meanwhile no other icon
+// file is drawn, so that there is never more than one such drawing.
+std::atomic<bool> drawingLeftBehind{false};
+
+struct Drawing {
+    std::mutex mutex;
+    std::condition_variable finishedCondition;
+    bool finished = false;
+    bool leftBehind = false;  // its caller stopped waiting
+    std::optional<std::string> result;
+};
+
+} // namespace
+
+std::optional<std::string> IconFile::pngBase64(double side) const {
+    const int pixels = pixelSide(side);
+    if (!file_ || pixels == 0 || drawingLeftBehind) return std::nullopt;
+
+    auto drawing = std::make_shared<Drawing>();
+    try {
+        std::thread([drawing, file = retain(file_.get()), pixels] {
+            auto result = drawIconFile(file.get(), pixels);
+            std::lock_guard lock(drawing->mutex);
+            drawing->result = std::move(result);
+            drawing->finished = true;
+            if (drawing->leftBehind) drawingLeftBehind = false;
+            drawing->finishedCondition.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    std::unique_lock lock(drawing->mutex);
+    if (drawing->finishedCondition.wait_for(lock, timeLimit_, [&] { return drawing->finished; }))
+        return std::move(drawing->result);
+    // Under the drawing's lock, so that its end, however near, clears what is set here.
+    drawing->leftBehind = true;
+    drawingLeftBehind = true;
+    return std::nullopt;
+}
+
+bool IconFile::drawingInBackground() { return drawingLeftBehind; }
 
 std::optional<std::string> IconPixels::pngBase64(double side) const { return squarePNGBase64(pixbuf_.get(), pixelSide(side)); }
 
@@ -139,6 +217,35 @@ IconLookup::IconLookup(const std::vector<std::string>& searchPath) {
     folders.push_back(nullptr);
     gtk_icon_theme_set_search_path(theme_.get(), folders.data());
     gtk_icon_theme_set_theme_name(theme_.get(), defaultThemeName);
+}
+
+IconLookup::IconLookup(const IconThemeSettings& settings) {
+    theme_ = adopt(gtk_icon_theme_new());
+    auto terminated = [](const std::vector<std::string>& list) {
+        std::vector<const char*> items;
+        for (const auto& item : list) items.push_back(item.c_str());
+        items.push_back(nullptr);
+        return items;
+    };
+    gtk_icon_theme_set_search_path(theme_.get(), terminated(settings.searchPath).data());
+    gtk_icon_theme_set_resource_path(theme_.get(), terminated(settings.resourcePath).data());
+    gtk_icon_theme_set_theme_name(theme_.get(), settings.themeName.c_str());
+}
+
+IconThemeSettings IconLookup::displaySettings() {
+    const IconLookup current;
+    IconThemeSettings settings;
+    auto list = [](char** items) {
+        std::vector<std::string> result;
+        for (char** item = items; item && *item; ++item) result.emplace_back(*item);
+        g_strfreev(items);
+        return result;
+    };
+    GCharPtr name(gtk_icon_theme_get_theme_name(current.theme_.get()));
+    settings.themeName = name ? name.get() : defaultThemeName;
+    settings.searchPath = list(gtk_icon_theme_get_search_path(current.theme_.get()));
+    settings.resourcePath = list(gtk_icon_theme_get_resource_path(current.theme_.get()));
+    return settings;
 }
 
 IconImagePtr IconLookup::themed(GIcon* icon, int size) const {

@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,14 +14,23 @@
 namespace tarvel {
 
 // An icon file in any format GdkPixbuf reads (PNG, SVG...), read only when it is drawn.
-// Scalable formats are rendered at the asked size; others are scaled.
+// Scalable formats are rendered at the asked size; others are scaled. Files that would cost too
+// much are not drawn: raster images over 4096 pixels a side (known before their pixels are
+// decoded), vector images over 1 MB, and any drawing that takes longer than drawTimeLimit.
 class IconFile final : public IconImage {
 public:
-    explicit IconFile(GObjectPtr<GFile> file) : file_(std::move(file)) {}
+    static constexpr std::chrono::milliseconds drawTimeLimit{1000};
+
+    explicit IconFile(GObjectPtr<GFile> file, std::chrono::milliseconds timeLimit = drawTimeLimit)
+        : file_(std::move(file)), timeLimit_(timeLimit) {}
     std::optional<std::string> pngBase64(double side) const override;
+
+    // True while a drawing that ran out of time still runs; no icon file is drawn until it ends.
+    static bool drawingInBackground();
 
 private:
     GObjectPtr<GFile> file_;
+    std::chrono::milliseconds timeLimit_;
 };
 
 // Pixels already in memory, such as a window's own icon.
@@ -31,6 +41,13 @@ public:
 
 private:
     GObjectPtr<GdkPixbuf> pixbuf_;
+};
+
+// What it takes to look icons up as a given theme does, in a theme object of one's own.
+struct IconThemeSettings {
+    std::string themeName;
+    std::vector<std::string> searchPath;
+    std::vector<std::string> resourcePath;
 };
 
 // Finds application icons in the icon theme, as the desktop shows them.
@@ -47,6 +64,12 @@ public:
     IconLookup();
     // A theme of its own, searched in exactly these folders (each holding theme folders).
     explicit IconLookup(const std::vector<std::string>& searchPath);
+    // A theme of its own with these settings. The display's theme belongs to the main thread; this
+    // one may be made and used on any thread (one at a time), and never initialises GTK.
+    explicit IconLookup(const IconThemeSettings& settings);
+
+    // The settings of the theme the default constructor would use. Main thread only.
+    static IconThemeSettings displaySettings();
 
     // The image for an application's icon (themed name or file); the generic application icon
     // when it has none or the theme lacks it; none when even that is missing.

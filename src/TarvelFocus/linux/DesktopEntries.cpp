@@ -3,35 +3,65 @@
 #include "GLibPtr.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <dirent.h>
 #include <glib.h>
 #include <set>
+#include <sys/stat.h>
 
 namespace tarvel_focus::linux_platform {
 
 namespace {
 
 constexpr std::string_view kSuffix = ".desktop";
+// Application folders nest a level or two ("kde4/"); nothing real is deeper.
+constexpr int kMaxDepth = 8;
 
 bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
 // Every *.desktop below `root` with its id: the relative path with '/' turned into '-', sorted by id.
+// Links are followed, but each folder is entered once however many ways lead to it (a link to "."
+// or ".." would otherwise be walked without end), and no deeper than kMaxDepth.
 std::vector<std::pair<std::string, std::string>> entriesBelow(const std::string& root) {
-    namespace fs = std::filesystem;
     std::vector<std::pair<std::string, std::string>> found;
-    std::error_code error;
-    fs::recursive_directory_iterator it(root, fs::directory_options::follow_directory_symlink, error);
-    if (error) return found;
-    for (const fs::recursive_directory_iterator end; it != end; it.increment(error)) {
-        if (error) break;
-        const std::string path = it->path().string();
-        if (!endsWith(path, kSuffix) || !it->is_regular_file(error)) continue;
-        std::string id = it->path().lexically_relative(root).string();
-        std::replace(id.begin(), id.end(), '/', '-');
-        id.resize(id.size() - kSuffix.size());
-        found.emplace_back(std::move(id), path);
+    struct stat status {};
+    if (stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return found;
+    std::set<std::pair<dev_t, ino_t>> entered{{status.st_dev, status.st_ino}};
+
+    struct Folder {
+        std::string path, relative;  // relative: "" or ending in "/"
+        int depth;
+    };
+    std::vector<Folder> pending{{root, "", 0}};
+    while (!pending.empty()) {
+        const Folder folder = std::move(pending.back());
+        pending.pop_back();
+        std::vector<std::string> names;
+        if (DIR* directory = opendir(folder.path.c_str())) {
+            while (const dirent* item = readdir(directory)) {
+                const std::string_view name = item->d_name;
+                if (name != "." && name != "..") names.emplace_back(name);
+            }
+            closedir(directory);
+        }
+        // Walked in name order, so that of two ways into one folder the same one always counts.
+        std::sort(names.begin(), names.end());
+        std::vector<Folder> below;
+        for (const auto& name : names) {
+            const std::string path = folder.path + "/" + name;
+            if (stat(path.c_str(), &status) != 0) continue;
+            if (S_ISDIR(status.st_mode)) {
+                if (folder.depth < kMaxDepth && entered.insert({status.st_dev, status.st_ino}).second)
+                    below.push_back({path, folder.relative + name + "/", folder.depth + 1});
+            } else if (S_ISREG(status.st_mode) && endsWith(name, kSuffix) && name.size() > kSuffix.size()) {
+                std::string id = folder.relative + name;
+                std::replace(id.begin(), id.end(), '/', '-');
+                id.resize(id.size() - kSuffix.size());
+                found.emplace_back(std::move(id), path);
+            }
+        }
+        pending.insert(pending.end(), below.rbegin(), below.rend());
     }
     std::sort(found.begin(), found.end());
     return found;

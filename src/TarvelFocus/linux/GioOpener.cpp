@@ -5,6 +5,7 @@
 
 #include <gio/gdesktopappinfo.h>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -37,7 +38,9 @@ struct Gio {
 };
 
 const Gio& gio() {
-    static const Gio loaded;
+    // Never unloaded: a launch that outlives the caller's wait may still be inside GIO while the
+    // process exits.
+    static const Gio& loaded = *new Gio;
     return loaded;
 }
 
@@ -72,8 +75,12 @@ gpointer applicationAt(const Gio& gio, const std::string& path) {
     if (isDesktopEntryPath(path)) return gio.fromDesktopFile(path.c_str());
     // A directory or a document is no application here.
     if (!isExecutableFile(path)) return nullptr;
+    // GIO expands field codes ("%f", "%u"...) anywhere in a command line, quotes or not: every
+    // "%" of the path is written "%%", so that the program run is the file that was checked.
     GMemoryPtr<gchar> quoted(g_shell_quote(path.c_str()));
-    return gio.fromCommandLine(quoted.get(), nullptr, G_APP_INFO_CREATE_NONE, nullptr);
+    std::string commandLine;
+    for (const char* c = quoted.get(); *c; ++c) commandLine += *c == '%' ? std::string("%%") : std::string(1, *c);
+    return gio.fromCommandLine(commandLine.c_str(), nullptr, G_APP_INFO_CREATE_NONE, nullptr);
 }
 
 // A main context of the launching thread's own, so that GIO's answer arrives there.

@@ -8,6 +8,8 @@ namespace tarvel {
 class GLibMainQueue : public MainQueue {
 public:
     void async(std::function<void()> work) override;
+    // At idle priority, below GTK's redraws.
+    void asyncAfterPendingWork(std::function<void()> work) override;
 };
 
 } // namespace tarvel

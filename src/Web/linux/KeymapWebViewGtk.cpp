@@ -3,9 +3,12 @@
 #include <webkit/webkit.h>
 
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
-#include "Apps/PlatformInventory.h"
+#include "Apps/linux/InventoryCollector.h"
+#include "Web/NavigationPolicy.h"
 #include "Web/linux/GLibMainQueue.h"
 #include "Web/linux/GObjectPtr.h"
 #include "Web/linux/Panels.h"
@@ -96,12 +99,97 @@ void limitPageRequestTime(WebKitWebView* view) {
         GConnectFlags(0));
 }
 
+// What the view's own handlers need: its coordinator, the recovery rule, and whether the next load
+// of about:blank is our own notice.
+struct ViewState {
+    CoordinatorRef coordinator;
+    WebProcessRecovery recovery;
+    bool noticeLoadExpected = false;
+};
+
+void showNotice(WebKitWebView* view, ViewState& state, const std::string& document) {
+    state.noticeLoadExpected = true;
+    webkit_web_view_load_html(view, document.c_str(), nullptr);
+}
+
+// Every navigation and every new window the page asks for is judged by the core's rule. WebKitGTK
+// does not say which frame navigates, nor whether a link asked for a download: each navigation is
+// judged as the main frame's (the stricter rule; the editor has no frames), and a blob address,
+// which only the page's own exports produce, as a download.
+gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer data) {
+    auto* state = static_cast<ViewState*>(data);
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;  // its navigation was judged already
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* address = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    const std::string url = address ? address : "";
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && state->noticeLoadExpected && url == "about:blank") {
+        state->noticeLoadExpected = false;
+        webkit_policy_decision_use(decision);
+        return TRUE;
+    }
+    const bool blob = url.rfind("blob:", 0) == 0;
+    switch (decideNavigation({.url = url,
+                              .mainFrame = true,
+                              .userActivated = webkit_navigation_action_is_user_gesture(action) != FALSE,
+                              .wantsDownload = blob})) {
+    case NavigationDecision::allow:
+        // Never a second window, not even of the editor.
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) webkit_policy_decision_ignore(decision);
+        else webkit_policy_decision_use(decision);
+        break;
+    case NavigationDecision::download:
+        webkit_policy_decision_download(decision);
+        break;
+    case NavigationDecision::openInBrowser:
+        webkit_policy_decision_ignore(decision);
+        KeymapWebViewGtk::openInBrowser(url);
+        break;
+    case NavigationDecision::cancel:
+        webkit_policy_decision_ignore(decision);
+        break;
+    }
+    return TRUE;
+}
+
+// A new document: answers to what the previous one asked must not reach it.
+void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+    if (event == WEBKIT_LOAD_COMMITTED) static_cast<ViewState*>(data)->coordinator->documentChanged();
+}
+
+void webProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason, gpointer data) {
+    auto* state = static_cast<ViewState*>(data);
+    state->coordinator->documentChanged();
+    if (state->recovery.webProcessTerminated(WebProcessRecovery::Clock::now()) == WebProcessRecovery::Action::reload) {
+        const std::string address(KeymapWebView::recoveredPageAddress);
+        webkit_web_view_load_uri(view, address.c_str());
+    } else {
+        showNotice(view, *state, KeymapWebView::stoppedNoticeDocument());
+    }
+}
+
+void lockDown(WebKitWebView* view, const CoordinatorRef& coordinator) {
+    auto* state = new ViewState{coordinator, {}, false};
+    g_object_set_data_full(G_OBJECT(view), "tarvel-view-state", state, [](gpointer data) { delete static_cast<ViewState*>(data); });
+    g_signal_connect(view, "decide-policy", G_CALLBACK(decidePolicy), state);
+    g_signal_connect(view, "load-changed", G_CALLBACK(loadChanged), state);
+    g_signal_connect(view, "web-process-terminated", G_CALLBACK(webProcessTerminated), state);
+}
+
 } // namespace
+
+std::function<void(const std::string&)> KeymapWebViewGtk::openInBrowser = [](const std::string& address) {
+    // Off the main thread: finding the browser reads GIO's application registry, whose folder scan
+    // can take long (or, with a link that loops, forever).
+    try {
+        std::thread([address] { (void)g_app_info_launch_default_for_uri(address.c_str(), nullptr, nullptr); }).detach();
+    } catch (const std::system_error&) {
+    }
+};
 
 CoordinatorRef KeymapWebViewGtk::makeCoordinator() {
     return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
         .mainQueue = std::make_shared<GLibMainQueue>(),
-        .collectInventory = collectPlatformInventory,
+        .collectInventory = makeInventoryCollector(),
     });
 }
 
@@ -136,6 +224,7 @@ GtkWidget* KeymapWebViewGtk::makeView(const CoordinatorRef& coordinator, const s
     auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
                                               "user-content-manager", contentManager.get(), nullptr));
     for (auto* handler : handlers) g_weak_ref_set(&handler->view, view);
+    lockDown(view, coordinator);
 
     if (pageExists) {
         // The coordinator's panels and downloads, and the page it answers, held weakly.
@@ -150,7 +239,8 @@ GtkWidget* KeymapWebViewGtk::makeView(const CoordinatorRef& coordinator, const s
         webkit_web_view_load_uri(view, address.c_str());
     } else {
         // No delegates, no page for the coordinator: the notice alone.
-        webkit_web_view_load_html(view, KeymapWebView::noticeDocument().c_str(), nullptr);
+        showNotice(view, *static_cast<ViewState*>(g_object_get_data(G_OBJECT(view), "tarvel-view-state")),
+                   KeymapWebView::noticeDocument());
     }
     return GTK_WIDGET(view);
 }

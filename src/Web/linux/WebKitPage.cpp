@@ -16,4 +16,11 @@ void WebKitPage::evaluateJavaScript(const std::string& script) {
                                         nullptr, nullptr, nullptr, nullptr);
 }
 
+void WebKitPage::evaluateJavaScripts(const std::vector<std::string>& scripts) {
+    if (scripts.size() == 1) return evaluateJavaScript(scripts.front());
+    std::string batch;
+    for (const auto& script : scripts) batch += "try {\n" + script + "\n} catch (e) {}\n";
+    if (!batch.empty()) evaluateJavaScript(batch);
+}
+
 } // namespace tarvel

@@ -4,10 +4,14 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <regex>
 
 #include "Apps/AppInventory.h"
 #include "Apps/linux/DesktopAppCatalog.h"
+#include "Apps/linux/DesktopEntryFile.h"
 #include "Apps/linux/DesktopIcons.h"
 #include "Apps/linux/IcuNameCollation.h"
 #include "Apps/linux/ProcessIdentity.h"
@@ -55,6 +59,10 @@ void buildTree(XdgTree& t) {
     t.write("home/applications/readme.txt", "not an entry");
     t.entry(home, "bad-\xff-name.desktop", "Not UTF-8 File Name");
     t.entry(home, "zero.desktop", "Zero Device", "Icon=/dev/zero\n");
+    // Links that lead back into the folder: every walk of it must still end.
+    fs::create_directory_symlink(".", home / "s1");
+    fs::create_directory_symlink(".", home / "s2");
+    fs::create_directory_symlink("..", home / "nested/up");
 
     auto halfClear = [](int x, int, int w, int) { return x < w / 2 ? clear : red; };
     t.pngIcon("transparent", 48, 48, halfClear);
@@ -163,6 +171,142 @@ TEST_F(DesktopInventory, WithoutAnyThemeGtksOwnGenericIconStandsIn) {
     // An icon file that is no image cannot be drawn.
     IconFile file(adopt(g_file_new_for_path(tree->write("not-an-image.png", "plain text").c_str())));
     EXPECT_EQ(AppInventory::iconDataURI(&file, 48), std::nullopt);
+}
+
+TEST(DesktopEntryFiles, EachFolderIsWalkedOnceHoweverManyLinksLeadToItAndNoDeeperThanEight) {
+    const fs::path home = tree->dataHome() / "applications";
+    tarvel::test::TemporaryDirectory elsewhere;
+    tarvel::test::writeFile(elsewhere / "linked.desktop", "");
+    tarvel::test::TemporaryDirectory other;
+    const fs::path folder = other / "applications";
+    tarvel::test::writeFile(folder / "top.desktop", "");
+    fs::create_directory_symlink(elsewhere.path(), folder / "a");
+    fs::create_directory_symlink(elsewhere.path(), folder / "b");
+    fs::create_directory_symlink(home, folder / "home");  // a folder that itself loops
+    std::string deep = "d";
+    for (int level = 1; level < 11; ++level, deep += "/d") tarvel::test::writeFile(folder / deep / "x.desktop", "");
+
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<std::string> ids;
+    for (const auto& [id, path] : desktopEntryFiles({folder, home})) ids.push_back(id);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+
+    auto has = [&](const std::string& id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+    EXPECT_TRUE(has("top"));
+    EXPECT_TRUE(has("a-linked"));
+    EXPECT_FALSE(has("b-linked")) << "the linked folder is walked once";
+    EXPECT_TRUE(has("home-my-tools"));
+    EXPECT_TRUE(has("home-nested-nested"));
+    EXPECT_TRUE(has("my-tools")) << "a root of its own gives ids of its own";
+    EXPECT_TRUE(has("d-d-d-d-d-d-d-d-x"));
+    EXPECT_FALSE(has("d-d-d-d-d-d-d-d-d-x")) << "no deeper than eight folders";
+    EXPECT_FALSE(std::any_of(ids.begin(), ids.end(), [](const std::string& id) { return id.find("s1") != std::string::npos; }));
+}
+
+// ---- hostile icon files, made here ----
+
+std::uint32_t crc32(const std::string& bytes) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+std::string bigEndian(std::uint32_t value) {
+    return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+}
+
+std::string pngChunk(const std::string& type, const std::string& data) {
+    return bigEndian(static_cast<std::uint32_t>(data.size())) + type + data + bigEndian(crc32(type + data));
+}
+
+// A PNG that declares width x height pixels but carries only the start of their data: small on
+// disk, enormous once decoded.
+std::string pngDeclaring(std::uint32_t width, std::uint32_t height) {
+    const std::string header = bigEndian(width) + bigEndian(height) + std::string("\x08\x06\x00\x00\x00", 5);
+    const std::string compressedRows("\x78\x9c\x63\x60\x18\x05\x00\x00", 8);  // a few zero bytes, unfinished
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", compressedRows) + pngChunk("IEND", "");
+}
+
+// A real image of another format with the dimensions in its header replaced.
+std::string savedWithDimensions(const char* type, int width, int height) {
+    auto image = XdgTree::image(4, 4, [](int, int, int, int) { return Rgba{255, 0, 0, 255}; });
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    gdk_pixbuf_save_to_buffer(image.get(), &buffer, &size, type, nullptr, nullptr);
+    std::string bytes(buffer, size);
+    g_free(buffer);
+    if (std::string(type) == "jpeg") {
+        const auto sof = bytes.find("\xff\xc0");
+        bytes.replace(sof + 5, 4, std::string{char(height >> 8), char(height), char(width >> 8), char(width)});
+    } else {  // bmp: little-endian, at 18 and 22
+        for (int k = 0; k < 4; ++k) {
+            bytes[18 + k] = char(width >> (8 * k));
+            bytes[22 + k] = char(height >> (8 * k));
+        }
+    }
+    return bytes;
+}
+
+// Exactly `bytes` long (a comment pads it).
+std::string svgOfSize(std::size_t bytes, const std::string& attributes = R"(width="16" height="16")") {
+    std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg" )" + attributes + R"(><rect width="16" height="16" fill="#ff0000"/><!--)";
+    const std::string end = "--></svg>";
+    svg += std::string(bytes > svg.size() + end.size() ? bytes - svg.size() - end.size() : 0, 'x');
+    return svg + end;
+}
+
+// Nested references: each level draws the one below ten times over.
+std::string svgOfNestedUses(int levels) {
+    std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="16" height="16"><defs><rect id="l0" width="1" height="1"/>)";
+    for (int level = 1; level <= levels; ++level) {
+        svg += "<g id=\"l" + std::to_string(level) + "\">";
+        for (int k = 0; k < 10; ++k) svg += "<use xlink:href=\"#l" + std::to_string(level - 1) + "\"/>";
+        svg += "</g>";
+    }
+    return svg + "</defs><use xlink:href=\"#l" + std::to_string(levels) + "\"/></svg>";
+}
+
+TEST(HostileIcons, ImagesTooLargeOrTooCostlyAreSkippedBeforeTheyAreDrawn) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool drawn;
+    } cases[] = {
+        {"bomb.png", pngDeclaring(20000, 20000), false},
+        {"wide.png", pngDeclaring(4097, 1), false},
+        {"tall.png", pngDeclaring(1, 100000), false},
+        {"bomb.jpg", savedWithDimensions("jpeg", 20000, 20000), false},
+        {"bomb.bmp", savedWithDimensions("bmp", 20000, 20000), false},
+        {"declared-huge.svg", svgOfSize(200, R"(width="100000" height="100000" viewBox="0 0 16 16")"), true},
+        {"padded.svg", svgOfSize(1024 * 1024 + 1), false},
+        {"sniffed-svg.icon", svgOfSize(1024 * 1024 + 1), false},  // no extension to go by
+        {"at-the-limit.svg", svgOfSize(1024 * 1024), true},
+        // A hundred thousand drawings: seconds of librsvg's time, given up on after the limit and
+        // left to end on its own.
+        {"nested-uses.svg", svgOfNestedUses(5), false},
+        // While that drawing goes on, no other starts.
+        {"meanwhile.svg", svgOfSize(200), false},
+    };
+    tarvel::test::TemporaryDirectory folder;
+    const std::chrono::milliseconds limit(300);
+    for (const auto& c : cases) {
+        IconFile icon(adopt(g_file_new_for_path(tarvel::test::writeFile(folder / c.name, c.bytes).c_str())), limit);
+        const auto started = std::chrono::steady_clock::now();
+        const auto uri = AppInventory::iconDataURI(&icon, 48);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, limit + std::chrono::seconds(1)) << c.name;
+        EXPECT_EQ(uri.has_value(), c.drawn) << c.name;
+        if (uri) {
+            EXPECT_EQ(gdk_pixbuf_get_width(testing::decodeDataURI(*uri).get()), 48) << c.name;
+        }
+    }
+    // Once it has ended, icons are drawn again.
+    EXPECT_TRUE(IconFile::drawingInBackground());
+    for (int waited = 0; IconFile::drawingInBackground() && waited < 600; ++waited) g_usleep(100'000);
+    IconFile again(adopt(g_file_new_for_path((folder / "meanwhile.svg").c_str())));
+    EXPECT_TRUE(AppInventory::iconDataURI(&again, 48));
 }
 
 TEST(IcuCollation, FileBrowserOrderOfNames) {

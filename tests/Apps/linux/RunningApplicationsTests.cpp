@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "Apps/AppInventory.h"
-#include "Apps/PlatformInventory.h"
+#include "Apps/linux/InventoryCollector.h"
 #include "Apps/linux/DesktopAppCatalog.h"
 #include "Apps/linux/DesktopIcons.h"
 #include "Apps/linux/IcuNameCollation.h"
@@ -201,17 +201,20 @@ TEST_F(RunningOnDisplay, ApplicationsAreMatchedToTheirEntriesWithIcons) {
     EXPECT_EQ(list[3].path, (apps / "viewer.desktop").string());
 }
 
-TEST_F(RunningOnDisplay, XErrorHandlerOfTheCallerComesBack) {
+TEST_F(RunningOnDisplay, TheProcessWideXErrorHandlerIsNeverTouched) {
     auto mine = [](Display*, XErrorEvent*) { return 0; };
     XErrorHandler before = XSetErrorHandler(mine);
     (void)running.runningApplications();
     EXPECT_EQ(XSetErrorHandler(before), mine);
 }
 
-TEST_F(RunningOnDisplay, TheHostsInventoryWithGtkOnTheDisplay) {
-    // As in the application: GTK initialised on the display, its icon theme, $XDG folders.
+TEST_F(RunningOnDisplay, TheHostsInventoryIsCollectedOnAnotherThreadThanGtks) {
+    // As in the application: GTK initialised on the display, its icon theme, $XDG folders; what the
+    // main thread must read is read here, the rest on the worker.
     ASSERT_TRUE(gtk_init_check());
-    AppInventoryPayload payload = collectPlatformInventory();
+    auto collect = makeInventoryCollector();
+    AppInventoryPayload payload;
+    std::thread([&] { payload = collect(); }).join();
     EXPECT_THAT(names(payload.running), ElementsAre("Café Latin", "Editor", "Loose Window", "Photo Viewer", "Remote Twin"));
     EXPECT_THAT(names(payload.installed), ElementsAre("Decoy", "Editor", "Photo Viewer"));
     for (const auto& r : payload.installed) EXPECT_TRUE(r.icon && testing::decodeDataURI(*r.icon)) << r.name;

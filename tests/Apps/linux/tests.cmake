@@ -14,8 +14,11 @@ tarvel_warnings(tarvel_apps_linux_tests)
 gtest_discover_tests(tarvel_apps_linux_tests DISCOVERY_TIMEOUT 60
                      PROPERTIES LABELS platform ENVIRONMENT "${TARVEL_APPS_LSAN_OPTIONS}")
 
+# The test's own windows are made with Xlib.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(APPS_TEST_X11 REQUIRED IMPORTED_TARGET x11)
 add_executable(tarvel_apps_display_tests ${CMAKE_CURRENT_LIST_DIR}/RunningApplicationsTests.cpp)
-target_link_libraries(tarvel_apps_display_tests PRIVATE tarvel_apps_test_tree GTest::gtest GTest::gmock)
+target_link_libraries(tarvel_apps_display_tests PRIVATE tarvel_apps_test_tree PkgConfig::APPS_TEST_X11 GTest::gtest GTest::gmock)
 tarvel_warnings(tarvel_apps_display_tests)
 add_test(NAME AppsLinux.RunningApplicationsOnDisplay
          COMMAND ${TARVEL_WITH_DISPLAY} --wm $<TARGET_FILE:tarvel_apps_display_tests>)

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <map>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -229,6 +230,38 @@ TEST_F(EndToEnd, FailsWithNothingRegularToFocusOrOpen) {
     TemporaryDirectory folder;
     expectFails({"--name", "Nope", "--fallback", (folder / "Missing.desktop").string()});
     expectFails({"--name", "Nope", "--fallback", writeFile(folder / "notes.txt", "plain text").string()});
+}
+
+TEST_F(EndToEnd, LinksThatLoopInTheApplicationFoldersEndTheSearchQuickly) {
+    // An application folder with links that lead back: two to the folder itself, one from below to
+    // above it. (Only for this case: GIO, which opens fallbacks, walks such links without end.)
+    TemporaryDirectory loops;
+    const auto folder = loops / "applications";
+    writeFile(folder / "sub/org.example.Sub.desktop", desktopEntry("Sub"));
+    std::filesystem::create_directory_symlink(".", folder / "s1");
+    std::filesystem::create_directory_symlink(".", folder / "s2");
+    std::filesystem::create_directory_symlink("..", folder / "sub/up");
+    const std::string dataDirs = std::getenv("XDG_DATA_DIRS");
+    setenv("XDG_DATA_DIRS", (dataDirs + ":" + loops.path().string()).c_str(), 1);
+
+    // Both a search that matches through an entry and one that walks every entry end in time.
+    const auto started = std::chrono::steady_clock::now();
+    expectFocuses({"--name", "Alpha"}, "alpha");
+    SetUp();
+    expectFails({"--name", "Nothing Of That Name"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    setenv("XDG_DATA_DIRS", dataDirs.c_str(), 1);
+}
+
+TEST_F(EndToEnd, AFallbackPathIsOpenedAsWrittenPercentSignsAndAll) {
+    TemporaryDirectory folder;
+    const auto ran = folder / "ran", decoyRan = folder / "decoy-ran";
+    const auto program = tarvel::test::writeTool(folder / "x%fy", "touch '" + ran.string() + "'");
+    tarvel::test::writeTool(folder / "xy", "touch '" + decoyRan.string() + "'");  // where "%f" expanded would lead
+    EXPECT_EQ(focus({"--name", "Nope", "--fallback", program.string()}), 0);
+    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(ran); }));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(std::filesystem::exists(decoyRan));
 }
 
 TEST_F(EndToEnd, OpensTheFallbackOnlyWhenNothingRuns) {

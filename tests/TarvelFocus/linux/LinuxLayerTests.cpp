@@ -67,6 +67,32 @@ TEST_F(DesktopEntriesTest, FindsEntriesByIdWithSubfoldersAndPrecedence) {
     EXPECT_EQ(found.byId("nameless")->name, std::nullopt);
 }
 
+TEST_F(DesktopEntriesTest, LinkedFoldersAreEnteredOnceAndLoopsEnd) {
+    write(system, "org.example.Top.desktop", desktopEntry("Top"));
+    write(system, "kde/org.example.Deep.desktop", desktopEntry("Deep"));
+    TemporaryDirectory elsewhere;
+    writeFile(elsewhere / "org.example.Linked.desktop", desktopEntry("Linked"));
+    const fs::path folder = system / "applications";
+    fs::create_directory_symlink(".", folder / "s1");        // two links to the folder itself
+    fs::create_directory_symlink(".", folder / "s2");
+    fs::create_directory_symlink("..", folder / "kde/up");   // and one back up from below
+    fs::create_directory_symlink(elsewhere.path(), folder / "a-linked");
+    fs::create_directory_symlink(elsewhere.path(), folder / "b-linked");  // the same folder again
+    std::string deep = "n";
+    for (int level = 1; level < 12; ++level, deep += "/n") write(system, deep + "/level" + std::to_string(level) + ".desktop", desktopEntry("Nested"));
+
+    const auto started = std::chrono::steady_clock::now();
+    auto found = entries();
+    EXPECT_TRUE(found.byId("org.example.Top"));
+    EXPECT_FALSE(found.byId("s1-org.example.Top")) << "a folder is entered once";
+    EXPECT_TRUE(found.byId("kde-org.example.Deep"));
+    EXPECT_TRUE(found.byId("a-linked-org.example.Linked"));
+    EXPECT_FALSE(found.byId("b-linked-org.example.Linked")) << "a folder is entered once";
+    EXPECT_TRUE(found.byId("n-n-n-n-n-n-n-n-level8"));
+    EXPECT_FALSE(found.byId("n-n-n-n-n-n-n-n-n-level9")) << "no deeper than eight folders";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+}
+
 TEST_F(DesktopEntriesTest, SkipsHiddenAndNonApplicationEntries) {
     // A hidden entry in the user's folder hides the system's entry of the same id.
     write(home, "org.example.Gone.desktop", desktopEntry("Gone", "Hidden=true\n"));
@@ -128,6 +154,30 @@ TEST(GioOpener, LaunchesDesktopEntriesAndExecutables) {
     EXPECT_TRUE(appears(byEntry));
     EXPECT_TRUE(GioOpener::launch(program.string()));
     EXPECT_TRUE(appears(byProgram));
+}
+
+TEST(GioOpener, RunsTheFileItWasGivenWhateverPercentSignsItsPathHolds) {
+    TemporaryDirectory folder;
+    // Each path with a "%" has a decoy where field-code expansion would lead.
+    const struct {
+        const char* path;
+        const char* decoy;
+    } cases[] = {{"x%fy", "xy"}, {"a%%b", "a%b"}, {"p%u", "p"}, {"100%", nullptr}, {"%k%c%i", ""}};
+    for (const auto& c : cases) {
+        const auto ran = folder / "ran", decoyRan = folder / "decoy-ran";
+        fs::remove(ran);
+        fs::remove(decoyRan);
+        const auto program = tarvel::test::writeTool(folder / c.path, "touch '" + ran.string() + "'");
+        if (c.decoy && *c.decoy) tarvel::test::writeTool(folder / c.decoy, "touch '" + decoyRan.string() + "'");
+        EXPECT_TRUE(GioOpener::launch(program.string())) << c.path;
+        EXPECT_TRUE(appears(ran)) << c.path;
+        EXPECT_FALSE(fs::exists(decoyRan)) << c.path;
+    }
+    // An entry file with a "%" in its path is read from that path.
+    const auto byEntry = folder / "by-entry";
+    const auto entry = writeFile(folder / "Launch%f.desktop", desktopEntry("Launch", "", "touch " + byEntry.string()));
+    EXPECT_TRUE(GioOpener::launch(entry.string()));
+    EXPECT_TRUE(appears(byEntry));
 }
 
 TEST(GioOpener, RefusesWhatIsNoApplication) {

@@ -79,6 +79,15 @@ TEST_F(KeymapWebViewTest, ReadApplyAndRestoreFromThePage) {
     EXPECT_EQ(readFile(configPath()), original);
 }
 
+TEST_F(KeymapWebViewTest, AnAnswerThePageFailsOnDoesNotKeepTheNextOnesFromIt) {
+    ASSERT_NO_FATAL_FAILURE(openEditor());
+    evaluate(view, "window.__tarvelApplyResolve = (v) => { applyAnswers.push(v); throw new Error('page bug'); }, true");
+    // Posted together, answered together.
+    post("tarvelApply", "1), window.webkit.messageHandlers.tarvelApply.postMessage(2), "
+                        "window.webkit.messageHandlers.tarvelApply.postMessage(3");
+    EXPECT_EQ(answers("apply", 3).size(), 3u);
+}
+
 TEST_F(KeymapWebViewTest, OnlyTheTwoMessageNamesAreHandled) {
     ASSERT_NO_FATAL_FAILURE(openEditor());
     EXPECT_EQ(evaluate(view, "['tarvelApply', 'tarvelApps', 'TarvelApply', 'tarvelapps'].map("
@@ -156,6 +165,109 @@ TEST_F(KeymapWebViewTest, TheSchemeServesFilesWithTheirTypesAndNothingOutsideThe
         EXPECT_EQ(results[path], Json::array({200, type + "; charset=utf-8", fs::file_size(file)})) << path;
     }
     for (const auto& path : refused) EXPECT_EQ(results[path], "failed") << path;
+}
+
+// What a foreign page would run: an apply that installs a shell command.
+const std::string foreignScript = R"(
+window.webkit.messageHandlers.tarvelApply.postMessage({title: "evil", manipulators: [
+    {type: "basic", from: {key_code: "a"}, to: [{shell_command: "touch /tmp/tarvel-pwned"}]}]});
+document.title = "posted";
+)";
+const std::string foreignPage = "<!doctype html><script>" + foreignScript + "</script>";
+
+class LockedDownViewTest : public EditorFixture {
+protected:
+    void SetUp() override {
+        EditorFixture::SetUp();
+        savedOpener = KeymapWebViewGtk::openInBrowser;
+        KeymapWebViewGtk::openInBrowser = [this](const std::string& address) { opened.push_back(address); };
+    }
+    void TearDown() override {
+        KeymapWebViewGtk::openInBrowser = savedOpener;
+        EditorFixture::TearDown();
+    }
+    // Nothing linted, backed up or written.
+    void expectConfigurationUntouched(const std::string& original) {
+        EXPECT_EQ(readFile(configPath()), original);
+        EXPECT_EQ(listing(configPath().parent_path()), (std::set<std::string>{"karabiner.json"}));
+        EXPECT_FALSE(fs::exists(linterRuns()));
+    }
+    std::function<void(const std::string&)> savedOpener;
+    std::vector<std::string> opened;
+};
+
+TEST_F(LockedDownViewTest, OnlyTheEditorsDocumentsAreShownAndNoOtherDocumentGetsTheBridge) {
+    const fs::path evil = writeFile(tools / "evil.html", foreignPage);
+    const std::string evilAddress = "file://" + evil.string();
+    ASSERT_NO_FATAL_FAILURE(openEditor());
+    const std::string original = readFile(configPath());
+
+    // Each from the editor, which must stay in place.
+    const struct {
+        const char* what;
+        std::function<void()> navigate;
+    } attempts[] = {
+        // What a file dropped on the window does.
+        {"load of a file", [&] { webkit_web_view_load_uri(view, evilAddress.c_str()); }},
+        {"script to a file", [&] { evaluate(view, "location.href = " + Json(evilAddress).dump() + ", true"); }},
+        {"web address, not clicked", [&] { webkit_web_view_load_uri(view, "https://example.org/loaded"); }},
+        {"data document", [&] { webkit_web_view_load_uri(view, "data:text/html,<p>other</p>"); }},
+        {"clicked web link", [&] {
+             evaluate(view, "const a = document.createElement('a'); a.href = 'https://example.org/clicked'; "
+                            "document.body.append(a); a.click(); true");
+         }},
+        {"clicked link to a new window", [&] {
+             evaluate(view, "const b = document.createElement('a'); b.href = 'https://example.org/window'; "
+                            "b.target = '_blank'; document.body.append(b); b.click(); true");
+         }},
+        {"new window of a file", [&] { evaluate(view, "window.open(" + Json(evilAddress).dump() + "), true"); }},
+    };
+    for (const auto& attempt : attempts) {
+        attempt.navigate();
+        spinFor(0.3);
+        EXPECT_STREQ(webkit_web_view_get_uri(view), "tarvelresource://local/index.html") << attempt.what;
+        EXPECT_EQ(evaluate(view, "document.title"), "test page") << attempt.what;
+    }
+    EXPECT_EQ(opened, (std::vector<std::string>{"https://example.org/clicked", "https://example.org/window"}));
+    expectConfigurationUntouched(original);
+
+    // Were a foreign document shown all the same (here: with the view's policy taken away), its
+    // messages would go unanswered and do nothing.
+    const guint decidePolicy = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
+    while (gulong handler = g_signal_handler_find(view, G_SIGNAL_MATCH_ID, decidePolicy, 0, nullptr, nullptr, nullptr))
+        g_signal_handler_disconnect(view, handler);
+    webkit_web_view_load_html(view, foreignPage.c_str(), evilAddress.c_str());
+    ASSERT_TRUE(waitInPage(view, "document.title === 'posted'"));
+    EXPECT_EQ(webkit_web_view_get_uri(view), evilAddress);
+    spinFor(0.5);
+    expectConfigurationUntouched(original);
+}
+
+TEST_F(LockedDownViewTest, AKilledWebProcessReloadsThePageOnceAndASecondDeathShowsTheNotice) {
+    ASSERT_NO_FATAL_FAILURE(openEditor());
+    const std::string original = readFile(configPath());
+
+    webkit_web_view_terminate_web_process(view);
+    ASSERT_TRUE(spinUntil([&] {
+        const char* uri = webkit_web_view_get_uri(view);
+        return uri && std::string(uri) == KeymapWebView::recoveredPageAddress && !webkit_web_view_is_loading(view);
+    }));
+    ASSERT_TRUE(waitInPage(view, "window.moduleRan"));
+    // The reloaded page has the bridge.
+    post("tarvelApps", "null");
+    EXPECT_EQ(answers("apps", 1).size(), 1u);
+
+    webkit_web_view_terminate_web_process(view);
+    ASSERT_TRUE(waitInPage(view, "document.body && document.body.innerText.includes('The editor stopped twice')"));
+    EXPECT_EQ(evaluate(view, "document.querySelector('p').innerText"),
+              "エディタが続けて停止したため、再読み込みを止めました。Tarvelを終了して、もう一度開いてください。");
+    spinFor(0.5);
+    EXPECT_STREQ(webkit_web_view_get_uri(view), "about:blank") << "the notice stays; nothing reloads it";
+    // The notice is no editor document: what it might post does nothing.
+    evaluate(view, foreignScript + "; true");
+    ASSERT_TRUE(waitInPage(view, "document.title === 'posted'"));
+    spinFor(0.5);
+    expectConfigurationUntouched(original);
 }
 
 TEST_F(KeymapWebViewTest, AMissingPageShowsTheNoticeWithoutSchemeOrPage) {

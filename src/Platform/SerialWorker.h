@@ -1,0 +1,33 @@
+#pragma once
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "Platform/WorkQueue.h"
+
+namespace tarvel {
+
+// A WorkQueue on one thread of its own.
+//
+// Going away must not hang the window that owns it: work that has not started is dropped, the piece
+// that runs is waited for at most `shutdownLimit`, and past that left to finish on its own (it
+// owns what it touches, so it may outlive its queue).
+class SerialWorker final : public WorkQueue {
+public:
+    static constexpr std::chrono::milliseconds defaultShutdownLimit{2000};
+
+    explicit SerialWorker(std::chrono::milliseconds shutdownLimit = defaultShutdownLimit);
+    ~SerialWorker() override;
+    SerialWorker(const SerialWorker&) = delete;
+    SerialWorker& operator=(const SerialWorker&) = delete;
+
+    void async(std::function<void()> work) override;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    std::chrono::milliseconds shutdownLimit_;
+    std::thread thread_;
+};
+
+} // namespace tarvel

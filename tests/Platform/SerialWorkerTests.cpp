@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Platform/SerialWorker.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
+    for (const auto deadline = Clock::now() + limit; !condition(); std::this_thread::sleep_for(1ms))
+        if (Clock::now() > deadline) return false;
+    return true;
+}
+
+TEST(SerialWorker, RunsPiecesOneAtATimeInOrderOffTheCallingThreadPastOneThatThrows) {
+    std::mutex mutex;
+    std::vector<int> ran;
+    std::atomic<int> concurrent{0}, mostConcurrent{0}, onCaller{0};
+    const auto caller = std::this_thread::get_id();
+    {
+        SerialWorker worker;
+        for (int i = 0; i < 200; ++i) {
+            worker.async([&, i] {
+                mostConcurrent = std::max(mostConcurrent.load(), ++concurrent);
+                if (std::this_thread::get_id() == caller) ++onCaller;
+                if (i == 50) {
+                    --concurrent;
+                    throw std::runtime_error("a failing piece");
+                }
+                std::lock_guard lock(mutex);
+                ran.push_back(i);
+                --concurrent;
+            });
+        }
+        ASSERT_TRUE(waitFor([&] {
+            std::lock_guard lock(mutex);
+            return ran.size() == 199;
+        }));
+    }
+    for (std::size_t k = 1; k < ran.size(); ++k) EXPECT_LT(ran[k - 1], ran[k]);
+    EXPECT_EQ(mostConcurrent, 1);
+    EXPECT_EQ(onCaller, 0);
+}
+
+TEST(SerialWorker, GoingAwayDropsWhatWaitsAndWaitsForTheRunningPieceOnlySoLong) {
+    struct Shared {
+        std::atomic<bool> started{false}, finished{false};
+        std::atomic<int> laterPieces{0};
+    };
+    auto shared = std::make_shared<Shared>();
+    auto worker = std::make_unique<SerialWorker>(200ms);
+    worker->async([shared] {
+        shared->started = true;
+        std::this_thread::sleep_for(1500ms);  // owns what it touches: it may outlive the worker
+        shared->finished = true;
+    });
+    for (int i = 0; i < 5; ++i) worker->async([shared] { ++shared->laterPieces; });
+    ASSERT_TRUE(waitFor([&] { return shared->started.load(); }));
+
+    const auto started = Clock::now();
+    worker.reset();
+    EXPECT_LT(Clock::now() - started, 1s);
+    EXPECT_TRUE(waitFor([&] { return shared->finished.load(); }, 5s));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(shared->laterPieces, 0);
+
+    // An idle worker goes away at once, whatever its limit.
+    const auto idle = Clock::now();
+    { SerialWorker quiet(5s); }
+    EXPECT_LT(Clock::now() - idle, 1s);
+}
+
+} // namespace
+} // namespace tarvel
