@@ -1,0 +1,38 @@
+// One rule of karabiner.json on a line: Tarvel's mark, its description (invisible characters
+// shown), on or off, and how many manipulators it has.
+import type { ComponentChildren } from 'preact';
+import { t } from '../i18n';
+import { TARVEL_PREFIX, type Listed } from '../model/config';
+import { visibleText } from '../model/commands';
+
+export function ruleName(description: string | null): string {
+  return description === null ? t('config.noDescription') : visibleText(description);
+}
+
+export function RuleLine({ rule, children }: { rule: Listed; children?: ComponentChildren }) {
+  const own = rule.description?.startsWith(TARVEL_PREFIX) ?? false;
+  return (
+    <span class="ruleline">
+      {own && <span class="badge own">{t('config.own')}</span>}
+      <span class="desc">{ruleName(own ? (rule.description as string).slice(TARVEL_PREFIX.length) : rule.description)}</span>
+      <span class={`badge ${rule.enabled ? 'on' : 'off'}`}>{t(rule.enabled ? 'config.on' : 'config.off')}</span>
+      <span class="count">{t('config.manipulators', { n: rule.manipulators })}</span>
+      {children}
+    </span>
+  );
+}
+
+export function RuleLines({ heading, rules, id, fate }: { heading: string; rules: Listed[]; id: string; fate?: (r: Listed) => string | undefined }) {
+  if (!rules.length) return null;
+  return (
+    <>
+      <h3 id={id}>{heading}</h3>
+      <ul class="rulelines" aria-labelledby={id}>
+        {rules.map((r, i) => {
+          const f = fate?.(r);
+          return <li key={i}><RuleLine rule={r}>{f && <span class="fate">{f}</span>}</RuleLine></li>;
+        })}
+      </ul>
+    </>
+  );
+}
