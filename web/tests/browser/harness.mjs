@@ -37,7 +37,8 @@ export const pageErrors = (page) => ERRORS.get(page) ?? [];
  * A page at 900 x 640 (the app's smallest window); `bridge` undefined means preview mode.
  * @param {import('playwright-core').Browser} browser
  * With `url` the page comes from there (a loopback server) and no request is intercepted.
- * @param {{ bridge?: BridgeConfig, lang?: string, storage?: Record<string, string>, url?: string }} [opts]
+ * `query` is added to the page's address (the app adds "?recovered=1" after its web process died).
+ * @param {{ bridge?: BridgeConfig, lang?: string, storage?: Record<string, string>, url?: string, query?: string }} [opts]
  * @returns {Promise<import('playwright-core').Page>}
  */
 export async function openPage(browser, opts = {}) {
@@ -58,7 +59,7 @@ export async function openPage(browser, opts = {}) {
   page.on('pageerror', (e) => errors.push(e.message));
   page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
   ERRORS.set(page, errors);
-  await page.goto(opts.url ?? PAGE_URL);
+  await page.goto(opts.url ?? `${PAGE_URL}${opts.query ?? ''}`);
   await page.waitForFunction(() => window.__tarvelReady !== undefined);
   return page;
 }
