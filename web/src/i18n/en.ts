@@ -402,7 +402,7 @@ export const en = {
   'config.keep': 'Keep',
   'config.keepRule': 'Keep “{name}”',
   'config.bringIn': 'Edit in Tarvel',
-  'config.bringInRule': 'Edit “{name}” in Tarvel',
+  'config.bringInRule': 'Edit in Tarvel: “{name}”',
   'config.show': 'Show',
   'config.tooDeep': '“{name}” is nested too deeply to be edited in Tarvel.',
   'config.brought': '“{name}” is now in the editor; on Apply it is written as Tarvel’s rule.',

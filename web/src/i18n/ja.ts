@@ -404,7 +404,7 @@ export const ja: Record<MessageKey, string> = {
   'config.keep': '残す',
   'config.keepRule': '「{name}」を残す',
   'config.bringIn': 'Tarvel で編集',
-  'config.bringInRule': '「{name}」を Tarvel で編集',
+  'config.bringInRule': 'Tarvel で編集: 「{name}」',
   'config.show': '表示',
   'config.tooDeep': '「{name}」は入れ子が深すぎるため Tarvel では編集できません。',
   'config.brought': '「{name}」をエディタに取り込みました。「適用」で Tarvel のルールとして書き込まれます。',

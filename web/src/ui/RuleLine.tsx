@@ -16,7 +16,7 @@ export function RuleLine({ rule, children }: { rule: Listed; children?: Componen
       {own && <span class="badge own">{t('config.own')}</span>}
       <span class="desc">{ruleName(own ? (rule.description as string).slice(TARVEL_PREFIX.length) : rule.description)}</span>
       <span class={`badge ${rule.enabled ? 'on' : 'off'}`}>{t(rule.enabled ? 'config.on' : 'config.off')}</span>
-      <span class="count">{t('config.manipulators', { n: rule.manipulators })}</span>
+      <span class="mcount">{t('config.manipulators', { n: rule.manipulators })}</span>
       {children}
     </span>
   );
