@@ -1,19 +1,13 @@
 import { t } from '../i18n';
-import { visibleText } from '../model/commands';
 import { selectedProfile, type Listed, type Removed } from '../model/config';
 import type { Store } from '../store';
 import { Dialog } from './Dialog';
 import { FailureText } from './Failure';
-import { RuleLines, ruleName } from './RuleLine';
+import { CommandItems, RuleLines } from './RuleLine';
 
 function size(n: number): string {
   return n >= 1024 * 1024 ? `${(n / 1024 / 1024).toFixed(1)} MB` : String(n);
 }
-
-const KIND_LABEL: Record<string, string> = {
-  shell: 'commands.shell', shortcut: 'commands.shortcut', focusApplication: 'commands.focus', openApplication: 'commands.open',
-  openFile: 'commands.openFile', userCommand: 'commands.userCommand',
-};
 
 /** Every command the rules that will be written run, and every app or file they open, in full. */
 function Commands({ store }: { store: Store }) {
@@ -22,16 +16,7 @@ function Commands({ store }: { store: Store }) {
   return (
     <>
       <h3 id="apply-commands">{t('apply.commands', { n: list.length })}</h3>
-      <ul class="commands full" aria-labelledby="apply-commands">
-        {list.map((c, i) => (
-          <li key={i} class={c.warning ? 'warn' : ''}>
-            <span class="kind">{t(KIND_LABEL[c.kind])}</span>
-            <span class="rule">{ruleName(c.rule)}</span>
-            <code>{visibleText(c.text)}</code>
-            {c.warning && <span class="warning">⚠ {t(`commands.${c.warning}`)}</span>}
-          </li>
-        ))}
-      </ul>
+      <CommandItems list={list} labelledBy="apply-commands" />
     </>
   );
 }

@@ -3,9 +3,17 @@
 // user drops it or brings it into the editor.
 import { t } from '../i18n';
 import { describe, fates, isOwn, manipulatorsOf, originKey, ruleEnabled, selectedProfile, type Configuration } from '../model/config';
+import type { Json } from '../model/json';
 import type { Store } from '../store';
 import { FailureText } from './Failure';
-import { RuleLine, ruleName } from './RuleLine';
+import { commandsOf } from '../model/commands';
+import { CommandItems, RuleLine, ruleName } from './RuleLine';
+
+/** What a rule Tarvel did not write runs, so that keeping or dropping it is an informed choice. */
+function RuleCommands({ store, rule }: { store: Store; rule: Json }) {
+  const list = manipulatorsOf(rule).flatMap((m) => commandsOf(m, store.appPath));
+  return list.length ? <CommandItems list={list} label={t('commands.heading')} /> : null;
+}
 
 function Rules({ store, c }: { store: Store; c: Configuration }) {
   const profile = c.profiles[store.choices.profile];
@@ -28,6 +36,7 @@ function Rules({ store, c }: { store: Store; c: Configuration }) {
           return (
             <li key={i} class={`fate-${f}`}>
               <RuleLine rule={{ description: describe(rule), enabled: ruleEnabled(rule), manipulators: manipulatorsOf(rule).length }} />
+              {f !== 'tarvel' && <RuleCommands store={store} rule={rule} />}
               <div class="fate">
                 {f === 'tarvel' && <span class="hint">{t('config.fate.tarvel')}</span>}
                 {(f === 'keep' || f === 'drop') && (

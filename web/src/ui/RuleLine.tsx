@@ -3,7 +3,7 @@
 import type { ComponentChildren } from 'preact';
 import { t } from '../i18n';
 import { TARVEL_PREFIX, type Listed } from '../model/config';
-import { visibleText } from '../model/commands';
+import { visibleText, type Command } from '../model/commands';
 
 export function ruleName(description: string | null): string {
   return description === null ? t('config.noDescription') : visibleText(description);
@@ -34,5 +34,26 @@ export function RuleLines({ heading, rules, id, fate }: { heading: string; rules
         })}
       </ul>
     </>
+  );
+}
+
+const KIND_LABEL: Record<Command['kind'], string> = {
+  shell: 'commands.shell', shortcut: 'commands.shortcut', focusApplication: 'commands.focus', openApplication: 'commands.open',
+  openFile: 'commands.openFile', userCommand: 'commands.userCommand',
+};
+
+/** Commands in full (wrapped, never cut), invisible characters shown, odd app fallbacks marked. */
+export function CommandItems({ list, labelledBy, label }: { list: (Command & { rule?: string })[]; labelledBy?: string; label?: string }) {
+  return (
+    <ul class="commands full" aria-labelledby={labelledBy} aria-label={label}>
+      {list.map((c, i) => (
+        <li key={i} class={c.warning ? 'warn' : ''}>
+          <span class="kind">{t(KIND_LABEL[c.kind])}</span>
+          {c.rule !== undefined && <span class="rule">{ruleName(c.rule)}</span>}
+          <code>{visibleText(c.text)}</code>
+          {c.warning && <span class="warning">⚠ {t(`commands.${c.warning}`)}</span>}
+        </li>
+      ))}
+    </ul>
   );
 }

@@ -74,6 +74,8 @@ describe('karabiner.json in the editor', () => {
       ['fate-keep', 'Open Safari', 'on', '1 manipulators', false],
       ['fate-keep', 'Vim arrows', 'off', '4 manipulators', false],
     ]);
+    // What the other rules run is there to decide on keeping them.
+    expect(await page.locator('.installed ul.commands code').allInnerTexts()).toEqual([CURL, 'open -a /Applications/⟨U+202E⟩ppa.irafaS']);
     expect(await page.locator('.installed').innerText()).toContain('The editor holds exactly the rules Tarvel installed here.');
     expect(await page.getByRole('combobox', { name: 'Profile' }).inputValue()).toBe('0');
     await shot(page, 'config-panel');
