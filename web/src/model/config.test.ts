@@ -2,7 +2,7 @@ import { readdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, expect, it } from 'vitest';
 import {
-  configBody, nothingToDo, originKey, plan, readConfiguration, ruleFromInstalled, ruleSetFromInstalled, splitDescriptions,
+  backupMade, configBody, nothingToDo, originKey, plan, readConfiguration, ruleFromInstalled, ruleSetFromInstalled, splitDescriptions,
   type Choices, type Configuration,
 } from './config';
 import type { Json, JsonObject } from './json';
@@ -40,6 +40,17 @@ describe('the answer to "tarvelConfig"', () => {
   ])('%s', (_name, answer, expected) => {
     expect(readConfiguration(answer)).toMatchObject(expected as object);
   });
+});
+
+it.each([
+  ['karabiner.backup-20250314-091502.json', [2025, 2, 14, 9, 15, 2]],
+  ['karabiner.backup-20250314-091502-3.json', [2025, 2, 14, 9, 15, 2]],
+  ['karabiner.backup-20250230-091502.json', undefined],
+  ['karabiner.backup-20250314-0915.json', undefined],
+  ['automatic_backups/karabiner_20250314.json', undefined],
+])('a backup named %s was made at %j (local time)', (name, at) => {
+  const d = backupMade(name);
+  expect(d && [d.getFullYear(), d.getMonth(), d.getDate(), d.getHours(), d.getMinutes(), d.getSeconds()]).toEqual(at);
 });
 
 describe('title and rule names from Tarvel’s descriptions', () => {

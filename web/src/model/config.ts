@@ -56,6 +56,16 @@ export function readConfiguration(v: unknown): Configuration | Failure {
   return { path: isStr(v.path) ? v.path : '', digest: v.digest, hasComments: v.hasComments === true, profiles, backups };
 }
 
+/** When a backup was made, from its name ("karabiner.backup-yyyyMMdd-HHmmss[-N].json", local time).
+ * Its file's own time is older: a backup is the replaced file itself, kept under a second name. */
+export function backupMade(name: string): Date | undefined {
+  const m = /^karabiner\.backup-(\d{4})(\d{2})(\d{2})-(\d{2})(\d{2})(\d{2})(?:-\d+)?\.json$/.exec(name);
+  if (!m) return undefined;
+  const [y, mo, d, h, mi, se] = m.slice(1).map(Number);
+  const date = new Date(y, mo - 1, d, h, mi, se);
+  return date.getMonth() === mo - 1 && date.getDate() === d ? date : undefined;
+}
+
 export const isFailure = (v: Configuration | Failure): v is Failure => (v as Failure).ok === false;
 
 export const describe = (rule: Json): string | null => (isObj(rule) && isStr(rule.description) ? rule.description : null);

@@ -1,15 +1,15 @@
 // The backups beside karabiner.json, newest first, and putting one back: the user's way to undo
 // an apply (or a restore).
 import { language, t } from '../i18n';
-import type { Backup } from '../model/config';
+import { backupMade, type Backup } from '../model/config';
 import type { Store } from '../store';
 import { Dialog } from './Dialog';
 import { FailureText } from './Failure';
 import { RuleLine } from './RuleLine';
 
 export function backupTime(b: Backup): string {
-  const d = new Date(b.modified);
-  if (!b.modified || Number.isNaN(d.getTime())) return b.name;
+  const d = backupMade(b.name) ?? new Date(b.modified);
+  if (Number.isNaN(d.getTime())) return b.name;
   return new Intl.DateTimeFormat(language(), { dateStyle: 'medium', timeStyle: 'medium' }).format(d);
 }
 

@@ -78,6 +78,7 @@ describe('karabiner.json in the editor', () => {
     expect(await page.locator('.installed ul.commands code').allInnerTexts()).toEqual([CURL, 'open -a /Applications/⟨U+202E⟩ppa.irafaS']);
     expect(await page.locator('.installed').innerText()).toContain('The editor holds exactly the rules Tarvel installed here.');
     expect(await page.getByRole('combobox', { name: 'Profile' }).inputValue()).toBe('0');
+    await page.locator('.banner.info').getByRole('button', { name: 'Dismiss' }).click();
     await shot(page, 'config-panel');
     expect(await axeFindings(page), 'panel').toEqual([]);
 
@@ -178,7 +179,7 @@ describe('karabiner.json in the editor', () => {
     const items = page.locator('ol.backuplist > li');
     expect(await items.count()).toBe(3);
     expect(await items.first().innerText()).toContain('newest: undoes the last change');
-    expect(await items.nth(2).innerText()).toMatch(/Dec 31, 2025[\s\S]*16\.9 KB[\s\S]*karabiner\.backup-20251231-235959\.json[\s\S]*Install tools/);
+    expect(await items.nth(2).innerText()).toMatch(/Dec 31, 2025, 11:59:59 PM[\s\S]*16\.9 KB[\s\S]*karabiner\.backup-20251231-235959\.json[\s\S]*Install tools/);
     await shot(page, 'config-backups');
     expect(await axeFindings(page), 'backups').toEqual([]);
     await done(page);
