@@ -10,10 +10,15 @@ namespace tarvel::test {
 class ScriptedFileManager : public PosixFileManager {
 public:
     std::optional<Error> copyFailure;
+    std::optional<Error> linkFailure;
 
     std::optional<Error> copyItem(const fs::path& from, const fs::path& to) override {
         if (copyFailure) return copyFailure;
         return PosixFileManager::copyItem(from, to);
+    }
+    std::optional<Error> linkItem(const fs::path& from, const fs::path& to) override {
+        if (linkFailure) return linkFailure;
+        return PosixFileManager::linkItem(from, to);
     }
 };
 

@@ -49,17 +49,22 @@ std::string textOrEmpty(std::string bytes) { return isValidUTF8(bytes) ? std::mo
 
 } // namespace
 
-Json KarabinerLinter::lintDocument(std::string_view title, const Json& manipulators) {
-    Json rules = Json::array();
-    if (!manipulators.empty()) rules.push_back(Json{{"description", std::string(title)}, {"manipulators", manipulators}});
-    return Json{{"title", std::string(title)}, {"rules", std::move(rules)}};
+Json KarabinerLinter::lintDocument(std::string_view title, const std::vector<TarvelRule>& rules) {
+    Json list = Json::array();
+    for (const auto& rule : rules) {
+        if (rule.manipulators.empty()) continue;
+        Json object = {{"description", rule.description}, {"manipulators", rule.manipulators}};
+        if (!rule.enabled) object["enabled"] = false;
+        list.push_back(std::move(object));
+    }
+    return Json{{"title", std::string(title)}, {"rules", std::move(list)}};
 }
 
-std::optional<std::string> KarabinerLinter::lint(std::string_view title, const Json& manipulators, const fs::path& cliPath,
+std::optional<std::string> KarabinerLinter::lint(std::string_view title, const std::vector<TarvelRule>& rules, const fs::path& cliPath,
                                                  FileManager& fileManager) {
     if (!fileManager.isExecutableFile(cliPath)) return std::nullopt;
 
-    auto document = serializePretty(lintDocument(title, manipulators));
+    auto document = serializePretty(lintDocument(title, rules));
     if (!document) return "could not encode rule for linting";
 
     LintFile file(fileManager.temporaryDirectory() / (std::string(lintFilePrefix) + randomUUIDString() + ".json"), fileManager);

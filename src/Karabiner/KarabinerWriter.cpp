@@ -1,32 +1,83 @@
 #include "Karabiner/KarabinerWriter.h"
 
-#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include "Karabiner/KarabinerConfig.h"
+#include "Karabiner/KarabinerFormatter.h"
+#include "Platform/FileDescriptor.h"
 #include "Platform/FileIO.h"
+#include "Platform/Sha256.h"
+#include "Platform/Uuid.h"
 
 namespace tarvel {
 
 namespace fs = std::filesystem;
+using jsonc::Span;
+using Kind = KarabinerWriterError::Kind;
 
-KarabinerWriterError KarabinerWriterError::configNotFound(fs::path configURL) {
-    return {Kind::configNotFound, std::move(configURL), {}};
+KarabinerWriterError KarabinerWriterError::configNotFound(fs::path configURL) { return {Kind::configNotFound, configURL.string()}; }
+KarabinerWriterError KarabinerWriterError::backupFailed(Error underlying) { return {Kind::backupFailed, {}, std::move(underlying)}; }
+KarabinerWriterError KarabinerWriterError::writeFailed(Error underlying) { return {Kind::writeFailed, {}, std::move(underlying)}; }
+KarabinerWriterError KarabinerWriterError::of(Kind kind, std::string detail) { return {kind, std::move(detail)}; }
+KarabinerWriterError KarabinerWriterError::inText(Kind kind, std::string what, std::size_t line, std::size_t column) {
+    KarabinerWriterError error(kind, std::move(what));
+    error.position_ = std::pair{line, column};
+    return error;
 }
-KarabinerWriterError KarabinerWriterError::backupFailed(Error underlying) {
-    return {Kind::backupFailed, {}, std::move(underlying)};
-}
-KarabinerWriterError KarabinerWriterError::writeFailed(Error underlying) {
-    return {Kind::writeFailed, {}, std::move(underlying)};
-}
-KarabinerWriterError KarabinerWriterError::invalidJSON() { return {Kind::invalidJSON, {}, {}}; }
-KarabinerWriterError KarabinerWriterError::noProfiles() { return {Kind::noProfiles, {}, {}}; }
 
 std::string KarabinerWriterError::errorDescription() const {
+    const std::string at =
+        position_ ? " at line " + std::to_string(position_->first) + ", column " + std::to_string(position_->second) : "";
     switch (kind_) {
-    case Kind::configNotFound: return "karabiner.json not found at " + configURL_.string();
+    case Kind::configNotFound: return "karabiner.json not found at " + detail_;
     case Kind::backupFailed: return "could not back up karabiner.json: " + underlying_.localizedDescription();
     case Kind::writeFailed: return "could not write karabiner.json: " + underlying_.localizedDescription();
-    case Kind::invalidJSON: return "karabiner.json is not valid JSON";
+    case Kind::notAnObject: return "karabiner.json is not a Karabiner-Elements configuration: its top level is not an object";
     case Kind::noProfiles: return "karabiner.json has no profiles";
+    case Kind::syntax: return "karabiner.json is not valid JSON" + at + ": " + detail_;
+    case Kind::trailingComma: return "karabiner.json has a trailing comma" + at + "; Karabiner-Elements does not accept it either";
+    case Kind::numberOutOfRange: return "karabiner.json has a number out of range" + at;
+    case Kind::tooDeep: return "karabiner.json is nested deeper than 256 levels" + at + "; Tarvel leaves it as it is";
+    case Kind::readOnly: return "karabiner.json: the file is read-only; Tarvel leaves it as it is";
+    case Kind::changed: return "karabiner.json changed since Tarvel read it; reload to see the change";
+    case Kind::busy: return "another apply to karabiner.json did not finish within 10 seconds; try again";
+    case Kind::noSuchProfile: return "karabiner.json has no profile " + detail_;
+    case Kind::noSuchRule: return "the profile has no rule " + detail_ + " to keep";
+    case Kind::noSuchBackup: return "there is no backup named \"" + detail_ + "\" beside karabiner.json";
+    }
+    return {};
+}
+
+std::string_view KarabinerWriterError::code() const noexcept {
+    switch (kind_) {
+    case Kind::configNotFound: return "notFound";
+    case Kind::backupFailed: return "backupFailed";
+    case Kind::writeFailed: return "writeFailed";
+    case Kind::notAnObject: return "notAnObject";
+    case Kind::noProfiles: return "noProfiles";
+    case Kind::syntax: return "syntax";
+    case Kind::trailingComma: return "trailingComma";
+    case Kind::numberOutOfRange: return "numberOutOfRange";
+    case Kind::tooDeep: return "tooDeep";
+    case Kind::readOnly: return "readOnly";
+    case Kind::changed: return "changed";
+    case Kind::busy: return "busy";
+    case Kind::noSuchProfile: return "noSuchProfile";
+    case Kind::noSuchRule: return "noSuchRule";
+    case Kind::noSuchBackup: return "noSuchBackup";
     }
     return {};
 }
@@ -34,6 +85,22 @@ std::string KarabinerWriterError::errorDescription() const {
 std::string localizedDescription(const KarabinerApplyError& error) {
     if (const auto* own = std::get_if<KarabinerWriterError>(&error)) return own->errorDescription();
     return std::get<Error>(error).localizedDescription();
+}
+
+std::optional<std::string> errorCode(const KarabinerApplyError& error) {
+    if (const auto* own = std::get_if<KarabinerWriterError>(&error)) return std::string(own->code());
+    switch (std::get<Error>(error).code) {
+    case ENOENT: return "notFound";
+    case EISDIR:
+    case EINVAL: return "notRegularFile";
+    case EFBIG: return "tooLarge";
+    default: return std::nullopt;
+    }
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> errorPosition(const KarabinerApplyError& error) {
+    if (const auto* own = std::get_if<KarabinerWriterError>(&error)) return own->position();
+    return std::nullopt;
 }
 
 namespace {
@@ -48,72 +115,489 @@ std::string currentStamp() {
     return text;
 }
 
-bool isProfileList(const Json& profiles) {
-    if (!profiles.is_array() || profiles.empty()) return false;
-    for (const auto& profile : profiles)
-        if (!profile.is_object()) return false;
-    return true;
+constexpr std::string_view backupTemporaryPrefix = ".karabiner.backup-tarvel-";
+constexpr auto lockTimeout = std::chrono::seconds(10);
+
+// Applies from any process hold this while they read and write. The lock is on the folder's own
+// descriptor, so no lock file is left in a folder that users keep in their dotfiles.
+class FolderLock {
+public:
+    static Result<FolderLock, KarabinerWriterError> acquire(const fs::path& folder) {
+        FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd) return unexpected(KarabinerWriterError::writeFailed(Error::fromErrno("could not open " + folder.string(), errno)));
+        const auto deadline = std::chrono::steady_clock::now() + lockTimeout;
+        while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK)
+                return unexpected(KarabinerWriterError::writeFailed(Error::fromErrno("could not lock " + folder.string(), errno)));
+            if (std::chrono::steady_clock::now() > deadline) return unexpected(KarabinerWriterError::of(Kind::busy));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return FolderLock(std::move(fd));
+    }
+
+private:
+    explicit FolderLock(FileDescriptor fd) : fd_(std::move(fd)) {}
+    FileDescriptor fd_;  // closing it releases the lock
+};
+
+// Under the lock no other apply runs, so every temporary file of ours is a dead apply's.
+void removeLeftovers(const fs::path& configURL, const fs::path& target) {
+    const std::string targetPrefix = "." + target.filename().string() + ".tarvel-";
+    auto sweep = [](const fs::path& folder, const std::function<bool(const std::string&)>& ours) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (ours(name)) ::unlink(it->path().c_str());
+        }
+    };
+    sweep(configURL.parent_path(), [&](const std::string& name) { return name.starts_with(backupTemporaryPrefix); });
+    sweep(target.parent_path(), [&](const std::string& name) {
+        return name.starts_with(targetPrefix) && name.size() == targetPrefix.size() + 6;
+    });
 }
 
-std::size_t selectedProfileIndex(const Json& profiles) {
-    for (std::size_t i = 0; i < profiles.size(); ++i) {
-        auto selected = profiles[i].find("selected");
-        if (selected != profiles[i].end() && selected->is_boolean() && selected->get<bool>()) return i;
-    }
-    return 0;
+// What changes when another program writes the file, in place or by renaming a new one over it.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    fs::file_time_type modified;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identityOf(const fs::path& path) {
+    struct stat st {};
+    std::error_code ec;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    auto modified = fs::last_write_time(path, ec);
+    if (ec) return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size, modified};
 }
+
+// No write permission for anyone, or none for this user: the user meant the file to stay as it is.
+bool isReadOnly(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+// A backup made by linking is a second name of the file it saved; when nothing replaced that file,
+// the backup would follow every later change made in place, so it goes.
+void dropBackupIfShared(const fs::path& backupURL, const fs::path& configURL) {
+    struct stat backup {}, config {};
+    if (::stat(backupURL.c_str(), &backup) == 0 && ::stat(configURL.c_str(), &config) == 0 && backup.st_dev == config.st_dev &&
+        backup.st_ino == config.st_ino)
+        ::unlink(backupURL.c_str());
+}
+
+// Text made of pieces: the file's own bytes where they stay, new text where it changes. Nothing
+// as large as the file is copied; the pieces go to the new file as they are.
+class Pieces {
+public:
+    // Bytes that outlive the pieces (the file's text).
+    void keep(std::string_view bytes) {
+        if (!bytes.empty()) views_.push_back(bytes);
+    }
+    // New text, added at the end.
+    void put(std::string text) { keep(store(std::move(text))); }
+    // New text to add, once or more, later: the view stays valid as long as the pieces.
+    std::string_view store(std::string text) {
+        owned_.push_back(std::move(text));
+        return owned_.back();
+    }
+    const std::vector<std::string_view>& views() const { return views_; }
+
+private:
+    std::deque<std::string> owned_;
+    std::vector<std::string_view> views_;
+};
+
+// The new text of a value, for the indentation of the line it starts on.
+struct NewValue {
+    bool oneLine = true;
+    std::function<void(Pieces& out, const std::string& indent)> write;
+};
+
+// Replaces the text of one profile's "rules" value, or inserts "complex_modifications" or "rules"
+// where they are missing, and keeps every other byte. Objects that held the value on one line are
+// spread over lines when it no longer fits on one; in a file laid out as Karabiner-Elements lays
+// it out, objects with a single member that now fits on one line are drawn together again. Only
+// the objects around the value change, and only their line breaks.
+class RulesEdit {
+public:
+    explicit RulesEdit(const KarabinerConfigText& config)
+        : config_(config), t_(config.text()), layout_{config.facts.indentUnit, config.facts.newline},
+          multiLineFile_(t_.find('\n') != std::string_view::npos) {}
+
+    // The rules array: Tarvel's rules as objects, then the kept rules' bytes.
+    NewValue rulesValue(const std::vector<Json>& tarvelRules, const std::vector<Span>& keptRules) const {
+        const std::size_t count = tarvelRules.size() + keptRules.size();
+        bool anyContainer = !tarvelRules.empty(), firstOneLine = true;
+        for (const auto& span : keptRules) anyContainer = anyContainer || t_[span.begin] == '{' || t_[span.begin] == '[';
+        if (count == 1)
+            firstOneLine = tarvelRules.empty() ? keptRules[0].of(t_).find('\n') == std::string_view::npos
+                                               : karabinerWritesOnOneLine(tarvelRules[0]);
+        const bool oneLine = count == 0 || (count == 1 ? firstOneLine : !anyContainer);
+        // The lists outlive the edit, which only lasts the apply's call.
+        return {oneLine, [this, &tarvelRules, &keptRules, oneLine](Pieces& out, const std::string& indent) {
+                    const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
+                    container(out, '[', ']', tarvelRules.size() + keptRules.size(), oneLine, indent, [&](std::size_t i) {
+                        if (i >= tarvelRules.size()) return out.keep(keptRules[i - tarvelRules.size()].of(t_));
+                        auto text = formatLikeKarabiner(tarvelRules[i], inner, layout_);
+                        if (!text) throw std::runtime_error(text.error().localizedDescription());
+                        out.put(std::move(*text));
+                    });
+                }};
+    }
+
+    Pieces replaceRules(std::size_t profile, const KarabinerConfigText::Complex& complex, NewValue rules) const {
+        std::vector<Node> chain = {{true, config_.facts.top, config_.rootMembers, {}},
+                                   {false, config_.profilesValue, {}, config_.profiles},
+                                   {true, config_.profiles[profile], config_.profileMembers[profile], {}}};
+        Operation operation;
+        NewValue value;
+        if (complex.member && t_[complex.member->value.begin] == '{') {
+            chain.push_back({true, complex.member->value, complex.members, {}});
+            if (complex.rules) operation = {false, complex.rules->value, {}};
+            else operation = {true, {}, "rules"};
+            value = std::move(rules);
+        } else {
+            // Absent, or not an object: an object holding only the rules takes its place.
+            operation = complex.member ? Operation{false, complex.member->value, {}} : Operation{true, {}, "complex_modifications"};
+            value = objectOfRules(std::move(rules));
+        }
+
+        Pieces out;
+        for (std::size_t level = chain.size(); level-- > 0;) {
+            const Node& node = chain[level];
+            const std::size_t count = (node.object ? node.members.size() : node.elements.size()) + (operation.insert ? 1 : 0);
+            // The containers on this path hold objects, so only a single member can share their line.
+            const bool karabinerOneLine = count == 1 && value.oneLine;
+            const bool fileOneLine = node.span.of(t_).find('\n') == std::string_view::npos;
+            bool relayout;
+            if (fileOneLine) relayout = (!karabinerOneLine || operation.insert) && multiLineFile_;
+            else relayout = config_.facts.laidOutLikeKarabiner && karabinerOneLine;
+            if (!relayout || jsonc::hasCommentIn(t_, node.span)) {
+                inPlace(out, node, operation, value);
+                return out;
+            }
+            NewValue relaid{karabinerOneLine, [this, node, operation, value, karabinerOneLine](Pieces& pieces, const std::string& indent) {
+                                rendered(pieces, node, operation, value, karabinerOneLine, indent);
+                            }};
+            if (level == 0) {
+                out.keep(t_.substr(0, node.span.begin));
+                relaid.write(out, lineIndent(node.span.begin));
+                out.keep(t_.substr(node.span.end));
+                return out;
+            }
+            operation = {false, node.span, {}};
+            value = std::move(relaid);
+        }
+        return out;
+    }
+
+private:
+    struct Node {
+        bool object;
+        Span span;
+        std::vector<jsonc::Member> members;  // of an object
+        std::vector<Span> elements;          // of an array
+    };
+    struct Operation {
+        bool insert = false;
+        Span span;         // the value replaced
+        std::string name;  // the member inserted
+    };
+
+    NewValue objectOfRules(NewValue rules) const {
+        const bool oneLine = rules.oneLine;
+        return {oneLine, [this, rules, oneLine](Pieces& out, const std::string& indent) {
+                    const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
+                    container(out, '{', '}', 1, oneLine, indent, [&](std::size_t) {
+                        out.put("\"rules\": ");
+                        rules.write(out, inner);
+                    });
+                }};
+    }
+
+    // An object or array of `count` items, each written by `item(i)`, on one line or one item a line.
+    void container(Pieces& out, char open, char close, std::size_t count, bool oneLine, const std::string& indent,
+                   const std::function<void(std::size_t)>& item) const {
+        if (count == 0) {
+            out.put({open, close});
+            return;
+        }
+        const bool object = open == '{';
+        const std::string inner = indent + layout_.indentUnit;
+        if (oneLine) out.put(object ? "{ " : "[");
+        else out.put(open + layout_.newline + inner);
+        const std::string_view separator = out.store(oneLine ? ", " : "," + layout_.newline + inner);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i > 0) out.keep(separator);
+            item(i);
+        }
+        if (oneLine) out.put(object ? " }" : "]");
+        else out.put(layout_.newline + indent + close);
+    }
+
+    // The white space that starts the line holding `pos`.
+    std::string lineIndent(std::size_t pos) const {
+        std::size_t start = pos == 0 ? std::string_view::npos : t_.rfind('\n', pos - 1);
+        start = start == std::string_view::npos ? 0 : start + 1;
+        std::size_t end = start;
+        while (end < t_.size() && (t_[end] == ' ' || t_[end] == '\t')) ++end;
+        return std::string(t_.substr(start, end - start));
+    }
+
+    static std::string memberName(const std::string& name) { return Json(name).dump() + ": "; }
+
+    // Where a new member goes among the others: before the first whose name sorts after it.
+    std::size_t insertionIndex(const std::vector<jsonc::Member>& members, const std::string& name) const {
+        for (std::size_t i = 0; i < members.size(); ++i)
+            if (jsonc::decodeString(members[i].key.of(t_)) > name) return i;
+        return members.size();
+    }
+
+    void rendered(Pieces& out, const Node& node, const Operation& operation, const NewValue& value, bool oneLine,
+                  const std::string& indent) const {
+        const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
+        if (!node.object) {
+            container(out, '[', ']', node.elements.size(), oneLine, indent, [&](std::size_t i) {
+                if (node.elements[i].begin == operation.span.begin) value.write(out, inner);
+                else out.keep(node.elements[i].of(t_));
+            });
+            return;
+        }
+        const std::size_t inserted = operation.insert ? insertionIndex(node.members, operation.name) : node.members.size() + 1;
+        container(out, '{', '}', node.members.size() + (operation.insert ? 1 : 0), oneLine, indent, [&](std::size_t i) {
+            if (i == inserted) {
+                out.put(memberName(operation.name));
+                return value.write(out, inner);
+            }
+            const auto& member = node.members[i > inserted ? i - 1 : i];
+            if (!operation.insert && member.value.begin == operation.span.begin) {
+                out.keep(t_.substr(member.key.begin, member.value.begin - member.key.begin));
+                value.write(out, inner);
+            } else {
+                out.keep(t_.substr(member.key.begin, member.value.end - member.key.begin));
+            }
+        });
+    }
+
+    void inPlace(Pieces& out, const Node& node, const Operation& operation, const NewValue& value) const {
+        if (!operation.insert) {
+            out.keep(t_.substr(0, operation.span.begin));
+            value.write(out, lineIndent(operation.span.begin));
+            out.keep(t_.substr(operation.span.end));
+            return;
+        }
+        const auto& members = node.members;
+        if (members.empty()) {
+            const std::string indent = lineIndent(node.span.begin) + layout_.indentUnit;
+            out.keep(t_.substr(0, node.span.begin + 1));
+            out.put(layout_.newline + indent + memberName(operation.name));
+            value.write(out, indent);
+            out.keep(t_.substr(node.span.begin + 1));
+            return;
+        }
+        // The new member takes the separator the file uses before a member.
+        auto separatorBefore = [&](const jsonc::Member& member) {
+            std::size_t start = member.key.begin;
+            while (start > node.span.begin + 1 && std::strchr(" \t\r\n", t_[start - 1])) --start;
+            return std::string(t_.substr(start, member.key.begin - start));
+        };
+        const std::size_t index = insertionIndex(members, operation.name);
+        if (index < members.size()) {
+            const auto& next = members[index];
+            out.keep(t_.substr(0, next.key.begin));
+            out.put(memberName(operation.name));
+            value.write(out, lineIndent(next.key.begin));
+            out.put("," + separatorBefore(next));
+            out.keep(t_.substr(next.key.begin));
+            return;
+        }
+        const auto& last = members.back();
+        out.keep(t_.substr(0, last.value.end));
+        out.put("," + separatorBefore(last) + memberName(operation.name));
+        value.write(out, lineIndent(last.key.begin));
+        out.keep(t_.substr(last.value.end));
+    }
+
+    const KarabinerConfigText& config_;
+    std::string_view t_;
+    KarabinerLayout layout_;
+    bool multiLineFile_;
+};
+
+Json ruleObject(const TarvelRule& rule) {
+    Json object = {{"description", std::string(KarabinerWriter::ruleTitleMarker) + rule.description}, {"manipulators", rule.manipulators}};
+    if (!rule.enabled) object["enabled"] = false;
+    return object;
+}
+
+// What an apply and a restore share: the lock, the checks on the file as it is, and the write
+// that is refused when the file changed after it was read.
+class Change {
+public:
+    using Failure = KarabinerApplyError;
+
+    static Result<Change, Failure> begin(const fs::path& configURL, FileManager& fileManager) {
+        if (!fileManager.fileExists(configURL)) return unexpected(Failure(KarabinerWriterError::configNotFound(configURL)));
+        auto lock = FolderLock::acquire(configURL.parent_path());
+        if (!lock) return unexpected(Failure(lock.error()));
+        removeLeftovers(configURL, resolvedLinkTarget(configURL));
+        if (isReadOnly(configURL)) return unexpected(Failure(KarabinerWriterError::of(Kind::readOnly)));
+        auto identity = identityOf(configURL);
+        auto bytes = readWholeFile(configURL);
+        if (!bytes) return unexpected(Failure(bytes.error()));
+        return Change(std::move(*lock), configURL, fileManager, identity, std::move(*bytes));
+    }
+
+    std::string& bytes() { return bytes_; }
+
+    std::optional<Failure> checkDigest(const std::optional<std::string>& baseDigest) const {
+        if (baseDigest && *baseDigest != KarabinerWriter::digest(bytes_)) return Failure(KarabinerWriterError::of(Kind::changed));
+        return std::nullopt;
+    }
+
+    Result<KarabinerApplyResult, Failure> commit(const std::vector<std::string_view>& newBytes) {
+        auto backupURL = KarabinerWriter::backup(configURL_, fileManager_);
+        if (!backupURL) return unexpected(Failure(backupURL.error()));
+        bool changed = false;
+        auto error = writeFileAtomically(configURL_, newBytes, [&]() -> std::optional<Error> {
+            if (identityOf(configURL_) == identity_) return std::nullopt;
+            changed = true;
+            return Error{"changed", ESTALE};
+        });
+        if (!error) return KarabinerApplyResult{std::move(*backupURL)};
+        dropBackupIfShared(*backupURL, configURL_);
+        if (changed) return unexpected(Failure(KarabinerWriterError::of(Kind::changed)));
+        return unexpected(Failure(KarabinerWriterError::writeFailed(*error)));
+    }
+
+private:
+    Change(FolderLock lock, fs::path configURL, FileManager& fileManager, std::optional<FileIdentity> identity, std::string bytes)
+        : lock_(std::move(lock)), configURL_(std::move(configURL)), fileManager_(fileManager), identity_(identity),
+          bytes_(std::move(bytes)) {}
+
+    FolderLock lock_;
+    fs::path configURL_;
+    FileManager& fileManager_;
+    std::optional<FileIdentity> identity_;
+    std::string bytes_;
+};
 
 } // namespace
+
+std::string KarabinerWriter::ruleDescription(std::string_view title, std::optional<std::string_view> name) {
+    std::string description(title);
+    if (name) description.append(": ").append(*name);
+    return description;
+}
+
+bool KarabinerWriter::isBackupName(std::string_view name) {
+    // karabiner.backup-yyyyMMdd-HHmmss.json, or with "-N" before ".json"
+    if (!name.starts_with(backupPrefix) || !name.ends_with(".json")) return false;
+    std::string_view rest = name.substr(backupPrefix.size(), name.size() - backupPrefix.size() - 5);
+    auto digits = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (rest.size() < 15 || !digits(rest.substr(0, 8)) || rest[8] != '-' || !digits(rest.substr(9, 6))) return false;
+    rest.remove_prefix(15);
+    return rest.empty() || (rest[0] == '-' && rest.size() <= 10 && digits(rest.substr(1)));
+}
+
+std::string KarabinerWriter::digest(std::string_view bytes) { return "sha256:" + sha256Hex(bytes); }
 
 Result<fs::path, KarabinerWriterError> KarabinerWriter::backup(const fs::path& configURL, FileManager& fileManager) {
     const fs::path folder = configURL.parent_path();
     const std::string stem = std::string(backupPrefix) + currentStamp();
-    // A second backup within the same second gets the next free name: replacing the first one
-    // could throw away the only copy of the rules from before the first apply.
-    fs::path location = folder / (stem + ".json");
-    for (int counter = 2; fileManager.fileExists(location) || fs::is_symlink(location); ++counter)
-        location = folder / (stem + "-" + std::to_string(counter) + ".json");
+    auto nameFor = [&](int counter) { return folder / (counter == 1 ? stem + ".json" : stem + "-" + std::to_string(counter) + ".json"); };
+    // A name taken within the same second (by an earlier apply, or another process) is never
+    // replaced: it may hold the only copy of the rules from before that apply.
+    auto linkToFreeName = [&](const fs::path& source) -> Result<fs::path, Error> {
+        for (int counter = 1;; ++counter) {
+            auto error = fileManager.linkItem(source, nameFor(counter));
+            if (!error) return nameFor(counter);
+            if (error->code != EEXIST || counter > 100000) return unexpected(*error);
+        }
+    };
+    // The configuration's own file becomes the backup: its bytes are already complete on disk, and
+    // the apply then writes a new file in its place.
+    auto linked = linkToFreeName(configURL);
+    if (linked) return *linked;
+    const int reason = linked.error().code;
+    if (reason != EXDEV && reason != EPERM && reason != ENOTSUP && reason != EOPNOTSUPP && reason != EMLINK)
+        return unexpected(KarabinerWriterError::backupFailed(linked.error()));
 
-    if (auto error = fileManager.copyItem(configURL, location)) return unexpected(KarabinerWriterError::backupFailed(*error));
-    return location;
+    // On another file system (a linked karabiner.json), a complete copy under a temporary name
+    // gets the backup's name only once it is on disk.
+    const fs::path temporary = folder / (std::string(backupTemporaryPrefix) + randomUUIDString());
+    if (auto error = fileManager.copyItem(configURL, temporary)) return unexpected(KarabinerWriterError::backupFailed(*error));
+    auto copied = linkToFreeName(temporary);
+    fileManager.removeItem(temporary);
+    if (!copied) return unexpected(KarabinerWriterError::backupFailed(copied.error()));
+    return *copied;
+}
+
+Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const KarabinerApplyRequest& request, const fs::path& configURL,
+                                                                        FileManager& fileManager) {
+    using Failure = KarabinerApplyError;
+    auto change = Change::begin(configURL, fileManager);
+    if (!change) return unexpected(change.error());
+    if (auto failure = change->checkDigest(request.baseDigest)) return unexpected(*failure);
+
+    auto config = examineConfiguration(std::move(change->bytes()));
+    if (!config) return unexpected(Failure(config.error()));
+    const std::size_t profile = request.profile.value_or(config->selected);
+    if (profile >= config->profiles.size())
+        return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchProfile, std::to_string(profile))));
+    const auto complex = config->complexModifications(profile);
+    const auto& current = complex.ruleElements;
+    std::vector<Span> kept;
+    for (std::size_t index : request.keep) {
+        if (index >= current.size()) return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchRule, std::to_string(index))));
+        kept.push_back(current[index]);
+    }
+    std::vector<Json> written;
+    for (const auto& rule : request.rules)
+        if (!rule.manipulators.empty()) written.push_back(ruleObject(rule));
+
+    Pieces edited;
+    try {
+        RulesEdit edit(*config);
+        edited = edit.replaceRules(profile, complex, edit.rulesValue(written, kept));
+    } catch (const std::exception& e) {
+        return unexpected(Failure(KarabinerWriterError::writeFailed(Error{e.what(), 0})));
+    }
+    return change->commit(edited.views());
 }
 
 Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(std::string_view title, const Json& manipulators,
                                                                         const fs::path& configURL, FileManager& fileManager) {
+    KarabinerApplyRequest request;
+    request.rules.push_back({std::string(title), true, manipulators});
+    return apply(request, configURL, fileManager);
+}
+
+Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::restore(std::string_view name,
+                                                                          const std::optional<std::string>& baseDigest,
+                                                                          const fs::path& configURL, FileManager& fileManager) {
     using Failure = KarabinerApplyError;
-    if (!fileManager.fileExists(configURL))
-        return unexpected(Failure(KarabinerWriterError::configNotFound(configURL)));
+    const auto noSuchBackup = [&] { return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchBackup, std::string(name)))); };
+    if (!isBackupName(name)) return noSuchBackup();
+    auto change = Change::begin(configURL, fileManager);
+    if (!change) return unexpected(change.error());
+    if (auto failure = change->checkDigest(baseDigest)) return unexpected(*failure);
 
-    auto bytes = readWholeFile(configURL);
-    if (!bytes) return unexpected(Failure(bytes.error()));
-
-    auto parsed = parseJSONDocument(*bytes);
-    if (!parsed) return unexpected(Failure(parsed.error()));
-    Json& root = *parsed;
-    if (!root.is_object()) return unexpected(Failure(KarabinerWriterError::invalidJSON()));
-
-    auto profiles = root.find("profiles");
-    if (profiles == root.end() || !isProfileList(*profiles))
-        return unexpected(Failure(KarabinerWriterError::noProfiles()));
-    Json& profile = (*profiles)[selectedProfileIndex(*profiles)];
-
-    auto backupURL = backup(configURL, fileManager);
-    if (!backupURL) return unexpected(Failure(backupURL.error()));
-
-    Json rules = Json::array();
-    if (!manipulators.empty())
-        rules.push_back(Json{{"description", std::string(ruleTitleMarker) + std::string(title)}, {"manipulators", manipulators}});
-
-    auto complex = profile.find("complex_modifications");
-    if (complex == profile.end() || !complex->is_object()) profile["complex_modifications"] = Json::object();
-    profile["complex_modifications"]["rules"] = std::move(rules);
-
-    auto text = serializePretty(root);
-    if (!text) return unexpected(Failure(KarabinerWriterError::writeFailed(text.error())));
-    if (auto error = writeFileAtomically(configURL, *text))
-        return unexpected(Failure(KarabinerWriterError::writeFailed(*error)));
-
-    return KarabinerApplyResult{std::move(*backupURL)};
+    // Only a plain file beside karabiner.json: never one a link leads to.
+    const fs::path backupURL = configURL.parent_path() / std::string(name);
+    struct stat st {};
+    if (::lstat(backupURL.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return noSuchBackup();
+    auto restored = readWholeFile(backupURL);
+    if (!restored) return unexpected(Failure(restored.error()));
+    return change->commit({*restored});
 }
 
 } // namespace tarvel

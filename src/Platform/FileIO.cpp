@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <climits>
 
 #include <cerrno>
 #include <cstdlib>
@@ -62,6 +66,30 @@ std::optional<Error> writeAll(int fd, std::string_view bytes, const std::string&
     return std::nullopt;
 }
 
+std::optional<Error> writeAll(int fd, const std::vector<std::string_view>& pieces, const std::string& what) {
+    std::vector<struct iovec> vectors;
+    vectors.reserve(pieces.size());
+    for (auto piece : pieces)
+        if (!piece.empty()) vectors.push_back({const_cast<char*>(piece.data()), piece.size()});
+    std::size_t next = 0;
+    while (next < vectors.size()) {
+        const int count = static_cast<int>(std::min<std::size_t>(vectors.size() - next, IOV_MAX));
+        ssize_t n = ::writev(fd, vectors.data() + next, count);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Error::fromErrno(what, errno);
+        }
+        // Step over what was written; a piece written in part is finished by the next call.
+        auto written = static_cast<std::size_t>(n);
+        while (next < vectors.size() && written >= vectors[next].iov_len) written -= vectors[next++].iov_len;
+        if (written > 0) {
+            vectors[next].iov_base = static_cast<char*>(vectors[next].iov_base) + written;
+            vectors[next].iov_len -= written;
+        }
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 // Removes the temporary file unless it was committed by the rename.
@@ -81,8 +109,9 @@ private:
     bool committed_ = false;
 };
 
-// Follows symbolic links at `target` (relative links from the link's folder) to the file to replace.
-fs::path resolveLinks(const fs::path& target) {
+} // namespace
+
+fs::path resolvedLinkTarget(const fs::path& target) {
     fs::path current = target;
     for (int hops = 0; hops < 40; ++hops) {
         std::error_code ec;
@@ -94,17 +123,22 @@ fs::path resolveLinks(const fs::path& target) {
     return current;
 }
 
-} // namespace
+std::optional<Error> writeFileAtomically(const fs::path& target, std::string_view bytes,
+                                         const std::function<std::optional<Error>()>& beforeReplace) {
+    return writeFileAtomically(target, std::vector<std::string_view>{bytes}, beforeReplace);
+}
 
-std::optional<Error> writeFileAtomically(const fs::path& target, std::string_view bytes) {
-    const fs::path destination = resolveLinks(target);
+std::optional<Error> writeFileAtomically(const fs::path& target, const std::vector<std::string_view>& pieces,
+                                         const std::function<std::optional<Error>()>& beforeReplace) {
+    const fs::path destination = resolvedLinkTarget(target);
     const std::string what = "could not write " + destination.string();
     fs::path folder = destination.parent_path();
     if (folder.empty()) folder = ".";
 
     mode_t mode = 0600;
     struct stat st {};
-    if (::stat(destination.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    const bool replacing = ::stat(destination.c_str(), &st) == 0;
+    if (replacing) mode = st.st_mode & 07777;
 
     std::string pattern = (folder / ".").string();
     pattern += destination.filename().string();
@@ -115,10 +149,14 @@ std::optional<Error> writeFileAtomically(const fs::path& target, std::string_vie
     if (!fd) return Error::fromErrno(what, errno);
     TemporaryFile temporary(name.data());
 
-    if (auto error = writeAll(fd.get(), bytes, what)) return error;
+    if (auto error = writeAll(fd.get(), pieces, what)) return error;
+    // Run as root through a link to another user's file, the file must stay theirs.
+    if (replacing && ::geteuid() == 0 && ::fchown(fd.get(), st.st_uid, st.st_gid) != 0) return Error::fromErrno(what, errno);
     if (::fchmod(fd.get(), mode) != 0) return Error::fromErrno(what, errno);
     if (::fsync(fd.get()) != 0) return Error::fromErrno(what, errno);
     if (::close(fd.release()) != 0) return Error::fromErrno(what, errno);
+    if (beforeReplace)
+        if (auto error = beforeReplace()) return error;
     if (::rename(temporary.path().c_str(), destination.c_str()) != 0) return Error::fromErrno(what, errno);
     temporary.commit();
 

@@ -78,6 +78,11 @@ std::optional<Error> PosixFileManager::copyItem(const fs::path& from, const fs::
     return std::nullopt;
 }
 
+std::optional<Error> PosixFileManager::linkItem(const fs::path& from, const fs::path& to) {
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return std::nullopt;
+    return Error::fromErrno("could not link " + from.string() + " to " + to.string(), errno);
+}
+
 fs::path PosixFileManager::temporaryDirectory() const {
     std::error_code ec;
     fs::path path = fs::temp_directory_path(ec);

@@ -6,7 +6,7 @@
 
 namespace tarvel {
 
-// The file-system service behind existence tests, removal and copying. The real one is the
+// The file-system service behind existence tests, removal, copying and linking. The real one is the
 // default; tests put a failing one in its place (they run as root, where permission bits stop nothing).
 class FileManager {
 public:
@@ -23,6 +23,9 @@ public:
     // Copies the content of `from` (links followed) into a new regular file `to`, keeping the
     // permission bits; fails when `to` exists. The copy is on disk (fsync'ed) when this returns.
     virtual std::optional<Error> copyItem(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+    // Gives the file `from` leads to (links followed) the second name `to`; fails when `to` exists.
+    // The error's code is errno (EXDEV across file systems).
+    virtual std::optional<Error> linkItem(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
 
     virtual std::filesystem::path temporaryDirectory() const = 0;
 
@@ -37,6 +40,7 @@ public:
     bool isExecutableFile(const std::filesystem::path& path) const override;
     std::optional<Error> removeItem(const std::filesystem::path& path) override;
     std::optional<Error> copyItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    std::optional<Error> linkItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
     std::filesystem::path temporaryDirectory() const override;
 };
 

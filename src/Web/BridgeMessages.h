@@ -1,6 +1,9 @@
 #pragma once
+#include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "Platform/Json.h"
 #include "Web/KeymapWebView.h"
@@ -17,9 +20,20 @@ std::string applyAnswer(const Json& body, const Services& services);
 // "tarvelApps": the inventory's JSON text, or "null" when it cannot be encoded.
 std::string inventoryAnswer(const Services& services);
 
+// "tarvelConfig": karabiner.json as the page shows it, with the backups beside it.
+std::string configAnswer(const Services& services);
+
+// "tarvelRestore": puts a backup back; the outcome as for an apply.
+std::string restoreAnswer(const Json& body, const Services& services);
+
 // The apply outcome's JSON text: "ok" always, "error" on failure, "backupPath" on success, never null;
-// a failure the page can explain in the user's language also carries its "code".
+// a failure the page can explain in the user's language also carries its "code", and a problem in
+// karabiner.json's text its "line" and "column".
 std::string outcomeText(bool ok, std::optional<std::string> error, std::optional<std::string> backupPath,
-                        std::optional<std::string> code = std::nullopt);
+                        std::optional<std::string> code = std::nullopt,
+                        std::optional<std::pair<std::size_t, std::size_t>> position = std::nullopt);
+
+// Where karabiner.json is for these services.
+std::filesystem::path configurationPath(const Services& services);
 
 } // namespace tarvel::bridge

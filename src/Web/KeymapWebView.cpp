@@ -35,6 +35,11 @@ Coordinator::Coordinator(Services services) : services_(std::move(services)) {
              return bridge::outcomeText(false, std::string(text), std::nullopt, std::string(code));
          }},
         {appsMessageName, "__tarvelAppsResolve", [this](const Json&) { return bridge::inventoryAnswer(services_); }, nullptr},
+        {configMessageName, "__tarvelConfigResolve", [this](const Json&) { return bridge::configAnswer(services_); }, nullptr},
+        {restoreMessageName, "__tarvelRestoreResolve", [this](const Json& body) { return bridge::restoreAnswer(body, services_); },
+         [](std::string_view code, std::string_view text) {
+             return bridge::outcomeText(false, std::string(text), std::nullopt, std::string(code));
+         }},
     };
 }
 

@@ -23,6 +23,8 @@ namespace tarvel {
 struct KeymapWebView {
     static constexpr std::string_view applyMessageName = "tarvelApply";
     static constexpr std::string_view appsMessageName = "tarvelApps";
+    static constexpr std::string_view configMessageName = "tarvelConfig";
+    static constexpr std::string_view restoreMessageName = "tarvelRestore";
     static constexpr std::string_view schemeName = "tarvelresource";
     static constexpr std::string_view pageAddress = "tarvelresource://local/index.html";
     static constexpr std::string_view resourceFolder = "WebResources";
@@ -50,6 +52,12 @@ public:
     static constexpr std::string_view applyAnswerStart = "window.__tarvelApplyResolve && window.__tarvelApplyResolve(";
     static constexpr std::string_view appsAnswerStart = "window.__tarvelAppsResolve && window.__tarvelAppsResolve(";
     static constexpr std::string_view appsAnswerNull = "window.__tarvelAppsResolve && window.__tarvelAppsResolve(null)";
+    static constexpr std::string_view configAnswerStart = "window.__tarvelConfigResolve && window.__tarvelConfigResolve(";
+    static constexpr std::string_view restoreAnswerStart = "window.__tarvelRestoreResolve && window.__tarvelRestoreResolve(";
+    static constexpr std::string_view malformedRestoreMessage = "malformed restore message from the web view";
+    // An apply body carries at most this many manipulators in all.
+    static constexpr std::size_t maxManipulators = 20000;
+    static constexpr std::string_view tooManyManipulatorsMessage = "the rule set has more than 20,000 manipulators";
 
     struct Services {
         std::shared_ptr<MainQueue> mainQueue;

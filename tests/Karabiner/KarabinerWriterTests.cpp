@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 
+#include <fcntl.h>
+#include <atomic>
+#include <fstream>
 #include <regex>
+#include <thread>
 
+#include "Karabiner/ApplyCheck.h"
 #include "Karabiner/KarabinerWriter.h"
+#include "Platform/FileDescriptor.h"
 #include "TestSupport.h"
 
 namespace tarvel {
@@ -19,20 +27,31 @@ protected:
     fs::path config() const { return folder() / "karabiner.json"; }
 
     void writeConfig(const Json& value) { writeFile(config(), value.dump(2)); }
-    Json readConfig() const { return Json::parse(readFile(config())); }
+    Json readConfig() const { return Json::parse(readFile(config()), nullptr, true, true); }
 
     Result<KarabinerApplyResult, KarabinerApplyError> apply(std::string_view title, const Json& manipulators) {
         return KarabinerWriter::apply(title, manipulators, config(), fileManager);
     }
-    std::string failure(std::string_view title, const Json& manipulators) {
-        auto result = apply(title, manipulators);
+    Result<KarabinerApplyResult, KarabinerApplyError> apply(const KarabinerApplyRequest& request) {
+        return KarabinerWriter::apply(request, config(), fileManager);
+    }
+    template <class Outcome>
+    static std::string failureOf(const Outcome& result) {
         return result ? std::string("(succeeded)") : localizedDescription(result.error());
     }
+    std::string failure(std::string_view title, const Json& manipulators) { return failureOf(apply(title, manipulators)); }
     std::set<std::string> backups() const {
         std::set<std::string> names;
         for (const auto& name : listing(folder()))
             if (name.rfind("karabiner.backup-", 0) == 0) names.insert(name);
         return names;
+    }
+    KarabinerApplyRequest request(std::vector<std::size_t> keep = {}) const {
+        KarabinerApplyRequest r;
+        r.rules = {TarvelRule{"Caps: Escape", true, oneManipulator}, TarvelRule{"Caps: Off", false, oneManipulator}};
+        r.keep = std::move(keep);
+        r.baseDigest = KarabinerWriter::digest(readFile(config()));
+        return r;
     }
 
     test::TemporaryDirectory home;
@@ -54,6 +73,17 @@ TEST_F(KarabinerWriterTest, ChangesTheFirstSelectedProfileOrElseTheFirst) {
     EXPECT_FALSE(readConfig()["profiles"][0].contains("complex_modifications"));
     EXPECT_EQ(rulesOf(1).size(), 1u);
     EXPECT_FALSE(readConfig()["profiles"][2].contains("complex_modifications"));
+
+    // The page may name another profile.
+    auto other = request();
+    other.profile = 2;
+    ASSERT_TRUE(apply(other));
+    EXPECT_EQ(rulesOf(2).size(), 2u);
+    other.profile = 3;
+    other.baseDigest = KarabinerWriter::digest(readFile(config()));
+    auto missing = apply(other);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(errorCode(missing.error()), "noSuchProfile");
 }
 
 TEST_F(KarabinerWriterTest, ReplacesEveryEarlierRuleWithOneMarkedRule) {
@@ -70,6 +100,30 @@ TEST_F(KarabinerWriterTest, ReplacesEveryEarlierRuleWithOneMarkedRule) {
 
     ASSERT_TRUE(apply("", oneManipulator));
     EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"]["rules"][0]["description"], "[Tarvel] ");
+}
+
+TEST_F(KarabinerWriterTest, SeveralRulesComeFirstAndTheKeptRulesFollowWithTheirBytes) {
+    // Number spellings, escapes, comments and odd spacing inside a kept rule survive as they are.
+    const std::string kept0 = R"({ "description": "mine \u00e9", /* note */ "manipulators": [ {"type":"basic","parameters":{"x": 1.0E2, "y": 18446744073709551616}} ] })";
+    const std::string kept2 = R"({"description": "third", "manipulators": [{"type": "basic"}], "enabled": false})";
+    writeFile(config(), "{\n  \"profiles\": [\n    {\n      \"complex_modifications\": {\n        \"rules\": [\n          " + kept0 +
+                            ",\n          {\"description\": \"[Tarvel] old\", \"manipulators\": [{\"type\": \"basic\"}]},\n          " + kept2 +
+                            "\n        ]\n      }\n    }\n  ]\n}\n");
+    ASSERT_TRUE(apply(request({2, 0})));
+    const std::string text = readFile(config());
+    EXPECT_NE(text.find(kept0), std::string::npos) << text;
+    EXPECT_NE(text.find(kept2), std::string::npos) << text;
+    EXPECT_LT(text.find(kept2), text.find(kept0));
+
+    Json rules = readConfig()["profiles"][0]["complex_modifications"]["rules"];
+    ASSERT_EQ(rules.size(), 4u);
+    EXPECT_EQ(rules[0], Json({{"description", "[Tarvel] Caps: Escape"}, {"manipulators", oneManipulator}}));
+    EXPECT_EQ(rules[1], Json({{"description", "[Tarvel] Caps: Off"}, {"enabled", false}, {"manipulators", oneManipulator}}));
+    EXPECT_EQ(rules[2]["description"], "third");
+
+    auto bad = apply(request({7}));
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(errorCode(bad.error()), "noSuchRule");
 }
 
 TEST_F(KarabinerWriterTest, AMissingOrMistypedComplexModificationsBecomesAnObjectOfRules) {
@@ -94,6 +148,68 @@ TEST_F(KarabinerWriterTest, AnEmptyRuleSetStillBacksUpBesideTheFileAndRemovesAll
     EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"]["rules"], Json::array());
 }
 
+// Each fixture is a shape real files have; the apply adds two rules and keeps every other rule.
+TEST_F(KarabinerWriterTest, EveryFixtureKeepsWhatTarvelDidNotWrite) {
+    const struct {
+        const char* file;
+        const char* changed;  // where the bytes changed
+        bool karabinerWritten;
+    } cases[] = {
+        {"karabiner-elements-written.json", "rules value", true},
+        {"karabiner-elements-parameters-only.json", "re-laid", true},
+        {"karabiner-elements-no-complex-modifications.json", "insertion", true},
+        {"karabiner-elements-example.jsonc", "rules value", false},
+        {"comments.jsonc", "rules value", false},
+        {"duplicate-keys.json", "rules value", false},
+        {"big-numbers.json", "rules value", false},
+        {"bom.json", "re-laid", false},
+        {"crlf.json", "insertion", false},
+        {"no-final-newline.json", "rules value", false},
+        {"one-line-complex-modifications.json", "re-laid", true},
+        {"minified.json", "rules value", false},
+        {"tabs.json", "insertion", false},
+        {"deep-other-profile.json", "re-laid", false},
+    };
+    const fs::path fixtures = TARVEL_FIXTURES_DIR "/karabiner";
+    for (const auto& c : cases) {
+        const std::string original = readFile(fixtures / c.file);
+        ASSERT_FALSE(original.empty()) << c.file;
+        auto span = test::rulesSpan(original, std::nullopt);
+        std::vector<std::size_t> every;
+        if (span && original[span->begin] == '[')
+            for (std::size_t i = 0; i < jsonc::elements(original, span->begin).size(); ++i) every.push_back(i);
+
+        for (bool keepAll : {true, false}) {
+            KarabinerApplyRequest r;
+            r.rules = {TarvelRule{"T: one", true, oneManipulator}, TarvelRule{"T: two", false, oneManipulator}};
+            if (keepAll) r.keep = every;
+            r.baseDigest = KarabinerWriter::digest(original);
+            auto check = test::checkApply(original, r, home / "fixture");
+            SCOPED_TRACE(std::string(c.file) + (keepAll ? " keeping every rule" : " keeping none") + "\n" + check.result);
+            ASSERT_EQ(check.error, "");
+            EXPECT_EQ(check.changed.find(c.changed) != std::string::npos, true) << check.changed;
+            EXPECT_TRUE(check.sameAsFullRewrite);
+            EXPECT_EQ(check.karabinerWritten, c.karabinerWritten);
+            EXPECT_EQ(check.asKarabinerWrites, c.karabinerWritten);
+            EXPECT_EQ(original.starts_with("\xEF\xBB\xBF"), check.result.starts_with("\xEF\xBB\xBF"));
+            EXPECT_EQ(original.back() == '\n', check.result.back() == '\n');
+            EXPECT_EQ(original.find("\r\n") != std::string::npos, check.result.find("\r\n") != std::string::npos);
+            EXPECT_FALSE(original.find("\r\n") != std::string::npos && std::regex_search(check.result, std::regex("[^\r]\n")))
+                << "every inserted line ends in CR LF";
+            for (std::string_view comment : {"// trailing comment", "// after the rules", "/* the end */"})
+                EXPECT_EQ(original.find(comment) != std::string::npos, check.result.find(comment) != std::string::npos) << comment;
+            // A comment inside a rule goes with the rule.
+            EXPECT_EQ(original.find("/* inline */") != std::string::npos && keepAll, check.result.find("/* inline */") != std::string::npos);
+        }
+        // Removing every rule: a file Karabiner-Elements wrote still comes out as it writes it.
+        KarabinerApplyRequest none;
+        auto emptied = test::checkApply(original, none, home / "fixture");
+        ASSERT_EQ(emptied.error, "") << c.file;
+        EXPECT_TRUE(emptied.sameAsFullRewrite) << c.file;
+        EXPECT_EQ(emptied.asKarabinerWrites, c.karabinerWritten) << c.file << "\n" << emptied.result;
+    }
+}
+
 TEST_F(KarabinerWriterTest, KeepsEveryUntouchedMemberWithItsValueAndType) {
     Json original = Json::parse(R"({
         "global": {"check_for_updates_on_startup": true, "show_in_menu_bar": false},
@@ -106,24 +222,45 @@ TEST_F(KarabinerWriterTest, KeepsEveryUntouchedMemberWithItsValueAndType) {
             {"name": "Gaming", "complex_modifications": {"rules": [{"description": "keep me", "manipulators": [{"type": "basic"}]}]}}
         ]})");
     writeConfig(original);
+    const std::string before = readFile(config());
     ASSERT_TRUE(apply("t", oneManipulator));
 
-    Json written = readConfig();
     Json expected = original;
     expected["profiles"][0]["complex_modifications"]["rules"] = Json::array({{{"description", "[Tarvel] t"}, {"manipulators", oneManipulator}}});
-    EXPECT_EQ(written, expected);
-    EXPECT_TRUE(written["profiles"][0]["complex_modifications"]["parameters"]["basic.simultaneous_threshold_milliseconds"].is_number_float());
-    EXPECT_TRUE(written["profiles"][0]["devices"][0]["identifiers"]["vendor_id"].is_number_integer());
+    EXPECT_EQ(readConfig(), expected);
+    // Only the rules value's bytes changed.
+    const std::string after = readFile(config());
+    const std::size_t rules = before.find("\"rules\": []") + 9;
+    EXPECT_EQ(after.substr(0, rules), before.substr(0, rules));
+    EXPECT_EQ(after.substr(after.size() - (before.size() - rules - 2)), before.substr(rules + 2));
 }
 
-TEST_F(KarabinerWriterTest, WritesTheWayKarabinerElementsDoesAndKeepsTheFilePrivate) {
-    writeConfig({{"profiles", {{{"name", "日本語"}, {"b", 1}, {"a", 2}}}}});
+TEST_F(KarabinerWriterTest, InsertedTextIsLaidOutAsKarabinerElementsWritesAndTheFileStaysPrivate) {
+    writeFile(config(), "{\n    \"profiles\": [\n        {\n            \"a\": 2,\n            \"name\": \"日本語\"\n        }\n    ]\n}");
     fs::permissions(config(), fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_TRUE(apply("タイトル", oneManipulator));
-    const std::string text = readFile(config());
-    EXPECT_EQ(text.rfind("{\n    \"profiles\": [\n        {\n            \"a\": 2,\n            \"b\": 1,", 0), 0u) << text;
-    EXPECT_NE(text.find("\"[Tarvel] タイトル\""), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 2), "}\n");
+    EXPECT_EQ(readFile(config()), R"({
+    "profiles": [
+        {
+            "a": 2,
+            "complex_modifications": {
+                "rules": [
+                    {
+                        "description": "[Tarvel] タイトル",
+                        "manipulators": [
+                            {
+                                "from": { "key_code": "caps_lock" },
+                                "to": [{ "key_code": "left_control" }],
+                                "type": "basic"
+                            }
+                        ]
+                    }
+                ]
+            },
+            "name": "日本語"
+        }
+    ]
+})");
     EXPECT_EQ(test::permissionBits(config()), 0600u);
 }
 
@@ -132,31 +269,88 @@ TEST_F(KarabinerWriterTest, RefusesFilesItCannotUnderstandAndTouchesNothing) {
     EXPECT_EQ(notFound, "karabiner.json not found at " + config().string());
     EXPECT_FALSE(fs::exists(folder()));
 
+    const std::string notAnObject = "karabiner.json is not a Karabiner-Elements configuration: its top level is not an object";
     struct Case {
-        std::string content, message;
+        std::string content, message, code;
     } cases[] = {
-        {"[{\"profiles\": []}]", "karabiner.json is not valid JSON"},
-        {R"({"profiles": []})", "karabiner.json has no profiles"},
-        {R"({"profiles": [1, {}]})", "karabiner.json has no profiles"},
-        {R"({"profiles": {"name": "x"}})", "karabiner.json has no profiles"},
-        {R"({"global": {}})", "karabiner.json has no profiles"},
-        {"42", "parse error at line 1, column 1: JSON text did not start with array or object"},
+        {"[{\"profiles\": []}]", notAnObject, "notAnObject"},
+        {"42", notAnObject, "notAnObject"},
+        {R"({"profiles": []})", "karabiner.json has no profiles", "noProfiles"},
+        {R"({"profiles": [1, {}]})", "karabiner.json has no profiles", "noProfiles"},
+        {R"({"profiles": {"name": "x"}})", "karabiner.json has no profiles", "noProfiles"},
+        {R"({"global": {}})", "karabiner.json has no profiles", "noProfiles"},
+        {"{\"profiles\": [\n", "karabiner.json is not valid JSON at line 2, column 1: the document ends too early", "syntax"},
+        {"{\"profiles\": [{},\n]}", "karabiner.json has a trailing comma at line 1, column 17; Karabiner-Elements does not accept it either",
+         "trailingComma"},
+        {"{\"profiles\": [{\"x\": 2e308}]}", "karabiner.json has a number out of range at line 1, column 21", "numberOutOfRange"},
+        {"{\"profiles\": [{\"name\": \"a\"}, {\"x\": " + std::string(10000, '[') + std::string(10000, ']') + "}]}",
+         "karabiner.json is nested deeper than 256 levels at line 1, column 289; Tarvel leaves it as it is", "tooDeep"},
     };
     for (const auto& c : cases) {
         writeFile(config(), c.content);
-        EXPECT_EQ(failure("t", oneManipulator), c.message) << c.content;
+        auto result = apply("t", oneManipulator);
+        ASSERT_FALSE(result) << c.content;
+        EXPECT_EQ(localizedDescription(result.error()), c.message) << c.content.substr(0, 60);
+        EXPECT_EQ(errorCode(result.error()), c.code);
         EXPECT_EQ(readFile(config()), c.content);
         EXPECT_TRUE(backups().empty());
     }
 
-    writeFile(config(), "{\"profiles\": [\n");
-    const std::string parserMessage = failure("t", oneManipulator);
-    EXPECT_EQ(parserMessage.rfind("parse error at line 2, column 1: syntax error", 0), 0u) << parserMessage;
-    EXPECT_TRUE(backups().empty());
-
     fs::remove(config());
     fs::create_directories(config());
     EXPECT_NE(failure("t", oneManipulator).find("Is a directory"), std::string::npos);
+}
+
+TEST_F(KarabinerWriterTest, ARefusalLeavesTheFileWhenItChangedOrIsReadOnly) {
+    writeConfig({{"profiles", {{{"name", "A"}}}}});
+    const std::string before = readFile(config());
+    auto stale = request();
+    stale.baseDigest = KarabinerWriter::digest("something else");
+    auto changed = apply(stale);
+    ASSERT_FALSE(changed);
+    EXPECT_EQ(localizedDescription(changed.error()), "karabiner.json changed since Tarvel read it; reload to see the change");
+    EXPECT_EQ(errorCode(changed.error()), "changed");
+
+    // Root may write anything; the bits say what the user meant.
+    fs::permissions(config(), fs::perms(0444));
+    auto readOnly = apply(request());
+    ASSERT_FALSE(readOnly);
+    EXPECT_EQ(localizedDescription(readOnly.error()), "karabiner.json: the file is read-only; Tarvel leaves it as it is");
+    EXPECT_EQ(readFile(config()), before);
+    EXPECT_TRUE(backups().empty());
+}
+
+// Another program writes karabiner.json while Tarvel holds its bytes: Tarvel's write is refused
+// and the other program's change stays.
+TEST_F(KarabinerWriterTest, AChangeMadeBetweenReadingAndWritingIsNotLost) {
+    class Meddling : public test::ScriptedFileManager {
+    public:
+        std::function<void()> duringBackup;
+        std::optional<Error> linkItem(const fs::path& from, const fs::path& to) override {
+            if (duringBackup) std::exchange(duringBackup, nullptr)();
+            return ScriptedFileManager::linkItem(from, to);
+        }
+    } meddling;
+    for (bool inPlace : {false, true}) {
+        writeConfig({{"profiles", {{{"name", "A"}}}}});
+        const std::string theirs = Json({{"profiles", {{{"name", "theirs"}}}}}).dump(4);
+        meddling.duringBackup = [&] {
+            if (inPlace) {
+                std::ofstream(config(), std::ios::trunc) << theirs;
+            } else {
+                writeFile(folder() / "karabiner.json.tmp", theirs);
+                fs::rename(folder() / "karabiner.json.tmp", config());
+            }
+        };
+        auto result = KarabinerWriter::apply("t", oneManipulator, config(), meddling);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(errorCode(result.error()), "changed");
+        EXPECT_EQ(readFile(config()), theirs);
+        for (const auto& name : backups()) {
+            EXPECT_NE(readFile(folder() / name), theirs) << "a backup never shares the live file";
+            fs::remove(folder() / name);
+        }
+    }
 }
 
 TEST_F(KarabinerWriterTest, ASecondApplyInTheSameSecondKeepsBothBackups) {
@@ -182,23 +376,41 @@ TEST_F(KarabinerWriterTest, ASecondApplyInTheSameSecondKeepsBothBackups) {
     FAIL() << "two applies never fell into the same second";
 }
 
-TEST_F(KarabinerWriterTest, AFailedBackupStopsTheApply) {
+TEST_F(KarabinerWriterTest, ABackupIsAlwaysCompleteAndNeverTakesANameInUse) {
     writeConfig({{"profiles", {{{"name", "A"}}}}});
     const std::string before = readFile(config());
-    fileManager.copyFailure = Error{"could not copy karabiner.json: Permission denied", EACCES};
-    EXPECT_EQ(failure("t", oneManipulator), "could not back up karabiner.json: could not copy karabiner.json: Permission denied");
+    // Across file systems the file is copied under a temporary name first.
+    class AcrossDevices : public test::ScriptedFileManager {
+    public:
+        fs::path config;
+        std::optional<Error> linkItem(const fs::path& from, const fs::path& to) override {
+            if (from == config) return Error{"could not link: Invalid cross-device link", EXDEV};
+            return ScriptedFileManager::linkItem(from, to);
+        }
+    } across;
+    across.config = config();
+    auto copied = KarabinerWriter::backup(config(), across);
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(readFile(*copied), before);
+    auto linked = KarabinerWriter::backup(config(), fileManager);
+    ASSERT_TRUE(linked);
+    EXPECT_NE(*linked, *copied);
+    EXPECT_EQ(readFile(*linked), before);
+    EXPECT_EQ(listing(folder()).size(), 3u) << "no temporary file stays";
+
+    fileManager.linkFailure = Error{"could not link: Permission denied", EACCES};
+    EXPECT_EQ(failure("t", oneManipulator), "could not back up karabiner.json: could not link: Permission denied");
     EXPECT_EQ(readFile(config()), before);
-    EXPECT_TRUE(backups().empty());
 }
 
-TEST_F(KarabinerWriterTest, AFailedSerializationLeavesTheFileAndKeepsTheNewBackup) {
+TEST_F(KarabinerWriterTest, AFailedSerializationWritesNothing) {
     writeConfig({{"profiles", {{{"name", "A"}}}}});
     const std::string before = readFile(config());
     Json broken = Json::array({{{"type", "basic"}, {"description", std::string("\xff")}}});
     const std::string message = failure("t", broken);
     EXPECT_EQ(message.rfind("could not write karabiner.json: ", 0), 0u) << message;
     EXPECT_EQ(readFile(config()), before);
-    EXPECT_EQ(backups().size(), 1u);
+    EXPECT_TRUE(backups().empty());
 }
 
 TEST_F(KarabinerWriterTest, ALinkedConfigurationKeepsItsLinkAndGetsARealBackup) {
@@ -216,6 +428,80 @@ TEST_F(KarabinerWriterTest, ALinkedConfigurationKeepsItsLinkAndGetsARealBackup) 
     EXPECT_EQ(readFile(result->backupURL), before);
     EXPECT_EQ(Json::parse(readFile(dotfiles))["profiles"][0]["complex_modifications"]["rules"].size(), 1u);
     EXPECT_EQ(listing(home / "dotfiles"), std::set<std::string>{"karabiner.json"});
+}
+
+TEST_F(KarabinerWriterTest, RunAsRootTheFileKeepsItsOwnerAndGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    writeConfig({{"profiles", {{{"name", "A"}}}}});
+    ASSERT_EQ(::chown(config().c_str(), 4242, 4343), 0);
+    ASSERT_TRUE(apply("t", oneManipulator));
+    struct stat st {};
+    ASSERT_EQ(::stat(config().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4242u);
+    EXPECT_EQ(st.st_gid, 4343u);
+}
+
+TEST_F(KarabinerWriterTest, TemporaryFilesOfADeadApplyGoWithTheNextOne) {
+    writeConfig({{"profiles", {{{"name", "A"}}}}});
+    for (const char* name : {".karabiner.json.tarvel-a1B2c3", ".karabiner.backup-tarvel-0F4E", ".karabiner.json.tarvel-toolong", "notes.txt"})
+        writeFile(folder() / name, "left behind");
+    ASSERT_TRUE(apply("t", oneManipulator));
+    std::set<std::string> left;
+    for (const auto& name : listing(folder()))
+        if (!name.starts_with("karabiner.")) left.insert(name);
+    EXPECT_EQ(left, (std::set<std::string>{".karabiner.json.tarvel-toolong", "notes.txt"}));
+}
+
+// Applies from several threads (each with its own descriptor, as separate processes have) wait
+// for each other: every one succeeds and every backup is a complete state.
+TEST_F(KarabinerWriterTest, ConcurrentAppliesAreSerialized) {
+    writeConfig({{"profiles", {{{"name", "A"}}}}});
+    std::vector<std::thread> threads;
+    std::atomic<int> failures = 0;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 10; ++i)
+                if (!KarabinerWriter::apply("thread " + std::to_string(t), oneManipulator, config(), FileManager::defaultManager())) ++failures;
+        });
+    // A lock held from outside makes them wait, not fail.
+    {
+        FileDescriptor held(::open(folder().c_str(), O_RDONLY | O_DIRECTORY));
+        ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(backups().size(), 40u);
+    for (const auto& name : backups()) EXPECT_NO_THROW(Json::parse(readFile(folder() / name))) << name;
+    EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"]["rules"].size(), 1u);
+}
+
+TEST_F(KarabinerWriterTest, ARestorePutsBackABackupsBytesAfterBackingUpTheCurrentFile) {
+    writeFile(config(), "// mine\n{\"profiles\": [{\"name\": \"before\"}]}");
+    const std::string original = readFile(config());
+    auto applied = apply("t", oneManipulator);
+    ASSERT_TRUE(applied);
+    const std::string afterApply = readFile(config());
+    const std::string name = applied->backupURL.filename().string();
+
+    fs::create_symlink(applied->backupURL, folder() / "karabiner.backup-20000101-000000.json");
+    writeFile(home / "karabiner.backup-20000101-000001.json", original);
+    for (std::string bad : {"../karabiner.backup-20000101-000001.json", "karabiner.json", "karabiner.backup-1.json",
+                            "karabiner.backup-20000101-000000.json", "karabiner.backup-20000101-000002.json", ""}) {
+        auto refused = KarabinerWriter::restore(bad, std::nullopt, config(), fileManager);
+        ASSERT_FALSE(refused) << bad;
+        EXPECT_EQ(errorCode(refused.error()), "noSuchBackup") << bad;
+    }
+    auto stale = KarabinerWriter::restore(name, KarabinerWriter::digest("old"), config(), fileManager);
+    ASSERT_FALSE(stale);
+    EXPECT_EQ(errorCode(stale.error()), "changed");
+    EXPECT_EQ(readFile(config()), afterApply);
+
+    auto restored = KarabinerWriter::restore(name, KarabinerWriter::digest(afterApply), config(), fileManager);
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(readFile(config()), original);
+    EXPECT_EQ(readFile(restored->backupURL), afterApply);
+    EXPECT_EQ(readFile(applied->backupURL), original);
 }
 
 } // namespace

@@ -40,6 +40,22 @@ TEST(AtomicWrite, AFailedWriteLeavesNoTemporaryFileBehind) {
     EXPECT_NE(writeFileAtomically(dir / "missing-folder/karabiner.json", "new"), std::nullopt);
 }
 
+TEST(AtomicWrite, ACheckJustBeforeTheReplacementCanStillStopIt) {
+    TemporaryDirectory dir;
+    auto target = writeFile(dir / "karabiner.json", "old");
+    int calls = 0;
+    auto error = writeFileAtomically(target, "new", [&]() -> std::optional<Error> {
+        ++calls;
+        EXPECT_EQ(listing(dir.path()).size(), 2u) << "the new content is on disk beside the file";
+        return Error{"changed", ESTALE};
+    });
+    ASSERT_NE(error, std::nullopt);
+    EXPECT_EQ(error->description, "changed");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(readFile(target), "old");
+    EXPECT_EQ(listing(dir.path()), std::set<std::string>{"karabiner.json"});
+}
+
 TEST(ReadWholeFile, OnlyRegularFilesWithinTheLimitAreRead) {
     TemporaryDirectory dir;
     writeFile(dir / "small.json", "0123456789");
@@ -81,6 +97,21 @@ TEST(FileManager, CopyMakesAnIndependentRegularFileWithTheSameBits) {
     // Never over an existing file.
     EXPECT_NE(fm.copyItem(dir / "real.json", dir / "copy.json"), std::nullopt);
     EXPECT_EQ(readFile(dir / "copy.json"), "content");
+}
+
+TEST(FileManager, ASecondNameIsTheSameFileAndNeverTakesAUsedName) {
+    TemporaryDirectory dir;
+    auto& fm = FileManager::defaultManager();
+    writeFile(dir / "real.json", "content");
+    fs::create_symlink(dir / "real.json", dir / "link.json");
+    writeFile(dir / "taken.json", "other");
+    ASSERT_EQ(fm.linkItem(dir / "link.json", dir / "second.json"), std::nullopt);
+    EXPECT_FALSE(fs::is_symlink(dir / "second.json"));
+    EXPECT_TRUE(fs::equivalent(dir / "real.json", dir / "second.json"));
+    auto error = fm.linkItem(dir / "real.json", dir / "taken.json");
+    ASSERT_NE(error, std::nullopt);
+    EXPECT_EQ(error->code, EEXIST);
+    EXPECT_EQ(readFile(dir / "taken.json"), "other");
 }
 
 TEST(FileManager, ALinkCountsAsWhatItLeadsTo) {

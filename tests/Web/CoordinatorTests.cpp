@@ -39,7 +39,7 @@ TEST_F(CoordinatorTest, AWriterFailureAnswersWithExactlyOkAndItsText) {
     post("tarvelApply", applyBody("t", Json::array()));
     auto values = applyAnswers();
     ASSERT_EQ(values.size(), 1u);
-    EXPECT_EQ(values[0], Json({{"ok", false}, {"error", "karabiner.json not found at " + config().string()}}));
+    EXPECT_EQ(values[0], Json({{"ok", false}, {"error", "karabiner.json not found at " + config().string()}, {"code", "notFound"}}));
 }
 
 TEST_F(CoordinatorTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {
@@ -61,7 +61,7 @@ TEST_F(CoordinatorTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {
     auto values = applyAnswers();
     ASSERT_EQ(values.size(), std::size(bodies));
     for (const auto& value : values)
-        EXPECT_EQ(value, Json({{"ok", false}, {"error", "malformed apply message from the web view"}}));
+        EXPECT_EQ(value, Json({{"ok", false}, {"error", "malformed apply message from the web view"}, {"code", "malformed"}}));
     EXPECT_FALSE(fs::exists(linterRuns()));
     EXPECT_EQ(readFile(config()), before);
     EXPECT_EQ(listing(config().parent_path()).size(), 1u);
@@ -85,7 +85,7 @@ TEST_F(CoordinatorTest, ALintRefusalWritesNothing) {
     post("tarvelApply", applyBody("t", someManipulators()));
     auto values = applyAnswers();
     ASSERT_EQ(values.size(), 1u);
-    EXPECT_EQ(values[0], Json({{"ok", false}, {"error", "ルールを検証できませんでした: `rule 1` error: `type` must be specified\n"}}));
+    EXPECT_EQ(values[0], Json({{"ok", false}, {"error", "ルールを検証できませんでした: `rule 1` error: `type` must be specified\n"}, {"code", "lint"}}));
     EXPECT_EQ(readFile(config()), before);
     EXPECT_EQ(listing(config().parent_path()), filesBefore);
 }
@@ -118,7 +118,7 @@ TEST_F(CoordinatorTest, BodiesTooLargeOrTooDeepAreRefusedBeforeTheyAreParsed) {
         {nested(100000), {{"ok", false}, {"error", tooDeep}, {"code", "tooDeep"}}},
         {R"({"title": ")" + std::string(8 * 1024 * 1024, 'x') + R"(", "manipulators": []})",
          {{"ok", false}, {"error", tooLarge}, {"code", "tooLarge"}}},
-        {"{not json", {{"ok", false}, {"error", "malformed apply message from the web view"}}},
+        {"{not json", {{"ok", false}, {"error", "malformed apply message from the web view"}, {"code", "malformed"}}},
         {nested(61), nullptr},
     };
     for (const auto& c : cases) coordinator.userContentControllerDidReceive("tarvelApply", c.body, KeymapWebView::pageAddress);
@@ -250,7 +250,7 @@ TEST_F(CoordinatorTest, AnswersReachTheScriptEngineAsDataNeverAsCode) {
     Json received = receivedByPage(page->scripts);
     ASSERT_TRUE(received.is_array()) << received;
     ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0], Json({{"ok", false}, {"error", "ルールを検証できませんでした: " + hostile}}));
+    EXPECT_EQ(received[0], Json({{"ok", false}, {"error", "ルールを検証できませんでした: " + hostile}, {"code", "lint"}}));
     EXPECT_EQ(received[1]["installed"][0]["name"], hostile);
     EXPECT_EQ(received[1]["shortcuts"][0], hostile);
 
@@ -347,7 +347,7 @@ TEST_F(CoordinatorTest, TenThousandRandomBodiesAreEachAnsweredExactlyOnce) {
     const std::string names[] = {"tarvelApply", "tarvelApply", "tarvelApply", "tarvelApps", "TarvelApply", "other"};
     std::size_t answered = 0, applies = 0;
     for (int i = 0; i < 10000; ++i) {
-        files.copyFailure = i % 50 == 0 ? std::nullopt : std::optional<Error>(Error{"injected", EIO});
+        files.linkFailure = files.copyFailure = i % 50 == 0 ? std::nullopt : std::optional<Error>(Error{"injected", EIO});
         const std::string& name = names[static_cast<std::size_t>(i) % std::size(names)];
         ASSERT_NO_THROW(fuzzed.userContentControllerDidReceive(name, random.body().dump(), KeymapWebView::pageAddress)) << i;
         if (!files.copyFailure) writeFile(config(), original);  // keep later parses small
@@ -359,7 +359,7 @@ TEST_F(CoordinatorTest, TenThousandRandomBodiesAreEachAnsweredExactlyOnce) {
     const auto answers = applyAnswers();
     EXPECT_EQ(answers.size(), applies);
     for (const auto& answer : answers) {
-        ASSERT_TRUE(answer.size() == (answer.contains("code") ? 3u : 2u) && answer.contains("ok") && answer["ok"].is_boolean()) << answer;
+        ASSERT_TRUE(answer.size() == 2u + answer.contains("code") + 2u * answer.contains("line") && answer["ok"].is_boolean()) << answer;
         ASSERT_TRUE(answer.contains(answer["ok"].get<bool>() ? "backupPath" : "error")) << answer;
     }
 }

@@ -52,8 +52,12 @@ protected:
         writeFile(webResources() / "app.js", R"(
 window.applyAnswers = [];
 window.appsAnswers = [];
+window.configAnswers = [];
+window.restoreAnswers = [];
 window.__tarvelApplyResolve = (value) => window.applyAnswers.push(value);
 window.__tarvelAppsResolve = (value) => window.appsAnswers.push(value);
+window.__tarvelConfigResolve = (value) => window.configAnswers.push(value);
+window.__tarvelRestoreResolve = (value) => window.restoreAnswers.push(value);
 window.chosen = null;
 window.cancelled = false;
 for (const id of ["single", "multiple"]) {
@@ -103,7 +107,8 @@ window.moduleRan = true;
         evaluate(view, "window.webkit.messageHandlers." + name + ".postMessage(" + body + "), true");
     }
 
-    // What the page's resolve function for `kind` ("apply" or "apps") received, once there are `count`.
+    // What the page's resolve function for `kind` ("apply", "apps", "config" or "restore") received,
+    // once there are `count`.
     Json answers(const std::string& kind, std::size_t count) {
         EXPECT_TRUE(waitInPage(view, "window." + kind + "Answers.length >= " + std::to_string(count)));
         return evaluate(view, "window." + kind + "Answers");

@@ -34,20 +34,49 @@ TEST_F(KeymapWebViewTest, FailuresReachThePageAsTextsInOrder) {
     post("tarvelApply", "undefined");
     post("tarvelApply", R"({"title": "t", "manipulators": [)" + manipulator + R"(, "text"]})");
     post("tarvelApply", R"({"title": "reject", "manipulators": [)" + manipulator + "]}");
-    const Json malformed{{"ok", false}, {"error", KeymapWebView::Coordinator::malformedApplyMessage}};
+    const Json malformed{{"ok", false}, {"error", KeymapWebView::Coordinator::malformedApplyMessage}, {"code", "malformed"}};
     const Json received = answers("apply", 3);
     ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received[0], malformed);
     EXPECT_EQ(received[1], malformed);
     // Quotation marks, a backslash and a line break arrive intact; nothing was written or backed up.
-    EXPECT_EQ(received[2], (Json{{"ok", false}, {"error", std::string(KeymapWebView::Coordinator::lintFailurePrefix) +
-                                                               "bad \"key\" \\ here\nsecond line\n"}}));
+    EXPECT_EQ(received[2], (Json{{"ok", false},
+                                 {"error", std::string(KeymapWebView::Coordinator::lintFailurePrefix) + "bad \"key\" \\ here\nsecond line\n"},
+                                 {"code", "lint"}}));
     EXPECT_EQ(readFile(configPath()), original);
     EXPECT_EQ(listing(configPath().parent_path()), (std::set<std::string>{"karabiner.json"}));
 
     fs::remove(configPath());
     post("tarvelApply", R"({"title": "t", "manipulators": []})");
-    EXPECT_EQ(answers("apply", 4).at(3), (Json{{"ok", false}, {"error", "karabiner.json not found at " + configPath().string()}}));
+    EXPECT_EQ(answers("apply", 4).at(3),
+              (Json{{"ok", false}, {"error", "karabiner.json not found at " + configPath().string()}, {"code", "notFound"}}));
+}
+
+// The page reads the configuration, applies against what it read keeping one rule, and puts the
+// backup back: the bytes on disk at each step.
+TEST_F(KeymapWebViewTest, ReadApplyAndRestoreFromThePage) {
+    ASSERT_NO_FATAL_FAILURE(openEditor());
+    const std::string original = readFile(configPath());
+    post("tarvelConfig", "null");
+    const Json config = answers("config", 1).at(0);
+    ASSERT_EQ(config["ok"], true) << config;
+    EXPECT_EQ(config["profiles"][1]["selected"], true);
+    EXPECT_EQ(config["profiles"][1]["rules"][0]["description"], "old work rule");
+
+    post("tarvelApply", R"({"title": "Keys", "rules": [{"name": "Caps", "manipulators": [)" + manipulator +
+                            R"(]}], "keep": [0], "baseDigest": ")" + config["digest"].get<std::string>() + "\"}");
+    const Json applied = answers("apply", 1).at(0);
+    ASSERT_EQ(applied["ok"], true) << applied;
+    const Json rules = Json::parse(readFile(configPath()))["profiles"][1]["complex_modifications"]["rules"];
+    ASSERT_EQ(rules.size(), 2u);
+    EXPECT_EQ(rules[0]["description"], "[Tarvel] Keys: Caps");
+    EXPECT_EQ(rules[1]["description"], "old work rule");
+
+    const std::string name = fs::path(applied["backupPath"].get<std::string>()).filename();
+    post("tarvelRestore", "{name: '" + name + "'}");
+    const Json restored = answers("restore", 1).at(0);
+    ASSERT_EQ(restored["ok"], true) << restored;
+    EXPECT_EQ(readFile(configPath()), original);
 }
 
 TEST_F(KeymapWebViewTest, OnlyTheTwoMessageNamesAreHandled) {
