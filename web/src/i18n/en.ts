@@ -436,6 +436,7 @@ export const en = {
   'backups.newest': 'newest: undoes the last change',
   'backups.restore': 'Restore…',
   'backups.restoreOne': 'Restore the backup of {time}',
+  'backups.written': 'Its content was last written {time}.',
   'backups.rules': 'Rules that come back ({n}):',
   'backups.noRules': 'The profile had no complex-modification rules.',
   'backups.unreadable': 'Cannot be read: {error}',

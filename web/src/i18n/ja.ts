@@ -438,6 +438,7 @@ export const ja: Record<MessageKey, string> = {
   'backups.newest': '最新: 直前の変更を取り消します',
   'backups.restore': '復元…',
   'backups.restoreOne': '{time} のバックアップを復元',
+  'backups.written': '内容が最後に書き込まれたのは {time} です。',
   'backups.rules': '戻ってくるルール({n} 件):',
   'backups.noRules': 'そのプロファイルには複合ルールがありませんでした。',
   'backups.unreadable': '読めません: {error}',

@@ -7,11 +7,17 @@ import { Dialog } from './Dialog';
 import { FailureText } from './Failure';
 import { RuleLine } from './RuleLine';
 
+const when = (d: Date) => new Intl.DateTimeFormat(language(), { dateStyle: 'medium', timeStyle: 'medium' }).format(d);
+
+/** When the backup was made (its name says); its file's own time is when that content was written. */
 export function backupTime(b: Backup): string {
   const d = backupMade(b.name) ?? new Date(b.modified);
-  if (Number.isNaN(d.getTime())) return b.name;
-  return new Intl.DateTimeFormat(language(), { dateStyle: 'medium', timeStyle: 'medium' }).format(d);
+  return Number.isNaN(d.getTime()) ? b.name : when(d);
 }
+const writtenTime = (b: Backup): string | undefined => {
+  const d = new Date(b.modified);
+  return b.modified && !Number.isNaN(d.getTime()) ? when(d) : undefined;
+};
 
 export function fileSize(n: number): string {
   if (n < 1024) return `${n} B`;
@@ -56,7 +62,7 @@ export function Backups({ store }: { store: Store }) {
                     <button type="button" class={i === 0 ? 'primary small' : 'small'} disabled={!b.rules} aria-label={t('backups.restoreOne', { time })}
                       onClick={() => store.askRestore(b)}>{t('backups.restore')}</button>
                   </div>
-                  <p class="hint mono">{b.name}</p>
+                  <p class="hint"><span class="mono">{b.name}</span>{writtenTime(b) && <> · {t('backups.written', { time: writtenTime(b) as string })}</>}</p>
                   {b.rules && b.rules.length > 0 && <p class="hint">{t('backups.rules', { n: b.rules.length })}</p>}
                   <BackupRules b={b} />
                 </li>
