@@ -113,7 +113,7 @@ function installBridge(cfg) {
     const name = `karabiner.backup-20260101-12000${state.writes}.json`;
     state.backupFiles[name] = JSON.parse(JSON.stringify(state.config.profiles));
     state.config.backups.unshift({
-      name, path: `${dir}/${name}`, modified: `2026-01-01T12:00:0${state.writes}+09:00`, size: 18000 + state.writes,
+      name, path: `${dir}/${name}`, modified: `2026-01-01T11:30:0${state.writes}Z`, size: 18000 + state.writes,
       rules: summary(state.config.profiles[selected()].rules),
     });
     state.config.digest = `sha256:${String(state.writes).padStart(64, '0')}`;
