@@ -1,38 +1,31 @@
 // The page's end of the native channel. Answers carry no request id and arrive in request order
 // per kind, so each kind keeps its pending requests in a queue.
+import { readConfiguration, readFailure, type Configuration, type Failure } from './model/config';
 import type { ApplyRule } from './model/rules';
 import type { Inventory, JsonObject } from './model/types';
 
-export type ApplyOutcome =
-  | { ok: true; backupPath: string }
-  | { ok: false; error: string; code?: string; line?: number; column?: number };
+export type ApplyOutcome = { ok: true; backupPath: string } | Failure;
 
 /** What "tarvelApply" carries: `rules` for a native side that writes several rules, and the same
- * manipulators flattened for one that writes one. */
-export interface ApplyBody { title: string; manipulators: JsonObject[]; rules: ApplyRule[] }
-
-interface Handler { postMessage(body: unknown): void }
-interface BridgeWindow {
-  webkit?: { messageHandlers?: { tarvelApps?: Handler; tarvelApply?: Handler } };
-  __tarvelAppsResolve?: (v: unknown) => void;
-  __tarvelApplyResolve?: (v: unknown) => void;
+ * manipulators flattened for one that writes one. With the configuration read: the digest of what
+ * was read, the indices of the rules that stay, and the profile when it is not the selected one. */
+export interface ApplyBody {
+  title: string; manipulators: JsonObject[]; rules: ApplyRule[];
+  baseDigest?: string; keep?: number[]; profile?: number;
 }
+export interface RestoreBody { name: string; baseDigest?: string }
 
-const num = (v: unknown) => (typeof v === 'number' && Number.isFinite(v) ? v : undefined);
+type Kind = 'Apps' | 'Apply' | 'Config' | 'Restore';
+interface Handler { postMessage(body: unknown): void }
+type BridgeWindow = {
+  webkit?: { messageHandlers?: Partial<Record<`tarvel${Kind}`, Handler>> };
+} & Partial<Record<`__tarvel${Kind}Resolve`, (v: unknown) => void>>;
 
 export function readOutcome(v: unknown): ApplyOutcome {
   if (v && typeof v === 'object') {
     const o = v as Record<string, unknown>;
     if (o.ok === true) return { ok: true, backupPath: typeof o.backupPath === 'string' ? o.backupPath : '' };
-    if (o.ok === false) {
-      const out: ApplyOutcome = { ok: false, error: typeof o.error === 'string' ? o.error : '' };
-      if (typeof o.code === 'string' && o.code) out.code = o.code;
-      const line = num(o.line);
-      const column = num(o.column);
-      if (line !== undefined) out.line = line;
-      if (column !== undefined) out.column = column;
-      return out;
-    }
+    if (o.ok === false) return readFailure(o);
   }
   return { ok: false, error: String(JSON.stringify(v)) };
 }
@@ -41,21 +34,21 @@ function readInventory(v: unknown): Inventory | null {
   if (!v || typeof v !== 'object') return null;
   const o = v as Record<string, unknown>;
   const list = (x: unknown) => (Array.isArray(x) ? x.filter((r) => r && typeof r === 'object' && typeof (r as { name?: unknown }).name === 'string') : []);
-  return {
+  const inv: Inventory = {
     running: list(o.running) as Inventory['running'],
     installed: list(o.installed) as Inventory['installed'],
     shortcuts: Array.isArray(o.shortcuts) ? o.shortcuts.filter((s): s is string => typeof s === 'string') : [],
     helperPath: typeof o.helperPath === 'string' && o.helperPath ? o.helperPath : undefined,
   };
+  if (typeof o.installedOmitted === 'number' && o.installedOmitted > 0) inv.installedOmitted = o.installedOmitted;
+  return inv;
 }
 
 export class Bridge {
-  private apps: ((v: Inventory | null) => void)[] = [];
-  private applies: ((v: ApplyOutcome) => void)[] = [];
+  private queues: Record<Kind, ((v: unknown) => void)[]> = { Apps: [], Apply: [], Config: [], Restore: [] };
 
   constructor(private readonly win: BridgeWindow) {
-    win.__tarvelAppsResolve = (v) => this.apps.shift()?.(readInventory(v));
-    win.__tarvelApplyResolve = (v) => this.applies.shift()?.(readOutcome(v));
+    for (const kind of Object.keys(this.queues) as Kind[]) win[`__tarvel${kind}Resolve`] = (v) => this.queues[kind].shift()?.(v);
   }
 
   /** False outside the app: the page then runs as a preview. */
@@ -63,32 +56,26 @@ export class Bridge {
     const h = this.win.webkit?.messageHandlers;
     return !!(h && h.tarvelApply && h.tarvelApps);
   }
+  /** An app that reads karabiner.json for the page and keeps the rules it did not write. */
+  get readsConfiguration(): boolean { return this.available && !!this.win.webkit?.messageHandlers?.tarvelConfig; }
 
-  requestInventory(): Promise<Inventory | null> {
-    const h = this.win.webkit?.messageHandlers?.tarvelApps;
-    if (!h) return Promise.resolve(null);
+  private post<T>(kind: Kind, body: unknown, read: (v: unknown) => T, fail: (error: string) => T): Promise<T> {
+    const h = this.win.webkit?.messageHandlers?.[`tarvel${kind}`];
+    if (!h) return Promise.resolve(fail('preview'));
     return new Promise((resolve) => {
-      this.apps.push(resolve);
-      try {
-        h.postMessage({});
-      } catch {
-        this.apps.pop();
-        resolve(null);
-      }
-    });
-  }
-
-  apply(body: ApplyBody): Promise<ApplyOutcome> {
-    const h = this.win.webkit?.messageHandlers?.tarvelApply;
-    if (!h) return Promise.resolve({ ok: false, error: 'preview' });
-    return new Promise((resolve) => {
-      this.applies.push(resolve);
+      const queue = this.queues[kind];
+      queue.push((v) => resolve(read(v)));
       try {
         h.postMessage(body);
       } catch (e) {
-        this.applies.pop();
-        resolve({ ok: false, error: e instanceof Error ? e.message : String(e) });
+        queue.pop();
+        resolve(fail(e instanceof Error ? e.message : String(e)));
       }
     });
   }
+
+  requestInventory(): Promise<Inventory | null> { return this.post('Apps', {}, readInventory, () => null); }
+  apply(body: ApplyBody): Promise<ApplyOutcome> { return this.post('Apply', body, readOutcome, (error) => ({ ok: false, error })); }
+  requestConfiguration(): Promise<Configuration | Failure> { return this.post('Config', {}, readConfiguration, (error) => ({ ok: false, error })); }
+  restore(body: RestoreBody): Promise<ApplyOutcome> { return this.post('Restore', body, readOutcome, (error) => ({ ok: false, error })); }
 }

@@ -6,7 +6,15 @@ import './styles.css';
 
 const started = performance.now();
 const store = new Store(window);
-if (store.restored) store.notice = { kind: 'info', text: t('app.restored') };
+// The app reloads the page this way after its web process died.
+const recovered = new URLSearchParams(location.search).get('recovered') === '1';
+if (recovered) {
+  store.notice = { kind: 'warn', text: t('app.recovered') };
+  // A reload by the user later is an ordinary one.
+  history.replaceState(null, '', location.pathname);
+} else if (store.restored) {
+  store.notice = { kind: 'info', text: t('app.restored') };
+}
 render(<App store={store} />, document.getElementById('app') as HTMLElement);
 // Lets benchmarks and tests know when the first render is done and how long it took.
 Object.assign(window, { __tarvelReady: performance.now(), __tarvelRenderMs: performance.now() - started });

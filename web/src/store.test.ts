@@ -110,3 +110,90 @@ describe('apply', () => {
     expect(s.apply).toEqual({ phase: 'refused', problem: { code: 'tooManyManipulators', value: 20001, limit: 20000 } });
   });
 });
+
+describe('karabiner.json', () => {
+  const DIGEST = `sha256:${'c'.repeat(64)}`;
+  const caps = { type: 'basic', from: { key_code: 'caps_lock' }, to: [{ key_code: 'left_control' }] };
+  const other = { type: 'basic', from: { key_code: 'f5' }, to: [{ shell_command: 'make' }] };
+  const installed = [
+    { description: '[Tarvel] Keys: Caps', manipulators: [caps] },
+    { description: 'Build', manipulators: [other] },
+    { description: 'Old', enabled: false, manipulators: [{ type: 'basic', from: { key_code: 'q' } }] },
+  ];
+  /** An app that reads karabiner.json; answers come at once, in order. */
+  function app(answers: { config: unknown[]; apply?: unknown[] }) {
+    const posted: { name: string; body: any }[] = [];
+    const win: Record<string, any> = { navigator: { language: 'en-US' } };
+    const handler = (name: string, queue: unknown[], resolve: string) => ({
+      postMessage: (body: unknown) => { posted.push({ name, body }); win[resolve](queue.shift()); },
+    });
+    win.webkit = { messageHandlers: {
+      tarvelApps: { postMessage: () => {} },
+      tarvelConfig: handler('tarvelConfig', answers.config, '__tarvelConfigResolve'),
+      tarvelApply: handler('tarvelApply', answers.apply ?? [], '__tarvelApplyResolve'),
+    } };
+    setLanguage('en');
+    return { s: new Store(win as unknown as Window), posted };
+  }
+  const answer = (rules: unknown[], digest = DIGEST) => ({
+    ok: true, path: '/k.json', digest, hasComments: true, backups: [],
+    profiles: [{ name: 'Default', selected: true, rules, devices: [{ vendor_id: 1, product_id: 2 }] }, { name: 'Games', rules: [] }],
+  });
+  const tick = () => new Promise((r) => setTimeout(r, 0));
+
+  it('with nothing saved the editor opens Tarvel’s rules; the others are kept, simulated and sent by index', async () => {
+    const { s, posted } = app({ config: [answer(installed)] });
+    await tick();
+    expect([s.ruleSet.title, s.ruleSet.rules.map((r) => r.name)]).toEqual(['Keys', ['Caps']]);
+    expect(s.applyHold).toBe('nothing');
+    expect(s.simRules.filter((r) => r.kept).map((r) => [r.name, r.enabled])).toEqual([['Build', true], ['Old', false]]);
+    expect(s.devices).toEqual([{ identifiers: { vendor_id: 1, product_id: 2 } }]);
+    expect(s.commands().map((c) => [c.rule, c.text])).toEqual([['Build', 'make']]);
+    s.setDropped(2, true);
+    expect(s.applyHold).toBeUndefined();
+    expect(s.applyBody).toMatchObject({ title: 'Keys', baseDigest: DIGEST, keep: [1], manipulators: [caps] });
+    expect(s.applyBody.profile).toBeUndefined();
+    s.chooseProfile(1);
+    expect(s.applyBody).toMatchObject({ keep: [], profile: 1 });
+    expect(s.keptRules).toEqual([]);
+    expect(posted.map((p) => p.name)).toEqual(['tarvelConfig']);
+  });
+
+  it('a rule brought into the editor is not kept; undoing that keeps it again', async () => {
+    const { s } = app({ config: [answer(installed)] });
+    await tick();
+    expect(s.bringIn(1)).toBe(true);
+    expect(s.ruleSet.rules.map((r) => r.name)).toEqual(['Caps', 'Build']);
+    expect(s.applyBody.keep).toEqual([2]);
+    expect(s.applyBody.rules.map((r) => r.name)).toEqual(['Caps', 'Build']);
+    expect(s.simRules.filter((r) => r.kept).map((r) => r.name)).toEqual(['Old']);
+    s.undo();
+    expect(s.applyBody.keep).toEqual([1, 2]);
+    expect(s.applyHold).toBe('nothing');
+  });
+
+  it('an apply refused because the file changed holds Apply until the file is read again; any other answer reads it at once', async () => {
+    const changed = { ok: false, error: 'karabiner.json changed since Tarvel read it; reload to see the change', code: 'changed' };
+    const { s, posted } = app({ config: [answer([]), answer(installed, `sha256:${'d'.repeat(64)}`), answer([installed[0], installed[1]], `sha256:${'e'.repeat(64)}`)], apply: [changed, { ok: true, backupPath: '/b' }] });
+    await tick();
+    s.addRule('r', [{ id: 'm', enabled: true, form: 'raw', manipulators: [caps] }]);
+    await s.runApply();
+    expect(s.applyHold).toBe('stale');
+    expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelApply']);
+    await s.loadConfig();
+    expect(s.applyHold).toBeUndefined();
+    expect(s.applyBody.keep).toEqual([1, 2]);
+    await s.runApply();
+    await tick();
+    expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelApply', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
+    expect(s.config.phase === 'ready' && s.config.config.digest).toBe(`sha256:${'e'.repeat(64)}`);
+  });
+
+  it('a file that cannot be read holds Apply and keeps nothing in the simulator', async () => {
+    const { s } = app({ config: [{ ok: false, error: 'karabiner.json has no profiles', code: 'noProfiles' }] });
+    await tick();
+    expect(s.applyHold).toBe('failed');
+    expect(s.config).toEqual({ phase: 'failed', failure: { ok: false, error: 'karabiner.json has no profiles', code: 'noProfiles' } });
+    expect(s.keptRules).toEqual([]);
+  });
+});

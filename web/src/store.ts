@@ -1,6 +1,10 @@
 // The page's state: the rule set under undo, and everything around it that is not undoable.
 import { useLayoutEffect, useState } from 'preact/hooks';
 import { Bridge, type ApplyBody, type ApplyOutcome } from './bridge';
+import {
+  configBody, devicesOf, describe, fates, isFailure, manipulatorsOf, nothingToDo, plan, ruleEnabled, ruleFromInstalled, ruleSetFromInstalled,
+  selectedProfile, type Backup, type Choices, type Configuration, type Failure, type Plan,
+} from './model/config';
 import { detectLanguage, setLanguage, t, type Lang } from './i18n';
 import { mergeInventory, type AppEntry } from './model/apps';
 import { checkMapping, type Problem } from './model/check';
@@ -24,16 +28,31 @@ import type { KeyRef } from './model/manipulator';
 export const SAVE_KEY = 'tarvel.workingRuleSet';
 const NONE: Problem[] = [];
 export const LANG_KEY = 'tarvel.language';
+export const CHOICES_KEY = 'tarvel.configChoices';
 
-export type Tab = 'edit' | 'recipes' | 'try' | 'json';
-export const TABS: Tab[] = ['edit', 'recipes', 'try', 'json'];
+export type Tab = 'edit' | 'recipes' | 'try' | 'json' | 'installed' | 'backups';
+export const TABS: Tab[] = ['edit', 'recipes', 'try', 'json', 'installed', 'backups'];
 export type ApplyState =
   | { phase: 'closed' }
   | { phase: 'confirm' }
   | { phase: 'busy' }
   | { phase: 'refused'; problem: LimitProblem }
   | { phase: 'done'; outcome: ApplyOutcome };
-export interface Notice { kind: 'info' | 'error'; text: string }
+/** karabiner.json as last read: 'off' in a preview or with an app that does not read it for the page. */
+export type ConfigState =
+  | { phase: 'off' }
+  | { phase: 'loading'; config?: Configuration }
+  | { phase: 'ready'; config: Configuration; stale?: boolean }
+  | { phase: 'failed'; failure: Failure };
+export type RestoreState =
+  | { phase: 'closed' }
+  | { phase: 'confirm'; backup: Backup }
+  | { phase: 'busy'; backup: Backup }
+  | { phase: 'done'; outcome: ApplyOutcome };
+/** Why Apply is off although the rules are fine. */
+export type ApplyHold = 'loading' | 'failed' | 'stale' | 'nothing';
+/** 'warn' stays until dismissed; 'info' goes by itself. */
+export interface Notice { kind: 'info' | 'warn' | 'error'; text: string }
 export interface Confirm { title: string; body: string; items: string[]; confirm: string; run: () => void }
 /** A mapping being written that is not in the rule set until it does something. */
 export interface Draft { mapping: Mapping; ruleId?: string }
@@ -100,6 +119,9 @@ export class Store {
   /** Rules of the installed configuration that Apply keeps, written after Tarvel's. */
   keptRules: SimRule[] = [];
   apply: ApplyState = { phase: 'closed' };
+  config: ConfigState = { phase: 'off' };
+  choices: Choices = { profile: 0, dropped: new Set() };
+  restoring: RestoreState = { phase: 'closed' };
   confirm: Confirm | undefined;
   notice: Notice | undefined;
   /** A key field waiting for a key press or a click on the keyboard. */
@@ -130,6 +152,7 @@ export class Store {
     this.history = new History(initial);
     this.sim = { env: initialEnv(initial.layout), pending: [], hold: false, log: [], together: undefined };
     if (this.bridge.available) void this.loadInventory();
+    if (this.bridge.readsConfiguration) void this.loadConfig();
     // Closing or reloading the page writes what a pending save would have.
     win.addEventListener?.('pagehide', () => { if (this.saveTimer !== undefined) this.saveNow(); });
   }
@@ -248,13 +271,38 @@ export class Store {
   }
   get applyBody(): ApplyBody {
     const rules = this.rules;
-    return { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
+    const body: ApplyBody = { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
+    const c = this.config.phase === 'ready' ? this.config.config : undefined;
+    const p = this.plan;
+    return c && p ? { ...body, ...configBody(c, this.choices, p) } : body;
+  }
+  private planCache: { key: unknown[]; plan: Plan | undefined } = { key: [], plan: undefined };
+  /** What an apply does to the chosen profile's rules, once karabiner.json has been read. */
+  get plan(): Plan | undefined {
+    const c = this.config.phase === 'ready' ? this.config.config : undefined;
+    const key = [c, this.choices, this.ruleSet.rules, this.ruleSet.title];
+    if (!key.every((k, i) => k === this.planCache.key[i])) {
+      this.planCache = { key, plan: c ? plan(c, this.choices, this.ruleSet, this.rules) : undefined };
+    }
+    return this.planCache.plan;
+  }
+  /** Why Apply is off with rules that are fine; undefined when it is on. */
+  get applyHold(): ApplyHold | undefined {
+    if (!this.bridge.readsConfiguration) return undefined;
+    const c = this.config;
+    if (c.phase === 'loading' || c.phase === 'off') return 'loading';
+    if (c.phase === 'failed') return 'failed';
+    if (c.stale) return 'stale';
+    const p = this.plan;
+    return p && nothingToDo(p) ? 'nothing' : undefined;
   }
   private appPaths = new Map<string, string>();
   appPath: AppPathLookup = (bundleId) => this.appPaths.get(bundleId);
-  /** Every command the written rules run or open, for the confirmation. */
+  /** Every command the written rules run or open, for the confirmation: Tarvel's and the kept ones. */
   commands() {
-    return this.rules.flatMap((r) => r.manipulators.flatMap((m) => commandsOf(m, this.appPath).map((c) => ({ rule: r.name, ...c }))));
+    const p = this.plan;
+    const rules = p ? p.result.map((r) => ({ name: describe(r) ?? '', manipulators: manipulatorsOf(r) })) : this.rules;
+    return rules.flatMap((r) => r.manipulators.flatMap((m) => commandsOf(m, this.appPath).map((c) => ({ rule: r.name, ...c }))));
   }
 
   subscribe(fn: () => void): () => void {
@@ -262,7 +310,7 @@ export class Store {
     return () => this.listeners.delete(fn);
   }
   emit(): void { for (const fn of this.listeners) fn(); }
-  set(patch: Partial<Pick<Store, 'tab' | 'selectedId' | 'selectedRuleId' | 'query' | 'keyFilter' | 'notice' | 'picking' | 'apply' | 'confirm' | 'layerView' | 'draft' | 'sim'>>): void {
+  set(patch: Partial<Pick<Store, 'tab' | 'selectedId' | 'selectedRuleId' | 'query' | 'keyFilter' | 'notice' | 'picking' | 'apply' | 'confirm' | 'layerView' | 'draft' | 'sim' | 'config' | 'restoring'>>): void {
     Object.assign(this, patch);
     this.emit();
   }
@@ -279,6 +327,7 @@ export class Store {
   commit(next: RuleSet, coalesceKey?: string): void {
     this.history.commit(next, coalesceKey);
     this.scheduleSave();
+    this.syncKept();
     this.emit();
   }
   private mapRules(fn: (r: Rule) => Rule): RuleSet {
@@ -379,8 +428,8 @@ export class Store {
     }));
     this.set({ selectedRuleId: ruleId });
   }
-  undo(): void { if (this.history.undo()) { this.scheduleSave(); this.emit(); } }
-  redo(): void { if (this.history.redo()) { this.scheduleSave(); this.emit(); } }
+  undo(): void { if (this.history.undo()) { this.scheduleSave(); this.syncKept(); this.emit(); } }
+  redo(): void { if (this.history.redo()) { this.scheduleSave(); this.syncKept(); this.emit(); } }
 
   /** Shows a mapping in another form, asking first when that form cannot hold all of it. */
   changeForm(id: string, form: FormKind): void {
@@ -477,6 +526,141 @@ export class Store {
     const outcome = await this.bridge.apply(body);
     this.applying--;
     this.set({ apply: { phase: 'done', outcome } });
+    this.afterWrite(outcome);
+  }
+
+  // ---- karabiner.json and its backups --------------------------------------------------------------
+
+  private configRequests = 0;
+  /** Reads karabiner.json again; the last answer wins when several are under way. */
+  async loadConfig(): Promise<void> {
+    if (!this.bridge.readsConfiguration) return;
+    const before = this.config;
+    const first = before.phase === 'off';
+    const ticket = ++this.configRequests;
+    this.set({ config: { phase: 'loading', config: before.phase === 'ready' || before.phase === 'loading' ? before.config : undefined } });
+    const answer = await this.bridge.requestConfiguration();
+    if (ticket !== this.configRequests) return;
+    if (isFailure(answer)) {
+      // Nothing is known to be kept: the simulator shows Tarvel's rules alone.
+      this.keptKey = '';
+      this.keptRules = [];
+      this.set({ config: { phase: 'failed', failure: answer } });
+      return;
+    }
+    this.config = { phase: 'ready', config: answer };
+    this.choices = this.savedChoices(answer);
+    this.syncKept(true);
+    if (first) this.openInstalledAtStart(answer);
+    this.emit();
+  }
+
+  /** Choices survive a reload of the page as long as the file is the one they were made on. */
+  private savedChoices(c: Configuration): Choices {
+    const fresh: Choices = { profile: selectedProfile(c), dropped: new Set() };
+    if (this.choicesDigest === c.digest) return this.choices;
+    this.choicesDigest = c.digest;
+    try {
+      const saved = JSON.parse(storage()?.getItem(CHOICES_KEY) ?? 'null') as { digest?: unknown; profile?: unknown; dropped?: unknown } | null;
+      if (saved && saved.digest === c.digest && typeof saved.profile === 'number' && c.profiles[saved.profile] && Array.isArray(saved.dropped)) {
+        return { profile: saved.profile, dropped: new Set(saved.dropped.filter((i): i is number => typeof i === 'number')) };
+      }
+    } catch {
+      // Nothing usable saved: the defaults.
+    }
+    return fresh;
+  }
+  private choicesDigest: string | undefined;
+  private setChoices(choices: Choices): void {
+    this.choices = choices;
+    try {
+      storage()?.setItem(CHOICES_KEY, JSON.stringify({ digest: this.choicesDigest, profile: choices.profile, dropped: [...choices.dropped] }));
+    } catch { /* storage off: the choices last this session */ }
+    this.syncKept();
+    this.emit();
+  }
+  chooseProfile(profile: number): void { this.setChoices({ profile, dropped: new Set() }); }
+  /** Drops a rule that is not Tarvel's from the next apply, or keeps it again. */
+  setDropped(index: number, drop: boolean): void {
+    const dropped = new Set(this.choices.dropped);
+    if (drop) dropped.add(index); else dropped.delete(index);
+    this.setChoices({ ...this.choices, dropped });
+  }
+
+  private keptKey = '';
+  /** The simulator and the device fields follow the chosen profile and the rules it keeps. */
+  private syncKept(force = false): void {
+    const c = this.config.phase === 'ready' ? this.config.config : undefined;
+    if (!c) return;
+    const profile = c.profiles[this.choices.profile];
+    const fate = fates(c, this.choices, this.ruleSet);
+    const keep = fate.flatMap((f, i) => (f === 'keep' ? [i] : []));
+    const key = `${c.digest}|${this.choices.profile}|${keep.join(',')}`;
+    if (!force && key === this.keptKey) return;
+    this.keptKey = key;
+    this.devices = devicesOf(profile);
+    this.keptRules = keep.map((i) => {
+      const r = profile.rules[i];
+      return { name: describe(r) ?? '', enabled: ruleEnabled(r), manipulators: manipulatorsOf(r), kept: true };
+    });
+  }
+
+  /** With no work of its own, the editor starts from the rules Tarvel installed. */
+  private openInstalledAtStart(c: Configuration): void {
+    if (this.ruleSet.rules.some((r) => r.mappings.length)) return;
+    const rs = ruleSetFromInstalled(c.profiles[this.choices.profile]?.rules ?? [], this.ruleSet.layout, this.ruleSet.title);
+    if (!rs) return;
+    this.history.commit(rs);
+    this.scheduleSave();
+    this.syncKept();
+    this.tab = 'edit';
+    this.selectedRuleId = rs.rules[0]?.id;
+    if (this.notice?.kind !== 'warn') this.notice = { kind: 'info', text: t('config.opened', { title: rs.title, r: rs.rules.length }) };
+  }
+
+  /** Tarvel's installed rules into the editor, asking first when that replaces work. */
+  openInstalled(): void {
+    const c = this.config.phase === 'ready' ? this.config.config : undefined;
+    const rs = c && ruleSetFromInstalled(c.profiles[this.choices.profile]?.rules ?? [], this.ruleSet.layout, this.ruleSet.title);
+    if (!rs) return;
+    const run = () => {
+      this.commit(rs);
+      this.set({ selectedRuleId: rs.rules[0]?.id, selectedId: undefined, draft: undefined, tab: 'edit' });
+    };
+    const n = this.ruleSet.rules.reduce((k, r) => k + r.mappings.length, 0);
+    if (!n) { run(); return; }
+    this.set({ confirm: { title: t('config.openTitle'), body: t('config.openBody', { n }), items: [], confirm: t('config.openConfirm'), run } });
+  }
+
+  /** A rule Tarvel did not write, as mappings of a new rule in the editor; it is then not kept. */
+  bringIn(index: number): boolean {
+    const c = this.config.phase === 'ready' ? this.config.config : undefined;
+    const rule = c && ruleFromInstalled(c, this.choices.profile, index);
+    if (!rule) return false;
+    this.commit({ ...this.ruleSet, rules: [...this.ruleSet.rules, rule] });
+    this.set({ selectedRuleId: rule.id, selectedId: rule.mappings[0]?.id, draft: undefined });
+    return true;
+  }
+
+  /** After an apply or a restore the file is read again, except after a refusal because it
+   * changed: the user reloads, seeing why. */
+  private afterWrite(outcome: ApplyOutcome): void {
+    if (!outcome.ok && outcome.code === 'changed') {
+      if (this.config.phase === 'ready') this.set({ config: { ...this.config, stale: true } });
+      return;
+    }
+    void this.loadConfig();
+  }
+
+  askRestore(backup: Backup): void { this.set({ restoring: { phase: 'confirm', backup } }); }
+  async runRestore(): Promise<void> {
+    const st = this.restoring;
+    if (st.phase !== 'confirm') return;
+    const c = this.config.phase === 'ready' ? this.config.config : undefined;
+    this.set({ restoring: { phase: 'busy', backup: st.backup } });
+    const outcome = await this.bridge.restore({ name: st.backup.name, ...(c ? { baseDigest: c.digest } : {}) });
+    this.set({ restoring: { phase: 'done', outcome } });
+    this.afterWrite(outcome);
   }
 
   importText(text: string): { ok: true; title: string; rules: number; n: number; raw: number } | { ok: false; error: string; detail?: string; value?: number; limit?: number } {

@@ -57,39 +57,110 @@ TEST_F(IntegrationTest, ThePageReceivesThisMachinesInventoryOncePerRequest) {
     }
 }
 
-// The editor as users get it, built from web/ into the build tree.
-TEST_F(IntegrationTest, TheEditorPageInstallsARecipeIntoKarabinerJson) {
+// A karabiner.json as a user has it: laid out by Karabiner-Elements, with comments of their own and
+// a rule Tarvel did not write (a number spelt as Karabiner-Elements would never write it included).
+const std::string userHead = R"({
+    // My settings. Backed up in ~/dotfiles.
+    "global": { "show_in_menu_bar": false },
+    "profiles": [
+        {
+            "complex_modifications": {
+                "parameters": { "basic.to_if_alone_timeout_milliseconds": 250 },
+                "rules": )";
+const std::string userRule = R"({
+                        // From the gallery, tuned by hand.
+                        "description": "Right Command → Hyper",
+                        "manipulators": [
+                            {
+                                "from": {
+                                    "key_code": "right_command",
+                                    "modifiers": { "optional": ["any"] }
+                                },
+                                "parameters": { "basic.to_if_held_down_threshold_milliseconds": 1.5e2 },
+                                "to": [
+                                    {
+                                        "key_code": "left_shift",
+                                        "modifiers": ["left_command", "left_control", "left_option"]
+                                    }
+                                ],
+                                "type": "basic"
+                            }
+                        ]
+                    })";
+const std::string userTail = R"(
+            },
+            /* The one Karabiner-Elements uses. */
+            "name": "Default profile",
+            "selected": true,
+            "virtual_hid_keyboard": { "keyboard_type_v2": "ansi" }
+        }
+    ]
+})";
+
+// The editor as users get it, built from web/ into the build tree, against the app's own reading
+// and writing of karabiner.json: the page reads the file, keeps the rule it did not write, and the
+// apply changes nothing but the rules' bytes.
+TEST_F(IntegrationTest, TheEditorPageAddsARecipeAndKeepsTheRulesAndCommentsItDidNotWrite) {
     const fs::path built = TARVEL_BUILT_RESOURCES;
     if (!fs::exists(built / "WebResources/index.html"))
         GTEST_SKIP() << "the editor page was not built (scripts/build-web-resources)";
+    const std::string original = userHead + "[\n                    " + userRule + "\n                ]" + userTail;
+    writeFile(configPath(), original);
     ASSERT_NO_FATAL_FAILURE(open(built));
+    ASSERT_TRUE(waitInPage(view, "window.__tarvelReady !== undefined"));
+    if (evaluate(view, "!!window.webkit.messageHandlers.tarvelConfig") != true)
+        GTEST_SKIP() << "this build's bridge does not read karabiner.json for the page";
 
-    // The page asks for the inventory on its own and lists the machine's applications with icons.
+    // The page lists the machine's applications, and the rule it did not write, kept.
     ASSERT_TRUE(waitInPage(view, "[...document.querySelectorAll('.recipe[data-recipe=focusApp] .appitem')]"
                                  ".some(b => b.textContent.includes('Alpha Notes') && b.querySelector('img.appicon'))"))
         << evaluate(view, "document.body.innerText.slice(0, 3000)");
+    evaluate(view, "document.getElementById('tab-installed').click(), true");
+    ASSERT_TRUE(waitInPage(view, "document.querySelectorAll('ol.installed-rules > li').length === 1"))
+        << evaluate(view, "document.querySelector('.installed').innerText");
+    EXPECT_EQ(evaluate(view, "document.querySelector('ol.installed-rules > li.fate-keep .desc').textContent"), "Right Command → Hyper");
+    EXPECT_EQ(evaluate(view, "document.querySelector('ol.installed-rules input[type=checkbox]').checked"), true);
 
+    evaluate(view, "document.getElementById('tab-recipes').click(), true");
     evaluate(view, "document.querySelector('.recipe[data-recipe=capsCtrlEsc] .recipehead button').click(), true");
     ASSERT_TRUE(waitInPage(view, "document.querySelectorAll('li.mapping').length === 1"));
-    evaluate(view, "[...document.querySelectorAll('button')].find(b => b.textContent.trim() === 'Apply…' || "
-                   "b.textContent.trim() === '適用…').click(), true");
-    ASSERT_TRUE(waitInPage(view, "!!document.querySelector('[role=dialog] button.primary')"));
-    evaluate(view, "document.querySelector('[role=dialog] button.primary').click(), true");
+    evaluate(view, "document.querySelector('header.top button.primary').click(), true");
+    ASSERT_TRUE(waitInPage(view, "!!document.querySelector('[role=dialog] #apply-kept')"))
+        << evaluate(view, "document.querySelector('[role=dialog]')?.innerText");
+    evaluate(view, "document.querySelector('[role=dialog] .buttons button.primary').click(), true");
     ASSERT_TRUE(waitInPage(view, "!!document.querySelector('[role=dialog] .result')"));
     ASSERT_EQ(evaluate(view, "!!document.querySelector('[role=dialog] .result.ok')"), true)
         << evaluate(view, "document.querySelector('[role=dialog]').innerText");
 
     const std::string backup = evaluate(view, "document.querySelector('[role=dialog] .result.ok .path').textContent");
-    EXPECT_EQ(readFile(backup), sampleConfiguration);
-    const Json written = Json::parse(readFile(configPath()));
-    const Json rules = written["profiles"][1]["complex_modifications"]["rules"];
-    ASSERT_EQ(rules.size(), 1u);
+    EXPECT_EQ(readFile(backup), original);
+    // Every byte outside the rules stays, comments included; the kept rule comes after Tarvel's
+    // with its own bytes.
+    const std::string written = readFile(configPath());
+    ASSERT_EQ(written.rfind(userHead, 0), 0u) << written;
+    ASSERT_GE(written.size(), userHead.size() + userTail.size());
+    EXPECT_EQ(written.substr(written.size() - userTail.size()), userTail) << written;
+    const std::string rulesText = written.substr(userHead.size(), written.size() - userHead.size() - userTail.size());
+    const std::size_t kept = rulesText.find(userRule);
+    ASSERT_NE(kept, std::string::npos) << rulesText;
+    EXPECT_NE(rulesText.find("\"[Tarvel] "), std::string::npos);
+    EXPECT_LT(rulesText.find("\"[Tarvel] "), kept);
+
+    const Json rules = Json::parse(rulesText, nullptr, true, true);
+    ASSERT_EQ(rules.size(), 2u) << rulesText;
     EXPECT_EQ(rules[0]["description"].get<std::string>().rfind("[Tarvel] ", 0), 0u);
     EXPECT_EQ(rules[0]["manipulators"], Json::parse(R"([{"type": "basic",
         "from": {"key_code": "caps_lock", "modifiers": {"optional": ["any"]}},
         "to": [{"key_code": "left_control"}], "to_if_alone": [{"key_code": "escape"}]}])"));
-    EXPECT_EQ(written["profiles"][0], Json::parse(sampleConfiguration)["profiles"][0]);
+    EXPECT_EQ(rules[1]["description"], "Right Command → Hyper");
     EXPECT_EQ(readFile(linterRuns()), "run\n");
+
+    // The page reads the file again: Tarvel's rule and the kept one, and nothing more to apply.
+    evaluate(view, "document.querySelector('[role=dialog] .buttons button.primary').click(), true");
+    evaluate(view, "document.getElementById('tab-installed').click(), true");
+    EXPECT_TRUE(waitInPage(view, "[...document.querySelectorAll('ol.installed-rules > li')].map(li => li.className).join() === 'fate-tarvel,fate-keep'"))
+        << evaluate(view, "document.querySelector('.installed').innerText");
+    EXPECT_EQ(evaluate(view, "document.querySelector('header.top button.primary').disabled"), true);
 }
 
 } // namespace

@@ -18,6 +18,7 @@ export function ruleSetForSaving(rs: RuleSet): JsonObject {
     if (r.enabledField) out.enabledField = true;
     if (r.undescribed) out.undescribed = true;
     if (r.extra) out.extra = r.extra;
+    if (r.origin) out.origin = r.origin;
     out.mappings = r.mappings.map((m) => ({ enabled: m.enabled, form: m.form, manipulators: m.manipulators }));
     return out;
   });
@@ -47,6 +48,7 @@ function readRule(v: unknown): Rule | undefined {
   if (v.enabledField === true) rule.enabledField = true;
   if (v.undescribed === true) rule.undescribed = true;
   if (isObj(v.extra)) rule.extra = v.extra;
+  if (isStr(v.origin)) rule.origin = v.origin;
   return rule;
 }
 

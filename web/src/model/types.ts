@@ -31,6 +31,8 @@ export interface Rule {
   enabledField?: boolean;
   /** The rule this came from had no description. */
   undescribed?: boolean;
+  /** A rule of karabiner.json brought into the editor (see config.ts): that rule is not kept as well. */
+  origin?: string;
 }
 
 export interface RuleSet {
@@ -51,7 +53,11 @@ export interface AppRecord {
   launchable: boolean;
 }
 export interface AppRef { name: string; bundleId?: string; path?: string }
-export interface Inventory { running: AppRecord[]; installed: AppRecord[]; shortcuts: string[]; helperPath?: string }
+export interface Inventory {
+  running: AppRecord[]; installed: AppRecord[]; shortcuts: string[]; helperPath?: string;
+  /** Installed applications the native side left out of the list. */
+  installedOmitted?: number;
+}
 /** A device as Karabiner-Elements lists it under a profile's `devices[].identifiers`. */
 export interface DeviceRecord { identifiers: JsonObject; name?: string }
 

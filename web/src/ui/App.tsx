@@ -7,6 +7,8 @@ import { appliedDescription } from '../model/rules';
 import { isObj } from '../model/json';
 import { TABS, useStore, type Store, type Tab } from '../store';
 import { ApplyDialog, ConfirmDialog } from './ApplyDialog';
+import { Backups, RestoreDialog } from './Backups';
+import { ConfigPanel } from './ConfigPanel';
 import { MappingEditor } from './Editor';
 import { KeyNameLists } from './fields';
 import { Keyboard } from './Keyboard';
@@ -188,8 +190,9 @@ export function App({ store: s }: { store: Store }) {
   };
 
   const blocks = store.blockCount;
-  const applyDisabled = store.preview || blocks > 0 || store.apply.phase !== 'closed' || store.applying > 0;
-  const modal = store.apply.phase !== 'closed' || !!store.confirm;
+  const hold = store.applyHold;
+  const applyDisabled = store.preview || blocks > 0 || !!hold || store.apply.phase !== 'closed' || store.applying > 0;
+  const modal = store.apply.phase !== 'closed' || store.restoring.phase !== 'closed' || !!store.confirm;
   const tab: Tab = store.tab;
   const kbLabel = store.picking ? t('kb.hintPick') : tab === 'try' ? t('kb.hintTry') : t('kb.hintEdit');
 
@@ -223,11 +226,17 @@ export function App({ store: s }: { store: Store }) {
             store.set({ notice: { kind: 'info', text: t('export.done', { file: f.name }) } });
           }}>{t('app.export')}</button>
           <button type="button" class="primary" disabled={applyDisabled}
-            title={blocks ? t('app.applyBlocked', { n: blocks }) : undefined}
+            title={blocks ? t('app.applyBlocked', { n: blocks }) : hold ? t(`app.applyHold.${hold}`) : undefined}
             onClick={() => store.set({ apply: { phase: 'confirm' } })}>{t('app.apply')}</button>
         </header>
         {store.preview && <div class="banner preview" role="note">{t('app.preview')}</div>}
         {!store.preview && blocks > 0 && <div class="banner warn">{t('app.applyBlocked', { n: blocks })}</div>}
+        {(hold === 'failed' || hold === 'stale') && store.tab !== 'installed' && (
+          <div class="banner warn">
+            <span>{t(`app.applyHold.${hold}`)}</span>
+            <button type="button" class="small" onClick={() => store.set({ tab: 'installed' })}>{t('config.show')}</button>
+          </div>
+        )}
         {store.notice && (
           <div class={`banner ${store.notice.kind}`} role={store.notice.kind === 'error' ? 'alert' : 'status'}>
             <span>{store.notice.text}</span>
@@ -248,6 +257,8 @@ export function App({ store: s }: { store: Store }) {
               {tab === 'recipes' && <Recipes store={store} />}
               {tab === 'try' && <Simulator store={store} />}
               {tab === 'json' && <JsonPreview store={store} />}
+              {tab === 'installed' && <ConfigPanel store={store} />}
+              {tab === 'backups' && <Backups store={store} />}
             </div>
           </section>
         </main>
@@ -255,6 +266,7 @@ export function App({ store: s }: { store: Store }) {
       {suggest && <KeyNames />}
       <Variables names={store.variables} />
       <ApplyDialog store={store} />
+      <RestoreDialog store={store} />
       <ConfirmDialog store={store} />
     </div>
   );

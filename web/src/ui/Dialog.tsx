@@ -19,7 +19,8 @@ export function Dialog({ labelledBy, busy, onClose, children, initial }: {
   }, []);
   useEffect(() => {
     const el = box.current?.querySelector<HTMLElement>('[data-autofocus]') ?? box.current?.querySelector<HTMLElement>('button');
-    el?.focus();
+    // The dialog opens at its top, so that it is read from the start.
+    el?.focus({ preventScroll: true });
   }, [initial]);
   const onKeyDown = (e: KeyboardEvent) => {
     if (e.key === 'Escape') { e.stopPropagation(); onClose(); return; }

@@ -834,6 +834,7 @@ export function AppList({ store, onPick, autoFocus }: { store: Store; onPick: (a
       </ul>
       {!found.length && <p class="hint">{t('apps.none')}</p>}
       {found.length > LIMIT && <p class="hint">{t('apps.more', { n: found.length - LIMIT })}</p>}
+      {!!store.inventory?.installedOmitted && <p class="hint">{t('apps.omitted', { n: store.inventory.installedOmitted })}</p>}
     </div>
   );
 }

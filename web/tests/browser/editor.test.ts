@@ -49,10 +49,16 @@ const EISUU_KANA = ([['left', 'japanese_eisuu'], ['right', 'japanese_kana']] as 
 }));
 const FOCUS_SAFARI = { type: 'basic', from: { key_code: 's', modifiers: { mandatory: ['control', 'option', 'shift', 'command'] } }, to: [{ shell_command: `'${HELPER}' --name 'Safari' --bundle-id 'com.apple.Safari' --fallback '/Applications/Safari.app'` }] };
 
+// A Karabiner-Elements that has just made its configuration: one profile, no rules yet.
+const FRESH = {
+  path: '/Users/me/.config/karabiner/karabiner.json', digest: `sha256:${'0'.repeat(64)}`, hasComments: false, backups: [],
+  profiles: [{ name: 'Default profile', selected: true, rules: [], devices: [] }],
+};
+
 describe('a newcomer builds the three classic mappings and applies them', () => {
   it('recipes, an app from the inventory, confirmation, success with the backup path', async () => {
-    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), delay: 700 } });
-    expect((await messages(page)).map((m) => m.name)).toEqual(['tarvelApps']);
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: FRESH, delay: 700 } });
+    expect((await messages(page)).map((m) => m.name)).toEqual(['tarvelApps', 'tarvelConfig']);
     await expect.poll(() => page.locator('.recipe[data-recipe=focusApp] img.appicon').count()).toBeGreaterThan(3);
     // Safari is installed and running: listed once, marked running.
     await expect.poll(() => page.locator('.recipe[data-recipe=focusApp] button.appitem', { hasText: 'Safari' }).count()).toBe(1);
@@ -78,13 +84,20 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
 
     await page.getByRole('button', { name: 'Apply…' }).click();
     const dialog = page.getByRole('dialog');
-    await expect.poll(() => dialog.innerText()).toContain('3 rules, 4 manipulators');
+    await expect.poll(() => dialog.innerText()).toContain('Profile “Default profile” changes.');
+    expect(await dialog.locator('ul[aria-labelledby=apply-added] .desc').allInnerTexts()).toEqual([
+      'My keymap: Caps Lock → Control / Escape', 'My keymap: ⌘ alone → 英数 / かな', 'My keymap: Hyper + key focuses an app',
+    ]);
+    expect(await dialog.locator('ul.commands code').allInnerTexts()).toEqual([FOCUS_SAFARI.to[0].shell_command]);
     await shot(page, 'editor-apply-confirm');
     await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
     await expect.poll(() => dialog.getAttribute('aria-busy')).toBe('true');
-    await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-20260101-120000.json');
+    await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-20260101-120001.json');
+    await expect.poll(() => dialog.getByRole('button', { name: 'Undo this apply…' }).isDisabled()).toBe(false);
     await shot(page, 'editor-apply-ok');
     expect(await applies(page)).toEqual([{
+      baseDigest: FRESH.digest,
+      keep: [],
       title: 'My keymap',
       manipulators: [CAPS, ...EISUU_KANA, FOCUS_SAFARI],
       rules: [
@@ -95,8 +108,9 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     }]);
     await dialog.getByRole('button', { name: 'Close' }).click();
     expect(await page.getByRole('dialog').count()).toBe(0);
-    // Focus goes back to where it was before the dialog.
-    await expect.poll(() => focused(page)).toBe('button:Apply…');
+    // Karabiner-Elements now has exactly these rules.
+    expect(await page.getByRole('button', { name: 'Apply…' }).getAttribute('title')).toBe('Nothing to apply: Karabiner-Elements already has these rules.');
+    expect(await page.getByRole('button', { name: 'Apply…' }).isDisabled()).toBe(true);
     await done(page);
   });
 
@@ -114,6 +128,8 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     await shot(page, 'editor-apply-error');
     await page.keyboard.press('Escape');
     expect(await page.getByRole('dialog').count()).toBe(0);
+    // Focus goes back to where it was before the dialog.
+    await expect.poll(() => focused(page)).toBe('button:Apply…');
     await done(page);
   });
 
@@ -401,9 +417,9 @@ describe('files, language, preview and layout', () => {
   });
 
   it('fits 900 x 640 in every view and shows where the keyboard focus is', async () => {
-    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: FRESH } });
     for (const r of ['Vim arrows layer', 'App launcher layer', 'Hyper key', 'Media keys on F7–F12', '⌘Q twice to quit']) await addRecipe(page, r);
-    for (const tab of ['Recipes', 'Edit', 'Try it', 'JSON']) {
+    for (const tab of ['Recipes', 'Edit', 'Try it', 'JSON', 'In Karabiner-Elements', 'Backups']) {
       await page.getByRole('tab', { name: tab }).click();
       expect(await noHorizontalScroll(page), tab).toBe(true);
     }

@@ -26,13 +26,19 @@ const ERRORS = new WeakMap();
 /** Script errors the page raised so far. @param {object} page */
 export const pageErrors = (page) => ERRORS.get(page) ?? [];
 
-/** @typedef {{ inventory?: unknown, applyAnswers?: unknown[], delay?: number }} BridgeConfig */
+/**
+ * `config`: karabiner.json as "tarvelConfig" answers it; with it the stand-in also reads and writes
+ * it as the app does (applies against a digest, kept rules, backups, restores). Without it the
+ * stand-in is an app that does not read karabiner.json for the page.
+ * @typedef {{ inventory?: unknown, applyAnswers?: unknown[], restoreAnswers?: unknown[], configAnswers?: unknown[], config?: any, delay?: number }} BridgeConfig
+ */
 
 /**
  * A page at 900 x 640 (the app's smallest window); `bridge` undefined means preview mode.
  * @param {import('playwright-core').Browser} browser
  * With `url` the page comes from there (a loopback server) and no request is intercepted.
- * @param {{ bridge?: BridgeConfig, lang?: string, storage?: Record<string, string>, url?: string }} [opts]
+ * `query` is added to the page's address (the app adds "?recovered=1" after its web process died).
+ * @param {{ bridge?: BridgeConfig, lang?: string, storage?: Record<string, string>, url?: string, query?: string }} [opts]
  * @returns {Promise<import('playwright-core').Page>}
  */
 export async function openPage(browser, opts = {}) {
@@ -53,7 +59,7 @@ export async function openPage(browser, opts = {}) {
   page.on('pageerror', (e) => errors.push(e.message));
   page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
   ERRORS.set(page, errors);
-  await page.goto(opts.url ?? PAGE_URL);
+  await page.goto(opts.url ?? `${PAGE_URL}${opts.query ?? ''}`);
   await page.waitForFunction(() => window.__tarvelReady !== undefined);
   return page;
 }
@@ -85,6 +91,58 @@ function installBridge(cfg) {
     /** @type {unknown[]} */
     applyAnswers: cfg.applyAnswers ?? [],
     delay: cfg.delay ?? 30,
+    /** @type {any} */
+    config: cfg.config ?? null,
+    /** @type {unknown[]} */
+    configAnswers: cfg.configAnswers ?? [],
+    /** @type {unknown[]} */
+    restoreAnswers: cfg.restoreAnswers ?? [],
+    /** Full copies of the profiles behind each backup, by name. @type {Record<string, any>} */
+    backupFiles: {},
+    writes: 0,
+  };
+  const dir = '/Users/me/.config/karabiner';
+  /** @param {any} rules */
+  const summary = (rules) => rules.map((/** @type {any} */ r) => ({
+    description: typeof r.description === 'string' ? r.description : null, enabled: r.enabled !== false, manipulators: (r.manipulators ?? []).length,
+  }));
+  const selected = () => Math.max(0, state.config.profiles.findIndex((/** @type {any} */ p) => p.selected));
+  // A new backup of the file as it is now; then the file gets a new digest.
+  const backUp = () => {
+    state.writes += 1;
+    const name = `karabiner.backup-20260101-12000${state.writes}.json`;
+    state.backupFiles[name] = JSON.parse(JSON.stringify(state.config.profiles));
+    state.config.backups.unshift({
+      name, path: `${dir}/${name}`, modified: `2026-01-01T11:30:0${state.writes}Z`, size: 18000 + state.writes,
+      rules: summary(state.config.profiles[selected()].rules),
+    });
+    state.config.digest = `sha256:${String(state.writes).padStart(64, '0')}`;
+    return `${dir}/${name}`;
+  };
+  /** @param {any} body */
+  const write = (body) => {
+    if (body.baseDigest !== undefined && body.baseDigest !== state.config.digest) {
+      return { ok: false, error: 'karabiner.json changed since Tarvel read it; reload to see the change', code: 'changed' };
+    }
+    const profile = state.config.profiles[body.profile ?? selected()];
+    const old = profile.rules;
+    const written = body.rules
+      .filter((/** @type {any} */ r) => r.manipulators.length)
+      .map((/** @type {any} */ r) => ({ description: `[Tarvel] ${body.title}: ${r.name}`, ...(r.enabled === false ? { enabled: false } : {}), manipulators: r.manipulators }));
+    const backupPath = backUp();
+    profile.rules = [...written, ...(body.keep ?? []).map((/** @type {number} */ i) => old[i])];
+    return { ok: true, backupPath };
+  };
+  /** @param {any} body */
+  const restore = (body) => {
+    const saved = state.backupFiles[body.name];
+    if (!saved) return { ok: false, error: `there is no backup named "${body.name}" beside karabiner.json`, code: 'noSuchBackup' };
+    if (body.baseDigest !== undefined && body.baseDigest !== state.config.digest) {
+      return { ok: false, error: 'karabiner.json changed since Tarvel read it; reload to see the change', code: 'changed' };
+    }
+    const backupPath = backUp();
+    state.config.profiles = JSON.parse(JSON.stringify(saved));
+    return { ok: true, backupPath };
   };
   w.__bridge = state;
   // The native side evaluates exactly this kind of line.
@@ -98,12 +156,33 @@ function installBridge(cfg) {
       tarvelApply: {
         postMessage(/** @type {unknown} */ body) {
           state.messages.push({ name: 'tarvelApply', body: JSON.parse(JSON.stringify(body)) });
-          const next = state.applyAnswers.shift() ?? { ok: true, backupPath: '/Users/me/.config/karabiner/karabiner.backup-20260101-120000.json' };
+          const next = state.applyAnswers.shift()
+            ?? (state.config ? write(body) : { ok: true, backupPath: '/Users/me/.config/karabiner/karabiner.backup-20260101-120000.json' });
           // 'silence' stands for an outcome the app could not send: no answer at all.
           if (next !== 'silence') answer('__tarvelApplyResolve', next);
         },
       },
     },
+  };
+  if (state.config) {
+    w.webkit.messageHandlers.tarvelConfig = {
+      postMessage(/** @type {unknown} */ body) {
+        state.messages.push({ name: 'tarvelConfig', body: JSON.parse(JSON.stringify(body ?? null)) });
+        const next = state.configAnswers.shift() ?? { ok: true, ...state.config };
+        if (next !== 'silence') answer('__tarvelConfigResolve', next);
+      },
+    };
+    w.webkit.messageHandlers.tarvelRestore = {
+      postMessage(/** @type {unknown} */ body) {
+        state.messages.push({ name: 'tarvelRestore', body: JSON.parse(JSON.stringify(body)) });
+        answer('__tarvelRestoreResolve', state.restoreAnswers.shift() ?? restore(body));
+      },
+    };
+  }
+  // Another program changing karabiner.json: a new digest and, if given, the chosen profile's rules.
+  state.outsideChange = (/** @type {any} */ rules) => {
+    state.config.digest = `sha256:${'f'.repeat(64)}`;
+    if (rules) state.config.profiles[selected()].rules = rules;
   };
 }
 
