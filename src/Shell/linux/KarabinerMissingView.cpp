@@ -1,23 +1,17 @@
 #include "Shell/linux/KarabinerMissingView.h"
 
-#include <gio/gio.h>
-
 #include "Karabiner/KarabinerEnvironment.h"
 #include "Shell/linux/Resources.h"
 #include "Shell/linux/Style.h"
+#include "Web/linux/KeymapWebViewGtk.h"
 
 namespace tarvel {
 
 namespace {
 
-void openDownloadPage(GtkButton* button, gpointer) {
-    GdkAppLaunchContext* context = gdk_display_get_app_launch_context(gtk_widget_get_display(GTK_WIDGET(button)));
-    // Opened in the default browser; a failure is ignored.
-    g_app_info_launch_default_for_uri_async(
-        KarabinerEnvironment::downloadURL().c_str(), G_APP_LAUNCH_CONTEXT(context), nullptr,
-        [](GObject*, GAsyncResult* result, gpointer) { (void)g_app_info_launch_default_for_uri_finish(result, nullptr); },
-        nullptr);
-    g_object_unref(context);
+void openDownloadPage(GtkButton*, gpointer) {
+    // In the default browser, as the editor opens web links; a failure is ignored.
+    KeymapWebViewGtk::openInBrowser(KarabinerEnvironment::downloadURL());
 }
 
 // A holder exactly `width` pixels wide whose child wraps to that width.

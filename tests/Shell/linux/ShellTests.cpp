@@ -163,8 +163,14 @@ TEST_F(ShellTest, TheEditorReplacesTheNoticeOnlyWhenTheRecheckFindsKarabiner) {
 }
 
 TEST_F(ShellTest, WithKarabinerInstalledTheEditorIsShownAtOnce) {
-    writeFile(DisplayEnvironment::dataHome() / "applications" / settingsEntry, desktopEntry("Karabiner-Elements Settings"));
+    const fs::path applications = DisplayEnvironment::dataHome() / "applications";
+    writeFile(applications / settingsEntry, desktopEntry("Karabiner-Elements Settings"));
+    // Links that loop (GIO's own lookup never returns from them) cannot hold the window's start.
+    fs::create_directory_symlink(".", applications / "loop1");
+    fs::create_directory_symlink(".", applications / "loop2");
     ASSERT_TRUE(spinUntil([] { return KarabinerEnvironment::isInstalled(); }, 10));
+    fs::remove(applications / "loop1");
+    fs::remove(applications / "loop2");
     GtkWidget* content = ContentView::create(fakeEditor());
     TestWindow window(content);
     EXPECT_TRUE(ContentView::karabinerInstalled(content));
