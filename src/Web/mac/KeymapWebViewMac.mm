@@ -114,7 +114,13 @@ std::string frameOrigin(WKFrameInfo* frame) {
 
 // The page's web process died: reload the page once; a second death within a minute leaves a notice,
 // with the view cut off from the coordinator as when the page is missing.
+// A new document: answers to what an earlier one asked must not resolve its requests.
+- (void)webView:(WKWebView*)webView didCommitNavigation:(WKNavigation*)navigation {
+    _core->documentChanged();
+}
+
 - (void)webViewWebContentProcessDidTerminate:(WKWebView*)webView {
+    _core->documentChanged();
     switch (_recovery.webProcessTerminated(std::chrono::steady_clock::now())) {
     case tarvel::WebProcessRecovery::Action::reload:
         [webView loadRequest:tarvel::KeymapWebViewMac::pageRequest(tarvel::KeymapWebView::recoveredPageAddress)];
