@@ -10,110 +10,79 @@ namespace {
 using testing::FakeApplications;
 using testing::FakeNormalizer;
 using Policy = ActivationPolicy;
+using Text = std::optional<std::string>;
 
-std::string labelOf(const std::shared_ptr<RunningApplication>& application) {
-    return application ? dynamic_cast<testing::FakeApplication&>(*application).label : "none";
-}
-
-class FindTargetTest : public ::testing::Test {
-protected:
-    std::string find(std::optional<std::string> name, std::optional<std::string> bundleId) {
-        return labelOf(findTarget(apps, normalizer, name, bundleId));
+TEST(FindTarget, ChoosesAsTheRulesSay) {
+    const std::string java = kJavaRuntimeIdentifier;
+    struct App {
+        const char* label;
+        Text name, id;
+        Policy policy = Policy::regular;
+    };
+    struct Query {
+        Text name, id;
+        const char* expected;  // the label found, or "none"
+    };
+    const struct {
+        const char* rule;
+        std::vector<App> apps;
+        std::vector<Query> queries;
+        bool listsNothing = false;
+    } cases[] = {
+        {"nothing to look for asks the platform for nothing",
+         {{"a", "X", "a.b"}, {"empty", "", ""}},
+         {{{}, {}, "none"}, {"", {}, "none"}, {"", "", "none"}, {{}, "", "none"}, {{}, java, "none"}},
+         true},
+        {"a name takes the first in platform order",
+         {{"other", "Y", "y"}, {"first", "X", "x1"}, {"second", "X", "x2"}},
+         {{"X", {}, "first"}, {"Y", {}, "other"}, {"Z", {}, "none"}}},
+        {"names are exact and case-sensitive",
+         {{"x", "Safari", "com.apple.Safari"}},
+         {{"safari", {}, "none"}, {"SAFARI", {}, "none"}, {"Safari ", {}, "none"}, {" Safari", {}, "none"},
+          {"Safar", {}, "none"}, {"Safari.app", {}, "none"}}},
+        {"with both, the application matching both; else the name alone",
+         {{"x-wrong-id", "X", "c.d"}, {"x-right-id", "X", "a.b"}},
+         {{"X", "a.b", "x-right-id"}, {"X", "e.f", "x-wrong-id"}}},
+        {"the name wins over the identifier, which decides when no name matches",
+         {{"y", "Y", "a.b"}, {"x", "X", "c.d"}},
+         {{"X", "a.b", "x"}, {"Nope", "a.b", "y"}}},
+        {"an empty identifier narrows the first name pass",
+         {{"with-id", "X", "a.b"}, {"empty-id", "X", ""}, {"no-id", "Y", std::nullopt}},
+         {{"X", "", "empty-id"}, {"Y", "", "no-id"}}},
+        {"an empty identifier never matches on its own",
+         {{"with-id", "X", "a.b"}, {"no-id", "Y", std::nullopt}, {"empty-again", "Z", ""}},
+         {{"X", "", "with-id"}, {{}, "", "none"}, {"", "", "none"}}},
+        {"an empty name counts as no name",
+         {{"nameless", "", "a.b"}, {"named", "X", "a.b"}},
+         {{"", "a.b", "nameless"}, {"", "c.d", "none"}}},
+        {"only regular applications are candidates",
+         {{"menu-bar", "X", "a.b", Policy::accessory}, {"hidden", "X", "a.b", Policy::prohibited}, {"regular", "Y", "c.d"}},
+         {{{}, "a.b", "none"}, {"X", "a.b", "none"}, {"X", "c.d", "regular"}}},
+        {"a missing name or identifier never matches",
+         {{"no-name", std::nullopt, "a.b"}, {"no-id", "X", std::nullopt}},
+         {{"X", "a.b", "no-id"}, {{}, "a.b", "no-name"}, {"Y", "c.d", "none"}}},
+        {"the Java runtime's identifier is found only by name, and only that exact one",
+         {{"java", "Minecraft", java}, {"java-app", "Tool", "net.java.openjdk.java.tool"}},
+         {{{}, java, "none"}, {"Other", java, "none"}, {"Minecraft", java, "java"}, {"Minecraft", {}, "java"},
+          {{}, "net.java.openjdk.java.tool", "java-app"}}},
+        {"names and identifiers compare under canonical equivalence",
+         {{"cafe", "Caf\u00e9", "org.example.Caf\u00e9"}, {"angstrom", "A\u030angstr\u00f6m", "x.y"}},
+         {{"Cafe\u0301", {}, "cafe"}, {"Caf\u00e9", {}, "cafe"}, {{}, "org.example.Cafe\u0301", "cafe"},
+          {"Cafe\u0301", "org.example.Cafe\u0301", "cafe"}, {"\u00c5ngstr\u00f6m", {}, "angstrom"}}},
+    };
+    for (const auto& c : cases) {
+        FakeApplications apps;
+        for (const auto& app : c.apps) apps.add(app.label, app.name, app.id, app.policy);
+        FakeNormalizer normalizer;
+        for (const auto& q : c.queries) {
+            auto found = findTarget(apps, normalizer, q.name, q.id);
+            EXPECT_EQ(found ? dynamic_cast<testing::FakeApplication&>(*found).label : "none", q.expected)
+                << c.rule << ": name " << q.name.value_or("(none)") << ", id " << q.id.value_or("(none)");
+        }
+        if (c.listsNothing) {
+            EXPECT_EQ(apps.listings, 0) << c.rule;
+        }
     }
-    FakeApplications apps;
-    FakeNormalizer normalizer;
-};
-
-TEST_F(FindTargetTest, NothingToLookForAsksThePlatformForNothing) {
-    apps.add("a", "X", "a.b").add("empty", "", "");
-    EXPECT_EQ(find({}, {}), "none");
-    EXPECT_EQ(find("", {}), "none");
-    EXPECT_EQ(find("", ""), "none");
-    EXPECT_EQ(find({}, ""), "none");
-    EXPECT_EQ(find({}, kJavaRuntimeIdentifier), "none");
-    EXPECT_EQ(apps.listings, 0);
-}
-
-TEST_F(FindTargetTest, NameMatchTakesTheFirstInPlatformOrder) {
-    apps.add("other", "Y", "y").add("first", "X", "x1").add("second", "X", "x2");
-    EXPECT_EQ(find("X", {}), "first");
-    EXPECT_EQ(find("Y", {}), "other");
-    EXPECT_EQ(find("Z", {}), "none");
-}
-
-TEST_F(FindTargetTest, NameMatchIsExactAndCaseSensitive) {
-    apps.add("x", "Safari", "com.apple.Safari");
-    for (const char* near : {"safari", "SAFARI", "Safari ", " Safari", "Safar", "Safari.app"})
-        EXPECT_EQ(find(near, {}), "none") << near;
-}
-
-TEST_F(FindTargetTest, NameAndIdentifierTogetherPreferTheApplicationMatchingBoth) {
-    apps.add("x-wrong-id", "X", "c.d").add("x-right-id", "X", "a.b");
-    EXPECT_EQ(find("X", "a.b"), "x-right-id");
-    // No application matches both: the name alone decides.
-    EXPECT_EQ(find("X", "e.f"), "x-wrong-id");
-}
-
-TEST_F(FindTargetTest, NameWinsOverIdentifier) {
-    apps.add("y", "Y", "a.b").add("x", "X", "c.d");
-    EXPECT_EQ(find("X", "a.b"), "x");
-    // The name matches nothing: the identifier does.
-    EXPECT_EQ(find("Nope", "a.b"), "y");
-}
-
-TEST_F(FindTargetTest, EmptyIdentifierNarrowsOnlyTheFirstNamePass) {
-    apps.add("with-id", "X", "a.b").add("empty-id", "X", "").add("no-id", "Y", std::nullopt);
-    EXPECT_EQ(find("X", ""), "empty-id");
-    EXPECT_EQ(find("Y", ""), "no-id"); // second pass
-    apps.applications.erase(apps.applications.begin() + 1);
-    EXPECT_EQ(find("X", ""), "with-id");
-    // An empty identifier never matches on its own, not even an application with an empty identifier.
-    apps.add("empty-again", "Z", "");
-    EXPECT_EQ(find({}, ""), "none");
-    EXPECT_EQ(find("", ""), "none");
-}
-
-TEST_F(FindTargetTest, EmptyNameCountsAsNoName) {
-    apps.add("nameless", "", "a.b").add("named", "X", "a.b");
-    EXPECT_EQ(find("", "a.b"), "nameless"); // bundle stage, first in order
-    EXPECT_EQ(find("", "c.d"), "none");
-}
-
-TEST_F(FindTargetTest, OnlyRegularApplicationsAreCandidates) {
-    apps.add("menu-bar", "X", "a.b", Policy::accessory)
-        .add("hidden", "X", "a.b", Policy::prohibited)
-        .add("regular", "Y", "c.d");
-    EXPECT_EQ(find({}, "a.b"), "none");
-    EXPECT_EQ(find("X", "a.b"), "none");
-    EXPECT_EQ(find("X", "c.d"), "regular");
-}
-
-TEST_F(FindTargetTest, ApplicationsWithoutNameOrIdentifierNeverMatchOnThem) {
-    apps.add("no-name", std::nullopt, "a.b").add("no-id", "X", std::nullopt);
-    EXPECT_EQ(find("X", "a.b"), "no-id");
-    EXPECT_EQ(find({}, "a.b"), "no-name");
-    EXPECT_EQ(find("Y", "c.d"), "none");
-}
-
-TEST_F(FindTargetTest, JavaRuntimeIdentifierIsFoundOnlyByName) {
-    apps.add("java", "Minecraft", kJavaRuntimeIdentifier);
-    EXPECT_EQ(find({}, kJavaRuntimeIdentifier), "none");
-    EXPECT_EQ(find("Other", kJavaRuntimeIdentifier), "none");
-    EXPECT_EQ(find("Minecraft", kJavaRuntimeIdentifier), "java");
-    EXPECT_EQ(find("Minecraft", {}), "java");
-    // Only that exact identifier is exempt.
-    apps.add("java-app", "Tool", "net.java.openjdk.java.tool");
-    EXPECT_EQ(find({}, "net.java.openjdk.java.tool"), "java-app");
-}
-
-TEST_F(FindTargetTest, ComparesUnderCanonicalEquivalence) {
-    const std::string precomposed = "Caf\u00e9", decomposed = "Cafe\u0301";
-    apps.add("cafe", precomposed, "org.example.Caf\u00e9").add("angstrom", "A\u030angstr\u00f6m", "x.y");
-    EXPECT_EQ(find(decomposed, {}), "cafe");
-    EXPECT_EQ(find(precomposed, {}), "cafe");
-    EXPECT_EQ(find({}, "org.example.Cafe\u0301"), "cafe");
-    EXPECT_EQ(find(decomposed, "org.example.Cafe\u0301"), "cafe");
-    EXPECT_EQ(find("\u00c5ngstr\u00f6m", {}), "angstrom");
 }
 
 TEST(CanonicallyEqual, AsksTheNormalizerOnlyWhenBytesCannotDecide) {

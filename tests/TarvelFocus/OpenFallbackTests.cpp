@@ -71,8 +71,6 @@ TEST_F(FallbackTest, ReportsThePlatformsOutcome) {
 }
 
 TEST_F(FallbackTest, GivesUpAtTheTimeLimitAndIgnoresALateCompletion) {
-    EXPECT_EQ(kOpenTimeout, 10s);
-
     FakeOpener silent(Mode::never);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(openFallback(silent, "App.desktop", 200ms));

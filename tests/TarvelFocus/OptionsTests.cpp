@@ -5,53 +5,43 @@
 namespace tarvel_focus {
 namespace {
 
-Options options(std::optional<std::string> name, std::optional<std::string> bundleId,
-                std::optional<std::string> fallback) {
-    return {std::move(name), std::move(bundleId), std::move(fallback)};
-}
-
-TEST(Parse, ReadsEachOptionInAnyOrder) {
-    EXPECT_EQ(parse({}), options({}, {}, {}));
-    EXPECT_EQ(parse({"--name", "Safari", "--bundle-id", "com.apple.Safari", "--fallback", "/Applications/Safari.app"}),
-              options("Safari", "com.apple.Safari", "/Applications/Safari.app"));
-    EXPECT_EQ(parse({"--fallback", "/a", "--name", "N"}), options("N", {}, "/a"));
-    EXPECT_EQ(parse({"--name", "", "--bundle-id", ""}), options("", "", {}));
-}
-
-TEST(Parse, OptionWordsAreExact) {
-    for (const char* word : {"--Name", "-name", "-n", "--name=X", "--bundleid", "--bundle_id", "name", "--fallback "})
-        EXPECT_EQ(parse({word, "value"}), options({}, {}, {})) << word;
-}
-
-TEST(Parse, SkipsUnknownWordsOneAtATime) {
-    EXPECT_EQ(parse({"stray", "--name", "X", "-v", "--help", "--bundle-id", "a.b"}), options("X", "a.b", {}));
-    // A skipped word does not take the next one with it.
-    EXPECT_EQ(parse({"--verbose", "--name", "X"}), options("X", {}, {}));
-}
-
-TEST(Parse, TakesTheNextWordAsValueWhateverItLooksLike) {
-    EXPECT_EQ(parse({"--name", "--fallback"}), options("--fallback", {}, {}));
-    EXPECT_EQ(parse({"--name", "--fallback", "/x"}), options("--fallback", {}, {}));
-    EXPECT_EQ(parse({"--bundle-id", "--name", "X"}), options({}, "--name", {}));
-    EXPECT_EQ(parse({"--fallback", "--fallback", "--fallback"}), options({}, {}, {}));
-}
-
-TEST(Parse, LastOccurrenceWins) {
-    EXPECT_EQ(parse({"--name", "X", "--name", "Y"}), options("Y", {}, {}));
-    EXPECT_EQ(parse({"--bundle-id", "a.b", "--name", "X", "--bundle-id", ""}), options("X", "", {}));
-}
-
-TEST(Parse, OptionWordInLastPositionClearsIt) {
-    EXPECT_EQ(parse({"--fallback"}), options({}, {}, {}));
-    EXPECT_EQ(parse({"--fallback", "/a", "--name", "X", "--fallback"}), options("X", {}, {}));
-    EXPECT_EQ(parse({"--name", "X", "--name"}), options({}, {}, {}));
-}
-
-TEST(Parse, KeepsValuesUnchanged) {
-    const std::string spaced = "  Visual Studio Code ";
-    const std::string decomposed = "Cafe\u0301";
-    EXPECT_EQ(parse({"--name", spaced, "--fallback", "~/Apps/x.desktop"}), options(spaced, {}, "~/Apps/x.desktop"));
-    EXPECT_EQ(parse({"--name", decomposed}).name, decomposed);
+TEST(Parse, ReadsTheCommandLineAsTheRulesSay) {
+    const std::string spaced = "  Visual Studio Code ", decomposed = "Cafe\u0301";
+    const struct {
+        std::vector<std::string> arguments;
+        Options expected;
+    } cases[] = {
+        {{}, {}},
+        // Any order; absent and empty stay apart.
+        {{"--name", "Safari", "--bundle-id", "com.apple.Safari", "--fallback", "/Applications/Safari.app"},
+         {"Safari", "com.apple.Safari", "/Applications/Safari.app"}},
+        {{"--fallback", "/a", "--name", "N"}, {"N", {}, "/a"}},
+        {{"--name", "", "--bundle-id", ""}, {"", "", {}}},
+        // Option words are exact; unknown words are skipped one at a time.
+        {{"--Name", "value"}, {}}, {{"-name", "value"}, {}}, {{"-n", "value"}, {}}, {{"--name=X", "value"}, {}},
+        {{"--bundleid", "value"}, {}}, {{"--bundle_id", "value"}, {}}, {{"name", "value"}, {}}, {{"--fallback ", "value"}, {}},
+        {{"stray", "--name", "X", "-v", "--help", "--bundle-id", "a.b"}, {"X", "a.b", {}}},
+        {{"--verbose", "--name", "X"}, {"X", {}, {}}},
+        // The next word is the value whatever it looks like.
+        {{"--name", "--fallback"}, {"--fallback", {}, {}}},
+        {{"--name", "--fallback", "/x"}, {"--fallback", {}, {}}},
+        {{"--bundle-id", "--name", "X"}, {{}, "--name", {}}},
+        {{"--fallback", "--fallback", "--fallback"}, {}},
+        // The last occurrence wins; an option word in last position clears it.
+        {{"--name", "X", "--name", "Y"}, {"Y", {}, {}}},
+        {{"--bundle-id", "a.b", "--name", "X", "--bundle-id", ""}, {"X", "", {}}},
+        {{"--fallback"}, {}},
+        {{"--fallback", "/a", "--name", "X", "--fallback"}, {"X", {}, {}}},
+        {{"--name", "X", "--name"}, {}},
+        // Values are kept as given.
+        {{"--name", spaced, "--fallback", "~/Apps/x.desktop"}, {spaced, {}, "~/Apps/x.desktop"}},
+        {{"--name", decomposed}, {decomposed, {}, {}}},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const auto& word : c.arguments) line += "[" + word + "]";
+        EXPECT_EQ(parse(c.arguments), c.expected) << line;
+    }
 }
 
 } // namespace

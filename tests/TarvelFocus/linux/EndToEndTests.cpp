@@ -98,7 +98,7 @@ protected:
         for (const auto& [label, standIn] : standIns) {
             ASSERT_FALSE(standIn.windows.empty()) << label;
             for (const Window window : standIn.windows)
-                ASSERT_TRUE(waitFor([&] { return inClientList(window); })) << label << " never managed";
+                ASSERT_TRUE(tarvel::test::eventually([&] { return inClientList(window); })) << label << " never managed";
         }
     }
 
@@ -118,15 +118,7 @@ protected:
     // Every case starts with the neutral window in front, so that a change is the command's doing.
     void SetUp() override {
         activate(window("neutral"));
-        ASSERT_TRUE(waitFor([&] { return activeWindow() == window("neutral"); })) << "could not focus the neutral window";
-    }
-
-    static bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 3s) {
-        for (auto waited = 0ms; waited < limit; waited += 10ms) {
-            if (condition()) return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return condition();
+        ASSERT_TRUE(tarvel::test::eventually([&] { return activeWindow() == window("neutral"); })) << "could not focus the neutral window";
     }
 
     static std::vector<Window> rootWindows(const char* property) {
@@ -183,7 +175,7 @@ protected:
     void expectFocuses(const std::vector<std::string>& arguments, const std::string& label) {
         SetUp();
         EXPECT_EQ(focus(arguments), 0);
-        EXPECT_TRUE(waitFor([&] { return activeWindow() == window(label); }))
+        EXPECT_TRUE(tarvel::test::eventually([&] { return activeWindow() == window(label); }))
             << label << " is not active; active is 0x" << std::hex << activeWindow();
     }
     // Checks a run that should fail and leave the neutral window in front.
@@ -198,19 +190,16 @@ protected:
     static inline std::map<std::string, StandIn> standIns;
 };
 
-TEST_F(EndToEnd, FocusesByNameAsTheDesktopEntryOrTheWindowGivesIt) {
+// Which of name and identifier wins is the core's rule; here, what names and identifies a window.
+TEST_F(EndToEnd, FocusesByTheNameAndIdentifierThatTheDesktopEntryOrTheWindowGives) {
     expectFocuses({"--name", "Beta"}, "beta");        // no entry: the window class
     expectFocuses({"--name", "Alpha"}, "alpha");      // the entry matched by StartupWMClass
     expectFocuses({"--name", "Gamma"}, "gamma");      // the entry matched by the GTK application id
     expectFocuses({"--name", "Delta"}, "delta");      // the entry matched by the window class as id
     expectFocuses({"--name", "Cafe\u0301"}, "cafe");  // canonically equal to the entry's name
     expectFocuses({"--name", "Twin"}, "twin1");       // the first in the client list
-}
-
-TEST_F(EndToEnd, FocusesByIdentifierAndPrefersTheName) {
-    expectFocuses({"--bundle-id", "org.example.Alpha"}, "alpha");
-    expectFocuses({"--bundle-id", "Beta"}, "beta");
-    expectFocuses({"--name", "Beta", "--bundle-id", "org.example.Alpha"}, "beta");
+    expectFocuses({"--bundle-id", "org.example.Alpha"}, "alpha");  // the entry's id
+    expectFocuses({"--bundle-id", "Beta"}, "beta");                // no entry: the window class
 }
 
 TEST_F(EndToEnd, RaisesEveryWindowOfTheApplicationFirstOnTop) {
@@ -223,12 +212,10 @@ TEST_F(EndToEnd, RaisesEveryWindowOfTheApplicationFirstOnTop) {
 }
 
 TEST_F(EndToEnd, FailsWithNothingRegularToFocusOrOpen) {
-    expectFails({});
     expectFails({"--name", "Nope"});
     expectFails({"--name", "Tray"});       // not in the task bar
     expectFails({"--bundle-id", "Dlg"});   // no normal window
-    TemporaryDirectory folder;
-    expectFails({"--name", "Nope", "--fallback", (folder / "Missing.desktop").string()});
+    TemporaryDirectory folder;             // GIO cannot open it: the completion reports the failure
     expectFails({"--name", "Nope", "--fallback", writeFile(folder / "notes.txt", "plain text").string()});
 }
 
@@ -259,22 +246,9 @@ TEST_F(EndToEnd, AFallbackPathIsOpenedAsWrittenPercentSignsAndAll) {
     const auto program = tarvel::test::writeTool(folder / "x%fy", "touch '" + ran.string() + "'");
     tarvel::test::writeTool(folder / "xy", "touch '" + decoyRan.string() + "'");  // where "%f" expanded would lead
     EXPECT_EQ(focus({"--name", "Nope", "--fallback", program.string()}), 0);
-    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(ran); }));
+    EXPECT_TRUE(tarvel::test::eventually([&] { return std::filesystem::exists(ran); }));
     std::this_thread::sleep_for(200ms);
     EXPECT_FALSE(std::filesystem::exists(decoyRan));
-}
-
-TEST_F(EndToEnd, OpensTheFallbackOnlyWhenNothingRuns) {
-    TemporaryDirectory folder;
-    const auto launched = folder / "launched", unused = folder / "unused";
-    const auto entry = writeFile(folder / "Launcher.desktop", desktopEntry("Launcher", "", "touch " + launched.string()));
-    EXPECT_EQ(focus({"--name", "Nope", "--bundle-id", "org.example.Nope", "--fallback", entry.string()}), 0);
-    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(launched); }));
-
-    const auto other = writeFile(folder / "Other.desktop", desktopEntry("Other", "", "touch " + unused.string()));
-    expectFocuses({"--name", "Beta", "--fallback", other.string()}, "beta");
-    std::this_thread::sleep_for(200ms);
-    EXPECT_FALSE(std::filesystem::exists(unused));
 }
 
 } // namespace
