@@ -1,11 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "Apps/AppInventory.h"
@@ -34,26 +31,6 @@ std::vector<std::string> paths(const std::vector<AppRecord>& records) {
 
 using TemporaryFolder = test::TemporaryDirectory;
 using test::writeTool;
-
-// Gone, or a zombie that only waits for its new parent to reap it. Without /proc (macOS), gone
-// means that no process has the id any more (launchd reaps orphans at once).
-bool endsWithin(pid_t pid, std::chrono::seconds limit) {
-    const bool haveProc = fs::exists("/proc/self/stat");
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    do {
-        if (haveProc) {
-            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-            std::string line;
-            if (!std::getline(stat, line)) return true;
-            auto close = line.rfind(')');
-            if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') return true;
-        } else if (::kill(pid, 0) != 0 && errno == ESRCH) {
-            return true;
-        }
-        ::usleep(20'000);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-}
 
 struct InventoryTest : ::testing::Test {
     FakeCatalog catalog;
@@ -188,14 +165,6 @@ TEST_F(InventoryTest, RunningWithoutOwnIdentifierDropsUnidentifiedAppsAndKeepsDu
     EXPECT_THAT(paths(list), ElementsAre("/A/Terminal.app", "/B/Terminal.app"));
 }
 
-// ---- icons ----
-
-TEST(AppInventoryIcons, AnAbsentOrUndrawableImageHasNoDataURI) {
-    EXPECT_EQ(AppInventory::iconDataURI(nullptr, 48), std::nullopt);
-    FakeIcon bad("png", true);
-    EXPECT_EQ(AppInventory::iconDataURI(&bad, 48), std::nullopt);
-}
-
 // ---- shortcuts ----
 
 struct ShortcutsTest : InventoryTest {
@@ -212,14 +181,11 @@ struct ShortcutsTest : InventoryTest {
 TEST_F(ShortcutsTest, NamesAreTrimmedSplitAtLineFeedsSortedAndKeptTwice) {
     // Only "list" as argument; blank lines, tabs, no-break and ideographic spaces around names; a
     // carriage return and inner spaces stay.
+    // Standard error never reaches the list.
     auto path = tool(R"([ "$#" = 1 ] && [ "$1" = list ] || exit 9
+echo 'warning: noise' >&2
 printf '\n\n  Zebra\t\n\t \n\302\240Make GIF\343\200\200\nbeta\nAlpha\nZebra\n \342\200\203\nCR\r\n  two  words \nlast')");
     EXPECT_THAT(AppInventory::shortcuts(with(path)), ElementsAre("Alpha", "beta", "CR\r", "last", "Make GIF", "two  words", "Zebra", "Zebra"));
-}
-
-TEST_F(ShortcutsTest, StandardErrorNeverReachesTheList) {
-    auto path = tool("echo 'warning: noise' >&2; echo Real; echo 'more noise' >&2; exit 0");
-    EXPECT_THAT(AppInventory::shortcuts(with(path)), ElementsAre("Real"));
 }
 
 TEST_F(ShortcutsTest, ALingeringChildOrAFloodStillGivesTheNamesThatCame) {
@@ -259,26 +225,11 @@ TEST_F(ShortcutsTest, EveryFailureGivesAnEmptyList) {
     EXPECT_THAT(AppInventory::shortcuts(with(tool(R"(printf '\n \n\t\n')"))), IsEmpty());
 }
 
-TEST_F(ShortcutsTest, AHungToolIsStoppedAtTheLimitWithWhatItStarted) {
-    const fs::path pids = folder.path() / "pids";
-    auto path = tool("echo Early; sleep 60 & echo $! > '" + pids.string() + "'; echo $$ >> '" + pids.string() + "'; wait");
+// That nothing it started outlives the limit is the child-process runner's own test.
+TEST_F(ShortcutsTest, AHungToolIsStoppedAtTheLimitAndGivesNothing) {
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_THAT(AppInventory::shortcuts(with(path, std::chrono::milliseconds(300))), IsEmpty());
+    EXPECT_THAT(AppInventory::shortcuts(with(tool("echo Early; sleep 60 & wait"), std::chrono::milliseconds(300))), IsEmpty());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-
-    std::ifstream in(pids);
-    pid_t pid = 0;
-    int count = 0;
-    while (in >> pid) {
-        ++count;
-        EXPECT_TRUE(endsWithin(pid, std::chrono::seconds(2))) << "process " << pid << " survived the limit";
-    }
-    EXPECT_EQ(count, 2);
-}
-
-TEST(AppInventoryShortcuts, TheProductToolIsTheFixedPathWithTenSeconds) {
-    EXPECT_EQ(AppInventory::shortcutsToolPath, "/usr/bin/shortcuts");
-    EXPECT_EQ(AppInventory::shortcutsTimeLimit, std::chrono::seconds(10));
 }
 
 TEST(AppInventoryShortcuts, TrimmingStopsAtLineBreaksAndLeavesInvalidTextAlone) {
@@ -371,12 +322,6 @@ TEST_F(InventoryTest, AMachineFullOfApplicationsGivesALimitedListACountAndIconsF
     EXPECT_GE(drawn, 1);
     EXPECT_LE(drawn, 4);
     EXPECT_EQ(slow->draws, drawn) << "no icon is drawn once the time is spent";
-}
-
-TEST_F(InventoryTest, CollectOnAnEmptyMachineGivesThreeEmptyArraysAndNoHelper) {
-    AppInventory::Services s = services();
-    s.shortcutsTool = "/nonexistent/shortcuts";
-    EXPECT_EQ(encodeJSON(AppInventory::collect(s)), R"({"running":[],"installed":[],"shortcuts":[]})");
 }
 
 } // namespace

@@ -39,12 +39,7 @@ bool running(pid_t pid) {
 
 // Still running a second after the run (a killed process takes a moment to go).
 bool processExists(const std::string& pidText) {
-    if (pidText.empty()) return false;
-    for (int waited = 0; waited < 100; ++waited) {
-        if (!running(std::stoi(pidText))) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return !pidText.empty() && !test::eventually([&] { return !running(std::stoi(pidText)); }, 1s);
 }
 
 // Children that would keep a reader waiting: whatever they do, the run ends within its limits, and

@@ -7,18 +7,13 @@
 #include <vector>
 
 #include "Platform/SerialWorker.h"
+#include "TestFiles.h"
 
 namespace tarvel {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    for (const auto deadline = Clock::now() + limit; !condition(); std::this_thread::sleep_for(1ms))
-        if (Clock::now() > deadline) return false;
-    return true;
-}
 
 TEST(SerialWorker, RunsPiecesOneAtATimeInOrderOffTheCallingThreadPastOneThatThrows) {
     std::mutex mutex;
@@ -40,7 +35,7 @@ TEST(SerialWorker, RunsPiecesOneAtATimeInOrderOffTheCallingThreadPastOneThatThro
                 --concurrent;
             });
         }
-        ASSERT_TRUE(waitFor([&] {
+        ASSERT_TRUE(test::eventually([&] {
             std::lock_guard lock(mutex);
             return ran.size() == 199;
         }));
@@ -63,12 +58,12 @@ TEST(SerialWorker, GoingAwayDropsWhatWaitsAndWaitsForTheRunningPieceOnlySoLong) 
         shared->finished = true;
     });
     for (int i = 0; i < 5; ++i) worker->async([shared] { ++shared->laterPieces; });
-    ASSERT_TRUE(waitFor([&] { return shared->started.load(); }));
+    ASSERT_TRUE(test::eventually([&] { return shared->started.load(); }));
 
     const auto started = Clock::now();
     worker.reset();
     EXPECT_LT(Clock::now() - started, 1s);
-    EXPECT_TRUE(waitFor([&] { return shared->finished.load(); }, 5s));
+    EXPECT_TRUE(test::eventually([&] { return shared->finished.load(); }, 5s));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(shared->laterPieces, 0);
 
