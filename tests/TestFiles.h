@@ -4,11 +4,14 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace tarvel::test {
 
@@ -65,6 +68,13 @@ inline std::set<std::string> listing(const fs::path& folder) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
     return names;
+}
+
+// Polls `condition` until it holds; false when `limit` passes first.
+inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    for (const auto deadline = std::chrono::steady_clock::now() + limit; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
 }
 
 inline unsigned permissionBits(const fs::path& path) {

@@ -60,46 +60,48 @@ protected:
     const Json oneManipulator = Json::array({manipulator});
 };
 
-TEST_F(KarabinerWriterTest, ChangesTheFirstSelectedProfileOrElseTheFirst) {
-    auto rulesOf = [&](std::size_t i) { return readConfig()["profiles"][i]["complex_modifications"]["rules"]; };
-
-    writeConfig({{"profiles", {{{"name", "A"}}, {{"name", "B"}}}}});
-    ASSERT_TRUE(apply("t", oneManipulator));
-    EXPECT_EQ(rulesOf(0).size(), 1u);
-    EXPECT_FALSE(readConfig()["profiles"][1].contains("complex_modifications"));
-
-    writeConfig({{"profiles", {{{"name", "A"}, {"selected", "true"}}, {{"name", "B"}, {"selected", true}}, {{"name", "C"}, {"selected", true}}}}});
-    ASSERT_TRUE(apply("t", oneManipulator));
-    EXPECT_FALSE(readConfig()["profiles"][0].contains("complex_modifications"));
-    EXPECT_EQ(rulesOf(1).size(), 1u);
-    EXPECT_FALSE(readConfig()["profiles"][2].contains("complex_modifications"));
+TEST_F(KarabinerWriterTest, ReplacesTheRulesOfTheFirstSelectedProfileOrElseTheFirstWithOneMarkedRule) {
+    auto rule = [&](const std::string& title) { return Json{{"description", "[Tarvel] " + title}, {"manipulators", oneManipulator}}; };
+    auto rules = [](std::vector<Json> list) { return Json{{"rules", list}}; };
+    Json earlier = Json::array();
+    for (int i = 0; i < 10; ++i) earlier.push_back({{"description", i % 2 ? "[Tarvel] old" : "mine"}, {"manipulators", oneManipulator}});
+    const Json parameters = {{"basic.to_if_alone_timeout_milliseconds", 300}};
+    const struct {
+        const char* what;
+        Json profiles;
+        std::string title;
+        Json manipulators;
+        std::vector<Json> expected;  // each profile's complex_modifications afterwards; null: none
+    } cases[] = {
+        {"none selected: the first", Json::parse(R"([{"name": "A"}, {"name": "B"}])"), "t", oneManipulator, {rules({rule("t")}), nullptr}},
+        {"the first whose selected is true",
+         Json::parse(R"([{"name": "A", "selected": "true"}, {"name": "B", "selected": true}, {"name": "C", "selected": true}])"), "t",
+         oneManipulator, {nullptr, rules({rule("t")}), nullptr}},
+        {"every earlier rule goes, the parameters stay",
+         Json::array({{{"selected", true}, {"complex_modifications", {{"parameters", parameters}, {"rules", earlier}}}}}), "Home row",
+         oneManipulator, {Json{{"parameters", parameters}, {"rules", Json::array({rule("Home row")})}}}},
+        {"an empty title is the marker alone", Json::parse(R"([{"name": "A"}])"), "", oneManipulator, {rules({rule("")})}},
+        {"complex_modifications of another type", Json::parse(R"([{"complex_modifications": [1, 2]}])"), "t", Json::array(), {rules({})}},
+    };
+    for (const auto& c : cases) {
+        writeConfig({{"profiles", c.profiles}});
+        ASSERT_TRUE(apply(c.title, c.manipulators)) << c.what;
+        const Json profiles = readConfig()["profiles"];
+        for (std::size_t i = 0; i < c.expected.size(); ++i)
+            EXPECT_EQ(profiles[i].value("complex_modifications", Json()), c.expected[i]) << c.what << ", profile " << i;
+    }
 
     // The page may name another profile.
+    writeConfig({{"profiles", cases[1].profiles}});
     auto other = request();
     other.profile = 2;
     ASSERT_TRUE(apply(other));
-    EXPECT_EQ(rulesOf(2).size(), 2u);
+    EXPECT_EQ(readConfig()["profiles"][2]["complex_modifications"]["rules"].size(), 2u);
     other.profile = 3;
     other.baseDigest = KarabinerWriter::digest(readFile(config()));
     auto missing = apply(other);
     ASSERT_FALSE(missing);
     EXPECT_EQ(errorCode(missing.error()), "noSuchProfile");
-}
-
-TEST_F(KarabinerWriterTest, ReplacesEveryEarlierRuleWithOneMarkedRule) {
-    Json rules = Json::array();
-    for (int i = 0; i < 10; ++i)
-        rules.push_back({{"description", i % 2 ? "[Tarvel] old" : "mine"}, {"manipulators", oneManipulator}});
-    Json parameters = {{"basic.to_if_alone_timeout_milliseconds", 300}};
-    writeConfig({{"profiles", {{{"selected", true}, {"complex_modifications", {{"parameters", parameters}, {"rules", rules}}}}}}});
-
-    ASSERT_TRUE(apply("Home row", oneManipulator));
-    auto complex = readConfig()["profiles"][0]["complex_modifications"];
-    EXPECT_EQ(complex["parameters"], parameters);
-    EXPECT_EQ(complex["rules"], Json::array({{{"description", "[Tarvel] Home row"}, {"manipulators", oneManipulator}}}));
-
-    ASSERT_TRUE(apply("", oneManipulator));
-    EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"]["rules"][0]["description"], "[Tarvel] ");
 }
 
 TEST_F(KarabinerWriterTest, SeveralRulesComeFirstAndTheKeptRulesFollowWithTheirBytes) {
@@ -126,17 +128,6 @@ TEST_F(KarabinerWriterTest, SeveralRulesComeFirstAndTheKeptRulesFollowWithTheirB
     EXPECT_EQ(errorCode(bad.error()), "noSuchRule");
 }
 
-TEST_F(KarabinerWriterTest, AMissingOrMistypedComplexModificationsBecomesAnObjectOfRules) {
-    writeConfig({{"profiles", {{{"name", "A"}}}}});
-    ASSERT_TRUE(apply("t", oneManipulator));
-    EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"],
-              Json({{"rules", {{{"description", "[Tarvel] t"}, {"manipulators", oneManipulator}}}}}));
-
-    writeConfig({{"profiles", {{{"complex_modifications", Json::array({1, 2})}}}}});
-    ASSERT_TRUE(apply("t", Json::array()));
-    EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"], Json({{"rules", Json::array()}}));
-}
-
 TEST_F(KarabinerWriterTest, AnEmptyRuleSetStillBacksUpBesideTheFileAndRemovesAllRules) {
     writeConfig({{"profiles", {{{"complex_modifications", {{"rules", {{{"description", "x"}, {"manipulators", oneManipulator}}}}}}}}}});
     const std::string before = readFile(config());
@@ -153,7 +144,7 @@ TEST_F(KarabinerWriterTest, EveryFixtureKeepsWhatTarvelDidNotWrite) {
     const struct {
         const char* file;
         const char* changed;  // where the bytes changed
-        bool karabinerWritten;
+        bool karabinerWritten;  // our formatter gives back exactly its bytes
     } cases[] = {
         {"karabiner-elements-written.json", "rules value", true},
         {"karabiner-elements-parameters-only.json", "re-laid", true},

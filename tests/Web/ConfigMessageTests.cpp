@@ -116,7 +116,8 @@ TEST_F(ConfigMessageTest, BackupsAreListedNewestFirstWithTheRulesThatWouldComeBa
 }
 
 // The page reads, the user keeps a rule and adds two, the page applies against what it read; an
-// apply against a file that changed since is refused; a backup puts the first state back.
+// apply against a file that changed since is refused; a backup puts the first state back. What the
+// writer makes of each request (kept bytes, refusal texts, backup names) is its own test.
 TEST_F(ConfigMessageTest, ReadApplyAndRestoreAsThePageDoes) {
     useLinter("cp \"$2\" '" + (tools / "linted.json").string() + "'; exit 0");
     const std::string original = R"({"profiles": [{"selected": true, "complex_modifications": {"rules": [
@@ -135,7 +136,6 @@ TEST_F(ConfigMessageTest, ReadApplyAndRestoreAsThePageDoes) {
                     {"rules", {{{"description", "Keys: Caps"}, {"manipulators", someManipulators()}},
                                {{"description", "Keys: Off"}, {"enabled", false}, {"manipulators", someManipulators()}}}}}));
     const std::string written = readFile(CoordinatorTest::config());
-    EXPECT_NE(written.find(R"({"description": "mine", "manipulators": [{"type": "basic", "parameters": {"n": 1.0E2}}]})"), std::string::npos);
     Json rules = config()["profiles"][0]["rules"];
     ASSERT_EQ(rules.size(), 3u);
     EXPECT_EQ(rules[0]["description"], "[Tarvel] Keys: Caps");
@@ -145,7 +145,6 @@ TEST_F(ConfigMessageTest, ReadApplyAndRestoreAsThePageDoes) {
     // The same body again: the file is no longer the one it was made from.
     Json stale = applied(body);
     EXPECT_EQ(stale["code"], "changed");
-    EXPECT_EQ(stale["error"], "karabiner.json changed since Tarvel read it; reload to see the change");
     EXPECT_EQ(readFile(CoordinatorTest::config()), written);
 
     const std::string backup = fs::path(outcome["backupPath"].get<std::string>()).filename();
@@ -154,7 +153,6 @@ TEST_F(ConfigMessageTest, ReadApplyAndRestoreAsThePageDoes) {
     ASSERT_EQ(restored["ok"], true) << restored;
     EXPECT_EQ(readFile(CoordinatorTest::config()), original);
     EXPECT_EQ(readFile(restored["backupPath"].get<std::string>()), written);
-    EXPECT_EQ(restore({{"name", "../karabiner.json"}})["code"], "noSuchBackup");
 }
 
 TEST_F(ConfigMessageTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {

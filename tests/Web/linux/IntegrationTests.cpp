@@ -29,32 +29,28 @@ protected:
     static fs::path ownFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 };
 
-TEST_F(IntegrationTest, ThePageReceivesThisMachinesInventoryOncePerRequest) {
+// How often and in which order the page is answered is the bridge's own test; here what this
+// machine's collector gives it.
+TEST_F(IntegrationTest, ThePageReceivesThisMachinesInventory) {
     // The build puts tarvel-focus beside this test program, as it lies beside tarvel.
     ASSERT_TRUE(fs::exists(ownFolder() / "tarvel-focus"));
     ASSERT_NO_FATAL_FAILURE(openEditor());
     post("tarvelApps", "{}");
-    post("tarvelApps", "null");
-    answers("apps", 2);
-    spinFor(0.3);
-    const Json received = answers("apps", 2);
-    ASSERT_EQ(received.size(), 2u);
-    for (const Json& answer : received) {
-        ASSERT_TRUE(answer.is_object()) << answer;
-        EXPECT_TRUE(answer["running"].is_array());
-        EXPECT_TRUE(answer["shortcuts"].is_array());
-        EXPECT_EQ(answer["helperPath"], (ownFolder() / "tarvel-focus").string());
+    const Json answer = answers("apps", 1).at(0);
+    ASSERT_TRUE(answer.is_object()) << answer;
+    EXPECT_TRUE(answer["running"].is_array());
+    EXPECT_TRUE(answer["shortcuts"].is_array());
+    EXPECT_EQ(answer["helperPath"], (ownFolder() / "tarvel-focus").string());
 
-        const Json& installed = answer["installed"];
-        auto alpha = std::find_if(installed.begin(), installed.end(), [](const Json& r) { return r["name"] == "Alpha Notes"; });
-        ASSERT_NE(alpha, installed.end()) << installed.dump().substr(0, 2000);
-        Json record = *alpha;
-        EXPECT_EQ(record["icon"].get<std::string>().rfind("data:image/png;base64,iVBORw0KGgo", 0), 0u);
-        record.erase("icon");
-        EXPECT_EQ(record, (Json{{"name", "Alpha Notes"}, {"bundleId", "org.example.Alpha"}, {"path", alphaEntry().string()},
-                                {"running", false}, {"launchable", true}}));
-        for (const Json& other : installed) EXPECT_NE(other["name"], "Hidden");
-    }
+    const Json& installed = answer["installed"];
+    auto alpha = std::find_if(installed.begin(), installed.end(), [](const Json& r) { return r["name"] == "Alpha Notes"; });
+    ASSERT_NE(alpha, installed.end()) << installed.dump().substr(0, 2000);
+    Json record = *alpha;
+    EXPECT_EQ(record["icon"].get<std::string>().rfind("data:image/png;base64,iVBORw0KGgo", 0), 0u);
+    record.erase("icon");
+    EXPECT_EQ(record, (Json{{"name", "Alpha Notes"}, {"bundleId", "org.example.Alpha"}, {"path", alphaEntry().string()},
+                            {"running", false}, {"launchable", true}}));
+    for (const Json& other : installed) EXPECT_NE(other["name"], "Hidden");
 }
 
 // A karabiner.json as a user has it: laid out by Karabiner-Elements, with comments of their own and

@@ -12,22 +12,6 @@ const std::string manipulator =
 
 using KeymapWebViewTest = EditorFixture;
 
-TEST_F(KeymapWebViewTest, ApplyFromThePageRewritesTheConfigurationAndAnswersWithTheBackup) {
-    ASSERT_NO_FATAL_FAILURE(openEditor());
-    const std::string original = readFile(configPath());
-
-    post("tarvelApply", R"({"title": "Caps", "manipulators": [)" + manipulator + R"(], "extra": 1})");
-    const Json answer = answers("apply", 1).at(0);
-    ASSERT_EQ(answer.size(), 2u) << answer;
-    EXPECT_EQ(answer["ok"], true);
-    const fs::path backup = answer.value("backupPath", "");
-    EXPECT_EQ(backup.parent_path(), configPath().parent_path());
-    EXPECT_EQ(readFile(backup), original);
-    EXPECT_TRUE(fs::exists(linterRuns()));
-    EXPECT_EQ(Json::parse(readFile(configPath()))["profiles"][1]["complex_modifications"]["rules"],
-              Json::parse(R"([{"description": "[Tarvel] Caps", "manipulators": [)" + manipulator + "]}]"));
-}
-
 TEST_F(KeymapWebViewTest, FailuresReachThePageAsTextsInOrder) {
     ASSERT_NO_FATAL_FAILURE(openEditor());
     const std::string original = readFile(configPath());
@@ -45,11 +29,6 @@ TEST_F(KeymapWebViewTest, FailuresReachThePageAsTextsInOrder) {
                                  {"code", "lint"}}));
     EXPECT_EQ(readFile(configPath()), original);
     EXPECT_EQ(listing(configPath().parent_path()), (std::set<std::string>{"karabiner.json"}));
-
-    fs::remove(configPath());
-    post("tarvelApply", R"({"title": "t", "manipulators": []})");
-    EXPECT_EQ(answers("apply", 4).at(3),
-              (Json{{"ok", false}, {"error", "karabiner.json not found at " + configPath().string()}, {"code", "notFound"}}));
 }
 
 // The page reads the configuration, applies against what it read keeping one rule, and puts the
@@ -67,6 +46,7 @@ TEST_F(KeymapWebViewTest, ReadApplyAndRestoreFromThePage) {
                             R"(]}], "keep": [0], "baseDigest": ")" + config["digest"].get<std::string>() + "\"}");
     const Json applied = answers("apply", 1).at(0);
     ASSERT_EQ(applied["ok"], true) << applied;
+    EXPECT_TRUE(fs::exists(linterRuns()));
     const Json rules = Json::parse(readFile(configPath()))["profiles"][1]["complex_modifications"]["rules"];
     ASSERT_EQ(rules.size(), 2u);
     EXPECT_EQ(rules[0]["description"], "[Tarvel] Keys: Caps");
@@ -138,24 +118,21 @@ Json fetchAll(WebKitWebView* view, const std::vector<std::string>& paths) {
                            "return results;");
 }
 
+// Which type each extension gets and which paths are refused is the handler's own test; here the
+// answer WebKit makes of it.
 TEST_F(KeymapWebViewTest, TheSchemeServesFilesWithTheirTypesAndNothingOutsideTheFolder) {
     const fs::path root = webResources();
-    writeFile(root / "data.json", R"({"a": 1})");
-    writeFile(root / "images/icon.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
     writeFile(root / "images/logo.png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(100, '\0'));
     writeFile(root / "empty.css", "");
-    writeFile(root / "sub/inner.txt", "inner");
+    fs::create_directories(root / "sub");
     writeFile(resources / "secret.txt", "secret");
     writeFile(resources / "WebResourcesEvil/secret.txt", "sibling");
     ASSERT_NO_FATAL_FAILURE(openEditor());
 
     const std::pair<std::string, std::string> served[] = {
-        {"/", "text/html"}, {"style.css", "text/css"}, {"app.js", "application/javascript"},
-        {"data.json", "application/json"}, {"images/logo.png", "image/png"}, {"images/icon.svg", "image/svg+xml"},
-        {"empty.css", "text/css"}, {"sub/inner.txt", "application/octet-stream"},
-    };
-    const std::vector<std::string> refused = {"sub", "sub/", "missing.js", "/..%2Fsecret.txt", "/%2E%2E/secret.txt",
-                                              "/sub%2F..%2F..%2Fsecret.txt", "/..%2FWebResourcesEvil%2Fsecret.txt"};
+        {"/", "text/html"}, {"images/logo.png", "image/png"}, {"empty.css", "text/css"}};
+    const std::vector<std::string> refused = {"sub", "missing.js", "/%2E%2E/secret.txt", "/sub%2F..%2F..%2Fsecret.txt",
+                                              "/..%2FWebResourcesEvil%2Fsecret.txt"};
     std::vector<std::string> paths = refused;
     for (const auto& [path, type] : served) paths.push_back(path);
     const Json results = fetchAll(view, paths);
