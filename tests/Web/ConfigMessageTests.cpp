@@ -1,4 +1,5 @@
-// "tarvelConfig" and "tarvelRestore", and the apply body that builds on what the page read.
+// "tarvelConfig" and "tarvelRestore", the apply body that builds on what the page read, and the
+// apply bodies refused as malformed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -166,6 +167,16 @@ TEST_F(ConfigMessageTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {
         return body;
     };
     const Json applies[] = {
+        Json(),
+        Json("text"),
+        Json::array({applyBody("t", someManipulators())}),
+        Json({{"manipulators", someManipulators()}}),
+        Json({{"title", 7}, {"manipulators", someManipulators()}}),
+        Json({{"title", nullptr}, {"manipulators", someManipulators()}}),
+        Json({{"title", "t"}}),
+        Json({{"title", "t"}, {"manipulators", Json::object()}}),
+        Json({{"title", "t"}, {"manipulators", Json::array({someManipulators()[0], "string"})}}),
+        Json({{"title", "t"}, {"manipulators", Json::array({Json::array()})}}),
         Json({{"rules", {rule}}}),
         with({{"rules", rule}}),
         with({{"rules", {"rule"}}}),
@@ -185,7 +196,8 @@ TEST_F(ConfigMessageTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {
         with({{"profile", -1}}),
         with({{"profile", "0"}}),
     };
-    for (const auto& body : applies) EXPECT_EQ(applied(body)["code"], "malformed") << body;
+    for (const auto& body : applies)
+        EXPECT_EQ(applied(body), Json({{"ok", false}, {"error", "malformed apply message from the web view"}, {"code", "malformed"}})) << body;
     for (const Json& body : {Json(), Json("name"), Json({{"name", 1}}), Json({{"name", "x"}, {"baseDigest", 1}})})
         EXPECT_EQ(restore(body), Json({{"ok", false}, {"error", "malformed restore message from the web view"}, {"code", "malformed"}})) << body;
     EXPECT_FALSE(fs::exists(linterRuns()));

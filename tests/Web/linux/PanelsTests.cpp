@@ -163,11 +163,8 @@ TEST_F(PanelsTest, ADownloadNeverOverwritesAFileInTheDownloadsFolder) {
     EXPECT_TRUE(spinUntil([&] { return fs::exists(saved) && readFile(saved) == R"({"saved": true})"; }));
     EXPECT_EQ(readFile(downloads / "keymap.json"), "earlier");
     EXPECT_EQ(listing(downloads), (std::set<std::string>{"keymap.json", "keymap 2.json"}));
+    // Without a Downloads folder, downloads go home.
     fs::remove_all(downloads);
-}
-
-TEST_F(PanelsTest, WithoutADownloadsFolderDownloadsGoHome) {
-    fs::remove_all(DisplayEnvironment::home() / "Downloads");
     EXPECT_EQ(Panels::downloadFolder(), DisplayEnvironment::home());
 }
 
