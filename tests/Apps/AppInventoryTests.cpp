@@ -264,14 +264,15 @@ TEST_F(InventoryTest, HelperPathIsTheExecutableBesideOurOwn) {
 
 // ---- the whole inventory ----
 
-TEST_F(InventoryTest, CollectAsksRunningBeforeInstalledAndFillsEveryMember) {
+TEST_F(InventoryTest, CollectAsksRunningBeforeInstalledAndEncodesEveryMemberInOrder) {
     std::vector<std::string> log;
     catalog.log = &log;
     runningApps.log = &log;
     catalog.roots = {"/A"};
     catalog.folders["/A"] = {"/A/Notes.app"};
-    catalog.bundles["/A/Notes.app"] = {"x.notes", "Notes", nullptr};
-    runningApps.apps = {{RunningApplication::ActivationPolicy::regular, "x.notes", "Notes", "/A/Notes.app", nullptr}};
+    catalog.bundles["/A/Notes.app"] = {"x.notes", "Notes", icon("notes")};
+    // Without identifier, path or icon: three members.
+    runningApps.apps = {{RunningApplication::ActivationPolicy::regular, std::nullopt, "Notes", std::nullopt, nullptr}};
 
     TemporaryFolder folder;
     writeTool(folder / "tarvel-focus", "");
@@ -283,8 +284,9 @@ TEST_F(InventoryTest, CollectAsksRunningBeforeInstalledAndFillsEveryMember) {
 
     EXPECT_THAT(log, ElementsAre("runningApplications", "searchRoots"));
     EXPECT_EQ(encodeJSON(payload),
-              R"({"running":[{"name":"Notes","bundleId":"x.notes","path":"/A/Notes.app","running":true,"launchable":true}],)"
-              R"("installed":[{"name":"Notes","bundleId":"x.notes","path":"/A/Notes.app","running":false,"launchable":true}],)"
+              R"({"running":[{"name":"Notes","running":true,"launchable":false}],)"
+              R"("installed":[{"name":"Notes","bundleId":"x.notes","path":"/A/Notes.app","icon":"data:image/png;base64,notes@48",)"
+              R"("running":false,"launchable":true}],)"
               R"("shortcuts":["My Shortcut"],"helperPath":")" +
                   (folder.path() / "tarvel-focus").string() + "\"}");
 }
