@@ -21,16 +21,15 @@ protected:
         gdk_pixbuf_fill(pixbuf, 0xff0000ff);
         ASSERT_TRUE(gdk_pixbuf_save(pixbuf, icon.c_str(), "png", nullptr, nullptr));
         g_object_unref(pixbuf);
-        writeFile(alphaEntry(), desktopEntry("Alpha Notes", "Icon=" + icon.string() + "\n"));
-        writeFile(DisplayEnvironment::dataHome() / "applications/org.example.Hidden.desktop", desktopEntry("Hidden", "NoDisplay=true\n"));
+        writeFile(DisplayEnvironment::dataHome() / "applications/org.example.Alpha.desktop",
+                  desktopEntry("Alpha Notes", "Icon=" + icon.string() + "\n"));
     }
 
-    static fs::path alphaEntry() { return DisplayEnvironment::dataHome() / "applications/org.example.Alpha.desktop"; }
     static fs::path ownFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 };
 
-// How often and in which order the page is answered is the bridge's own test; here what this
-// machine's collector gives it.
+// How often and in which order the page is answered is the bridge's own test, what the entries
+// and icons give the platform suites'; here that this machine's collector reaches the page.
 TEST_F(IntegrationTest, ThePageReceivesThisMachinesInventory) {
     // The build puts tarvel-focus beside this test program, as it lies beside tarvel.
     ASSERT_TRUE(fs::exists(ownFolder() / "tarvel-focus"));
@@ -38,19 +37,12 @@ TEST_F(IntegrationTest, ThePageReceivesThisMachinesInventory) {
     post("tarvelApps", "{}");
     const Json answer = answers("apps", 1).at(0);
     ASSERT_TRUE(answer.is_object()) << answer;
-    EXPECT_TRUE(answer["running"].is_array());
-    EXPECT_TRUE(answer["shortcuts"].is_array());
     EXPECT_EQ(answer["helperPath"], (ownFolder() / "tarvel-focus").string());
-
     const Json& installed = answer["installed"];
     auto alpha = std::find_if(installed.begin(), installed.end(), [](const Json& r) { return r["name"] == "Alpha Notes"; });
     ASSERT_NE(alpha, installed.end()) << installed.dump().substr(0, 2000);
-    Json record = *alpha;
-    EXPECT_EQ(record["icon"].get<std::string>().rfind("data:image/png;base64,iVBORw0KGgo", 0), 0u);
-    record.erase("icon");
-    EXPECT_EQ(record, (Json{{"name", "Alpha Notes"}, {"bundleId", "org.example.Alpha"}, {"path", alphaEntry().string()},
-                            {"running", false}, {"launchable", true}}));
-    for (const Json& other : installed) EXPECT_NE(other["name"], "Hidden");
+    EXPECT_EQ((*alpha)["bundleId"], "org.example.Alpha");
+    EXPECT_EQ((*alpha)["icon"].get<std::string>().rfind("data:image/png;base64,iVBORw0KGgo", 0), 0u);
 }
 
 // A karabiner.json as a user has it: laid out by Karabiner-Elements, with comments of their own and

@@ -34,22 +34,20 @@ bool messageDialogShown() {
     return findToplevel([](GtkWindow* w) { return GTK_IS_MESSAGE_DIALOG(w); }) != nullptr;
 }
 
-TEST_F(PanelsTest, AnAlertIsAModalDialogWithTheMessageAndOneButton) {
+TEST_F(PanelsTest, AnAlertIsAModalDialogWithOneButtonAndAConfirmationIsTrueOnlyForOK) {
     ASSERT_NO_FATAL_FAILURE(openEditor());
     startInPage(view, "alert('Saved \"keymap\"') ?? 'closed'");
-    GtkMessageDialog* dialog = waitForMessageDialog();
-    ASSERT_TRUE(dialog);
-    EXPECT_EQ(messageText(dialog), "Saved \"keymap\"");
-    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
-    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), window->window());
-    EXPECT_EQ(buttonLabel(GTK_DIALOG(dialog), GTK_RESPONSE_OK), "OK");
-    EXPECT_EQ(buttonLabel(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL), "");
-    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
-    EXPECT_TRUE(waitInPage(view, "window.result === 'closed'"));
-}
+    GtkMessageDialog* alert = waitForMessageDialog();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(messageText(alert), "Saved \"keymap\"");
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(alert)));
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(alert)), window->window());
+    EXPECT_EQ(buttonLabel(GTK_DIALOG(alert), GTK_RESPONSE_OK), "OK");
+    EXPECT_EQ(buttonLabel(GTK_DIALOG(alert), GTK_RESPONSE_CANCEL), "");
+    gtk_dialog_response(GTK_DIALOG(alert), GTK_RESPONSE_OK);
+    ASSERT_TRUE(waitInPage(view, "window.result === 'closed'"));
+    ASSERT_TRUE(spinUntil([] { return !messageDialogShown(); }));
 
-TEST_F(PanelsTest, AConfirmationIsTrueOnlyForOK) {
-    ASSERT_NO_FATAL_FAILURE(openEditor());
     const auto click = [](GtkDialog* dialog, int response) {
         g_signal_emit_by_name(gtk_dialog_get_widget_for_response(dialog, response), "clicked");
     };
