@@ -23,5 +23,11 @@ export type Params = Record<string, string | number> | undefined;
 export function t(key: MessageKey | string, params?: Params): string {
   const text = catalogs[current][key as MessageKey] ?? en[key as MessageKey] ?? key;
   if (!params) return text;
-  return text.replace(/\{(\w+)\}/g, (m, name: string) => (name in params ? String(params[name]) : m));
+  // {n|one form|other form}: the first form for exactly 1, else the second with # as the number.
+  return text.replace(/\{(\w+)(?:\|([^|}]*)\|([^}]*))?\}/g, (m, name: string, one?: string, other?: string) => {
+    if (!(name in params)) return m;
+    const value = params[name];
+    if (one === undefined || other === undefined) return String(value);
+    return (value === 1 ? one : other).replace(/#/g, String(value));
+  });
 }

@@ -146,6 +146,15 @@ describe('keys and language', () => {
     expect(detectLanguage('en', 'ja')).toBe('en');
     expect(detectLanguage('fr', 'ja')).toBe('ja');
   });
+  it('counts read as numbers are said, in both languages', async () => {
+    const { t } = await import('../i18n');
+    setLanguage('en');
+    expect([1, 0, 2].map((k) => t('list.count', { r: k, n: k, m: k }))).toEqual([
+      '1 rule, 1 mapping, 1 manipulator', '0 rules, 0 mappings, 0 manipulators', '2 rules, 2 mappings, 2 manipulators']);
+    setLanguage('ja');
+    expect(t('list.count', { r: 1, n: 2, m: 3 })).toBe('ルール 1 件、マッピング 2 件、マニピュレータ 3 件');
+    setLanguage('en');
+  });
   it('every key on both keyboards is a name Karabiner-Elements knows', async () => {
     const { LAYOUTS } = await import('./keys');
     const { isKnownName } = await import('./vocabulary');

@@ -62,16 +62,16 @@ describe('karabiner.json in the editor', () => {
     // Nothing saved: the rule set comes back from its "[Tarvel] <title>: <name>" description.
     await expect.poll(() => page.getByLabel('Rule set title').inputValue()).toBe('Keys');
     expect(await page.locator('li.rulerow .rulename .text').allInnerTexts()).toEqual(['Caps Lock → Control / Escape']);
-    expect(await page.locator('.banner.info').innerText()).toContain('“Keys”, 1 rules');
+    expect(await page.locator('.banner.info').innerText()).toContain('“Keys”, 1 rule.');
     expect(await applyButton(page).isDisabled()).toBe(true);
     expect(await applyButton(page).getAttribute('title')).toContain('Nothing to apply');
 
     await tab(page, 'In Karabiner-Elements');
     expect(await page.locator('.installed').innerText()).toContain('/Users/me/.config/karabiner/karabiner.json · It has comments');
     expect(await installedRows(page)).toEqual([
-      ['fate-tarvel', 'Keys: Caps Lock → Control / Escape', 'on', '1 manipulators', true],
-      ['fate-keep', 'Install tools', 'on', '1 manipulators', false],
-      ['fate-keep', 'Open Safari', 'on', '1 manipulators', false],
+      ['fate-tarvel', 'Keys: Caps Lock → Control / Escape', 'on', '1 manipulator', true],
+      ['fate-keep', 'Install tools', 'on', '1 manipulator', false],
+      ['fate-keep', 'Open Safari', 'on', '1 manipulator', false],
       ['fate-keep', 'Vim arrows', 'off', '4 manipulators', false],
     ]);
     // What the other rules run is there to decide on keeping them.
@@ -133,9 +133,9 @@ describe('karabiner.json in the editor', () => {
     await expect.poll(() => names(page)).toEqual(['tarvelApps', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
     await dialog.getByRole('button', { name: 'Close' }).click();
     await expect.poll(() => installedRows(page)).toEqual([
-      ['fate-tarvel', 'Keys: Caps Lock → Control / Escape', 'on', '1 manipulators', true],
-      ['fate-tarvel', 'Keys: Open Safari', 'on', '1 manipulators', true],
-      ['fate-keep', 'Install tools', 'on', '1 manipulators', false],
+      ['fate-tarvel', 'Keys: Caps Lock → Control / Escape', 'on', '1 manipulator', true],
+      ['fate-tarvel', 'Keys: Open Safari', 'on', '1 manipulator', true],
+      ['fate-keep', 'Install tools', 'on', '1 manipulator', false],
     ]);
     expect(await applyButton(page).isDisabled()).toBe(true);
     await done(page);

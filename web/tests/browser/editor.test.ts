@@ -291,7 +291,7 @@ describe('Karabiner-Elements documents', () => {
       ] }],
     };
     await importFile(page, 'vim.json', Buffer.from(JSON.stringify(doc)));
-    expect(await page.locator('.banner.info').innerText()).toContain('Imported “Imported set”: 1 rules, 2 mappings. 1 of them are shown as JSON.');
+    expect(await page.locator('.banner.info').innerText()).toContain('Imported “Imported set”: 1 rule, 2 mappings. 1 of them is shown as JSON.');
     expect(await page.getByLabel('Rule set title').inputValue()).toBe('Imported set');
     expect(await listTexts(page)).toEqual(['⌃H → ←', 'JSON: A → B']);
 
