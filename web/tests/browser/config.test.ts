@@ -1,20 +1,8 @@
-import { mkdirSync } from 'node:fs';
-import { join } from 'node:path';
 import type { Browser, Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
-import { axeFindings, launch, openPage, pageErrors, PAGE_URL, sampleInventory } from './harness.mjs';
+import { axeFindings, done, launch, openPage, PAGE_URL, sampleInventory, shot } from './harness.mjs';
 
 // karabiner.json as the app reads it for the page, with a stand-in that writes it as the app does.
-const SHOTS = process.env.TARVEL_SCREENSHOTS;
-async function shot(page: Page, name: string) {
-  if (!SHOTS) return;
-  mkdirSync(SHOTS, { recursive: true });
-  await page.screenshot({ path: join(SHOTS, `${name}.png`) });
-}
-async function done(page: Page) {
-  expect(pageErrors(page)).toEqual([]);
-  await page.context().close();
-}
 
 let browser: Browser;
 beforeAll(async () => { browser = await launch(); });

@@ -1,22 +1,9 @@
-import { mkdirSync, readFileSync } from 'node:fs';
+import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import type { Browser, Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
-import { axeFindings, HELPER, launch, openPage, pageErrors, sampleInventory } from './harness.mjs';
+import { axeFindings, done, HELPER, launch, openPage, sampleInventory, shot } from './harness.mjs';
 
-// Screenshots for the docs are written only when asked (npm run screenshots).
-const SHOTS = process.env.TARVEL_SCREENSHOTS;
-async function shot(page: Page, name: string) {
-  if (!SHOTS) return;
-  mkdirSync(SHOTS, { recursive: true });
-  await page.screenshot({ path: join(SHOTS, `${name}.png`) });
-}
-
-/** Every page must get through its test without a script error. */
-async function done(page: Page) {
-  expect(pageErrors(page)).toEqual([]);
-  await page.context().close();
-}
 
 let browser: Browser;
 beforeAll(async () => { browser = await launch(); });

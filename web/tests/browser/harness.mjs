@@ -1,10 +1,12 @@
 // Headless Debian Chromium serving the built page from memory (no server, no network) and, where
 // asked, a stand-in for the native bridge that answers the way the app does: one evaluated line.
+import { mkdirSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
 import { extname, join, normalize } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { deflateSync } from 'node:zlib';
 import { chromium } from 'playwright-core';
+import { expect } from 'vitest';
 
 export const ROOT = fileURLToPath(new URL('../../../WebResources/', import.meta.url));
 export const ORIGIN = 'http://tarvel.test';
@@ -32,6 +34,21 @@ export const pageErrors = (page) => ERRORS.get(page) ?? [];
  * stand-in is an app that does not read karabiner.json for the page.
  * @typedef {{ inventory?: unknown, applyAnswers?: unknown[], restoreAnswers?: unknown[], configAnswers?: unknown[], config?: any, delay?: number }} BridgeConfig
  */
+
+// Screenshots for the docs are written only when asked (npm run screenshots).
+const SHOTS = process.env.TARVEL_SCREENSHOTS;
+/** @param {import('playwright-core').Page} page @param {string} name */
+export async function shot(page, name) {
+  if (!SHOTS) return;
+  mkdirSync(SHOTS, { recursive: true });
+  await page.screenshot({ path: join(SHOTS, `${name}.png`) });
+}
+
+/** Every page must get through its test without a script error. @param {import('playwright-core').Page} page */
+export async function done(page) {
+  expect(pageErrors(page)).toEqual([]);
+  await page.context().close();
+}
 
 /**
  * A page at 900 x 640 (the app's smallest window); `bridge` undefined means preview mode.
