@@ -141,7 +141,18 @@ private:
     FileDescriptor fd_;  // closing it releases the lock
 };
 
-// Under the lock no other apply runs, so every temporary file of ours is a dead apply's.
+// A backup made by linking is a second name of the file it saved; when nothing replaced that file,
+// the backup would follow every later change made in place, so it goes.
+void dropBackupIfShared(const fs::path& backupURL, const fs::path& configURL) {
+    struct stat backup {}, config {};
+    if (::stat(backupURL.c_str(), &backup) == 0 && ::stat(configURL.c_str(), &config) == 0 && backup.st_dev == config.st_dev &&
+        backup.st_ino == config.st_ino)
+        ::unlink(backupURL.c_str());
+}
+
+// Under the lock no other apply runs, so every temporary file of ours is a dead apply's, and so is
+// a backup name that is still the live file (an apply killed between its backup and its rename: the
+// apply never happened, and the name would follow every later change made in place).
 void removeLeftovers(const fs::path& configURL, const fs::path& target) {
     std::string targetPrefix = ".";
     targetPrefix += target.filename().string();
@@ -154,6 +165,12 @@ void removeLeftovers(const fs::path& configURL, const fs::path& target) {
         }
     };
     sweep(configURL.parent_path(), [&](const std::string& name) { return name.starts_with(backupTemporaryPrefix); });
+    struct stat config {};
+    if (::stat(configURL.c_str(), &config) == 0 && config.st_nlink > 1) {
+        std::error_code ec;
+        for (fs::directory_iterator it(configURL.parent_path(), ec), end; !ec && it != end; it.increment(ec))
+            if (KarabinerWriter::isBackupName(it->path().filename().string())) dropBackupIfShared(it->path(), configURL);
+    }
     sweep(target.parent_path(), [&](const std::string& name) {
         return name.starts_with(targetPrefix) && name.size() == targetPrefix.size() + 6;
     });
@@ -182,15 +199,6 @@ bool isReadOnly(const fs::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return false;
     return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
-}
-
-// A backup made by linking is a second name of the file it saved; when nothing replaced that file,
-// the backup would follow every later change made in place, so it goes.
-void dropBackupIfShared(const fs::path& backupURL, const fs::path& configURL) {
-    struct stat backup {}, config {};
-    if (::stat(backupURL.c_str(), &backup) == 0 && ::stat(configURL.c_str(), &config) == 0 && backup.st_dev == config.st_dev &&
-        backup.st_ino == config.st_ino)
-        ::unlink(backupURL.c_str());
 }
 
 // Text made of pieces: the file's own bytes where they stay, new text where it changes. Nothing

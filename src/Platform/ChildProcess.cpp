@@ -139,6 +139,7 @@ Result<ChildProcessOutcome, Error> runChildProcess(const ChildProcessRequest& re
     if (!errOpen) err->read.reset();
     int status = 0;
     bool reaped = false;
+    int waitError = 0;  // errno of a wait that found no child
     std::optional<Clock::time_point> exitedAt;
     bool heldOpen = false;  // the child has exited but something it started still holds a pipe
 
@@ -173,16 +174,23 @@ Result<ChildProcessOutcome, Error> runChildProcess(const ChildProcessRequest& re
             else
                 errOpen = drain(fds[i].fd, outcome.standardError, outcome.standardErrorCut, request.maxOutputBytes);
         }
-        if (!reaped && waitForChild(pid, WNOHANG, status) == pid) {
-            reaped = true;
-            exitedAt = Clock::now();
+        if (!reaped) {
+            const pid_t r = waitForChild(pid, WNOHANG, status);
+            if (r == pid) {
+                reaped = true;
+                exitedAt = Clock::now();
+            } else if (r < 0) {
+                reaped = true;  // nothing left to wait for, and no status to read
+                waitError = errno;
+            }
         }
     }
 
     // The pipes are closed but the child may still run: wait for it within the limit.
     for (auto pause = std::chrono::milliseconds(1); !reaped && !outcome.timedOut && !outcome.stopped;) {
-        if (waitForChild(pid, WNOHANG, status) != 0) {
+        if (const pid_t r = waitForChild(pid, WNOHANG, status); r != 0) {
             reaped = true;
+            if (r < 0) waitError = errno;
         } else if (deadline && Clock::now() >= *deadline) {
             outcome.timedOut = true;
         } else if (stopAsked()) {
@@ -199,9 +207,13 @@ Result<ChildProcessOutcome, Error> runChildProcess(const ChildProcessRequest& re
         ::kill(-pid, SIGKILL);
         if (!reaped) {
             ::kill(pid, SIGKILL);
-            waitForChild(pid, 0, status);
+            if (waitForChild(pid, 0, status) < 0) waitError = errno;
         }
     }
+    // With SIGCHLD ignored (a parent can hand that down) the kernel reaps the child itself and its
+    // status is lost: never let that read as a clean exit.
+    if (waitError != 0 && !outcome.timedOut && !outcome.stopped)
+        return unexpected(Error::fromErrno("the exit status of " + what + " could not be read", waitError));
     outcome.exitedNormally = WIFEXITED(status);
     outcome.terminationStatus = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
     return outcome;

@@ -372,15 +372,23 @@ TEST_F(KarabinerWriterTest, TheFileKeepsItsModeAndRunAsRootItsOwnerAndGroup) {
     }
 }
 
-TEST_F(KarabinerWriterTest, TemporaryFilesOfADeadApplyGoWithTheNextOne) {
+// Also a backup name that is still the live file: an apply killed between linking its backup and
+// renaming the new file never happened, and that name would follow every later edit made in place.
+TEST_F(KarabinerWriterTest, WhatADeadApplyLeftGoesWithTheNextOne) {
     writeConfig({{"profiles", {{{"name", "A"}}}}});
-    for (const char* name : {".karabiner.json.tarvel-a1B2c3", ".karabiner.backup-tarvel-0F4E", ".karabiner.json.tarvel-toolong", "notes.txt"})
+    for (const char* name : {".karabiner.json.tarvel-a1B2c3", ".karabiner.backup-tarvel-0F4E", ".karabiner.json.tarvel-toolong", "notes.txt",
+                             "karabiner.backup-20200101-000000.json"})
         writeFile(folder() / name, "left behind");
-    ASSERT_TRUE(apply("t", oneManipulator));
+    const fs::path deadBackup = folder() / "karabiner.backup-20200102-000000.json";
+    fs::create_hard_link(config(), deadBackup);
+    const std::string before = readFile(config());
+    auto result = apply("t", oneManipulator);
+    ASSERT_TRUE(result);
     std::set<std::string> left;
     for (const auto& name : listing(folder()))
-        if (!name.starts_with("karabiner.")) left.insert(name);
-    EXPECT_EQ(left, (std::set<std::string>{".karabiner.json.tarvel-toolong", "notes.txt"}));
+        if (name != "karabiner.json" && fs::path(name) != result->backupURL.filename()) left.insert(name);
+    EXPECT_EQ(left, (std::set<std::string>{".karabiner.json.tarvel-toolong", "notes.txt", "karabiner.backup-20200101-000000.json"}));
+    EXPECT_EQ(readFile(result->backupURL), before);
 }
 
 // Applies from several threads (each with its own descriptor, as separate processes have) wait

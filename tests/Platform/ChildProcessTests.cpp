@@ -27,6 +27,19 @@ TEST(ChildProcess, PassesArgumentsVerbatimWithoutAShell) {
     EXPECT_EQ(run->terminationStatus, 0);
 }
 
+// A parent that ignores SIGCHLD hands that on, and the kernel then reaps children unasked: a
+// failing tool must not read as one that exited 0.
+TEST(ChildProcess, AStatusLostToAnIgnoredSigchldIsAnError) {
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGCHLD, &ignore, &previous);
+    auto run = runChildProcess({.executable = "/bin/false"});
+    ::sigaction(SIGCHLD, &previous, nullptr);
+    ASSERT_FALSE(run);
+    EXPECT_NE(run.error().localizedDescription().find("exit status of /bin/false could not be read"), std::string::npos)
+        << run.error().localizedDescription();
+}
+
 // Running, not merely waiting to be reaped (where /proc tells).
 bool running(pid_t pid) {
     if (::kill(pid, 0) != 0) return false;
