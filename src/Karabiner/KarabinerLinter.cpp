@@ -104,7 +104,11 @@ std::optional<std::string> KarabinerLinter::lint(std::string_view title, const s
     auto document = serializePretty(lintDocument(title, rules));
     if (!document) return "could not encode rule for linting";
 
-    LintFile file(fileManager.temporaryDirectory() / (std::string(lintFilePrefix) + randomUUIDString() + ".json"), fileManager);
+    // karabiner_cli reads its arguments as glob patterns, and one that matches nothing passes.
+    const fs::path folder = fileManager.temporaryDirectory();
+    if (folder.string().find_first_of("*?[]{}\\") != std::string::npos)
+        return "could not lint: the folder for temporary files (" + folder.string() + ") has a name karabiner_cli would read as a pattern";
+    LintFile file(folder / (std::string(lintFilePrefix) + randomUUIDString() + ".json"), fileManager);
     if (auto error = file.write(*document)) return "could not write temp lint file: " + error->localizedDescription();
 
     auto run = runChildProcess({.executable = cliPath,

@@ -44,6 +44,10 @@ TEST_F(KarabinerLinterTest, AMissingToolOrExitZeroPassesOneThatCannotRunRefusesW
     // Exit 0 passes whatever the tool printed.
     EXPECT_EQ(lint(writeTool(tools / "ok", "echo \"$2: ok\"; echo warning >&2; exit 0")), std::nullopt);
     EXPECT_TRUE(leftovers().empty());
+    // The tool reads its argument as a pattern: a lint file it might not find is never handed over.
+    Files patterned(temp / "T[1]");
+    EXPECT_EQ(KarabinerLinter::lint("Title", oneManipulator(), tools / "ok", patterned),
+              "could not lint: the folder for temporary files (" + (temp / "T[1]").string() + ") has a name karabiner_cli would read as a pattern");
 }
 
 TEST_F(KarabinerLinterTest, ARefusalComesBackAsTheToolsOwnText) {
