@@ -340,6 +340,8 @@ private:
         return length != 0;
     }
 
+    static constexpr std::size_t maxIndentUnit = 16;
+
     void findLayout() {
         const std::size_t firstLineEnd = t_.find('\n');
         if (firstLineEnd != std::string_view::npos && firstLineEnd > 0 && t_[firstLineEnd - 1] == '\r') facts_.newline = "\r\n";
@@ -349,7 +351,8 @@ private:
             std::size_t j = i + 1;
             while (j < t_.size() && (t_[j] == ' ' || t_[j] == '\t')) ++j;
             if (j > i + 1 && j < t_.size() && t_[j] == '"') {
-                facts_.indentUnit = std::string(t_.substr(i + 1, j - i - 1));
+                // An absurd unit would be repeated at every level of every new line.
+                if (j - i - 1 <= maxIndentUnit) facts_.indentUnit = std::string(t_.substr(i + 1, j - i - 1));
                 break;
             }
         }

@@ -351,12 +351,13 @@ private:
         else out.put(layout_.newline + indent + close);
     }
 
-    // The white space that starts the line holding `pos`.
+    // The white space that starts the line holding `pos`; at most 256 characters of it, since every
+    // new line repeats it.
     std::string lineIndent(std::size_t pos) const {
         std::size_t start = pos == 0 ? std::string_view::npos : t_.rfind('\n', pos - 1);
         start = start == std::string_view::npos ? 0 : start + 1;
         std::size_t end = start;
-        while (end < t_.size() && (t_[end] == ' ' || t_[end] == '\t')) ++end;
+        while (end < t_.size() && end - start < 256 && (t_[end] == ' ' || t_[end] == '\t')) ++end;
         return std::string(t_.substr(start, end - start));
     }
 

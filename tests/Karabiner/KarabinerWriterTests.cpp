@@ -129,6 +129,16 @@ TEST_F(KarabinerWriterTest, SeveralRulesComeFirstAndTheKeptRulesFollowWithTheirB
     EXPECT_EQ(errorCode(bad.error()), "noSuchRule");
 }
 
+// Every new line repeats the indentation around it: a hostile one stays bounded.
+TEST_F(KarabinerWriterTest, AnAbsurdIndentationIsNotRepeatedOnEveryNewLine) {
+    const std::string wide(100'000, ' ');
+    writeFile(config(), "{\n" + wide + "\"profiles\": [{\"name\": \"A\"}]\n}\n");
+    const auto before = fs::file_size(config());
+    ASSERT_TRUE(apply(request({})));
+    EXPECT_LT(fs::file_size(config()), before + 16 * 1024);
+    EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"]["rules"].size(), 2u);
+}
+
 // Each fixture is a shape real files have; the apply adds two rules and keeps every other rule.
 // Everything else (global settings, devices, other profiles) reads as before: sameAsFullRewrite.
 TEST_F(KarabinerWriterTest, EveryFixtureKeepsWhatTarvelDidNotWrite) {
