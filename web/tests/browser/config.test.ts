@@ -126,6 +126,8 @@ describe('karabiner.json in the editor', () => {
       ['fate-keep', 'Install tools', 'on', '1 manipulator', false],
     ]);
     expect(await applyButton(page).isDisabled()).toBe(true);
+    // Apply, now off, cannot take focus back: the open tab does.
+    await expect.poll(() => page.evaluate(() => document.activeElement?.textContent)).toBe('In Karabiner-Elements');
     await done(page);
   });
 
