@@ -151,8 +151,9 @@ describe('karabiner.json', () => {
     expect(s.commands().map((c) => [c.rule, c.text])).toEqual([['Build', 'make']]);
     s.setDropped(2, true);
     expect(s.applyHold).toBeUndefined();
-    expect(s.applyBody).toMatchObject({ title: 'Keys', baseDigest: DIGEST, keep: [1], manipulators: [caps] });
-    expect(s.applyBody.profile).toBeUndefined();
+    expect(s.applyBody).toMatchObject({ title: 'Keys', baseDigest: DIGEST, keep: [1], rules: [{ name: 'Caps', manipulators: [caps] }] });
+    // The flat list is for an app that does not read karabiner.json; here it would only double the size.
+    expect([s.applyBody.profile, s.applyBody.manipulators]).toEqual([undefined, undefined]);
     s.chooseProfile(1);
     expect(s.applyBody).toMatchObject({ keep: [], profile: 1 });
     expect(s.keptRules).toEqual([]);
@@ -187,6 +188,16 @@ describe('karabiner.json', () => {
     await tick();
     expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelApply', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
     expect(s.config.phase === 'ready' && s.config.config.digest).toBe(`sha256:${'e'.repeat(64)}`);
+  });
+
+  it('a rule set over half the size limit is posted (with the configuration read the flat list is left out)', async () => {
+    const { s, posted } = app({ config: [answer([])], apply: [{ ok: true, backupPath: '/b' }] });
+    await tick();
+    const big = Array.from({ length: 50 }, (_, i) => ({ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], note: `${i}`.padEnd(100_000, 'x') }));
+    s.addRule('big', [{ id: 'big', enabled: true, form: 'raw', manipulators: big }]);
+    await s.runApply();
+    expect(s.apply).toEqual({ phase: 'done', outcome: { ok: true, backupPath: '/b' } });
+    expect(posted.filter((p) => p.name === 'tarvelApply')).toHaveLength(1);
   });
 
   it('a file that cannot be read holds Apply and keeps nothing in the simulator', async () => {

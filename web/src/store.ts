@@ -271,7 +271,9 @@ export class Store {
   }
   get applyBody(): ApplyBody {
     const rules = this.rules;
-    const body: ApplyBody = { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
+    // An app that reads karabiner.json writes `rules`; the flat list is for an older one, and would
+    // count twice against the size limit.
+    const body: ApplyBody = this.bridge.readsConfiguration ? { title: this.ruleSet.title, rules } : { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
     const c = this.config.phase === 'ready' ? this.config.config : undefined;
     const p = this.plan;
     return c && p ? { ...body, ...configBody(c, this.choices, p) } : body;
