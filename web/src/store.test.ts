@@ -121,7 +121,7 @@ describe('karabiner.json', () => {
     { description: 'Old', enabled: false, manipulators: [{ type: 'basic', from: { key_code: 'q' } }] },
   ];
   /** An app that reads karabiner.json; answers come at once, in order. */
-  function app(answers: { config: unknown[]; apply?: unknown[] }) {
+  function app(answers: { config: unknown[]; apply?: unknown[]; restore?: unknown[] }) {
     const posted: { name: string; body: any }[] = [];
     const win: Record<string, any> = { navigator: { language: 'en-US' } };
     const handler = (name: string, queue: unknown[], resolve: string) => ({
@@ -131,14 +131,17 @@ describe('karabiner.json', () => {
       tarvelApps: { postMessage: () => {} },
       tarvelConfig: handler('tarvelConfig', answers.config, '__tarvelConfigResolve'),
       tarvelApply: handler('tarvelApply', answers.apply ?? [], '__tarvelApplyResolve'),
+      tarvelRestore: handler('tarvelRestore', answers.restore ?? [], '__tarvelRestoreResolve'),
     } };
     setLanguage('en');
     return { s: new Store(win as unknown as Window), posted };
   }
-  const answer = (rules: unknown[], digest = DIGEST) => ({
+  const answer = (rules: unknown[], digest = DIGEST, more: Record<string, unknown> = {}) => ({
     ok: true, path: '/k.json', digest, hasComments: true, backups: [],
     profiles: [{ name: 'Default', selected: true, rules, devices: [{ vendor_id: 1, product_id: 2 }] }, { name: 'Games', rules: [] }],
+    ...more,
   });
+  const digest = (c: string) => `sha256:${c.repeat(64)}`;
   const tick = () => new Promise((r) => setTimeout(r, 0));
 
   it('with nothing saved the editor opens Tarvel’s rules; the others are kept, simulated and sent by index', async () => {
@@ -188,6 +191,18 @@ describe('karabiner.json', () => {
     await tick();
     expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelApply', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
     expect(s.config.phase === 'ready' && s.config.config.digest).toBe(`sha256:${'e'.repeat(64)}`);
+  });
+
+  it('a restore carries the digest of the list it was chosen from, even while the file is read again', async () => {
+    const backup = { name: 'karabiner.backup-20250101-000000.json', path: '/b', modified: '', size: 1, rules: [] };
+    const { s, posted } = app({ config: [answer(installed, DIGEST, { backups: [backup] }), answer(installed, digest('9'))], restore: [{ ok: true, backupPath: '/c' }] });
+    await tick();
+    s.askRestore(backup);
+    const reading = s.loadConfig();
+    expect(s.config.phase).toBe('loading');
+    await s.runRestore();
+    await reading;
+    expect(posted.filter((p) => p.name === 'tarvelRestore').map((p) => p.body)).toEqual([{ name: backup.name, baseDigest: DIGEST }]);
   });
 
   it('a rule set over half the size limit is posted (with the configuration read the flat list is left out)', async () => {

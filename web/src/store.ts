@@ -46,7 +46,7 @@ export type ConfigState =
   | { phase: 'failed'; failure: Failure };
 export type RestoreState =
   | { phase: 'closed' }
-  | { phase: 'confirm'; backup: Backup }
+  | { phase: 'confirm'; backup: Backup; baseDigest?: string }
   | { phase: 'busy'; backup: Backup }
   | { phase: 'done'; outcome: ApplyOutcome };
 /** Why Apply is off although the rules are fine. */
@@ -654,13 +654,16 @@ export class Store {
     void this.loadConfig();
   }
 
-  askRestore(backup: Backup): void { this.set({ restoring: { phase: 'confirm', backup } }); }
+  /** The digest of the file the backup list came from goes with the restore, whatever is read meanwhile. */
+  askRestore(backup: Backup): void {
+    const c = this.config.phase === 'ready' || this.config.phase === 'loading' ? this.config.config : undefined;
+    this.set({ restoring: { phase: 'confirm', backup, ...(c ? { baseDigest: c.digest } : {}) } });
+  }
   async runRestore(): Promise<void> {
     const st = this.restoring;
     if (st.phase !== 'confirm') return;
-    const c = this.config.phase === 'ready' ? this.config.config : undefined;
     this.set({ restoring: { phase: 'busy', backup: st.backup } });
-    const outcome = await this.bridge.restore({ name: st.backup.name, ...(c ? { baseDigest: c.digest } : {}) });
+    const outcome = await this.bridge.restore({ name: st.backup.name, ...(st.baseDigest ? { baseDigest: st.baseDigest } : {}) });
     this.set({ restoring: { phase: 'done', outcome } });
     this.afterWrite(outcome);
   }
