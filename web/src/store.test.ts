@@ -193,6 +193,42 @@ describe('karabiner.json', () => {
     expect(s.config.phase === 'ready' && s.config.config.digest).toBe(`sha256:${'e'.repeat(64)}`);
   });
 
+  it('a profile chosen instead of the used one stays chosen across re-reads, found by place and name, until it is gone', async () => {
+    const games = { description: '[Tarvel] Keys: Caps', manipulators: [caps] };
+    const { s, posted } = app({
+      config: [
+        answer(installed),
+        answer(installed, digest('1'), { profiles: [{ name: 'Default', selected: true, rules: installed }, { name: 'Games', rules: [games] }] }),
+        answer(installed, digest('2'), { profiles: [{ name: 'Games', rules: [games] }, { name: 'Default', selected: true, rules: installed }] }),
+        answer(installed, digest('3'), { profiles: [{ name: 'Default', selected: true, rules: installed }, { name: 'Work', rules: [] }] }),
+      ],
+      apply: [{ ok: true, backupPath: '/b' }],
+    });
+    await tick();
+    s.chooseProfile(1);
+    await s.runApply();
+    await tick();
+    expect(posted.map((p) => [p.name, p.body?.profile])).toEqual([['tarvelConfig', undefined], ['tarvelApply', 1], ['tarvelConfig', undefined]]);
+    expect([s.choices.profile, s.applyHold]).toEqual([1, 'nothing']);
+    await s.loadConfig();
+    expect([s.choices.profile, s.applyBody.profile]).toEqual([0, 0]);
+    await s.loadConfig();
+    expect([s.choices.profile, s.applyBody.profile]).toEqual([0, undefined]);
+  });
+
+  it('dropped and brought-in rules stay so when the file is rewritten with them unchanged, and not once they change', async () => {
+    const changed = [installed[0], { ...installed[1], manipulators: [caps] }, { ...installed[2], enabled: true }];
+    const { s } = app({ config: [answer(installed), answer([...installed], digest('f')), answer(changed, digest('e'))] });
+    await tick();
+    s.setDropped(2, true);
+    s.bringIn(1);
+    expect(s.applyBody.keep).toEqual([]);
+    await s.loadConfig();
+    expect(s.applyBody).toMatchObject({ baseDigest: digest('f'), keep: [] });
+    await s.loadConfig();
+    expect(s.applyBody).toMatchObject({ baseDigest: digest('e'), keep: [1, 2] });
+  });
+
   it('a restore carries the digest of the list it was chosen from, even while the file is read again', async () => {
     const backup = { name: 'karabiner.backup-20250101-000000.json', path: '/b', modified: '', size: 1, rules: [] };
     const { s, posted } = app({ config: [answer(installed, DIGEST, { backups: [backup] }), answer(installed, digest('9'))], restore: [{ ok: true, backupPath: '/c' }] });
