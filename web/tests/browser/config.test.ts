@@ -183,6 +183,28 @@ describe('karabiner.json in the editor', () => {
     await done(page);
   });
 
+  it('a restore chosen while an apply is under way names the file its list came from; the apply’s answer waits behind it', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
+    await tab(page, 'In Karabiner-Elements');
+    await page.getByRole('checkbox', { name: 'Keep “Vim arrows”' }).uncheck();
+    await page.evaluate(() => { (window as any).__bridge.delay = 700; });
+    await applyButton(page).click();
+    const dialog = page.getByRole('dialog');
+    await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
+    await dialog.getByRole('button', { name: /^Hide/ }).click();
+    await tab(page, 'Backups');
+    await page.locator('ol.backuplist button').first().click();
+    // Answered and read again behind the confirmation.
+    await expect.poll(() => names(page), { timeout: 5000 }).toEqual(['tarvelApps', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
+    expect(await dialog.count()).toBe(1);
+    await dialog.getByRole('button', { name: 'Restore', exact: true }).click();
+    await dialog.getByRole('button', { name: 'Close' }).click();
+    const restores = (await bridgeState(page)).messages.filter((m: { name: string }) => m.name === 'tarvelRestore');
+    expect(restores.map((m: { body: unknown }) => m.body)).toEqual([{ name: 'karabiner.backup-20251231-235959.json', baseDigest: DIGEST }]);
+    await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-20260101-120001.json');
+    await done(page);
+  });
+
   it('a file changed by another program since it was read: the apply is refused, the page says so and offers only a reload', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
     await page.getByRole('tab', { name: 'Recipes' }).click();
