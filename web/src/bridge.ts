@@ -6,11 +6,12 @@ import type { Inventory, JsonObject } from './model/types';
 
 export type ApplyOutcome = { ok: true; backupPath: string } | Failure;
 
-/** What "tarvelApply" carries: `rules` for a native side that writes several rules, and the same
- * manipulators flattened for one that writes one. With the configuration read: the digest of what
- * was read, the indices of the rules that stay, and the profile when it is not the selected one. */
+/** What "tarvelApply" carries: `rules` for a native side that writes several rules, and for one
+ * that does not read karabiner.json also the same manipulators flattened, in case it writes one.
+ * With the configuration read: the digest of what was read, the indices of the rules that stay,
+ * and the profile when it is not the selected one. */
 export interface ApplyBody {
-  title: string; manipulators: JsonObject[]; rules: ApplyRule[];
+  title: string; manipulators?: JsonObject[]; rules: ApplyRule[];
   baseDigest?: string; keep?: number[]; profile?: number;
 }
 export interface RestoreBody { name: string; baseDigest?: string }

@@ -121,7 +121,7 @@ describe('karabiner.json', () => {
     { description: 'Old', enabled: false, manipulators: [{ type: 'basic', from: { key_code: 'q' } }] },
   ];
   /** An app that reads karabiner.json; answers come at once, in order. */
-  function app(answers: { config: unknown[]; apply?: unknown[] }) {
+  function app(answers: { config: unknown[]; apply?: unknown[]; restore?: unknown[] }) {
     const posted: { name: string; body: any }[] = [];
     const win: Record<string, any> = { navigator: { language: 'en-US' } };
     const handler = (name: string, queue: unknown[], resolve: string) => ({
@@ -131,14 +131,17 @@ describe('karabiner.json', () => {
       tarvelApps: { postMessage: () => {} },
       tarvelConfig: handler('tarvelConfig', answers.config, '__tarvelConfigResolve'),
       tarvelApply: handler('tarvelApply', answers.apply ?? [], '__tarvelApplyResolve'),
+      tarvelRestore: handler('tarvelRestore', answers.restore ?? [], '__tarvelRestoreResolve'),
     } };
     setLanguage('en');
     return { s: new Store(win as unknown as Window), posted };
   }
-  const answer = (rules: unknown[], digest = DIGEST) => ({
+  const answer = (rules: unknown[], digest = DIGEST, more: Record<string, unknown> = {}) => ({
     ok: true, path: '/k.json', digest, hasComments: true, backups: [],
     profiles: [{ name: 'Default', selected: true, rules, devices: [{ vendor_id: 1, product_id: 2 }] }, { name: 'Games', rules: [] }],
+    ...more,
   });
+  const digest = (c: string) => `sha256:${c.repeat(64)}`;
   const tick = () => new Promise((r) => setTimeout(r, 0));
 
   it('with nothing saved the editor opens Tarvel’s rules; the others are kept, simulated and sent by index', async () => {
@@ -151,8 +154,9 @@ describe('karabiner.json', () => {
     expect(s.commands().map((c) => [c.rule, c.text])).toEqual([['Build', 'make']]);
     s.setDropped(2, true);
     expect(s.applyHold).toBeUndefined();
-    expect(s.applyBody).toMatchObject({ title: 'Keys', baseDigest: DIGEST, keep: [1], manipulators: [caps] });
-    expect(s.applyBody.profile).toBeUndefined();
+    expect(s.applyBody).toMatchObject({ title: 'Keys', baseDigest: DIGEST, keep: [1], rules: [{ name: 'Caps', manipulators: [caps] }] });
+    // The flat list is for an app that does not read karabiner.json; here it would only double the size.
+    expect([s.applyBody.profile, s.applyBody.manipulators]).toEqual([undefined, undefined]);
     s.chooseProfile(1);
     expect(s.applyBody).toMatchObject({ keep: [], profile: 1 });
     expect(s.keptRules).toEqual([]);
@@ -187,6 +191,64 @@ describe('karabiner.json', () => {
     await tick();
     expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelApply', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
     expect(s.config.phase === 'ready' && s.config.config.digest).toBe(`sha256:${'e'.repeat(64)}`);
+  });
+
+  it('a profile chosen instead of the used one stays chosen across re-reads, found by place and name, until it is gone', async () => {
+    const games = { description: '[Tarvel] Keys: Caps', manipulators: [caps] };
+    const { s, posted } = app({
+      config: [
+        answer(installed),
+        answer(installed, digest('1'), { profiles: [{ name: 'Default', selected: true, rules: installed }, { name: 'Games', rules: [games] }] }),
+        answer(installed, digest('2'), { profiles: [{ name: 'Games', rules: [games] }, { name: 'Default', selected: true, rules: installed }] }),
+        answer(installed, digest('3'), { profiles: [{ name: 'Default', selected: true, rules: installed }, { name: 'Work', rules: [] }] }),
+      ],
+      apply: [{ ok: true, backupPath: '/b' }],
+    });
+    await tick();
+    s.chooseProfile(1);
+    await s.runApply();
+    await tick();
+    expect(posted.map((p) => [p.name, p.body?.profile])).toEqual([['tarvelConfig', undefined], ['tarvelApply', 1], ['tarvelConfig', undefined]]);
+    expect([s.choices.profile, s.applyHold]).toEqual([1, 'nothing']);
+    await s.loadConfig();
+    expect([s.choices.profile, s.applyBody.profile]).toEqual([0, 0]);
+    await s.loadConfig();
+    expect([s.choices.profile, s.applyBody.profile]).toEqual([0, undefined]);
+  });
+
+  it('dropped and brought-in rules stay so when the file is rewritten with them unchanged, and not once they change', async () => {
+    const changed = [installed[0], { ...installed[1], manipulators: [caps] }, { ...installed[2], enabled: true }];
+    const { s } = app({ config: [answer(installed), answer([...installed], digest('f')), answer(changed, digest('e'))] });
+    await tick();
+    s.setDropped(2, true);
+    s.bringIn(1);
+    expect(s.applyBody.keep).toEqual([]);
+    await s.loadConfig();
+    expect(s.applyBody).toMatchObject({ baseDigest: digest('f'), keep: [] });
+    await s.loadConfig();
+    expect(s.applyBody).toMatchObject({ baseDigest: digest('e'), keep: [1, 2] });
+  });
+
+  it('a restore carries the digest of the list it was chosen from, even while the file is read again', async () => {
+    const backup = { name: 'karabiner.backup-20250101-000000.json', path: '/b', modified: '', size: 1, rules: [] };
+    const { s, posted } = app({ config: [answer(installed, DIGEST, { backups: [backup] }), answer(installed, digest('9'))], restore: [{ ok: true, backupPath: '/c' }] });
+    await tick();
+    s.askRestore(backup);
+    const reading = s.loadConfig();
+    expect(s.config.phase).toBe('loading');
+    await s.runRestore();
+    await reading;
+    expect(posted.filter((p) => p.name === 'tarvelRestore').map((p) => p.body)).toEqual([{ name: backup.name, baseDigest: DIGEST }]);
+  });
+
+  it('a rule set over half the size limit is posted (with the configuration read the flat list is left out)', async () => {
+    const { s, posted } = app({ config: [answer([])], apply: [{ ok: true, backupPath: '/b' }] });
+    await tick();
+    const big = Array.from({ length: 50 }, (_, i) => ({ type: 'basic', from: { key_code: 'a' }, to: [{ key_code: 'b' }], note: `${i}`.padEnd(100_000, 'x') }));
+    s.addRule('big', [{ id: 'big', enabled: true, form: 'raw', manipulators: big }]);
+    await s.runApply();
+    expect(s.apply).toEqual({ phase: 'done', outcome: { ok: true, backupPath: '/b' } });
+    expect(posted.filter((p) => p.name === 'tarvelApply')).toHaveLength(1);
   });
 
   it('a file that cannot be read holds Apply and keeps nothing in the simulator', async () => {

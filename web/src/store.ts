@@ -2,8 +2,8 @@
 import { useLayoutEffect, useState } from 'preact/hooks';
 import { Bridge, type ApplyBody, type ApplyOutcome } from './bridge';
 import {
-  configBody, devicesOf, describe, fates, isFailure, manipulatorsOf, nothingToDo, plan, ruleEnabled, ruleFromInstalled, ruleSetFromInstalled,
-  selectedProfile, type Backup, type Choices, type Configuration, type Failure, type Plan,
+  configBody, devicesOf, describe, fates, isFailure, manipulatorsOf, nothingToDo, plan, ruleEnabled, ruleFromInstalled, ruleKeys, ruleSetFromInstalled,
+  sameProfile, selectedProfile, type Backup, type Choices, type Configuration, type Failure, type Plan,
 } from './model/config';
 import { detectLanguage, setLanguage, t, type Lang } from './i18n';
 import { mergeInventory, type AppEntry } from './model/apps';
@@ -12,7 +12,7 @@ import { commandsOf, type AppPathLookup } from './model/commands';
 import { convertMapping, layerLabel, variableNames } from './model/forms';
 import { History } from './model/history';
 import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetForSaving } from './model/io';
-import { isObj, type JsonObject } from './model/json';
+import { isObj, isStr, type JsonObject } from './model/json';
 import { checkLimits, type LimitProblem } from './model/limits';
 import { defaultOptional, layersOf, triggerKeys, variableTests } from './model/manipulator';
 import { compileRules, flatManipulators, newRule, type ApplyRule } from './model/rules';
@@ -46,7 +46,7 @@ export type ConfigState =
   | { phase: 'failed'; failure: Failure };
 export type RestoreState =
   | { phase: 'closed' }
-  | { phase: 'confirm'; backup: Backup }
+  | { phase: 'confirm'; backup: Backup; baseDigest?: string }
   | { phase: 'busy'; backup: Backup }
   | { phase: 'done'; outcome: ApplyOutcome };
 /** Why Apply is off although the rules are fine. */
@@ -271,7 +271,9 @@ export class Store {
   }
   get applyBody(): ApplyBody {
     const rules = this.rules;
-    const body: ApplyBody = { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
+    // An app that reads karabiner.json writes `rules`; the flat list is for an older one, and would
+    // count twice against the size limit.
+    const body: ApplyBody = this.bridge.readsConfiguration ? { title: this.ruleSet.title, rules } : { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
     const c = this.config.phase === 'ready' ? this.config.config : undefined;
     const p = this.plan;
     return c && p ? { ...body, ...configBody(c, this.choices, p) } : body;
@@ -548,42 +550,69 @@ export class Store {
       this.set({ config: { phase: 'failed', failure: answer } });
       return;
     }
+    this.choices = this.carriedChoices(answer);
+    this.saveChoices();
     this.config = { phase: 'ready', config: answer };
-    this.choices = this.savedChoices(answer);
     this.syncKept(true);
     if (first) this.openInstalledAtStart(answer);
     this.emit();
   }
 
-  /** Choices survive a reload of the page as long as the file is the one they were made on. */
-  private savedChoices(c: Configuration): Choices {
-    const fresh: Choices = { profile: selectedProfile(c), dropped: new Set() };
-    if (this.choicesDigest === c.digest) return this.choices;
-    this.choicesDigest = c.digest;
-    try {
-      const saved = JSON.parse(storage()?.getItem(CHOICES_KEY) ?? 'null') as { digest?: unknown; profile?: unknown; dropped?: unknown } | null;
-      if (saved && saved.digest === c.digest && typeof saved.profile === 'number' && c.profiles[saved.profile] && Array.isArray(saved.dropped)) {
-        return { profile: saved.profile, dropped: new Set(saved.dropped.filter((i): i is number => typeof i === 'number')) };
+  /**
+   * The choices for a file just read, carried from the last file read (or, at start, from before a
+   * reload of the page): a profile chosen instead of the one Karabiner-Elements uses stays chosen
+   * while it is there, and a dropped rule stays dropped while it is there unchanged.
+   */
+  private carriedChoices(c: Configuration): Choices {
+    let from: { profile: number; name: string | null; follow: boolean } | undefined;
+    let dropped: unknown[] = [];
+    const before = this.choicesOn;
+    if (before) {
+      const p = this.choices.profile;
+      from = { profile: p, name: before.profiles[p]?.name ?? null, follow: p === selectedProfile(before) };
+      dropped = [...this.choices.dropped];
+    } else {
+      try {
+        const saved: unknown = JSON.parse(storage()?.getItem(CHOICES_KEY) ?? 'null');
+        if (isObj(saved) && typeof saved.profile === 'number' && (saved.name === null || isStr(saved.name)) && Array.isArray(saved.dropped)) {
+          from = { profile: saved.profile, name: saved.name, follow: saved.follow === true };
+          dropped = saved.dropped;
+        }
+      } catch {
+        // Nothing usable saved: the defaults.
       }
-    } catch {
-      // Nothing usable saved: the defaults.
     }
-    return fresh;
+    this.choicesOn = c;
+    const selected = selectedProfile(c);
+    if (!from) return { profile: selected, dropped: new Set() };
+    const same = sameProfile(c, from.profile, from.name);
+    const profile = from.follow || same === undefined ? selected : same;
+    if (profile !== same) return { profile, dropped: new Set() };
+    const present = new Set(ruleKeys(c.profiles[profile].rules));
+    return { profile, dropped: new Set(dropped.filter((k): k is string => isStr(k) && present.has(k))) };
   }
-  private choicesDigest: string | undefined;
+  /** The file the choices were last carried to. */
+  private choicesOn: Configuration | undefined;
+  private saveChoices(): void {
+    const c = this.choicesOn;
+    const p = this.choices.profile;
+    try {
+      if (c) storage()?.setItem(CHOICES_KEY, JSON.stringify({ profile: p, name: c.profiles[p]?.name ?? null, follow: p === selectedProfile(c), dropped: [...this.choices.dropped] }));
+    } catch { /* storage off: the choices last this session */ }
+  }
   private setChoices(choices: Choices): void {
     this.choices = choices;
-    try {
-      storage()?.setItem(CHOICES_KEY, JSON.stringify({ digest: this.choicesDigest, profile: choices.profile, dropped: [...choices.dropped] }));
-    } catch { /* storage off: the choices last this session */ }
+    this.saveChoices();
     this.syncKept();
     this.emit();
   }
   chooseProfile(profile: number): void { this.setChoices({ profile, dropped: new Set() }); }
   /** Drops a rule that is not Tarvel's from the next apply, or keeps it again. */
   setDropped(index: number, drop: boolean): void {
+    const key = ruleKeys(this.choicesOn?.profiles[this.choices.profile]?.rules ?? [])[index];
+    if (key === undefined) return;
     const dropped = new Set(this.choices.dropped);
-    if (drop) dropped.add(index); else dropped.delete(index);
+    if (drop) dropped.add(key); else dropped.delete(key);
     this.setChoices({ ...this.choices, dropped });
   }
 
@@ -652,13 +681,16 @@ export class Store {
     void this.loadConfig();
   }
 
-  askRestore(backup: Backup): void { this.set({ restoring: { phase: 'confirm', backup } }); }
+  /** The digest of the file the backup list came from goes with the restore, whatever is read meanwhile. */
+  askRestore(backup: Backup): void {
+    const c = this.config.phase === 'ready' || this.config.phase === 'loading' ? this.config.config : undefined;
+    this.set({ restoring: { phase: 'confirm', backup, ...(c ? { baseDigest: c.digest } : {}) } });
+  }
   async runRestore(): Promise<void> {
     const st = this.restoring;
     if (st.phase !== 'confirm') return;
-    const c = this.config.phase === 'ready' ? this.config.config : undefined;
     this.set({ restoring: { phase: 'busy', backup: st.backup } });
-    const outcome = await this.bridge.restore({ name: st.backup.name, ...(c ? { baseDigest: c.digest } : {}) });
+    const outcome = await this.bridge.restore({ name: st.backup.name, ...(st.baseDigest ? { baseDigest: st.baseDigest } : {}) });
     this.set({ restoring: { phase: 'done', outcome } });
     this.afterWrite(outcome);
   }

@@ -471,6 +471,7 @@ export const en = {
   'code.noSuchBackup': 'That backup is gone; reload the list of backups.',
   'code.backupFailed': 'karabiner.json could not be backed up, so nothing was written.',
   'code.writeFailed': 'karabiner.json could not be written; the file is unchanged.',
+  'code.internalError': 'An unexpected failure inside Tarvel; nothing was written.',
   'import.json': 'This file is not valid JSON ({detail}). Nothing was changed.',
   'import.format': 'This file is neither a Tarvel rule set nor a Karabiner-Elements rule document or configuration. Nothing was changed.',
   'import.malformed': 'This file is damaged or incomplete. Nothing was changed.',

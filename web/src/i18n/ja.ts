@@ -473,6 +473,7 @@ export const ja: Record<MessageKey, string> = {
   'code.noSuchBackup': 'そのバックアップはもうありません。バックアップの一覧を読み込み直してください。',
   'code.backupFailed': 'karabiner.json をバックアップできなかったため、何も書き込んでいません。',
   'code.writeFailed': 'karabiner.json を書き込めませんでした。ファイルは変更されていません。',
+  'code.internalError': 'Tarvel の内部で予期しないエラーが起きました。何も書き込んでいません。',
   'import.json': 'このファイルは正しい JSON ではありません({detail})。何も変更していません。',
   'import.format': 'このファイルは Tarvel のルールセットでも、Karabiner-Elements のルール文書や設定でもありません。何も変更していません。',
   'import.malformed': 'このファイルは壊れているか不完全です。何も変更していません。',

@@ -2,7 +2,7 @@ import { readdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, expect, it } from 'vitest';
 import {
-  backupMade, configBody, nothingToDo, originKey, plan, readConfiguration, ruleFromInstalled, ruleSetFromInstalled, splitDescriptions,
+  backupMade, configBody, nothingToDo, plan, readConfiguration, ruleFromInstalled, ruleKeys, ruleSetFromInstalled, splitDescriptions,
   type Choices, type Configuration,
 } from './config';
 import type { Json, JsonObject } from './json';
@@ -20,7 +20,7 @@ const editor = (title: string, rules: Rule[]): RuleSet => ({ title, layout: 'us'
 const ruleOf = (name: string, ms: JsonObject[], more: Partial<Rule> = {}): Rule => ({
   ...newRule(name, ms.map((m, i) => ({ id: `${name}${i}`, enabled: true, form: 'raw' as const, manipulators: [m] }))), ...more,
 });
-const choices = (profile = 0, dropped: number[] = []): Choices => ({ profile, dropped: new Set(dropped) });
+const choices = (profile = 0, dropped: string[] = []): Choices => ({ profile, dropped: new Set(dropped) });
 
 describe('the answer to "tarvelConfig"', () => {
   it.each([
@@ -97,12 +97,16 @@ describe('what an apply does to the profile, and the body that says it', () => {
   it.each([
     ['every other rule kept; an old Tarvel rule replaced', editor('K', [ruleOf('caps', [caps])]), choices(),
       { keep: [1, 3, 4], added: [], same: ['[Tarvel] K: caps'], removed: [['[Tarvel] Old: gone', 'tarvel']] }, { baseDigest: DIGEST, keep: [1, 3, 4] }],
-    ['a dropped rule goes; the rule off in the editor is a new rule', editor('K', [ruleOf('caps', [caps], { enabled: false })]), choices(0, [3]),
+    ['a dropped rule goes; the rule off in the editor is a new rule', editor('K', [ruleOf('caps', [caps], { enabled: false })]), choices(0, [ruleKeys(installed)[3]]),
       { keep: [1, 4], added: ['[Tarvel] K: caps'], same: [], removed: [['[Tarvel] K: caps', 'tarvel'], ['[Tarvel] Old: gone', 'tarvel'], ['y', 'drop']] }, { baseDigest: DIGEST, keep: [1, 4] }],
     ['a rule brought into the editor is written as Tarvel’s, not kept', editor('K', [ruleOf('caps', [caps]), { ...(ruleFromInstalled(c, 0, 1) as Rule), name: 'x' }]), choices(),
       { keep: [3, 4], added: ['[Tarvel] K: x'], same: ['[Tarvel] K: caps'], removed: [['x', 'editor'], ['[Tarvel] Old: gone', 'tarvel']] }, { baseDigest: DIGEST, keep: [3, 4] }],
-    ['a link from another file keeps nothing from this one', editor('K', [ruleOf('caps', [caps], { origin: originKey(`sha256:${'b'.repeat(64)}`, 0, 1) })]), choices(),
+    ['a link or a drop made on a rule since changed holds no more', editor('K', [ruleOf('caps', [caps], { origin: ruleKeys([{ description: 'x', manipulators: [man('x', 'c')] }])[0] })]),
+      choices(0, ruleKeys([{ description: 'y', manipulators: [man('y')] }])),
       { keep: [1, 3, 4], added: [], same: ['[Tarvel] K: caps'], removed: [['[Tarvel] Old: gone', 'tarvel']] }, { baseDigest: DIGEST, keep: [1, 3, 4] }],
+    ['a link and a drop made on the same rules written with another key order still hold', editor('K', [ruleOf('caps', [caps]), { ...ruleOf('x', [man('x')]), origin: ruleKeys([{ manipulators: [man('x')], enabled: true, description: 'x' }])[0] }]),
+      choices(0, ruleKeys([{ manipulators: [man('y')], enabled: false, description: 'y' }])),
+      { keep: [4], added: ['[Tarvel] K: x'], same: ['[Tarvel] K: caps'], removed: [['x', 'editor'], ['[Tarvel] Old: gone', 'tarvel'], ['y', 'drop']] }, { baseDigest: DIGEST, keep: [4] }],
     ['another profile is named in the body', editor('K', [ruleOf('caps', [caps])]), choices(1),
       { keep: [0], added: ['[Tarvel] K: caps'], same: [], removed: [] }, { baseDigest: DIGEST, keep: [0], profile: 1 }],
   ])('%s', (_name, rs, ch, expected, body) => {
@@ -129,7 +133,9 @@ describe('what an apply does to the profile, and the body that says it', () => {
     for (let i = 0; i < 60; i++) deep = [deep];
     const deeper = config([{ description: 'deep', manipulators: [{ ...man('a'), note: deep }] }]);
     expect(ruleFromInstalled(deeper, 0, 0)).toBeUndefined();
-    expect(ruleFromInstalled(c, 0, 1)).toMatchObject({ name: 'x', origin: originKey(DIGEST, 0, 1) });
+    expect(ruleFromInstalled(c, 0, 1)).toMatchObject({ name: 'x', origin: ruleKeys(installed)[1] });
+    // The same rule twice: each copy is named on its own.
+    expect(new Set(ruleKeys([installed[1], installed[1]])).size).toBe(2);
     expect(ruleFromInstalled(c, 0, 4)).toBeUndefined();
   });
 });

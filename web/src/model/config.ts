@@ -78,21 +78,65 @@ export const selectedProfile = (c: Configuration): number => Math.max(0, c.profi
 /** The profile devices as the device fields list them. */
 export const devicesOf = (p: Profile | undefined): DeviceRecord[] => (p?.devices ?? []).map((identifiers) => ({ identifiers }));
 
-/** Names a foreign rule brought into the editor, so that it is not also kept. */
-export const originKey = (digest: string, profile: number, index: number): string => `${digest}#${profile}#${index}`;
+// 53 bits of a string (cyrb53): enough to tell rules apart, short enough to store.
+function hash53(s: string): string {
+  let h1 = 0xdeadbeef;
+  let h2 = 0x41c6ce57;
+  for (let i = 0; i < s.length; i++) {
+    const ch = s.charCodeAt(i);
+    h1 = Math.imul(h1 ^ ch, 2654435761);
+    h2 = Math.imul(h2 ^ ch, 1597334677);
+  }
+  h1 = Math.imul(h1 ^ (h1 >>> 16), 2246822507) ^ Math.imul(h2 ^ (h2 >>> 13), 3266489909);
+  h2 = Math.imul(h2 ^ (h2 >>> 16), 2246822507) ^ Math.imul(h1 ^ (h1 >>> 13), 3266489909);
+  return (4294967296 * (2097151 & h2) + (h1 >>> 0)).toString(36);
+}
+// Key order and a redundant "enabled": true do not make another rule.
+const canonical = (rule: Json): string => JSON.stringify(isObj(rule) && rule.enabled === true ? { ...rule, enabled: undefined } : rule, (_k, v: Json) => (
+  isObj(v) ? Object.fromEntries(Object.keys(v).sort().map((k) => [k, v[k]])) : v));
+
+const keyCache = new WeakMap<Json[], string[]>();
+/**
+ * Names each rule of a profile by its content, so that a choice made on it (dropped, brought into
+ * the editor) holds while the rule is there unchanged, whatever else in the file is rewritten. A
+ * rule that appears more than once is told apart by its occurrence.
+ */
+export function ruleKeys(rules: Json[]): string[] {
+  let keys = keyCache.get(rules);
+  if (keys) return keys;
+  const seen = new Map<string, number>();
+  keys = rules.map((r) => {
+    const h = hash53(canonical(r));
+    const n = seen.get(h) ?? 0;
+    seen.set(h, n + 1);
+    return n ? `${h}.${n}` : h;
+  });
+  keyCache.set(rules, keys);
+  return keys;
+}
 
 export type RuleFate = 'tarvel' | 'keep' | 'drop' | 'editor';
-export interface Choices { profile: number; dropped: ReadonlySet<number> }
+/** The profile an apply changes and the rules of it that go (by `ruleKeys`). */
+export interface Choices { profile: number; dropped: ReadonlySet<string> }
 
 /** What an apply does with each rule of the chosen profile, in file order. */
 export function fates(c: Configuration, choices: Choices, rs: RuleSet): RuleFate[] {
   const inEditor = new Set(rs.rules.map((r) => r.origin).filter(isStr));
   const rules = c.profiles[choices.profile]?.rules ?? [];
+  const keys = ruleKeys(rules);
   return rules.map((rule, i) => {
     if (isOwn(rule)) return 'tarvel';
-    if (inEditor.has(originKey(c.digest, choices.profile, i))) return 'editor';
-    return choices.dropped.has(i) ? 'drop' : 'keep';
+    if (inEditor.has(keys[i])) return 'editor';
+    return choices.dropped.has(keys[i]) ? 'drop' : 'keep';
   });
+}
+
+/** The profile to use in a file read again: the one at the same place if it has the same name,
+ * else the first of that name; undefined when there is none. */
+export function sameProfile(c: Configuration, index: number, name: string | null): number | undefined {
+  if (c.profiles[index] && c.profiles[index].name === name) return index;
+  const at = c.profiles.findIndex((p) => p.name === name);
+  return at >= 0 ? at : undefined;
 }
 
 /** The rule object an apply writes for one of Tarvel's rules, as the native side writes it. */
@@ -197,5 +241,5 @@ export function ruleFromInstalled(c: Configuration, profile: number, index: numb
   const raw = c.profiles[profile]?.rules[index];
   if (!isObj(raw) || jsonDepth(raw, LIMITS.depth) + 2 > LIMITS.depth) return undefined;
   const r = importRule(raw);
-  return { ...r, origin: originKey(c.digest, profile, index) };
+  return { ...r, origin: ruleKeys(c.profiles[profile].rules)[index] };
 }

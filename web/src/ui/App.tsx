@@ -265,9 +265,8 @@ export function App({ store: s }: { store: Store }) {
       </div>
       {suggest && <KeyNames />}
       <Variables names={store.variables} />
-      <ApplyDialog store={store} />
-      <RestoreDialog store={store} />
-      <ConfirmDialog store={store} />
+      {/* One dialog at a time: an apply's answer that comes while another is up waits behind it. */}
+      {store.confirm ? <ConfirmDialog store={store} /> : store.restoring.phase !== 'closed' ? <RestoreDialog store={store} /> : <ApplyDialog store={store} />}
     </div>
   );
 }

@@ -2,7 +2,7 @@
 // the next apply does with each: Tarvel's own are replaced, every other rule is kept unless the
 // user drops it or brings it into the editor.
 import { t } from '../i18n';
-import { describe, fates, isOwn, manipulatorsOf, originKey, ruleEnabled, selectedProfile, type Configuration } from '../model/config';
+import { describe, fates, isOwn, manipulatorsOf, ruleEnabled, ruleKeys, selectedProfile, type Configuration } from '../model/config';
 import type { Json } from '../model/json';
 import type { Store } from '../store';
 import { FailureText } from './Failure';
@@ -32,7 +32,7 @@ function Rules({ store, c }: { store: Store; c: Configuration }) {
         {profile.rules.map((rule, i) => {
           const name = ruleName(describe(rule));
           const f = fate[i];
-          const inEditor = f === 'editor' ? store.ruleSet.rules.find((r) => r.origin === originKey(c.digest, store.choices.profile, i)) : undefined;
+          const inEditor = f === 'editor' ? store.ruleSet.rules.find((r) => r.origin === ruleKeys(profile.rules)[i]) : undefined;
           return (
             <li key={i} class={`fate-${f}`}>
               <RuleLine rule={{ description: describe(rule), enabled: ruleEnabled(rule), manipulators: manipulatorsOf(rule).length }} />

@@ -13,8 +13,12 @@ export function Dialog({ labelledBy, busy, onClose, children, initial }: {
     opener.current = document.activeElement;
     return () => {
       const el = opener.current as HTMLElement | null;
-      // The page behind is inert while the dialog is up; give it a frame to come back.
-      if (el && el.isConnected) requestAnimationFrame(() => el.focus());
+      // The page behind is inert while the dialog is up; give it a frame to come back. An opener
+      // that is gone or now off (Apply after an apply) would leave focus nowhere: the open tab takes it.
+      requestAnimationFrame(() => {
+        const back = el && el.isConnected && !el.matches(':disabled') ? el : document.querySelector<HTMLElement>('[role=tab][aria-selected=true]');
+        back?.focus();
+      });
     };
   }, []);
   useEffect(() => {

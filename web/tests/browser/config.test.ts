@@ -116,7 +116,7 @@ describe('karabiner.json in the editor', () => {
     expect(body).toMatchObject({ title: 'Keys', baseDigest: DIGEST, keep: [1] });
     expect(body.profile).toBeUndefined();
     expect(body.rules.map((r: { name: string }) => r.name)).toEqual(['Caps Lock → Control / Escape', 'Open Safari']);
-    expect(body.manipulators).toEqual([CAPS, RULES[2].manipulators[0]]);
+    expect(body.manipulators).toBeUndefined();
     // Read again after the apply: what was written, and nothing left to do.
     await expect.poll(() => names(page)).toEqual(['tarvelApps', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
     await dialog.getByRole('button', { name: 'Close' }).click();
@@ -126,6 +126,8 @@ describe('karabiner.json in the editor', () => {
       ['fate-keep', 'Install tools', 'on', '1 manipulator', false],
     ]);
     expect(await applyButton(page).isDisabled()).toBe(true);
+    // Apply, now off, cannot take focus back: the open tab does.
+    await expect.poll(() => page.evaluate(() => document.activeElement?.textContent)).toBe('In Karabiner-Elements');
     await done(page);
   });
 
@@ -178,6 +180,28 @@ describe('karabiner.json in the editor', () => {
     expect(await items.nth(2).innerText()).toMatch(/Dec 31, 2025, 11:59:59 PM[\s\S]*16\.9 KB[\s\S]*karabiner\.backup-20251231-235959\.json[\s\S]*Install tools/);
     await shot(page, 'config-backups');
     expect(await axeFindings(page), 'backups').toEqual([]);
+    await done(page);
+  });
+
+  it('a restore chosen while an apply is under way names the file its list came from; the apply’s answer waits behind it', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
+    await tab(page, 'In Karabiner-Elements');
+    await page.getByRole('checkbox', { name: 'Keep “Vim arrows”' }).uncheck();
+    await page.evaluate(() => { (window as any).__bridge.delay = 700; });
+    await applyButton(page).click();
+    const dialog = page.getByRole('dialog');
+    await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
+    await dialog.getByRole('button', { name: /^Hide/ }).click();
+    await tab(page, 'Backups');
+    await page.locator('ol.backuplist button').first().click();
+    // Answered and read again behind the confirmation.
+    await expect.poll(() => names(page), { timeout: 5000 }).toEqual(['tarvelApps', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
+    expect(await dialog.count()).toBe(1);
+    await dialog.getByRole('button', { name: 'Restore', exact: true }).click();
+    await dialog.getByRole('button', { name: 'Close' }).click();
+    const restores = (await bridgeState(page)).messages.filter((m: { name: string }) => m.name === 'tarvelRestore');
+    expect(restores.map((m: { body: unknown }) => m.body)).toEqual([{ name: 'karabiner.backup-20251231-235959.json', baseDigest: DIGEST }]);
+    await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-20260101-120001.json');
     await done(page);
   });
 

@@ -86,7 +86,6 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
       baseDigest: FRESH.digest,
       keep: [],
       title: 'My keymap',
-      manipulators: [CAPS, ...EISUU_KANA, FOCUS_SAFARI],
       rules: [
         { name: 'Caps Lock → Control / Escape', enabled: true, manipulators: [CAPS] },
         { name: '⌘ alone → 英数 / かな', enabled: true, manipulators: EISUU_KANA },
