@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 #include <system_error>
 
 #include "Platform/FileIO.h"
@@ -140,11 +141,23 @@ Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(con
             if (auto devices = jsonc::lastMember(text, members, "devices"); devices && text[devices->value.begin] == '[') {
                 for (const Span& device : jsonc::elements(text, devices->value.begin)) {
                     if (text[device.begin] != '{') continue;
+                    profile.deviceSettings.push_back(parseSpan(text, device));
                     auto identifiers = jsonc::lastMember(text, device.begin, "identifiers");
                     if (identifiers && text[identifiers->value.begin] == '{')
                         profile.devices.push_back(parseSpan(text, identifiers->value));
                 }
             }
+            const auto valueOf = [&](const std::vector<jsonc::Member>& in, std::string_view name, char open) -> std::optional<Json> {
+                auto member = jsonc::lastMember(text, in, name);
+                if (!member || text[member->value.begin] != open) return std::nullopt;
+                return parseSpan(text, member->value);
+            };
+            if (auto value = valueOf(members, "simple_modifications", '[')) profile.simpleModifications = std::move(*value);
+            if (auto value = valueOf(members, "fn_function_keys", '[')) profile.fnFunctionKeys = std::move(*value);
+            const auto complex = config->complexModifications(i);
+            if (auto value = valueOf(complex.members, "parameters", '{')) profile.parameters = std::move(*value);
+            if (auto keyboard = valueOf(members, "virtual_hid_keyboard", '{'); keyboard && (*keyboard)["keyboard_type_v2"].is_string())
+                profile.keyboardType = (*keyboard)["keyboard_type_v2"];
             view.profiles.push_back(std::move(profile));
         }
     } catch (const Json::exception& e) {

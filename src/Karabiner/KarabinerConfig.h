@@ -47,6 +47,12 @@ struct KarabinerProfileView {
     bool selected = false;
     Json rules = Json::array();    // the rule objects as they are
     Json devices = Json::array();  // each device's "identifiers" object
+    // The rest of the profile that shapes what a key does, as the file has it.
+    Json simpleModifications = Json::array();
+    Json fnFunctionKeys = Json::array();
+    Json parameters = Json::object();      // complex_modifications.parameters
+    Json deviceSettings = Json::array();   // the device objects whole
+    Json keyboardType;                     // virtual_hid_keyboard.keyboard_type_v2, or null
 };
 
 struct KarabinerBackupView {

@@ -23,7 +23,12 @@ std::string answer(const Services& services) {
         profiles.push_back({{"name", std::move(profile.name)},
                             {"selected", profile.selected},
                             {"rules", std::move(profile.rules)},
-                            {"devices", std::move(profile.devices)}});
+                            {"devices", std::move(profile.devices)},
+                            {"simpleModifications", std::move(profile.simpleModifications)},
+                            {"fnFunctionKeys", std::move(profile.fnFunctionKeys)},
+                            {"parameters", std::move(profile.parameters)},
+                            {"deviceSettings", std::move(profile.deviceSettings)},
+                            {"keyboardType", std::move(profile.keyboardType)}});
     Json backups = Json::array();
     for (const auto& backup : config->backups) backups.push_back(backupJSON(backup));
     Json value = {{"ok", true},

@@ -3,7 +3,7 @@ import { join } from 'node:path';
 import { describe, expect, it } from 'vitest';
 import {
   backupMade, configBody, nothingToDo, plan, readConfiguration, ruleFromInstalled, ruleKeys, ruleSetFromInstalled, splitDescriptions,
-  type Choices, type Configuration,
+  type Choices, type Configuration, type Profile,
 } from './config';
 import type { Json, JsonObject } from './json';
 import { compileRules, newRule } from './rules';
@@ -11,9 +11,12 @@ import type { Rule, RuleSet } from './types';
 
 const man = (from: string, to = 'b'): JsonObject => ({ type: 'basic', from: { key_code: from }, to: [{ key_code: to }] });
 const DIGEST = `sha256:${'a'.repeat(64)}`;
+const profile = (name: string, selected: boolean, rules: Json[]): Profile => ({
+  name, selected, rules, devices: [], simpleModifications: [], fnFunctionKeys: [], parameters: {}, deviceSettings: [], keyboardType: null,
+});
 const config = (rules: Json[], more: Partial<Configuration> = {}): Configuration => ({
   path: '/k/karabiner.json', digest: DIGEST, hasComments: false, backups: [],
-  profiles: [{ name: 'Default', selected: true, rules, devices: [] }, { name: 'Other', selected: false, rules: [{ description: 'o', manipulators: [man('o')] }], devices: [] }],
+  profiles: [profile('Default', true, rules), profile('Other', false, [{ description: 'o', manipulators: [man('o')] }])],
   ...more,
 });
 const editor = (title: string, rules: Rule[]): RuleSet => ({ title, layout: 'us', rules });
@@ -32,6 +35,15 @@ describe('the answer to "tarvelConfig"', () => {
     ['no profile marked selected: the first is the one in use',
       { ok: true, digest: DIGEST, profiles: [{ name: 'A' }, { name: 'B' }] },
       { profiles: [{ name: 'A', selected: true, rules: [], devices: [] }, { name: 'B', selected: false, rules: [], devices: [] }] }],
+    ['the rest of a profile; values of the wrong type count as absent',
+      { ok: true, digest: DIGEST, profiles: [
+        { simpleModifications: [{ from: { key_code: 'a' } }, 3], fnFunctionKeys: {}, parameters: { 'basic.to_if_alone_timeout_milliseconds': 300 },
+          deviceSettings: [{ identifiers: { vendor_id: 1 }, ignore: true }], keyboardType: 'jis' },
+        { parameters: [], keyboardType: 7 }] },
+      { profiles: [
+        { simpleModifications: [{ from: { key_code: 'a' } }], fnFunctionKeys: [], parameters: { 'basic.to_if_alone_timeout_milliseconds': 300 },
+          deviceSettings: [{ identifiers: { vendor_id: 1 }, ignore: true }], keyboardType: 'jis' },
+        { simpleModifications: [], fnFunctionKeys: [], parameters: {}, deviceSettings: [], keyboardType: null }] }],
     ['a failure with its place', { ok: false, error: 'karabiner.json has a trailing comma', code: 'trailingComma', line: 3, column: 9 },
       { ok: false, error: 'karabiner.json has a trailing comma', code: 'trailingComma', line: 3, column: 9 }],
     ['a failure without a code', { ok: false, error: 'boom', code: '', line: 'x' }, { ok: false, error: 'boom' }],

@@ -9,7 +9,12 @@ import type { DeviceRecord, LayoutName, Rule, RuleSet } from './types';
 export const TARVEL_PREFIX = '[Tarvel] ';
 
 export interface Failure { ok: false; error: string; code?: string; line?: number; column?: number }
-export interface Profile { name: string | null; selected: boolean; rules: Json[]; devices: JsonObject[] }
+export interface Profile {
+  name: string | null; selected: boolean; rules: Json[]; devices: JsonObject[];
+  /** What else in the profile shapes what a key does, as the file has it (empty when absent). */
+  simpleModifications: JsonObject[]; fnFunctionKeys: JsonObject[]; parameters: JsonObject; deviceSettings: JsonObject[];
+  keyboardType: string | null;
+}
 export interface BackupRule { description: string | null; enabled: boolean; manipulators: number }
 export interface Backup { name: string; path: string; modified: string; size: number; rules?: BackupRule[]; error?: string }
 export interface Configuration { path: string; digest: string; hasComments: boolean; profiles: Profile[]; backups: Backup[] }
@@ -50,6 +55,11 @@ export function readConfiguration(v: unknown): Configuration | Failure {
     // Indices into this list are what the apply's `keep` names: nothing is filtered out.
     rules: Array.isArray(p.rules) ? p.rules : [],
     devices: Array.isArray(p.devices) ? p.devices.filter(isObj) : [],
+    simpleModifications: Array.isArray(p.simpleModifications) ? p.simpleModifications.filter(isObj) : [],
+    fnFunctionKeys: Array.isArray(p.fnFunctionKeys) ? p.fnFunctionKeys.filter(isObj) : [],
+    parameters: isObj(p.parameters) ? p.parameters : {},
+    deviceSettings: Array.isArray(p.deviceSettings) ? p.deviceSettings.filter(isObj) : [],
+    keyboardType: isStr(p.keyboardType) ? p.keyboardType : null,
   }));
   if (profiles.length && !profiles.some((p) => p.selected)) profiles[0].selected = true;
   const backups = Array.isArray(v.backups) ? v.backups.map(readBackup).filter((b): b is Backup => !!b) : [];
