@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
     // Reading must not wait behind the linter: each answer's time from its request.
     const Figures reading = measure(
         watch, view, [&] { evaluate(view, "appsWhileLinting(8), true"); }, "appsLatencies.length === 8 && applyAnswers.length === 1", 120);
-    print("inventory asked each second during the 10 s apply", reading, "inventory answers: " + evaluate(view, "latencies()"));
+    print("inventory every 1 s during the 10 s apply", reading, "inventory answers: " + evaluate(view, "latencies()"));
 
     const std::string count = std::to_string(applies);
     const Figures many = measure(
