@@ -298,6 +298,8 @@ TEST_F(CoordinatorTest, AHungLinterHoldsNeitherTheInventoryNorTheConfiguration) 
     const auto closing = std::chrono::steady_clock::now();
     coordinator.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
+    main->runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(page->scripts.size(), 6u) << "nothing reaches the page after its coordinator is gone";
     EXPECT_NE(::kill(std::stoi(readFile(pid)), 0), 0) << "the linter still runs";
 }
 
