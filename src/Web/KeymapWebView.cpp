@@ -167,10 +167,11 @@ void Coordinator::userContentControllerDidReceive(std::string_view name, std::st
         const Message& message = shared_->messages[index];
         if (message.name != name) continue;
         // The main thread only measures the body; a body over the limit is not even copied. The
-        // refusal still waits its turn, so that answers keep the order of the requests.
+        // refusal still waits its turn, so that answers keep the order of their name's requests.
         std::optional<std::string> body;
         if (message.refuse && bodyJSON.size() <= maxBodyBytes) body.emplace(bodyJSON);
-        queues_[static_cast<std::size_t>(message.queue)]->async([shared = shared_, index, body = std::move(body), page = webView, document = shared_->document] {
+        WorkQueue& queue = *queues_.at(static_cast<std::size_t>(message.queue));
+        queue.async([shared = shared_, index, body = std::move(body), page = webView, document = shared_->document] {
             const Message& message = shared->messages[index];
             std::string script = answerScript(message.resolveFunction, answerFor(message, shared->services, body));
             bool postDelivery = false;

@@ -73,7 +73,7 @@ public:
         configuration,  // karabiner.json and its backups, read
         changes,        // applies and restores: a lint, a backup and a write, one at a time
     };
-    static constexpr std::size_t queueCount = 3;
+    static constexpr std::size_t queueCount = 3;  // how many values Queue has
 
     struct Services {
         std::shared_ptr<MainQueue> mainQueue;
