@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Platform/Error.h"
@@ -30,6 +32,9 @@ struct ChildProcessRequest {
     // Set from another thread when the caller no longer wants the result (the application is
     // closing): the child and its group are killed at once.
     const std::atomic<bool>* stopRequested = nullptr;
+    // Called on the calling thread with each piece of standard output that is kept, as it is read.
+    // What it throws leaves the run, after the child and its group have been killed and reaped.
+    std::function<void(std::string_view piece)> outputObserver;
 };
 
 struct ChildProcessOutcome {
@@ -44,8 +49,11 @@ struct ChildProcessOutcome {
 };
 
 // Starts the executable from an argument vector (never through a shell) in a process group of its
-// own, inheriting environment, working folder and standard input, and drains both output pipes while
-// it runs so that no amount of output can stall it. Fails only when the child cannot be started.
+// own, inheriting environment and working folder. Its standard input is /dev/null, and it holds no
+// descriptor of this process but its two output pipes. Both are drained while it runs, so that no
+// amount of output can stall it. When the run ends (an exception included) whatever is left of the
+// child's group is killed and the child reaped: nothing it started outlives the call. Fails only
+// when the child cannot be started or its exit status is lost.
 Result<ChildProcessOutcome, Error> runChildProcess(const ChildProcessRequest& request);
 
 } // namespace tarvel

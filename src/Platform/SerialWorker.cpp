@@ -13,6 +13,7 @@ struct SerialWorker::State {
     std::deque<std::function<void()>> queue;
     bool stopping = false;
     bool finished = false;
+    std::chrono::steady_clock::time_point waitUntil;  // set by the stop
 };
 
 SerialWorker::SerialWorker(std::chrono::milliseconds shutdownLimit)
@@ -42,22 +43,27 @@ SerialWorker::SerialWorker(std::chrono::milliseconds shutdownLimit)
 }
 
 SerialWorker::~SerialWorker() {
-    std::deque<std::function<void()>> dropped;
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->stopping = true;
-        dropped.swap(state_->queue);
-    }
-    state_->wake.notify_all();
-    dropped.clear();
-
+    stop();
     bool finished = false;
     {
         std::unique_lock lock(state_->mutex);
-        finished = state_->finishedCondition.wait_for(lock, shutdownLimit_, [&] { return state_->finished; });
+        finished = state_->finishedCondition.wait_until(lock, state_->waitUntil, [&] { return state_->finished; });
     }
     if (finished) thread_.join();
     else thread_.detach();
+}
+
+void SerialWorker::stop() {
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopping) return;
+        state_->stopping = true;
+        state_->waitUntil = std::chrono::steady_clock::now() + shutdownLimit_;
+        dropped.swap(state_->queue);
+    }
+    state_->wake.notify_all();
+    dropped.clear();  // what the dropped work captured goes here, outside the lock
 }
 
 void SerialWorker::async(std::function<void()> work) {

@@ -24,7 +24,12 @@ bool openFallback(ApplicationOpener& opener, const std::optional<std::string>& p
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(*path, error);
     if (error) return false;
-    if (!std::filesystem::exists(absolute, error) || error) return false;
+    // An application is a file (an entry file, a program) or a folder (a bundle). Anything else (a
+    // FIFO, a device, a socket) is refused before it is opened: opening it could wait for a writer
+    // that never comes. stat never waits on what it looks at; a link is followed.
+    const auto type = std::filesystem::status(absolute, error).type();
+    if (error || (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::directory))
+        return false;
 
     auto pending = std::make_shared<PendingOpen>();
     opener.openApplication(absolute.string(), [pending](bool opened) {

@@ -116,33 +116,40 @@ void Coordinator::deliverAnswers(const std::shared_ptr<Shared>& shared) {
     if (more) shared->services.mainQueue->asyncAfterPendingWork([shared] { deliverAnswers(shared); });
 }
 
-Coordinator::Coordinator(Services services) : shared_(std::make_shared<Shared>()), workQueue_(std::move(services.workQueue)) {
+Coordinator::Coordinator(Services services) : shared_(std::make_shared<Shared>()) {
     if (services.homeDirectory.empty()) services.homeDirectory = currentHomeDirectory();
     if (!services.fileManager) services.fileManager = &FileManager::defaultManager();
-    if (!workQueue_) workQueue_ = std::make_shared<SerialWorker>();
+    for (auto& queue : queues_) {
+        if (services.workQueue) {
+            queue = services.workQueue;
+        } else {
+            ownWorkers_.push_back(std::make_shared<SerialWorker>());
+            queue = ownWorkers_.back();
+        }
+    }
     services.workQueue.reset();  // queued work must never be what keeps its own queue alive
     services.stopRequested = &shared_->stopRequested;
     shared_->services = std::move(services);
+    auto outcomeRefusal = [](std::string_view code, std::string_view text) {
+        return bridge::outcomeText(false, std::string(text), std::nullopt, std::string(code));
+    };
     shared_->messages = {
-        {applyMessageName, "__tarvelApplyResolve", bridge::applyAnswer,
-         [](std::string_view code, std::string_view text) {
-             return bridge::outcomeText(false, std::string(text), std::nullopt, std::string(code));
-         }},
-        {appsMessageName, "__tarvelAppsResolve", [](const Json&, const Services& services) { return bridge::inventoryAnswer(services); },
-         nullptr},
-        {configMessageName, "__tarvelConfigResolve",
+        {applyMessageName, "__tarvelApplyResolve", Queue::changes, bridge::applyAnswer, outcomeRefusal},
+        {appsMessageName, "__tarvelAppsResolve", Queue::inventory,
+         [](const Json&, const Services& services) { return bridge::inventoryAnswer(services); }, nullptr},
+        {configMessageName, "__tarvelConfigResolve", Queue::configuration,
          [](const Json&, const Services& services) { return bridge::configAnswer(services); }, nullptr},
-        {restoreMessageName, "__tarvelRestoreResolve", bridge::restoreAnswer,
-         [](std::string_view code, std::string_view text) {
-             return bridge::outcomeText(false, std::string(text), std::nullopt, std::string(code));
-         }},
+        {restoreMessageName, "__tarvelRestoreResolve", Queue::changes, bridge::restoreAnswer, outcomeRefusal},
     };
 }
 
 Coordinator::~Coordinator() {
     shared_->stopRequested = true;
     documentChanged();  // nothing more reaches the page from here
-    workQueue_.reset();
+    // Every queue is stopped before any is waited for, so that the waits overlap.
+    for (auto& worker : ownWorkers_) worker->stop();
+    queues_ = {};
+    ownWorkers_.clear();
 }
 
 std::vector<std::string_view> Coordinator::messageNames() const {
@@ -160,10 +167,11 @@ void Coordinator::userContentControllerDidReceive(std::string_view name, std::st
         const Message& message = shared_->messages[index];
         if (message.name != name) continue;
         // The main thread only measures the body; a body over the limit is not even copied. The
-        // refusal still waits its turn, so that answers keep the order of the requests.
+        // refusal still waits its turn, so that answers keep the order of their name's requests.
         std::optional<std::string> body;
         if (message.refuse && bodyJSON.size() <= maxBodyBytes) body.emplace(bodyJSON);
-        workQueue_->async([shared = shared_, index, body = std::move(body), page = webView, document = shared_->document] {
+        WorkQueue& queue = *queues_.at(static_cast<std::size_t>(message.queue));
+        queue.async([shared = shared_, index, body = std::move(body), page = webView, document = shared_->document] {
             const Message& message = shared->messages[index];
             std::string script = answerScript(message.resolveFunction, answerFor(message, shared->services, body));
             bool postDelivery = false;

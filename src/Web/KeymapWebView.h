@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -19,6 +20,8 @@
 #include "Web/WebPage.h"
 
 namespace tarvel {
+
+class SerialWorker;
 
 // The view that hosts the editor page. Its construction is the platform layer's; what the page and
 // the native side agree on lives here.
@@ -61,13 +64,24 @@ public:
     static constexpr std::size_t maxManipulators = 20000;
     static constexpr std::string_view tooManyManipulatorsMessage = "the rule set has more than 20,000 manipulators";
 
+    // The queues answers are worked out on, off the main thread, one per kind of work. Each runs
+    // its work one piece at a time in the order it came; the queues run beside each other, so that
+    // reading never waits behind a lint or a write. Each message names its queue: a new message
+    // takes the one of its kind, or a new kind.
+    enum class Queue : std::size_t {
+        inventory,      // the applications and Shortcuts on this machine
+        configuration,  // karabiner.json and its backups, read
+        changes,        // applies and restores: a lint, a backup and a write, one at a time
+    };
+    static constexpr std::size_t queueCount = 3;  // how many values Queue has
+
     struct Services {
         std::shared_ptr<MainQueue> mainQueue;
-        // Where every answer is worked out, off the main thread, one at a time in the order the
-        // messages came. Null: a serial worker of the coordinator's own.
+        // Null: a serial worker of the coordinator's own for each queue. Otherwise (tests and
+        // benchmarks) the work of every queue goes here, in the order the messages came.
         std::shared_ptr<WorkQueue> workQueue;
         // AppInventory's running, installed, shortcuts and helperPath, collected in that order.
-        // Called on the work queue.
+        // Called on the inventory queue.
         std::function<AppInventoryPayload()> collectInventory;
         // Constants in the product; only tests put other values here.
         std::filesystem::path linterPath{std::string(KarabinerEnvironment::cliPath)};
@@ -78,13 +92,16 @@ public:
         const std::atomic<bool>* stopRequested = nullptr;
     };
 
-    // One message the page may post: its name, the page function that receives the answer, and
-    // what turns the body into the answer's JSON text. Answers of one name keep the order of its
-    // requests; every request is answered exactly once (unless its page is gone by then).
+    // One message the page may post: its name, the page function that receives the answer, the
+    // queue its answers are worked out on, and what turns the body into the answer's JSON text.
+    // Answers of one name keep the order of its requests (not across names); every request is
+    // answered exactly once (unless its page is gone by then).
     struct Message {
         std::string_view name;
         std::string_view resolveFunction;  // e.g. "__tarvelApplyResolve"
-        // Runs on the work queue, never on the main thread: it may use the services, nothing else.
+        Queue queue;
+        // Runs on the message's queue, never on the main thread, beside the other queues' work: it
+        // may use the services, nothing else.
         std::function<std::string(const Json& body, const Services& services)> answer;
         // Null for messages whose body is never looked at. Otherwise the answer to a body refused at
         // the door, from a code ("tooLarge", "tooDeep") and an English text.
@@ -98,7 +115,8 @@ public:
     static constexpr std::string_view bodyTooDeepMessage = "the message from the editor is nested deeper than 64 levels";
 
     explicit Coordinator(Services services);
-    // Work not started is dropped, a running linter is ended, and the wait for the rest is bounded.
+    // Work not started is dropped, a running linter is ended, and the wait for the rest is bounded
+    // by one shutdown limit for all the queues together.
     ~Coordinator();
     Coordinator(const Coordinator&) = delete;
     Coordinator& operator=(const Coordinator&) = delete;
@@ -110,7 +128,7 @@ public:
     // A script message: its name, its body as JSON text (empty when it had none or the engine could
     // not convert it) and the address of the document that posted it. Names outside the table and
     // messages from any document but the editor's own are ignored. Returns at once: the answer is
-    // worked out on the work queue and delivered through the main queue.
+    // worked out on the message's queue and delivered through the main queue.
     void userContentControllerDidReceive(std::string_view name, std::string_view bodyJSON, std::string_view documentURL);
 
     // The view shows a new document (a load committed, or the page's web process died). Answers to
@@ -136,7 +154,8 @@ private:
     // On the main thread: hands waiting answers to their pages, in order, a slice at a time.
     static void deliverAnswers(const std::shared_ptr<Shared>& shared);
     std::shared_ptr<Shared> shared_;
-    std::shared_ptr<WorkQueue> workQueue_;
+    std::array<std::shared_ptr<WorkQueue>, queueCount> queues_;
+    std::vector<std::shared_ptr<SerialWorker>> ownWorkers_;  // those of queues_ the coordinator made
 };
 
 } // namespace tarvel

@@ -2,9 +2,15 @@
 // and the Shortcuts list; here what only the runner itself decides.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <new>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "Platform/ChildProcess.h"
@@ -72,6 +78,8 @@ TEST(ChildProcess, NoChildKeepsTheReaderPastItsLimits) {
         {"close and linger", "echo $$ > '" + leftover + "'; exec >/dev/null 2>&1; sleep 30", true, ""},
         // Exits at once but leaves a child that holds the pipe: the output so far is the answer.
         {"lingering child", "echo done; sleep 30 & echo $! > '" + leftover + "'; exit 0", false, "done\n"},
+        // Exits cleanly, its child holding nothing of the run's: that child goes too.
+        {"clean exit", "sleep 30 </dev/null >/dev/null 2>&1 & echo $! > '" + leftover + "'; echo done", false, "done\n"},
     };
     for (const auto& c : cases) {
         const auto started = std::chrono::steady_clock::now();
@@ -115,6 +123,62 @@ TEST(ChildProcess, AStopRequestEndsTheChildAndItsGroupAtOnce) {
     EXPECT_TRUE(run->stopped);
     EXPECT_FALSE(run->timedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_FALSE(processExists(test::readFile(leftover)));
+}
+
+// Descriptors the child holds, as `ls` lists them: its own listing adds the lowest free one.
+std::set<std::string> descriptorsSeenByAChild() {
+    auto run = runChildProcess({.executable = "/bin/ls", .arguments = {"/dev/fd/"}});
+    EXPECT_TRUE(run);
+    std::set<std::string> names;
+    std::istringstream lines(run ? run->standardOutput : "");
+    for (std::string line; std::getline(lines, line);) names.insert(line);
+    return names;
+}
+
+// Nothing of this process reaches the child but its output pipes: not a descriptor left open to
+// every program it starts, not what the user types into its standard input.
+TEST(ChildProcess, TheChildHoldsOnlyTheThreeStandardDescriptorsWithNothingToRead) {
+    const int inheritable = ::open("/dev/null", O_RDONLY);
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    EXPECT_EQ(descriptorsSeenByAChild(), (std::set<std::string>{"0", "1", "2", "3"}));
+    ::close(inheritable);
+
+    // Standard input is a pipe with text waiting in it; the child reads none of it.
+    const int savedInput = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    ASSERT_EQ(::write(pipeEnds[1], "typed\n", 6), 6);
+    ::close(pipeEnds[1]);
+    ::dup2(pipeEnds[0], STDIN_FILENO);
+    ::close(pipeEnds[0]);
+    auto run = runChildProcess({.executable = "/bin/cat", .timeLimit = 5s});
+    ::dup2(savedInput, STDIN_FILENO);
+    ::close(savedInput);
+    ASSERT_TRUE(run);
+    EXPECT_FALSE(run->timedOut);
+    EXPECT_EQ(run->standardOutput, "");
+}
+
+// Whatever leaves the run between start and reap, an exception included, the child and its group
+// are ended and the child reaped.
+TEST(ChildProcess, AnExceptionWhileReadingLeavesNothingRunningOrUnreaped) {
+    TemporaryDirectory dir;
+    const auto leftover = dir / "leftover";
+    auto tool = writeTool(dir / "talks", "sleep 30 & echo $! > '" + leftover.string() + "'; echo $$; sleep 30");
+    pid_t child = 0;
+    auto observer = [&](std::string_view piece) {
+        child = std::stoi(std::string(piece));
+        throw std::bad_alloc();
+    };
+    EXPECT_THROW((void)runChildProcess({.executable = tool, .timeLimit = 20s, .outputObserver = observer}), std::bad_alloc);
+    ASSERT_GT(child, 0);
+    int status = 0;
+    const pid_t waited = ::waitpid(child, &status, WNOHANG);
+    EXPECT_EQ(waited, -1) << "the child was left " << (waited == 0 ? "running" : "unreaped");
+    if (waited == 0) {
+        ::kill(-child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
     EXPECT_FALSE(processExists(test::readFile(leftover)));
 }
 

@@ -71,6 +71,22 @@ TEST(SerialWorker, GoingAwayDropsWhatWaitsAndWaitsForTheRunningPieceOnlySoLong) 
     const auto idle = Clock::now();
     { SerialWorker quiet(5s); }
     EXPECT_LT(Clock::now() - idle, 1s);
+
+    // Workers stopped together are waited for one limit in all, not one each.
+    std::vector<std::unique_ptr<SerialWorker>> busy;
+    auto running = std::make_shared<std::atomic<int>>(0);
+    for (int i = 0; i < 3; ++i) {
+        busy.push_back(std::make_unique<SerialWorker>(400ms));
+        busy.back()->async([running] {
+            ++*running;
+            std::this_thread::sleep_for(2s);
+        });
+    }
+    ASSERT_TRUE(test::eventually([&] { return *running == 3; }));
+    const auto stopped = Clock::now();
+    for (auto& worker : busy) worker->stop();
+    busy.clear();
+    EXPECT_LT(Clock::now() - stopped, 1000ms);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace tarvel_focus {
 namespace {
@@ -42,6 +43,22 @@ TEST_F(FallbackTest, AbsentEmptyOrMissingPathFailsWithoutAnOpenAttempt) {
     EXPECT_FALSE(openFallback(opener, "~/App.desktop"));
     EXPECT_FALSE(openFallback(opener, (folder / "App.desktop").string() + " "));
     EXPECT_TRUE(opener.opened.empty());
+}
+
+// Only a file (an entry file, a program) or a folder (a bundle) can be an application. Opening
+// anything else could wait for a writer that never comes: it is refused before any open.
+TEST_F(FallbackTest, RefusesAtOnceWhatIsNeitherAFileNorAFolder) {
+    ASSERT_EQ(::mkfifo((folder / "Pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((folder / "Pipe.desktop").c_str(), 0600), 0);
+    fs::create_directory(folder / "Pipe.app");
+    fs::create_symlink(folder / "Pipe.desktop", folder / "Link.desktop");
+    FakeOpener opener(Mode::succeed);
+    for (const char* path : {"Pipe", "Pipe.desktop", "Link.desktop", "/dev/null"})
+        EXPECT_FALSE(openFallback(opener, path)) << path;
+    EXPECT_TRUE(opener.opened.empty());
+    // A link to an application is followed.
+    fs::create_symlink(folder / "App.desktop", folder / "Linked.desktop");
+    EXPECT_TRUE(openFallback(opener, "Linked.desktop"));
 }
 
 TEST_F(FallbackTest, OpensFilesAndFoldersByAbsolutePath) {

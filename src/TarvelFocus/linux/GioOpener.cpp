@@ -65,14 +65,17 @@ bool isDesktopEntryPath(const std::string& path) {
     return path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-bool isExecutableFile(const std::string& path) {
+// stat never waits on what it looks at; GIO's open of a FIFO would wait for a writer.
+bool isRegularFile(const std::string& path) {
     struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && access(path.c_str(), X_OK) == 0;
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
+
+bool isExecutableFile(const std::string& path) { return isRegularFile(path) && access(path.c_str(), X_OK) == 0; }
 
 gpointer applicationAt(const Gio& gio, const std::string& path) {
     // An entry file is always read as an entry, even when marked executable: never run it as a script.
-    if (isDesktopEntryPath(path)) return gio.fromDesktopFile(path.c_str());
+    if (isDesktopEntryPath(path)) return isRegularFile(path) ? gio.fromDesktopFile(path.c_str()) : nullptr;
     // A directory or a document is no application here.
     if (!isExecutableFile(path)) return nullptr;
     // GIO expands field codes ("%f", "%u"...) anywhere in a command line, quotes or not: every

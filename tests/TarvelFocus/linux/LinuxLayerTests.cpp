@@ -6,6 +6,10 @@
 #include "X11RunningApplications.h"
 
 #include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <thread>
@@ -178,6 +182,21 @@ TEST(GioOpener, RefusesWhatIsNoApplication) {
     EXPECT_FALSE(GioOpener::launch((folder / "Script.desktop").string()));
     std::this_thread::sleep_for(100ms);
     EXPECT_FALSE(fs::exists(marker));
+}
+
+// An entry file that is a FIFO would hold the launch until something writes to it.
+TEST(GioOpener, RefusesAFifoAtOnce) {
+    TemporaryDirectory folder;
+    const auto fifo = folder / "Pipe.desktop";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto launched = std::async(std::launch::async, [&] { return GioOpener::launch(fifo.string()); });
+    const bool answered = launched.wait_for(2s) == std::future_status::ready;
+    if (!answered) {  // let the blocked open through
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+    }
+    EXPECT_TRUE(answered) << "the launch waited on the FIFO";
+    EXPECT_FALSE(launched.get());
 }
 
 } // namespace

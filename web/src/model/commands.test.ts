@@ -42,3 +42,22 @@ describe('invisible characters are made visible', () => {
     ['日本語のアプリ 🎹 é', '日本語のアプリ 🎹 é'],
   ])('%j', (text, shown) => expect(visibleText(text)).toBe(shown));
 });
+
+describe('letters that draw nothing and piles of marks are made visible', () => {
+  it.each([
+    ['Hangul fillers pushing the tail away', 'open -a Safari\u3164\u3164; curl x | sh', 'open -a Safari⟨U+3164⟩⟨U+3164⟩; curl x | sh'],
+    ['the other Hangul fillers', '\u115F\u1160\uFFA0', '⟨U+115F⟩⟨U+1160⟩⟨U+FFA0⟩'],
+    ['the blank Braille pattern', 'a\u2800b', 'a⟨U+2800⟩b'],
+    ['Mongolian separators and selectors', '\u180B\u180E\u180F', '⟨U+180B⟩⟨U+180E⟩⟨U+180F⟩'],
+    ['word joiner and invisible operators', '\u2060\u2061\u2062\u2063\u2064', '⟨U+2060⟩⟨U+2061⟩⟨U+2062⟩⟨U+2063⟩⟨U+2064⟩'],
+    ['combining grapheme joiner', 'a\u034Fb', 'a⟨U+034F⟩b'],
+    ['variation selectors', 'x\uFE00\u2764\uFE0F\u{E0100}\u{E01EF}', 'x⟨U+FE00⟩\u2764⟨U+FE0F⟩⟨U+E0100⟩⟨U+E01EF⟩'],
+    ['tag characters', '\u{E0001}\u{E0020}\u{E0041}\u{E007F}', '⟨U+E0001⟩⟨U+E0020⟩⟨U+E0041⟩⟨U+E007F⟩'],
+    ['musical null notehead and format controls', '\u{1D159}\u{1D173}\u{1D17A}', '⟨U+1D159⟩⟨U+1D173⟩⟨U+1D17A⟩'],
+    ['Khmer inherent vowels, Khitan filler, shorthand format controls', '\u17B4\u17B5\u{16FE4}\u{1BCA0}', '⟨U+17B4⟩⟨U+17B5⟩⟨U+16FE4⟩⟨U+1BCA0⟩'],
+    ['a pile of marks: two stay, the rest shown', 'e\u0301\u0302\u0303\u0304', 'e\u0301\u0302⟨U+0303⟩⟨U+0304⟩'],
+    ['each base counts its own marks', 'a\u0301\u0301b\u0301\u0301', 'a\u0301\u0301b\u0301\u0301'],
+    ['marks with no base, or on a character that is shown', '\u0301x\n\u0301\u3164\u0308', '⟨U+0301⟩x⟨U+000A⟩\n⟨U+0301⟩⟨U+3164⟩⟨U+0308⟩'],
+    ['writing that uses marks stays', 'Vie\u0323\u0302t हिन्दी กิ่ 가', 'Vie\u0323\u0302t हिन्दी กิ่ 가'],
+  ])('%s', (_name, text, shown) => expect(visibleText(text)).toBe(shown));
+});

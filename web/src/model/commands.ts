@@ -1,6 +1,7 @@
 // What a manipulator runs or opens, shown in full before it is installed: shell commands (with
 // Shortcuts and tarvel-focus recognised), applications and files opened, commands sent to other
-// programs. Text is made safe to read: invisible and direction-changing characters are shown.
+// programs. Text is made safe to read: invisible, blank and direction-changing characters, and piles
+// of combining marks, are shown.
 import { isObj, isStr, type Json, type JsonObject } from './json';
 import { allEvents } from './manipulator';
 import { shellWords } from './shell';
@@ -86,15 +87,41 @@ export function commandsOf(manipulator: Json, lookup?: AppPathLookup): Command[]
 
 // Control characters, format characters (direction marks and overrides, zero-width joiners, the
 // byte-order mark), line and paragraph separators, spaces other than U+0020, private-use and
-// unassigned code points, and lone surrogates.
-const INVISIBLE = /[\p{Cc}\p{Cf}\p{Zl}\p{Zp}\p{Co}\p{Cn}\p{Cs}]|(?! )\p{Zs}/gu;
+// unassigned code points, lone surrogates; every code point Unicode says a renderer may leave
+// undrawn (Default_Ignorable_Code_Point: Hangul fillers, variation selectors, tags, the combining
+// grapheme joiner, Mongolian and Khmer invisibles...); and the graphic characters whose glyph is
+// blank (the blank Braille pattern, the musical null notehead, the Khitan filler).
+const INVISIBLE_CLASS = '[\\p{Cc}\\p{Cf}\\p{Zl}\\p{Zp}\\p{Co}\\p{Cn}\\p{Cs}\\p{Default_Ignorable_Code_Point}\\u2800\\u{1D159}\\u{16FE4}]|(?! )\\p{Zs}';
+const INVISIBLE = new RegExp(`^(?:${INVISIBLE_CLASS})$`, 'u');
+const MARK = /^\p{M}$/u;
+/** Whether anything in a text may need showing: most commands have nothing of the kind. */
+const ANYTHING = new RegExp(`${INVISIBLE_CLASS}|\\p{M}`, 'u');
+/** Marks kept on one base character; writing systems rarely stack more, and a pile can hide text. */
+const MARKS_KEPT = 2;
 
-/** `s` with every invisible or direction-changing character written as ⟨U+XXXX⟩. Line breaks stay
- * line breaks after their marker, so that a command's lines read as lines. */
+const shown = (ch: string) => {
+  const mark = `⟨U+${(ch.codePointAt(0) ?? 0).toString(16).toUpperCase().padStart(4, '0')}⟩`;
+  return ch === '\n' ? `${mark}\n` : mark;
+};
+
+/** `s` with every invisible or direction-changing character written as ⟨U+XXXX⟩, and every combining
+ * mark past the second on one base character (or on no visible base) written so too. Line breaks
+ * stay line breaks after their marker, so that a command's lines read as lines. */
 export function visibleText(s: string): string {
-  return s.replace(INVISIBLE, (ch) => {
-    const cp = ch.codePointAt(0) ?? 0;
-    const mark = `⟨U+${cp.toString(16).toUpperCase().padStart(4, '0')}⟩`;
-    return ch === '\n' ? `${mark}\n` : mark;
-  });
+  if (!ANYTHING.test(s)) return s;
+  let out = '';
+  let visibleBase = false;
+  let marks = 0;
+  for (const ch of s) {
+    let show = INVISIBLE.test(ch);
+    if (MARK.test(ch)) {
+      marks += 1;
+      show = show || !visibleBase || marks > MARKS_KEPT;
+    } else {
+      visibleBase = !show;
+      marks = 0;
+    }
+    out += show ? shown(ch) : ch;
+  }
+  return out;
 }

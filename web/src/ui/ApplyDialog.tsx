@@ -1,4 +1,5 @@
 import { t } from '../i18n';
+import { visibleText } from '../model/commands';
 import { selectedProfile, type Listed, type Removed } from '../model/config';
 import type { Store } from '../store';
 import { Dialog } from './Dialog';
@@ -97,7 +98,7 @@ export function ApplyDialog({ store }: { store: Store }) {
           {st.outcome.ok ? (
             <div class="result ok" role="status">
               <p>{t('apply.ok')}</p>
-              <code class="path">{st.outcome.backupPath}</code>
+              <code class="path">{visibleText(st.outcome.backupPath)}</code>
             </div>
           ) : <FailureText failure={st.outcome} lead={t('apply.failed')} />}
           <div class="buttons">
@@ -120,7 +121,7 @@ export function ConfirmDialog({ store }: { store: Store }) {
     <Dialog labelledBy="confirm-title" onClose={close}>
       <h2 id="confirm-title">{c.title}</h2>
       <p>{c.body}</p>
-      {c.items.length > 0 && <ul class="dropped">{c.items.map((x, i) => <li key={i}><code>{x}</code></li>)}</ul>}
+      {c.items.length > 0 && <ul class="dropped">{c.items.map((x, i) => <li key={i}><code>{visibleText(x)}</code></li>)}</ul>}
       <div class="buttons">
         <button type="button" data-autofocus onClick={close}>{t('apply.cancel')}</button>
         <button type="button" class="primary" onClick={() => { close(); c.run(); }}>{c.confirm}</button>

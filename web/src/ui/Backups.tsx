@@ -1,6 +1,7 @@
 // The backups beside karabiner.json, newest first, and putting one back: the user's way to undo
 // an apply (or a restore).
 import { language, t } from '../i18n';
+import { visibleText } from '../model/commands';
 import { backupMade, type Backup } from '../model/config';
 import type { Store } from '../store';
 import { Dialog } from './Dialog';
@@ -12,7 +13,7 @@ const when = (d: Date) => new Intl.DateTimeFormat(language(), { dateStyle: 'medi
 /** When the backup was made (its name says); its file's own time is when that content was written. */
 export function backupTime(b: Backup): string {
   const d = backupMade(b.name) ?? new Date(b.modified);
-  return Number.isNaN(d.getTime()) ? b.name : when(d);
+  return Number.isNaN(d.getTime()) ? visibleText(b.name) : when(d);
 }
 const writtenTime = (b: Backup): string | undefined => {
   const d = new Date(b.modified);
@@ -62,7 +63,7 @@ export function Backups({ store }: { store: Store }) {
                     <button type="button" class={i === 0 ? 'primary small' : 'small'} disabled={!b.rules} aria-label={t('backups.restoreOne', { time })}
                       onClick={() => store.askRestore(b)}>{t('backups.restore')}</button>
                   </div>
-                  <p class="hint"><span class="mono">{b.name}</span>{writtenTime(b) && <> · {t('backups.written', { time: writtenTime(b) as string })}</>}</p>
+                  <p class="hint"><span class="mono">{visibleText(b.name)}</span>{writtenTime(b) && <> · {t('backups.written', { time: writtenTime(b) as string })}</>}</p>
                   {b.rules && b.rules.length > 0 && <p class="hint">{t('backups.rules', { n: b.rules.length })}</p>}
                   <BackupRules b={b} />
                 </li>
@@ -99,7 +100,7 @@ export function RestoreDialog({ store }: { store: Store }) {
           {st.outcome.ok ? (
             <div class="result ok" role="status">
               <p>{t('restore.ok')}</p>
-              <code class="path">{st.outcome.backupPath}</code>
+              <code class="path">{visibleText(st.outcome.backupPath)}</code>
             </div>
           ) : <FailureText failure={st.outcome} lead={t('restore.failed')} />}
           <div class="buttons"><button type="button" class="primary" onClick={close}>{t('apply.close')}</button></div>

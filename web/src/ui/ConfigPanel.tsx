@@ -6,7 +6,7 @@ import { describe, fates, isOwn, manipulatorsOf, ruleEnabled, ruleKeys, selected
 import type { Json } from '../model/json';
 import type { Store } from '../store';
 import { FailureText } from './Failure';
-import { commandsOf } from '../model/commands';
+import { commandsOf, visibleText } from '../model/commands';
 import { CommandItems, RuleLine, ruleName } from './RuleLine';
 
 /** What a rule Tarvel did not write runs, so that keeping or dropping it is an informed choice. */
@@ -83,7 +83,7 @@ export function ConfigPanel({ store }: { store: Store }) {
       {c && (
         <>
           {st.phase === 'ready' && st.stale && <p class="banner error" role="alert"><span>{t('config.stale')}</span>{reload}</p>}
-          <p class="hint">{t('config.file')} <code class="mono">{c.path}</code>{c.hasComments && <> · {t('config.comments')}</>}</p>
+          <p class="hint">{t('config.file')} <code class="mono">{visibleText(c.path)}</code>{c.hasComments && <> · {t('config.comments')}</>}</p>
           <div class="row">
             <label class="fieldlabel" for="config-profile">{t('config.profile')}</label>
             <select id="config-profile" value={String(store.choices.profile)} onChange={(e) => store.chooseProfile(Number((e.currentTarget as HTMLSelectElement).value))}>
