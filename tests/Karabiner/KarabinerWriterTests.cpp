@@ -421,7 +421,7 @@ TEST_F(KarabinerWriterTest, ConcurrentAppliesAreSerialized) {
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(backups().size(), 40u);
-    for (const auto& name : backups()) EXPECT_NO_THROW(Json::parse(readFile(folder() / name))) << name;
+    for (const auto& name : backups()) EXPECT_TRUE(Json::accept(readFile(folder() / name))) << name;
     EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"]["rules"].size(), 1u);
 }
 

@@ -36,13 +36,15 @@ TEST(ChildProcess, PassesArgumentsVerbatimWithoutAShell) {
 // A parent that ignores SIGCHLD hands that on, and the kernel then reaps children unasked: a
 // failing tool must not read as one that exited 0.
 TEST(ChildProcess, AStatusLostToAnIgnoredSigchldIsAnError) {
+    TemporaryDirectory dir;
+    const fs::path failing = writeTool(dir / "fails", "exit 1");  // macOS has no /bin/false
     struct sigaction ignore {}, previous {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGCHLD, &ignore, &previous);
-    auto run = runChildProcess({.executable = "/bin/false"});
+    auto run = runChildProcess({.executable = failing});
     ::sigaction(SIGCHLD, &previous, nullptr);
     ASSERT_FALSE(run);
-    EXPECT_NE(run.error().localizedDescription().find("exit status of /bin/false could not be read"), std::string::npos)
+    EXPECT_NE(run.error().localizedDescription().find("exit status of " + failing.string() + " could not be read"), std::string::npos)
         << run.error().localizedDescription();
 }
 

@@ -1,7 +1,7 @@
 # The application shell (TarvelApp, ContentView, KarabinerMissingView) and the bundle Tarvel.app:
 #   Contents/MacOS/Tarvel and, beside it, tarvel-focus
 #   Contents/Resources/WebResources   the editor page (the repository's WebResources, built from web/)
-#   Contents/Resources/*.lproj         the notice's string tables, from po/
+#   Contents/Resources/*.lproj         the notice's string tables, from po/, and the dialogs' (Web/mac)
 #   Contents/Resources/Tarvel.icns
 # ad-hoc signed and not sandboxed: Tarvel reads and writes ~/.config/karabiner and runs karabiner_cli.
 target_sources(tarvel_platform PRIVATE
@@ -15,7 +15,7 @@ set(TARVEL_ICON ${CMAKE_CURRENT_LIST_DIR}/Tarvel.icns)
 set_source_files_properties(${TARVEL_ICON} PROPERTIES MACOSX_PACKAGE_LOCATION Resources)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/Info.plist.in ${CMAKE_CURRENT_BINARY_DIR}/Info.plist.in @ONLY)
 
-add_executable(tarvel MACOSX_BUNDLE ${CMAKE_CURRENT_LIST_DIR}/main.mm ${TARVEL_ICON})
+add_executable(tarvel MACOSX_BUNDLE ${CMAKE_CURRENT_LIST_DIR}/main.mm ${TARVEL_ICON} ${TARVEL_BUNDLE_RESOURCES})
 target_link_libraries(tarvel PRIVATE tarvel_platform)
 set_target_properties(tarvel PROPERTIES
     OUTPUT_NAME ${TARVEL_BUNDLE_NAME}

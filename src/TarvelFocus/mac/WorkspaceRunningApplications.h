@@ -25,11 +25,15 @@ class WorkspaceRunningApplications final : public RunningApplications {
 public:
     // How long Launch Services may take to answer an activation.
     static constexpr std::chrono::seconds activationTimeout{5};
+    // How long an application opened again may take to become active before it is asked directly.
+    static constexpr std::chrono::milliseconds settleTime{1000};
 
     std::vector<std::shared_ptr<RunningApplication>> list() override;
-    // An application with a bundle is opened again with activation, as the Dock and `open -a` do;
-    // false when Launch Services reports an error or does not answer in time. One without a bundle
-    // is asked through activateWithOptions: with all windows.
+    // An application with a bundle is opened again with activation, as the Dock and `open -a` do.
+    // When that does not make it active within settleTime, and for one without a bundle, the
+    // application is asked directly, with all windows: from the frontmost application
+    // (activateFromApplication:options:), else with activateWithOptions:. False when it has quit or
+    // every request is refused.
     bool activateAllWindows(RunningApplication& application) override;
 };
 

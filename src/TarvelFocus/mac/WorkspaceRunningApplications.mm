@@ -33,6 +33,29 @@ bool reopenWithActivation(NSURL* bundle, NSTimeInterval seconds) {
     return opened->load();
 }
 
+// Whether `target` becomes the active application within `seconds`. NSRunningApplication learns of
+// the change on the run loop, which turns meanwhile.
+bool becomesActive(NSRunningApplication* target, NSTimeInterval seconds) {
+    NSDate* deadline = [NSDate dateWithTimeIntervalSinceNow:seconds];
+    while (!target.active) {
+        if (target.terminated || deadline.timeIntervalSinceNow <= 0) return false;
+        if (![[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.05]])
+            [NSThread sleepForTimeInterval:0.05];  // a run loop without sources returns at once
+    }
+    return true;
+}
+
+// The application asked directly: on behalf of the frontmost application (macOS 14's cooperative
+// activation), else on its own.
+bool activateDirectly(NSRunningApplication* target) {
+    if (target.terminated) return false;
+    NSRunningApplication* front = [NSWorkspace sharedWorkspace].frontmostApplication;
+    if (front && front.processIdentifier != target.processIdentifier &&
+        [target activateFromApplication:front options:NSApplicationActivateAllWindows])
+        return true;
+    return [target activateWithOptions:NSApplicationActivateAllWindows];
+}
+
 } // namespace
 
 ActivationPolicy WorkspaceApplication::activationPolicy() const {
@@ -60,12 +83,16 @@ bool WorkspaceRunningApplications::activateAllWindows(RunningApplication& applic
     if (target.terminated) return false;
     // Since macOS 14 activation is cooperative: a request from a process that is not active itself
     // (this command, started by Karabiner-Elements) is granted only when no application is active,
-    // and ignoring other applications has no effect any more. Launch Services activates on the
-    // user's behalf, whatever is in front.
+    // and ignoring other applications has no effect any more. Launch Services usually activates on
+    // the user's behalf, whatever is in front.
     NSURL* bundle = target.bundleURL;
-    if (bundle && [bundle.pathExtension isEqualToString:@"app"])
-        return reopenWithActivation(bundle, static_cast<NSTimeInterval>(activationTimeout.count()));
-    return [target activateWithOptions:NSApplicationActivateAllWindows];
+    if (bundle && [bundle.pathExtension isEqualToString:@"app"] &&
+        reopenWithActivation(bundle, static_cast<NSTimeInterval>(activationTimeout.count())) &&
+        becomesActive(target, static_cast<NSTimeInterval>(settleTime.count()) / 1000))
+        return true;
+    // No bundle, or Launch Services did not bring it forward (a request from a process that is not
+    // active may be declined).
+    return activateDirectly(target);
 }
 
 } // namespace tarvel_focus::mac_platform

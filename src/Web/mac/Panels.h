@@ -9,6 +9,8 @@ namespace tarvel {
 // The page's native services: the JSON open panel for file inputs, alert and confirmation dialogs,
 // and where downloads are saved, in the Downloads folder under names that never overwrite.
 struct Panels {
+    // The confirmation's buttons, by their English titles: the keys of the Panels string table
+    // (en.lproj and ja.lproj beside this file, copied into the bundle).
     static constexpr std::string_view okLabel = "OK";
     static constexpr std::string_view cancelLabel = "Cancel";
 
@@ -17,7 +19,7 @@ struct Panels {
     static void runOpenPanel(WKOpenPanelParameters* parameters, void (^completion)(NSArray<NSURL*>*));
     // Modal: the page's message and the platform's single default button.
     static void runAlert(NSString* message);
-    // Modal: true exactly when "OK" closed it.
+    // Modal: true exactly when OK closed it; Cancel and Escape answer false.
     static bool runConfirm(NSString* message);
 
     // The user's first Downloads folder, else the home folder.

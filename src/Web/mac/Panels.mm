@@ -16,6 +16,13 @@ NSString* text(std::string_view value) {
     return [[NSString alloc] initWithBytes:value.data() length:value.size() encoding:NSUTF8StringEncoding];
 }
 
+// A button title in the user's language, from the application's Panels table; the English title
+// where there is none.
+NSString* buttonTitle(std::string_view english) {
+    NSString* key = text(english);
+    return [[NSBundle mainBundle] localizedStringForKey:key value:key table:@"Panels"];
+}
+
 } // namespace
 
 void Panels::runOpenPanel(WKOpenPanelParameters* parameters, void (^completion)(NSArray<NSURL*>*)) {
@@ -40,8 +47,10 @@ void Panels::runAlert(NSString* message) {
 bool Panels::runConfirm(NSString* message) {
     NSAlert* alert = [[NSAlert alloc] init];
     alert.messageText = message;
-    [alert addButtonWithTitle:text(okLabel)];
-    [alert addButtonWithTitle:text(cancelLabel)];  // also answers Escape
+    [alert addButtonWithTitle:buttonTitle(okLabel)];  // the first answers Return
+    // AppKit gives Escape only to a button titled "Cancel" in English: bound here whatever the title.
+    NSButton* cancel = [alert addButtonWithTitle:buttonTitle(cancelLabel)];
+    cancel.keyEquivalent = @"\033";
     return [alert runModal] == NSAlertFirstButtonReturn;
 }
 

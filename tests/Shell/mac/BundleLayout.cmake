@@ -1,5 +1,6 @@
-# Checks Tarvel.app as the build leaves it.
-#   cmake -DBUNDLE=build/bin/Tarvel.app -DAPP_ID=app.tarvel.Tarvel -P BundleLayout.cmake
+# Checks Tarvel.app as the build leaves it. ARCHITECTURES (comma-separated) are the application's,
+# by default the machine's own; tarvel-focus always has both.
+#   cmake -DBUNDLE=build/bin/Tarvel.app -DAPP_ID=app.tarvel.Tarvel [-DARCHITECTURES=arm64,x86_64] -P BundleLayout.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(failures)
@@ -21,9 +22,29 @@ foreach(program Tarvel tarvel-focus)
         fail("Contents/MacOS/${program} is missing")
     endif()
 endforeach()
-foreach(resource WebResources/index.html Tarvel.icns ja.lproj/Localizable.strings en.lproj/Localizable.strings)
+foreach(resource WebResources/index.html Tarvel.icns ja.lproj/Localizable.strings en.lproj/Localizable.strings
+                 ja.lproj/Panels.strings en.lproj/Panels.strings)
     if(NOT EXISTS ${contents}/Resources/${resource})
         fail("Contents/Resources/${resource} is missing")
+    endif()
+endforeach()
+# Every string table reads (a table that does not is ignored, and its keys show).
+file(GLOB tables ${contents}/Resources/*.lproj/*.strings)
+foreach(table IN LISTS tables)
+    run(lint plutil -lint ${table})
+    if(NOT lint_STATUS EQUAL 0)
+        fail("${table} does not read: ${lint}${lint_ERROR}")
+    endif()
+endforeach()
+# The confirmation's buttons in both languages.
+foreach(language en ja)
+    if(EXISTS ${contents}/Resources/${language}.lproj/Panels.strings)
+        file(READ ${contents}/Resources/${language}.lproj/Panels.strings table)
+        foreach(key OK Cancel)
+            if(NOT table MATCHES "\"${key}\" = \"[^\"]+\";")
+                fail("${language}.lproj/Panels.strings has no title for ${key}")
+            endif()
+        endforeach()
     endif()
 endforeach()
 
@@ -58,17 +79,27 @@ foreach(text IN LISTS texts)
     endif()
 endforeach()
 
-# The helper for both Mac architectures, the application for one.
-run(archs lipo -archs ${contents}/MacOS/tarvel-focus)
-foreach(arch arm64 x86_64)
-    if(NOT " ${archs} " MATCHES " ${arch} ")
-        fail("tarvel-focus lacks ${arch} (has: ${archs})")
+# The helper for both Mac architectures, the application for those it was built for.
+if(ARCHITECTURES)
+    string(REPLACE "," ";" ARCHITECTURES "${ARCHITECTURES}")
+else()
+    run(ARCHITECTURES uname -m)
+endif()
+foreach(program tarvel-focus Tarvel)  # the application's last, for the report below
+    if(program STREQUAL "tarvel-focus")
+        set(expected arm64 x86_64)
+    else()
+        set(expected ${ARCHITECTURES})
+    endif()
+    run(archs lipo -archs ${contents}/MacOS/${program})
+    string(REPLACE " " ";" found "${archs}")
+    list(SORT found)
+    list(SORT expected)
+    if(NOT found STREQUAL expected)
+        list(JOIN expected " " wanted)
+        fail("${program} is built for '${archs}', not '${wanted}'")
     endif()
 endforeach()
-run(archs lipo -archs ${contents}/MacOS/Tarvel)
-if(archs MATCHES " ")
-    fail("Tarvel is built for more than one architecture: ${archs}")
-endif()
 
 # Signed (ad hoc), sealing everything, and not sandboxed.
 run(verified codesign --verify --strict --deep ${BUNDLE})

@@ -5,6 +5,7 @@
 #import "Shell/mac/ContentView.h"
 #import "Shell/mac/KarabinerMissingView.h"
 #import "Shell/mac/TarvelApp.h"
+#import "Web/mac/MacTestSupport.h"
 
 namespace tarvel {
 
@@ -37,7 +38,7 @@ NSMenuItem* menuItemFor(NSMenu* menu, SEL action) {
 }
 
 struct ShellTest : ::testing::Test {
-    void SetUp() override { [NSApplication sharedApplication]; }
+    static void SetUpTestSuite() { test::startRegularApplication(); }
 };
 
 TEST_F(ShellTest, TheRootShowsTheNoticeOrTheEditorAsTheCheckSays) {

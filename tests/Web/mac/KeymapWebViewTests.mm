@@ -24,8 +24,8 @@ std::string text(NSString* value) { return value ? value.UTF8String : ""; }
 
 class KeymapWebViewTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { startRegularApplication(); }
     void SetUp() override {
-        [NSApplication sharedApplication];
         // The bridge writes below HOME; a home of the test's own.
         savedHome_ = std::getenv("HOME") ? std::getenv("HOME") : "";
         setenv("HOME", home.path().c_str(), 1);
@@ -78,17 +78,26 @@ TEST_F(KeymapWebViewTest, ThePageLoadsFromTheSchemeRootedAtTheStandardizedFolder
               std::string(folder.URLByStandardizingPath.path.UTF8String));
     // The style sheet came through the scheme too.
     EXPECT_EQ(evaluate(view, "getComputedStyle(document.body).color"), "rgb(1, 2, 3)");
+    // A scheme handler's origin is potentially trustworthy to WebKit, so the page is a secure
+    // context (were it not, its Copy would fall back to execCommand).
+    EXPECT_EQ(evaluate(view, "[location.origin, window.isSecureContext]"), Json::parse(R"(["tarvelresource://local", true])"));
 }
 
 TEST_F(KeymapWebViewTest, TheSchemeServesFilesWithTheirTypesAndRefusesEscapes) {
     resources.writeTestPage();
     WKWebView* view = open(resources.bundle());
+    // Each fetch settles as an entry, whether the request, the response or its body fails.
     evaluate(view, R"(window.fetched = [];
         for (const path of ['sub/data.json', 'style.css', 'tarvelresource://elsewhere/index.html',
                             'sub/%2E%2E/%2E%2E/secret.txt', 'sub', 'missing.txt'])
-            fetch(path).then(async (r) => fetched.push([path, r.headers.get('Content-Type'), await r.text(), r.status,
-                                                        r.headers.get('Content-Length')]),
-                             () => fetched.push([path, 'failed']));
+            (async () => {
+                try {
+                    const r = await fetch(path);
+                    fetched.push([path, r.headers.get('Content-Type'), await r.text(), r.status, r.headers.get('Content-Length')]);
+                } catch {
+                    fetched.push([path, 'failed']);
+                }
+            })();
         0)");
     ASSERT_TRUE(waitInPage(view, "window.fetched.length === 6"));
     std::map<std::string, Json> byPath;
@@ -99,7 +108,14 @@ TEST_F(KeymapWebViewTest, TheSchemeServesFilesWithTheirTypesAndRefusesEscapes) {
     EXPECT_EQ(byPath["sub/data.json"][3], 200);
     EXPECT_EQ(byPath["sub/data.json"][4], "16");
     EXPECT_NE(byPath["style.css"][1].get<std::string>().find("text/css"), std::string::npos);
-    EXPECT_NE(byPath["tarvelresource://elsewhere/index.html"][2].get<std::string>().find("test page"), std::string::npos);
+    // Another host is another origin. The handler answers for any host, but WebKit may refuse a
+    // cross-origin answer that has no Access-Control-Allow-Origin header (newer versions check
+    // a scheme handler's headers too): either the index or a clean failure.
+    const Json& elsewhere = byPath["tarvelresource://elsewhere/index.html"];
+    if (elsewhere[1] != "failed") {
+        ASSERT_TRUE(elsewhere[2].is_string()) << elsewhere;
+        EXPECT_NE(elsewhere[2].get<std::string>().find("test page"), std::string::npos) << elsewhere;
+    }
     for (const char* refused : {"sub/%2E%2E/%2E%2E/secret.txt", "sub", "missing.txt"})
         EXPECT_EQ(byPath[refused][1], "failed") << refused;
 }
@@ -223,6 +239,9 @@ TEST_F(KeymapWebViewTest, AlertsAndConfirmationsAreAnsweredByTheirButtons) {
         answerNextModal([&](NSWindow* confirmation) {
             NSButton* button = c.button(confirmation);
             EXPECT_NE(button, nil) << c.name;
+            // Escape is bound to Cancel by its key equivalent, not by an English title; Return to OK.
+            EXPECT_EQ(buttonForKey(confirmation, "\x1b"), buttonTitled(confirmation, "Cancel")) << c.name;
+            EXPECT_EQ(buttonForKey(confirmation, "\r"), buttonTitled(confirmation, "OK")) << c.name;
             [button performClick:nil];
         });
         startInPage(view, "confirm('Replace the rules?')");

@@ -12,6 +12,11 @@
 
 namespace tarvel::test {
 
+// Makes this process a regular application that has finished launching, as Tarvel.app is; once per
+// process, from a suite's set-up. A test binary has no bundle, and its policy is then Prohibited:
+// its windows never become key, and minimizing, alerts, panels and sheets may never complete.
+void startRegularApplication();
+
 // Runs the main run loop until `condition` holds; false when `seconds` pass first.
 bool spinUntil(const std::function<bool()>& condition, double seconds = 30);
 

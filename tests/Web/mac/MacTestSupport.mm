@@ -5,6 +5,17 @@
 
 namespace tarvel::test {
 
+void startRegularApplication() {
+    static const bool started = [] {
+        NSApplication* application = [NSApplication sharedApplication];
+        [application setActivationPolicy:NSApplicationActivationPolicyRegular];
+        [application finishLaunching];
+        [application activate];
+        return true;
+    }();
+    (void)started;
+}
+
 bool spinUntil(const std::function<bool()>& condition, double seconds) {
     NSDate* deadline = [NSDate dateWithTimeIntervalSinceNow:seconds];
     while (!condition()) {
