@@ -58,7 +58,9 @@ std::vector<ConfigWatcher::Watched> ConfigWatcher::plan(const fs::path& file) {
 
 struct ConfigWatcher::State {
     fs::path file;
-    std::shared_ptr<FolderMonitor> monitor;
+    // Owned by the watcher: a monitor's thread may hold the last reference to this state, and must
+    // not be the one to end the monitor.
+    FolderMonitor* monitor = nullptr;
     std::function<void()> changed;
     std::weak_ptr<Timer> timer;
 
@@ -123,21 +125,27 @@ struct ConfigWatcher::State {
 
 ConfigWatcher::ConfigWatcher(fs::path file, std::shared_ptr<FolderMonitor> monitor, std::shared_ptr<Timer> timer,
                              std::function<void()> changed)
-    : state_(std::make_shared<State>()), timer_(timer ? std::move(timer) : std::make_shared<TimerThread>()) {
+    : state_(std::make_shared<State>()), monitor_(std::move(monitor)),
+      timer_(timer ? std::move(timer) : std::make_shared<TimerThread>()) {
     state_->file = std::move(file);
-    state_->monitor = std::move(monitor);
+    state_->monitor = monitor_.get();
     state_->changed = std::move(changed);
     state_->timer = timer_;
-    std::lock_guard lock(state_->watchMutex);
-    state_->rewatch(state_);
+    // The first watches are made on the timer's thread too: the caller is the main thread.
+    timer_->runAfter(std::chrono::milliseconds(0), [state = state_] {
+        std::lock_guard lock(state->watchMutex);
+        if (state->alive) state->rewatch(state);
+    });
 }
 
 ConfigWatcher::~ConfigWatcher() {
     std::vector<std::unique_ptr<FolderWatch>> watches;
+    std::function<void()> changed;
     {
         std::lock_guard lock(state_->watchMutex);
         state_->alive = false;
         watches.swap(state_->watches);
+        changed.swap(state_->changed);
     }
     watches.clear();
 }

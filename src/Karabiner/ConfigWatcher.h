@@ -36,8 +36,9 @@ public:
     // replaced by its nearest existing ancestor, watched for the next name on the way.
     static std::vector<Watched> plan(const std::filesystem::path& file);
 
-    // `changed` is called on the timer's thread, settleDelay after the last change of the file or
-    // of anything on the way to it, and never once the watcher is gone. Null timer: one of its own.
+    // Watching starts on the timer's thread. `changed` is called there, settleDelay after the last
+    // change of the file or of anything on the way to it, and never once the watcher is gone. Null
+    // timer: one of its own.
     ConfigWatcher(std::filesystem::path file, std::shared_ptr<FolderMonitor> monitor, std::shared_ptr<Timer> timer,
                   std::function<void()> changed);
     ~ConfigWatcher();
@@ -47,6 +48,7 @@ public:
 private:
     struct State;
     std::shared_ptr<State> state_;
+    std::shared_ptr<FolderMonitor> monitor_;
     std::shared_ptr<Timer> timer_;
 };
 

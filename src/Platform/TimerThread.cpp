@@ -48,7 +48,9 @@ TimerThread::~TimerThread() {
         dropped.swap(state_->pending);
     }
     state_->wake.notify_all();
-    thread_.join();
+    // A closure that held the last reference ends its own timer: the thread then ends on its own.
+    if (thread_.get_id() == std::this_thread::get_id()) thread_.detach();
+    else thread_.join();
 }
 
 void TimerThread::runAfter(std::chrono::milliseconds delay, std::function<void()> work) {

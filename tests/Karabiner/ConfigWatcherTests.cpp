@@ -69,6 +69,8 @@ protected:
 
     void start() {
         watcher = std::make_unique<ConfigWatcher>(config, monitor, timer, [this] { ++told; });
+        EXPECT_TRUE(monitor->watches.empty()) << "not on the caller's thread";
+        timer->runAll();
     }
 };
 

@@ -174,6 +174,7 @@ TEST_F(CoordinatorTest, AChangeOfKarabinerJsonOnDiskIsPushedOnceToTheEditorsPage
     services.watchTimer = timer;
     auto watching = std::make_unique<KeymapWebView::Coordinator>(services);
     watching->webView = page;
+    timer->runAll();  // the watches are made
     const fs::path folder = fs::canonical(config().parent_path());
     auto saveByRename = [&] {
         for (const char* entry : {"karabiner.json.tmp", "karabiner.json", "karabiner.json"}) monitor->change(folder, entry);
