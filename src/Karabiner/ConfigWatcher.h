@@ -1,6 +1,5 @@
 #pragma once
 #include <chrono>
-#include <compare>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -28,7 +27,7 @@ public:
     struct Watched {
         std::filesystem::path folder;
         std::string entry;
-        auto operator<=>(const Watched&) const = default;
+        bool operator==(const Watched&) const = default;
     };
     // What to watch for `file`, read from the file system as it is now: the folder holding it under
     // its real path; when that folder is a link, also the folder holding the link; when the file is
