@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "Platform/Json.h"
@@ -25,6 +26,11 @@ std::string configAnswer(const Services& services);
 
 // "tarvelRestore": puts a backup back; the outcome as for an apply.
 std::string restoreAnswer(const Json& body, const Services& services);
+
+// "tarvelFetch": a rule document from the network, {"ok", "url", "document", "text"} or a failure
+// {"ok", "error", "code", "status"?}; fetchRefusal is the failure for a body refused at the door.
+std::string fetchAnswer(const Json& body, const Services& services);
+std::string fetchRefusal(std::string_view code, std::string_view text);
 
 // The apply outcome's JSON text: "ok" always, "error" on failure, "backupPath" on success, never null;
 // a failure the page can explain in the user's language also carries its "code", and a problem in

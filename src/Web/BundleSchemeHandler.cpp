@@ -105,7 +105,7 @@ std::string BundleSchemeHandler::mimeType(std::string_view forExtension) {
         {"html", "text/html"},      {"js", "application/javascript"}, {"mjs", "application/javascript"},
         {"css", "text/css"},        {"json", "application/json"},     {"png", "image/png"},
         {"svg", "image/svg+xml"},   {"woff2", "font/woff2"},          {"woff", "font/woff"},
-        {"ico", "image/x-icon"},
+        {"ico", "image/x-icon"},    {"gz", "application/gzip"},
     };
     for (const auto& [key, type] : table)
         if (extension == key) return std::string(type);

@@ -46,6 +46,8 @@ struct Coordinator::Shared {
     std::mutex outboxMutex;
     std::deque<Answer> outbox;
     bool deliveryPosted = false;
+    // A push that karabiner.json changed is on its way to the main thread.
+    std::atomic<bool> configPushPosted{false};
 };
 
 namespace {
@@ -140,11 +142,31 @@ Coordinator::Coordinator(Services services) : shared_(std::make_shared<Shared>()
         {configMessageName, "__tarvelConfigResolve", Queue::configuration,
          [](const Json&, const Services& services) { return bridge::configAnswer(services); }, nullptr},
         {restoreMessageName, "__tarvelRestoreResolve", Queue::changes, bridge::restoreAnswer, outcomeRefusal},
+        {fetchMessageName, "__tarvelFetchResolve", Queue::network, bridge::fetchAnswer, bridge::fetchRefusal},
     };
+    if (shared_->services.folderMonitor) {
+        // Changes come on the watcher's thread; the page hears of them on the main thread, where the
+        // coordinator is also destroyed, so a push that finds it stopping is dropped.
+        configWatcher_ = std::make_unique<ConfigWatcher>(
+            bridge::configurationPath(shared_->services), shared_->services.folderMonitor, shared_->services.watchTimer,
+            [shared = shared_, self = this] {
+                if (shared->configPushPosted.exchange(true)) return;
+                shared->services.mainQueue->async([shared, self] {
+                    shared->configPushPosted = false;
+                    if (!shared->stopRequested) self->pushConfigChanged();
+                });
+            });
+    }
+}
+
+void Coordinator::pushConfigChanged() {
+    auto page = webView.lock();
+    if (page && isEditorDocument(page->documentURL())) page->evaluateJavaScript(std::string(configChangedScript));
 }
 
 Coordinator::~Coordinator() {
     shared_->stopRequested = true;
+    configWatcher_.reset();
     documentChanged();  // nothing more reaches the page from here
     // Every queue is stopped before any is waited for, so that the waits overlap.
     for (auto& worker : ownWorkers_) worker->stop();

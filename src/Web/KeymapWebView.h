@@ -11,12 +11,17 @@
 #include <vector>
 
 #include "Apps/AppRecord.h"
+#include "Karabiner/ConfigWatcher.h"
 #include "Karabiner/KarabinerEnvironment.h"
 #include "Platform/FileManager.h"
+#include "Platform/FolderMonitor.h"
+#include "Platform/HttpTransport.h"
 #include "Platform/Json.h"
 #include "Platform/MainQueue.h"
+#include "Platform/Timer.h"
 #include "Platform/WorkQueue.h"
 #include "Web/BundleSchemeHandler.h"
+#include "Web/RuleFetch.h"
 #include "Web/WebPage.h"
 
 namespace tarvel {
@@ -30,6 +35,7 @@ struct KeymapWebView {
     static constexpr std::string_view appsMessageName = "tarvelApps";
     static constexpr std::string_view configMessageName = "tarvelConfig";
     static constexpr std::string_view restoreMessageName = "tarvelRestore";
+    static constexpr std::string_view fetchMessageName = "tarvelFetch";
     static constexpr std::string_view schemeName = "tarvelresource";
     static constexpr std::string_view pageAddress = "tarvelresource://local/index.html";
     static constexpr std::string_view resourceFolder = "WebResources";
@@ -60,6 +66,10 @@ public:
     static constexpr std::string_view configAnswerStart = "window.__tarvelConfigResolve && window.__tarvelConfigResolve(";
     static constexpr std::string_view restoreAnswerStart = "window.__tarvelRestoreResolve && window.__tarvelRestoreResolve(";
     static constexpr std::string_view malformedRestoreMessage = "malformed restore message from the web view";
+    static constexpr std::string_view fetchAnswerStart = "window.__tarvelFetchResolve && window.__tarvelFetchResolve(";
+    static constexpr std::string_view malformedFetchMessage = "malformed fetch message from the web view";
+    // Pushed, not asked for: karabiner.json changed on disk, the page reads it again.
+    static constexpr std::string_view configChangedScript = "window.__tarvelConfigChanged && window.__tarvelConfigChanged(null)";
     // An apply body carries at most this many manipulators in all.
     static constexpr std::size_t maxManipulators = 20000;
     static constexpr std::string_view tooManyManipulatorsMessage = "the rule set has more than 20,000 manipulators";
@@ -72,8 +82,9 @@ public:
         inventory,      // the applications and Shortcuts on this machine
         configuration,  // karabiner.json and its backups, read
         changes,        // applies and restores: a lint, a backup and a write, one at a time
+        network,        // rule documents fetched from the network, up to 20 s each
     };
-    static constexpr std::size_t queueCount = 3;  // how many values Queue has
+    static constexpr std::size_t queueCount = 4;  // how many values Queue has
 
     struct Services {
         std::shared_ptr<MainQueue> mainQueue;
@@ -87,6 +98,14 @@ public:
         std::filesystem::path linterPath{std::string(KarabinerEnvironment::cliPath)};
         std::filesystem::path homeDirectory;  // empty: the current user's
         FileManager* fileManager = nullptr;   // null: the real file system
+        // Tells when karabiner.json changes; null: it is not watched. The timer waits for changes
+        // to settle; null: a timer thread of the watcher's own.
+        std::shared_ptr<FolderMonitor> folderMonitor;
+        std::shared_ptr<Timer> watchTimer;
+        // Makes tarvelFetch's requests; null: fetching fails as offline. The limits are constants in
+        // the product; only tests put other values here.
+        std::shared_ptr<HttpTransport> httpTransport;
+        RuleFetch::Limits fetchLimits;
         // Set by the coordinator: true once it is going away, so that a running linter is ended
         // instead of waited for.
         const std::atomic<bool>* stopRequested = nullptr;
@@ -153,9 +172,12 @@ private:
     struct Shared;  // what the queued work holds: it may outlive the coordinator
     // On the main thread: hands waiting answers to their pages, in order, a slice at a time.
     static void deliverAnswers(const std::shared_ptr<Shared>& shared);
+    // On the main thread: tells the editor's page that karabiner.json changed.
+    void pushConfigChanged();
     std::shared_ptr<Shared> shared_;
     std::array<std::shared_ptr<WorkQueue>, queueCount> queues_;
     std::vector<std::shared_ptr<SerialWorker>> ownWorkers_;  // those of queues_ the coordinator made
+    std::unique_ptr<ConfigWatcher> configWatcher_;
 };
 
 } // namespace tarvel

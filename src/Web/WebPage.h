@@ -11,6 +11,8 @@ class WebPage {
 public:
     virtual ~WebPage() = default;
     virtual void evaluateJavaScript(const std::string& script) = 0;
+    // The address of the document the view shows now; empty when it shows none or cannot tell.
+    virtual std::string documentURL() const { return {}; }
     // Several scripts in order, each on its own: an error in one does not keep the next from
     // running. An engine that can hand them over in one go overrides this.
     virtual void evaluateJavaScripts(const std::vector<std::string>& scripts) {

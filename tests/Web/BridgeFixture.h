@@ -59,7 +59,9 @@ public:
 class RecordingPage : public WebPage {
 public:
     void evaluateJavaScript(const std::string& script) override { scripts.push_back(script); }
+    std::string documentURL() const override { return url; }
     std::vector<std::string> scripts;
+    std::string url{KeymapWebView::pageAddress};
 };
 
 class CoordinatorTest : public ::testing::Test {

@@ -92,7 +92,7 @@ TEST_F(BundleSchemeHandlerTest, TypesFollowTheExtensionIgnoringCase) {
         {"js", "application/javascript"},                         {"mjs", "application/javascript"},
         {"css", "text/css"},     {"json", "application/json"},   {"PNG", "image/png"},
         {"svg", "image/svg+xml"}, {"woff2", "font/woff2"},       {"woff", "font/woff"},
-        {"ico", "image/x-icon"}, {"txt", "application/octet-stream"}, {"", "application/octet-stream"},
+        {"ico", "image/x-icon"}, {"gz", "application/gzip"}, {"txt", "application/octet-stream"}, {"", "application/octet-stream"},
     };
     for (auto [extension, type] : table) EXPECT_EQ(BundleSchemeHandler::mimeType(extension), type) << extension;
 }

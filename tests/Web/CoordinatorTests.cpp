@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Web/BridgeFixture.h"
+#include "WatchFakes.h"
 
 namespace tarvel {
 namespace {
@@ -165,6 +166,42 @@ TEST_F(CoordinatorTest, AnswersToAnEarlierDocumentNeverReachTheNextOne) {
     // The apply itself was done: the user asked for it.
     EXPECT_EQ(Json::parse(readFile(config()))["profiles"][0]["complex_modifications"]["rules"][0]["description"],
               "[Tarvel] asked by the old page");
+}
+
+TEST_F(CoordinatorTest, AChangeOfKarabinerJsonOnDiskIsPushedOnceToTheEditorsPageOnlyAfterItSettles) {
+    auto monitor = std::make_shared<test::FakeFolderMonitor>();
+    auto timer = std::make_shared<test::FakeTimer>();
+    auto services = this->services();
+    services.folderMonitor = monitor;
+    services.watchTimer = timer;
+    auto watching = std::make_unique<KeymapWebView::Coordinator>(services);
+    watching->webView = page;
+    timer->runAll();  // the watches are made
+    const fs::path folder = fs::canonical(config().parent_path());
+    auto saveByRename = [&] {
+        for (const char* entry : {"karabiner.json.tmp", "karabiner.json", "karabiner.json"}) monitor->change(folder, entry);
+    };
+    const std::vector<std::string> pushed{std::string(KeymapWebView::Coordinator::configChangedScript)};
+
+    saveByRename();
+    queue->runAll();
+    EXPECT_TRUE(page->scripts.empty()) << "nothing before the changes settle";
+    timer->runAll();
+    EXPECT_TRUE(page->scripts.empty()) << "only through the main queue";
+    queue->runAll();
+    EXPECT_EQ(page->scripts, pushed);
+
+    // Never to another document; never once the coordinator is gone.
+    page->url = "about:blank";
+    saveByRename();
+    timer->runAll();
+    queue->runAll();
+    page->url = KeymapWebView::pageAddress;
+    saveByRename();
+    timer->runAll();
+    watching.reset();
+    queue->runAll();
+    EXPECT_EQ(page->scripts, pushed);
 }
 
 // A main queue that other threads post to, run by the test's thread.

@@ -2,6 +2,7 @@
 // per kind, so each kind keeps its pending requests in a queue.
 import { readConfiguration, readFailure, type Configuration, type Failure } from './model/config';
 import type { ApplyRule } from './model/rules';
+import { isObj, isStr } from './model/json';
 import type { Inventory, JsonObject } from './model/types';
 
 export type ApplyOutcome = { ok: true; backupPath: string } | Failure;
@@ -16,11 +17,18 @@ export interface ApplyBody {
 }
 export interface RestoreBody { name: string; baseDigest?: string }
 
-type Kind = 'Apps' | 'Apply' | 'Config' | 'Restore';
+/** A rule document as Karabiner-Elements imports one; checked by the native side before it arrives. */
+export type RuleDocument = JsonObject & { title: string; rules: JsonObject[] };
+/** What "tarvelFetch" answers: the document, where it came from in the end, and its bytes as text.
+ * A failure's `code` is one of docs/BRIDGE.md's (notHttps, offline, untrusted, timeout, tooLarge,
+ * tooDeep, tooManyRedirects, httpStatus, notRuleDocument, malformed); `status` comes with httpStatus. */
+export type FetchOutcome = { ok: true; url: string; document: RuleDocument; text: string } | (Failure & { status?: number });
+
+type Kind = 'Apps' | 'Apply' | 'Config' | 'Restore' | 'Fetch';
 interface Handler { postMessage(body: unknown): void }
 type BridgeWindow = {
   webkit?: { messageHandlers?: Partial<Record<`tarvel${Kind}`, Handler>> };
-} & Partial<Record<`__tarvel${Kind}Resolve`, (v: unknown) => void>>;
+} & Partial<Record<`__tarvel${Kind}Resolve`, (v: unknown) => void>> & { __tarvelConfigChanged?: (v: unknown) => void };
 
 export function readOutcome(v: unknown): ApplyOutcome {
   if (v && typeof v === 'object') {
@@ -29,6 +37,20 @@ export function readOutcome(v: unknown): ApplyOutcome {
     if (o.ok === false) return readFailure(o);
   }
   return { ok: false, error: String(JSON.stringify(v)) };
+}
+
+export function readFetchOutcome(v: unknown): FetchOutcome {
+  if (isObj(v)) {
+    const doc = v.document;
+    if (v.ok === true && isStr(v.url) && isStr(v.text) && isObj(doc) && isStr(doc.title) && Array.isArray(doc.rules) && doc.rules.every(isObj))
+      return { ok: true, url: v.url, document: doc as RuleDocument, text: v.text };
+    if (v.ok === false) {
+      const failure: Failure & { status?: number } = readFailure(v);
+      if (typeof v.status === 'number') failure.status = v.status;
+      return failure;
+    }
+  }
+  return { ok: false, error: 'malformed fetch answer: ' + String(JSON.stringify(v)).slice(0, 200) };
 }
 
 function readInventory(v: unknown): Inventory | null {
@@ -46,10 +68,13 @@ function readInventory(v: unknown): Inventory | null {
 }
 
 export class Bridge {
-  private queues: Record<Kind, ((v: unknown) => void)[]> = { Apps: [], Apply: [], Config: [], Restore: [] };
+  private queues: Record<Kind, ((v: unknown) => void)[]> = { Apps: [], Apply: [], Config: [], Restore: [], Fetch: [] };
+  private configListeners = new Set<() => void>();
 
   constructor(private readonly win: BridgeWindow) {
     for (const kind of Object.keys(this.queues) as Kind[]) win[`__tarvel${kind}Resolve`] = (v) => this.queues[kind].shift()?.(v);
+    // Pushed by the native side when karabiner.json changed on disk (its own applies included).
+    win.__tarvelConfigChanged = () => { for (const listener of [...this.configListeners]) listener(); };
   }
 
   /** False outside the app: the page then runs as a preview. */
@@ -59,6 +84,8 @@ export class Bridge {
   }
   /** An app that reads karabiner.json for the page and keeps the rules it did not write. */
   get readsConfiguration(): boolean { return this.available && !!this.win.webkit?.messageHandlers?.tarvelConfig; }
+  /** An app that fetches rule documents from the web for the page. */
+  get fetches(): boolean { return this.available && !!this.win.webkit?.messageHandlers?.tarvelFetch; }
 
   private post<T>(kind: Kind, body: unknown, read: (v: unknown) => T, fail: (error: string) => T): Promise<T> {
     const h = this.win.webkit?.messageHandlers?.[`tarvel${kind}`];
@@ -79,4 +106,12 @@ export class Bridge {
   apply(body: ApplyBody): Promise<ApplyOutcome> { return this.post('Apply', body, readOutcome, (error) => ({ ok: false, error })); }
   requestConfiguration(): Promise<Configuration | Failure> { return this.post('Config', {}, readConfiguration, (error) => ({ ok: false, error })); }
   restore(body: RestoreBody): Promise<ApplyOutcome> { return this.post('Restore', body, readOutcome, (error) => ({ ok: false, error })); }
+  /** An https address, or a karabiner://karabiner/assets/complex_modifications/import?url=... link. */
+  fetchRuleDocument(url: string): Promise<FetchOutcome> { return this.post('Fetch', { url }, readFetchOutcome, (error) => ({ ok: false, error })); }
+  /** Calls `listener` each time karabiner.json changes on disk; the page then reads it again and
+   * compares digests. Returns what stops the calls. */
+  onConfigChanged(listener: () => void): () => void {
+    this.configListeners.add(listener);
+    return () => { this.configListeners.delete(listener); };
+  }
 }

@@ -10,6 +10,6 @@ target_compile_definitions(tarvel_platform PUBLIC TARVEL_APP_ID="${TARVEL_APP_ID
 target_compile_options(tarvel_platform PUBLIC $<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-arc>)
 tarvel_warnings(tarvel_platform)
 
-foreach(folder Karabiner Web Apps Shell)
+foreach(folder Platform Karabiner Web Apps Shell)
     include(${CMAKE_CURRENT_SOURCE_DIR}/${folder}/mac/sources.cmake OPTIONAL)
 endforeach()

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "Apps/linux/InventoryCollector.h"
+#include "Platform/linux/GioFolderMonitor.h"
+#include "Platform/linux/SoupHttpTransport.h"
 #include "Web/NavigationPolicy.h"
 #include "Web/linux/GLibMainQueue.h"
 #include "Web/linux/GObjectPtr.h"
@@ -190,6 +192,8 @@ CoordinatorRef KeymapWebViewGtk::makeCoordinator() {
     return std::make_shared<KeymapWebView::Coordinator>(KeymapWebView::Coordinator::Services{
         .mainQueue = std::make_shared<GLibMainQueue>(),
         .collectInventory = makeInventoryCollector(),
+        .folderMonitor = std::make_shared<GioFolderMonitor>(),
+        .httpTransport = std::make_shared<SoupHttpTransport>(),
     });
 }
 

@@ -14,7 +14,8 @@ namespace tarvel {
 // coordinator. A WebKitWebContext with its user content manager stands in for the Mac's web view
 // configuration; the view owns both, the content manager owns the coordinator.
 struct KeymapWebViewGtk {
-    // A coordinator with the product's services: the GLib main queue and this platform's inventory.
+    // A coordinator with the product's services: the GLib main queue, this platform's inventory,
+    // karabiner.json watched with GIO and fetches over libsoup.
     static std::shared_ptr<KeymapWebView::Coordinator> makeCoordinator();
 
     // The web view, loading the page from `resourcesDirectory`/WebResources/index.html, or showing

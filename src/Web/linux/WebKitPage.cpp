@@ -16,6 +16,12 @@ void WebKitPage::evaluateJavaScript(const std::string& script) {
                                         nullptr, nullptr, nullptr, nullptr);
 }
 
+std::string WebKitPage::documentURL() const {
+    GObjectPtr<WebKitWebView> view(static_cast<WebKitWebView*>(g_weak_ref_get(const_cast<GWeakRef*>(&view_))));
+    const char* uri = view ? webkit_web_view_get_uri(view.get()) : nullptr;
+    return uri ? uri : "";
+}
+
 void WebKitPage::evaluateJavaScripts(const std::vector<std::string>& scripts) {
     if (scripts.size() == 1) return evaluateJavaScript(scripts.front());
     std::string batch;

@@ -15,6 +15,7 @@ public:
     WebKitPage& operator=(const WebKitPage&) = delete;
 
     void evaluateJavaScript(const std::string& script) override;
+    std::string documentURL() const override;
     // One evaluation for all: each answer that crosses to the web process costs the main thread a
     // message and its reply.
     void evaluateJavaScripts(const std::vector<std::string>& scripts) override;

@@ -28,7 +28,8 @@ namespace tarvel {
 // coordinator. The view owns its configuration; the configuration's user content controller owns
 // the coordinator.
 struct KeymapWebViewMac {
-    // A coordinator with the product's services: the main dispatch queue and this platform's inventory.
+    // A coordinator with the product's services: the main dispatch queue, this platform's inventory,
+    // karabiner.json watched with dispatch sources and fetches over NSURLSession.
     static TarvelKeymapCoordinator* makeCoordinator();
 
     // The web view, loading the page from `bundle`'s WebResources/index.html, or showing the notice

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "Apps/PlatformInventory.h"
+#include "Platform/mac/DispatchFolderMonitor.h"
+#include "Platform/mac/URLSessionHttpTransport.h"
 #include "Web/NavigationPolicy.h"
 #include "Web/mac/DispatchMainQueue.h"
 #include "Web/mac/Panels.h"
@@ -203,6 +205,8 @@ TarvelKeymapCoordinator* KeymapWebViewMac::makeCoordinator() {
     KeymapWebView::Coordinator::Services services{
         .mainQueue = std::make_shared<DispatchMainQueue>(),
         .collectInventory = collectPlatformInventory,
+        .folderMonitor = std::make_shared<DispatchFolderMonitor>(),
+        .httpTransport = std::make_shared<URLSessionHttpTransport>(),
     };
     return [[TarvelKeymapCoordinator alloc] initWithServices:std::move(services)];
 }

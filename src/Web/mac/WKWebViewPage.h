@@ -11,6 +11,8 @@ public:
     explicit WKWebViewPage(WKWebView* view) : view_(view) {}
 
     void evaluateJavaScript(const std::string& script) override;
+    // Main thread only, as WebKit is.
+    std::string documentURL() const override;
 
 private:
     __weak WKWebView* view_;

@@ -19,4 +19,9 @@ void WKWebViewPage::evaluateJavaScript(const std::string& script) {
     [view_ evaluateJavaScript:text completionHandler:nil];
 }
 
+std::string WKWebViewPage::documentURL() const {
+    const char* address = view_.URL.absoluteString.UTF8String;
+    return address ? address : "";
+}
+
 } // namespace tarvel

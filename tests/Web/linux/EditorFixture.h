@@ -7,6 +7,7 @@
 
 #include "Web/KeymapWebView.h"
 #include "Web/linux/DisplayTestSupport.h"
+#include "Platform/linux/GioFolderMonitor.h"
 #include "Web/linux/GLibMainQueue.h"
 #include "Web/linux/KeymapWebViewGtk.h"
 
@@ -58,6 +59,8 @@ window.__tarvelApplyResolve = (value) => window.applyAnswers.push(value);
 window.__tarvelAppsResolve = (value) => window.appsAnswers.push(value);
 window.__tarvelConfigResolve = (value) => window.configAnswers.push(value);
 window.__tarvelRestoreResolve = (value) => window.restoreAnswers.push(value);
+window.configChanges = [];
+window.__tarvelConfigChanged = (value) => window.configChanges.push(value);
 window.chosen = null;
 window.cancelled = false;
 for (const id of ["single", "multiple"]) {
@@ -91,6 +94,7 @@ window.moduleRan = true;
             .collectInventory = collectInventory,
             .linterPath = tools / "karabiner_cli",
             .homeDirectory = home.path(),
+            .folderMonitor = std::make_shared<GioFolderMonitor>(),
         });
         view = WEBKIT_WEB_VIEW(KeymapWebViewGtk::makeView(coordinator, resourcesDirectory));
         window = std::make_unique<TestWindow>(GTK_WIDGET(view));

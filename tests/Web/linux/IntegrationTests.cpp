@@ -151,5 +151,20 @@ TEST_F(IntegrationTest, TheEditorPageAddsARecipeAndKeepsTheRulesAndCommentsItDid
     EXPECT_EQ(evaluate(view, "document.querySelector('header.top button.primary').disabled"), true);
 }
 
+// The gallery's snapshot lies beside the built page, served as gzip and unpacked by this engine.
+TEST_F(IntegrationTest, TheGallerySnapshotBesideThePageUnpacksInThisEngine) {
+    const fs::path built = TARVEL_BUILT_RESOURCES;
+    if (!fs::exists(built / "WebResources/index.html"))
+        GTEST_SKIP() << "the editor page was not built (scripts/build-web-resources)";
+    ASSERT_NO_FATAL_FAILURE(open(built));
+    const Json got = callAsync(view, "const response = await fetch('gallery/gallery.json.gz');\n"
+                                     "const text = await new Response(response.body.pipeThrough(new DecompressionStream('gzip'))).text();\n"
+                                     "const snapshot = JSON.parse(text);\n"
+                                     "return [response.headers.get('content-type'), Object.keys(snapshot.documents).length];");
+    ASSERT_TRUE(got.is_array()) << got;
+    EXPECT_EQ(got[0].get<std::string>().rfind("application/gzip", 0), 0u) << got;
+    EXPECT_EQ(got[1], 843);
+}
+
 } // namespace
 } // namespace tarvel::test

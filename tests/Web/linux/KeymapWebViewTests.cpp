@@ -56,6 +56,22 @@ TEST_F(KeymapWebViewTest, ReadApplyAndRestoreFromThePage) {
     EXPECT_EQ(readFile(configPath()), original);
 }
 
+// Another program saves karabiner.json the way Karabiner-Elements and editors do: a new file renamed
+// over it. The page hears of it once, within a second, with nothing asked.
+TEST_F(KeymapWebViewTest, ASaveByAnotherProgramReachesThePageWithinASecond) {
+    ASSERT_NO_FATAL_FAILURE(openEditor());
+    spinFor(0.3);  // the watches are made on the watcher's own thread
+    ASSERT_EQ(evaluate(view, "window.configChanges.length"), 0);
+    writeFile(configPath().string() + ".tmp", R"({"profiles": [{"name": "Outside", "selected": true}]})");
+    const auto saved = std::chrono::steady_clock::now();
+    fs::rename(configPath().string() + ".tmp", configPath());
+    ASSERT_TRUE(waitInPage(view, "window.configChanges.length >= 1", 5));
+    EXPECT_LT(std::chrono::steady_clock::now() - saved, std::chrono::seconds(1));
+    EXPECT_EQ(evaluate(view, "window.configChanges"), Json::array({nullptr}));
+    spinFor(0.5);
+    EXPECT_EQ(evaluate(view, "window.configChanges.length"), 1) << "one save, one push";
+}
+
 TEST_F(KeymapWebViewTest, AnAnswerThePageFailsOnDoesNotKeepTheNextOnesFromIt) {
     ASSERT_NO_FATAL_FAILURE(openEditor());
     evaluate(view, "window.__tarvelApplyResolve = (v) => { applyAnswers.push(v); throw new Error('page bug'); }, true");

@@ -82,12 +82,42 @@ describe('bridge', () => {
     // An answer nobody waits for is dropped.
     expect(() => win.__tarvelApplyResolve({ ok: true, backupPath: 'x' })).not.toThrow();
   });
+  it('fetches rule documents through the native side and hears when karabiner.json changes', async () => {
+    const posted: unknown[] = [];
+    const win: Record<string, any> = { webkit: { messageHandlers: { tarvelApps: {}, tarvelApply: {}, tarvelFetch: { postMessage: (b: unknown) => posted.push(b) } } } };
+    const bridge = new Bridge(win);
+    expect(bridge.fetches).toBe(true);
+    const urls = ['https://a.example/x.json', 'karabiner://karabiner/assets/complex_modifications/import?url=x', 'http://b', 'c'];
+    const outcomes = urls.map((url) => bridge.fetchRuleDocument(url));
+    expect(posted).toEqual(urls.map((url) => ({ url })));
+    const document = { title: 'T', rules: [{ description: 'd', manipulators: [] }] };
+    win.__tarvelFetchResolve({ ok: true, url: 'https://a.example/y.json', document, text: '{"title": "T"}', extra: 1 });
+    win.__tarvelFetchResolve({ ok: false, error: 'the server answered 404 for https://b', code: 'httpStatus', status: 404 });
+    win.__tarvelFetchResolve({ ok: false, error: 'only https:// addresses', code: 'notHttps' });
+    win.__tarvelFetchResolve({ ok: true, url: 'https://c', document: { title: 'no rules' }, text: '' });
+    const [good, status, notHttps, malformed] = await Promise.all(outcomes);
+    expect(good).toEqual({ ok: true, url: 'https://a.example/y.json', document, text: '{"title": "T"}' });
+    expect(status).toEqual({ ok: false, error: 'the server answered 404 for https://b', code: 'httpStatus', status: 404 });
+    expect(notHttps).toEqual({ ok: false, error: 'only https:// addresses', code: 'notHttps' });
+    expect(malformed.ok).toBe(false);
+
+    let changes = 0;
+    const stop = bridge.onConfigChanged(() => changes++);
+    win.__tarvelConfigChanged(null);
+    win.__tarvelConfigChanged(null);
+    stop();
+    win.__tarvelConfigChanged(null);
+    expect(changes).toBe(2);
+  });
   it('outside the app there is no bridge: preview mode', async () => {
     const win: Record<string, any> = {};
     const bridge = new Bridge(win);
     expect(bridge.available).toBe(false);
     expect(typeof win.__tarvelAppsResolve).toBe('function');
     expect(await bridge.requestInventory()).toBeNull();
+    expect(bridge.fetches).toBe(false);
+    expect(await bridge.fetchRuleDocument('https://a.example/x.json')).toEqual({ ok: false, error: 'preview' });
+    expect(() => win.__tarvelConfigChanged(null)).not.toThrow();
   });
 });
 
