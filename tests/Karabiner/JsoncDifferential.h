@@ -3,6 +3,7 @@
 // documents shaped like karabiner.json, mutations of them, and a judge that compares what each
 // side accepts and, when both do, what the scanner's navigation finds with the reader's tree.
 // Shared by the unit tests (a few thousand inputs) and bench/scanner-differential (many more).
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <map>
