@@ -1,8 +1,11 @@
 #pragma once
-// JSON with comments, read the way Karabiner-Elements reads karabiner.json (comments allowed,
-// trailing commas not), as byte spans in the text: nothing is decoded into a tree, so every byte
-// that is not edited can be written back unchanged. Everything here is iterative; the nesting
-// depth is bounded before anything else looks at the text.
+// JSON with comments, read the way Karabiner-Elements reads karabiner.json (nlohmann::json with
+// comments allowed, trailing commas not), as byte spans in the text: nothing is decoded into a
+// tree, so every byte that is not edited can be written back unchanged. Like that reader, a //
+// comment ends at a line break or at a NUL byte, and the document goes on after either; any other
+// NUL between tokens ends the text (fine only after the document), and one inside a string or a
+// /* */ comment is an error. Everything here is iterative; the nesting depth is bounded before
+// anything else looks at the text.
 #include <cstddef>
 #include <optional>
 #include <string>

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "Karabiner/JsoncDifferential.h"
 #include "Karabiner/JsoncScanner.h"
 #include "Platform/Json.h"
 
@@ -7,14 +14,11 @@ namespace tarvel {
 namespace {
 
 using jsonc::Problem;
+using jsonc::differential::Verdict;
 
 // Karabiner-Elements reads karabiner.json with nlohmann::json, comments allowed: what it accepts,
-// the scanner accepts, and the other way round.
-bool readerAccepts(std::string_view text) {
-    Json value = Json::parse(text, nullptr, false, true);
-    return !value.is_discarded();
-}
-
+// the scanner accepts, and the other way round; where both accept, the scanner's navigation finds
+// the reader's values.
 TEST(JsoncScanner, AcceptsExactlyWhatKarabinerElementsReads) {
     const std::string texts[] = {
         R"({"a": [1, -0, 0.5e-3, 1E+2, true, false, null, "x"]})",
@@ -45,10 +49,98 @@ TEST(JsoncScanner, AcceptsExactlyWhatKarabinerElementsReads) {
         "{\"over\": 0.0000000000001e322}", "{\"fits\": 100000e303}", "{\"over\": 1000000e303}",
         std::string(256, '[') + std::string(256, ']'),
         std::string("{\"a\": 1}\n\0", 10), std::string("{\"a\": 1}\0 garbage", 17), std::string("{\"a\": \0}", 9),
+        std::string(300, '[') + std::string(300, ']'),
     };
     for (const auto& text : texts) {
-        EXPECT_EQ(static_cast<bool>(jsonc::scan(text, 1000)), readerAccepts(text)) << text;
+        auto judgement = jsonc::differential::judge(text);
+        EXPECT_FALSE(isDisagreement(judgement.verdict)) << nameOf(judgement.verdict) << ": " << judgement.why << "\n" << text;
     }
+}
+
+// The reader ends a // comment at a NUL byte as at a line break and reads on after it; a /* comment
+// must close before any NUL. What lies behind such a NUL is part of the document.
+TEST(JsoncScanner, ReadsOnAfterANulThatEndsALineComment) {
+    using namespace std::string_literals;
+    const struct {
+        std::string text;
+        Verdict verdict;
+    } cases[] = {
+        {"{\"a\": 1} // c\0 garbage"s, Verdict::bothRefuse},
+        {"{\"a\": 1 // c\0 }"s, Verdict::bothAccept},
+        {"// c\0{\"a\": 1}"s, Verdict::bothAccept},
+        {"{\"a\": [1, // c\0 2, 3]}"s, Verdict::bothAccept},
+        {"{\"a\": 1} // c\0\0 garbage"s, Verdict::bothAccept},  // the second NUL ends the document
+        {"{\"a\": 1} // c\0"s, Verdict::bothAccept},
+        {"{\"a\": 1} \0 // c\n garbage"s, Verdict::bothAccept},
+        {"{\"a\": 1, // c\0\n}"s, Verdict::bothRefuse},  // a trailing comma behind the NUL
+        {"{\"a\": 1, \"b\": 2 // c\0, \"a\": 3\n}"s, Verdict::bothAccept},
+        {"{\"a\": [1, /* c\0 */ 2]}"s, Verdict::bothRefuse},
+        {"{\"a\": 1} /* c\0"s, Verdict::bothRefuse},
+        {"{\"a\": 1} /\0"s, Verdict::bothRefuse},
+        {"{\"a\": \"// \0\"}"s, Verdict::bothRefuse},
+        {"{\r\"a\": 1, // c\r\"b\": 2 // d\0}"s, Verdict::bothAccept},
+        // A complex_modifications the engine reads, behind a NUL: its rules are the ones in force.
+        {"{\"profiles\": [{\"name\": \"A\", \"complex_modifications\": {\"rules\": []} // old\0,\n"
+         "  \"complex_modifications\": {\"rules\": [{\"description\": \"hidden\"}]}}]}"s,
+         Verdict::bothAccept},
+        // A "selected": false behind a NUL: the engine uses the second profile.
+        {"{\"profiles\": [{\"name\": \"A\", \"selected\": true // was\0, \"selected\": false\n},\n"
+         "  {\"name\": \"B\", \"selected\": true}]}"s,
+         Verdict::bothAccept},
+        {"{\"profiles\": [{\"complex_modifications\": {\"rules\": [ // ::commands\0 {\"description\": \"x\"}\n]}}]}"s, Verdict::bothAccept},
+        {"{\"x\": " + std::string(260, '[') + "// c\0"s + std::string(260, ']') + "}", Verdict::deeperThanLimit},
+    };
+    for (const auto& c : cases) {
+        auto judgement = jsonc::differential::judge(c.text);
+        EXPECT_EQ(judgement.verdict, c.verdict) << nameOf(judgement.verdict) << ": " << judgement.why << "\n"
+                                                << jsonc::differential::printable(c.text);
+    }
+    // The navigation on its own: space and comments end where the reader's do.
+    const std::string text = "{ // c\0\"a\" // d\0: // e\0 1 // f\0}"s;
+    EXPECT_EQ(jsonc::skipSpace(text, 1), 7u);
+    ASSERT_EQ(jsonc::members(text, 0).size(), 1u);
+    EXPECT_EQ(jsonc::members(text, 0)[0].value.of(text), "1");
+    EXPECT_EQ(jsonc::valueEnd(text, 0), text.size());
+}
+
+// Seeded karabiner.json-like documents and mutations of them, and mutations of the fixtures: the
+// scanner and the reader agree on every one (bench/scanner-differential runs many more).
+TEST(JsoncScanner, AgreesWithKarabinerElementsOnGeneratedDocuments) {
+    namespace d = jsonc::differential;
+    constexpr std::uint64_t seed = 18;
+    std::map<Verdict, std::size_t> counts;
+    std::string examples;
+    auto check = [&](const std::string& text, const std::string& source) {
+        auto judgement = d::judge(text);
+        ++counts[judgement.verdict];
+        if (isDisagreement(judgement.verdict) && counts[judgement.verdict] <= 3)
+            examples += source + ": " + std::string(nameOf(judgement.verdict)) + ": " + judgement.why + "\n  " + d::printable(text) + "\n";
+    };
+    for (std::uint64_t i = 0; i < 1000; ++i) {
+        auto random = d::randomFor(seed, i);
+        auto document = d::DocumentWriter(random, random.below(200)).write();
+        check(document.text, "document " + std::to_string(i));
+        check(d::mutate(std::move(document), random), "mutation " + std::to_string(i));
+    }
+    std::vector<std::filesystem::path> fixtures;
+    for (const auto& entry : std::filesystem::directory_iterator(TARVEL_FIXTURES_DIR "/karabiner"))
+        if (entry.path().extension() != ".md") fixtures.push_back(entry.path());
+    std::sort(fixtures.begin(), fixtures.end());
+    std::uint64_t index = 0;
+    for (const auto& path : fixtures) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        check(text, path.filename().string());
+        for (int n = 0; n < 2; ++n, ++index) {
+            auto random = d::randomFor(seed + 1, index);
+            check(d::mutate({text, {}}, random), path.filename().string() + " mutation " + std::to_string(index));
+        }
+    }
+    EXPECT_EQ(counts[Verdict::readerOnly] + counts[Verdict::scannerOnly] + counts[Verdict::otherDocument], 0u) << examples;
+    // The mix reaches every kind of outcome.
+    EXPECT_GT(counts[Verdict::bothAccept], 1000u);
+    EXPECT_GT(counts[Verdict::bothRefuse], 500u);
+    EXPECT_GT(counts[Verdict::deeperThanLimit], 5u);
 }
 
 TEST(JsoncScanner, RefusalsSayWhatAndWhere) {
