@@ -17,9 +17,12 @@ import { Recipes } from './Recipes';
 import { Simulator } from './Simulator';
 import { memo } from './memo';
 
+/** The rules as the profile will hold them after an apply (without a file: as an older app writes them). */
 function JsonPreview({ store }: { store: Store }) {
-  const rules = store.rules.map((r) => ({ description: appliedDescription(store.ruleSet.title, r.name), ...(r.enabled ? {} : { enabled: false }), manipulators: r.manipulators }));
-  const text = JSON.stringify(rules, null, 2);
+  const p = store.plan;
+  const rules = p ? p.steps.map((s) => s.content)
+    : store.rules.map((r) => ({ description: appliedDescription(store.ruleSet.title, r.name), ...(r.enabled ? {} : { enabled: false }), manipulators: r.manipulators }));
+  const text = useMemo(() => JSON.stringify(rules, null, 2), [p ?? store.rules]);
   const [copied, setCopied] = useState(false);
   const pre = useRef<HTMLPreElement>(null);
   const copy = async () => {
@@ -74,7 +77,7 @@ function Tabs({ store }: { store: Store }) {
   const refs = useRef<(HTMLButtonElement | null)[]>([]);
   const go = (i: number) => {
     const tab = TABS[(i + TABS.length) % TABS.length];
-    store.set({ tab });
+    store.chooseTab(tab);
     refs.current[TABS.indexOf(tab)]?.focus();
   };
   const onKeyDown = (e: KeyboardEvent) => {
@@ -91,7 +94,7 @@ function Tabs({ store }: { store: Store }) {
       {TABS.map((tb, i) => (
         <button type="button" role="tab" key={tb} id={`tab-${tb}`} ref={(el) => { refs.current[i] = el; }}
           aria-selected={store.tab === tb} aria-controls={`panel-${tb}`} tabIndex={store.tab === tb ? 0 : -1}
-          class={store.tab === tb ? 'active' : ''} onClick={() => store.set({ tab: tb })}>{t(`tab.${tb}`)}</button>
+          class={store.tab === tb ? 'active' : ''} onClick={() => store.chooseTab(tb)}>{t(`tab.${tb}`)}</button>
       ))}
     </div>
   );
@@ -246,13 +249,13 @@ export function App({ store: s }: { store: Store }) {
         <main class="body">
           <MappingList store={store} />
           <section class="work" aria-label={t('app.work')}>
-            <Keyboard layout={rs.layout} marks={marks} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang}
+            <Keyboard layout={rs.layout} marks={marks} simple={store.layerView ? undefined : store.simpleMarks} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang}
               layer={store.layerView} layers={store.layers} layerNames={layerNames} onLayer={onLayer} label={kbLabel} />
             <Tabs store={store} />
             <div class="tabpanel" id={`panel-${tab}`} ref={panel} role="tabpanel" aria-labelledby={`tab-${tab}`} tabIndex={0}>
               {tab === 'edit' && (selected ? (
                 <MappingEditor key={selected.id} store={store} m={selected} problems={store.problemsOf(selected.id)} lang={store.lang} apps={store.apps}
-                  inventoryState={store.inventoryState} picking={store.picking?.fieldId} rules={rs.rules} devices={store.devices} draft={store.draft} />
+                  inventoryState={store.inventoryState} picking={store.picking?.fieldId} rules={rs.rules} devices={store.devices} draft={store.draft} params={store.parameters} />
               ) : <p class="hint empty">{t('edit.none')}</p>)}
               {tab === 'recipes' && <Recipes store={store} />}
               {tab === 'try' && <Simulator store={store} />}

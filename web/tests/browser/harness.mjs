@@ -136,8 +136,76 @@ function installBridge(cfg) {
     state.config.digest = `sha256:${String(state.writes).padStart(64, '0')}`;
     return `${dir}/${name}`;
   };
+  const malformed = { ok: false, error: 'malformed apply message from the web view', code: 'malformed' };
+  const VALUE_MEMBERS = { simple_modifications: 'simpleModifications', fn_function_keys: 'fnFunctionKeys' };
+  /**
+   * The profile's final rule list and values, as the writer applies them (at the level of values:
+   * a kept rule is the rule as it was, an edited one its new content; comments follow the writer's
+   * rule in `commentedRules`).
+   * @param {any} body
+   */
+  const writeList = (body) => {
+    if (typeof body.baseDigest !== 'string' || !Array.isArray(body.ruleList)) return malformed;
+    if (body.baseDigest !== state.config.digest) {
+      return { ok: false, error: 'karabiner.json changed since Tarvel read it; reload to see the change', code: 'changed' };
+    }
+    const profile = state.config.profiles[body.profile ?? selected()];
+    if (!profile) return { ok: false, error: `karabiner.json has no profile ${body.profile}`, code: 'noSuchProfile' };
+    const old = profile.rules;
+    /** @type {number[]} */
+    const from = [];
+    const rules = [];
+    for (const e of body.ruleList) {
+      const i = e && typeof e === 'object' ? ('keep' in e ? e.keep : 'edit' in e ? e.edit : undefined) : undefined;
+      if (i !== undefined) {
+        if (!Number.isInteger(i) || from.includes(i)) return malformed;
+        if (i < 0 || i >= old.length) return { ok: false, error: `the profile has no rule ${i} to keep`, code: 'noSuchRule' };
+        if ('edit' in e && (!e.rule || typeof e.rule !== 'object')) return malformed;
+        from.push(i);
+        rules.push('edit' in e ? e.rule : old[i]);
+      } else if (e && typeof e === 'object' && e.rule && typeof e.rule === 'object' && Object.keys(e).length === 1) {
+        from.push(-1);
+        rules.push(e.rule);
+      } else {
+        return malformed;
+      }
+    }
+    /** @type {[any, string, unknown][]} */
+    const sets = [];
+    for (const v of body.values ?? []) {
+      const path = v?.path;
+      if (!Array.isArray(path)) return malformed;
+      if (path.length === 1 && path[0] in VALUE_MEMBERS) sets.push([profile, VALUE_MEMBERS[path[0]], v.value]);
+      else if (path.length === 2 && path[0] === 'complex_modifications' && path[1] === 'parameters') sets.push([profile, 'parameters', v.value]);
+      else if (path.length === 3 && path[0] === 'devices' && path[2] in VALUE_MEMBERS) {
+        const d = profile.deviceSettings?.[path[1]];
+        if (!d) return { ok: false, error: `the profile has no device ${path[1]}`, code: 'noSuchDevice' };
+        sets.push([d, path[2], v.value]);
+      } else return malformed;
+    }
+    // Comments stay with the rules that stay; a removed rule's go to the next one that stays in
+    // the file's order, else the previous one.
+    if (profile.commentedRules) {
+      const stays = (/** @type {number} */ i) => from.includes(i);
+      const marked = new Set();
+      for (const i of profile.commentedRules) {
+        let j = i;
+        if (!stays(j)) {
+          j = old.findIndex((_, k) => k > i && stays(k));
+          if (j < 0) j = [...old.keys()].filter((k) => k < i && stays(k)).pop() ?? -1;
+        }
+        if (j >= 0) marked.add(from.indexOf(j));
+      }
+      profile.commentedRules = [...marked].sort((a, b) => a - b);
+    }
+    const backupPath = backUp();
+    profile.rules = rules;
+    for (const [o, k, v] of sets) o[k] = v;
+    return { ok: true, backupPath };
+  };
   /** @param {any} body */
   const write = (body) => {
+    if (body.ruleList !== undefined) return writeList(body);
     if (body.baseDigest !== undefined && body.baseDigest !== state.config.digest) {
       return { ok: false, error: 'karabiner.json changed since Tarvel read it; reload to see the change', code: 'changed' };
     }
@@ -196,10 +264,12 @@ function installBridge(cfg) {
       },
     };
   }
-  // Another program changing karabiner.json: a new digest and, if given, the chosen profile's rules.
-  state.outsideChange = (/** @type {any} */ rules) => {
+  // Another program changing karabiner.json: a new digest and, if given, the chosen profile's rules;
+  // with `notify` the app then tells the page, as it does when it sees the file change.
+  state.outsideChange = (/** @type {any} */ rules, notify = false) => {
     state.config.digest = `sha256:${'f'.repeat(64)}`;
     if (rules) state.config.profiles[selected()].rules = rules;
+    if (notify) setTimeout(() => w.__tarvelConfigChanged && w.__tarvelConfigChanged(null), state.delay);
   };
 }
 
