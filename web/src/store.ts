@@ -19,7 +19,7 @@ import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetFor
 import { isObj, isStr, type Json, type JsonObject } from './model/json';
 import { checkLimits, type LimitProblem } from './model/limits';
 import { defaultOptional, layersOf, triggerKeys, variableTests } from './model/manipulator';
-import { compileRules, flatManipulators, newRule, type ApplyRule } from './model/rules';
+import { compileRules, flatManipulators, newRule, plainName, type ApplyRule } from './model/rules';
 import { keyLabel } from './model/keys';
 import { eventsOf, keyFieldOf } from './model/shapes';
 import {
@@ -271,7 +271,7 @@ export class Store {
       const ids = simRules[s.rule].mappingIds ?? [];
       problems.push({
         id, path: String(s.manipulator - ids.indexOf(id)), code: 'v.shadowed', severity: 'warning',
-        params: { rule: by.name || t('list.unnamed', { n: s.byRule + 1 }), n: at ? at.index + 1 : s.byManipulator + 1 },
+        params: { rule: plainName(by.name) || t('list.unnamed', { n: s.byRule + 1 }), n: at ? at.index + 1 : s.byManipulator + 1 },
       });
     }
     this.shadows = { rules: simRules, problems };

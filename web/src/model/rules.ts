@@ -10,6 +10,9 @@ export const TARVEL_PREFIX = '[Tarvel] ';
 /** One rule as the older apply body's `rules` carries it (the app writes "[Tarvel] <title>: <name>"). */
 export interface ApplyRule { name: string; enabled: boolean; manipulators: JsonObject[] }
 
+/** A rule's description as the page names it: the mark of a rule made in Tarvel is shown apart. */
+export const plainName = (description: string): string => (description.startsWith(TARVEL_PREFIX) ? description.slice(TARVEL_PREFIX.length) : description);
+
 /** What an app that writes the older body makes of a rule's name. */
 export const appliedDescription = (title: string, name: string): string => `${TARVEL_PREFIX}${title}: ${name}`;
 
@@ -23,7 +26,7 @@ export function compileRules(rs: RuleSet): ApplyRule[] {
   const out: ApplyRule[] = [];
   rs.rules.forEach((r, i) => {
     const manipulators = ruleManipulators(r);
-    const name = r.name.startsWith(TARVEL_PREFIX) ? r.name.slice(TARVEL_PREFIX.length) : r.name;
+    const name = plainName(r.name);
     if (manipulators.length) out.push({ name: name.trim() ? name : String(i + 1), enabled: r.enabled, manipulators });
   });
   return out;

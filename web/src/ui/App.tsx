@@ -3,7 +3,8 @@ import { useCallback, useEffect, useMemo, useRef, useState } from 'preact/hooks'
 import { t, type Lang } from '../i18n';
 import { keyFromEventCode } from '../model/keys';
 import { triggerKeys } from '../model/manipulator';
-import { appliedDescription } from '../model/rules';
+import { writable } from '../model/profile';
+import { writtenRule } from '../model/rules';
 import { isObj } from '../model/json';
 import { TABS, useStore, type Store, type Tab } from '../store';
 import { ApplyDialog, ConfirmDialog } from './ApplyDialog';
@@ -17,12 +18,11 @@ import { Recipes } from './Recipes';
 import { Simulator } from './Simulator';
 import { memo } from './memo';
 
-/** The rules as the profile will hold them after an apply (without a file: as an older app writes them). */
+/** The rules as the profile holds them after an apply (without a file: the rules of the editor, as written). */
 function JsonPreview({ store }: { store: Store }) {
   const p = store.plan;
-  const rules = p ? p.steps.map((s) => s.content)
-    : store.rules.map((r) => ({ description: appliedDescription(store.ruleSet.title, r.name), ...(r.enabled ? {} : { enabled: false }), manipulators: r.manipulators }));
-  const text = useMemo(() => JSON.stringify(rules, null, 2), [p ?? store.rules]);
+  const rs = store.ruleSet.rules;
+  const text = useMemo(() => JSON.stringify(p ? p.steps.map((s) => s.content) : rs.filter(writable).map(writtenRule), null, 2), [p ?? rs]);
   const [copied, setCopied] = useState(false);
   const pre = useRef<HTMLPreElement>(null);
   const copy = async () => {

@@ -5,6 +5,7 @@ import { jsonChanges, pathText, valueText } from '../model/diff';
 import type { Json } from '../model/json';
 import { keyLabel } from '../model/keys';
 import { added, changedSteps, commentPlaces, keptSteps, movedSteps, type Step } from '../model/profile';
+import { plainName } from '../model/rules';
 import { describeManipulator } from '../model/summary';
 import type { ValuePath } from '../model/types';
 import type { Store } from '../store';
@@ -50,6 +51,9 @@ export function Changes({ before, after }: { before: Json | undefined; after: Js
     </ul>
   );
 }
+
+/** A rule named in a sentence: once, without the mark of rules made in Tarvel. */
+const shown = (description: string | null): string => ruleName(description === null ? null : plainName(description));
 
 const valueName = (path: ValuePath, c: Configuration, profile: number): string => {
   if (path[0] !== 'devices') return t(`values.${path[0]}`);
@@ -108,11 +112,11 @@ function Plan({ store }: { store: Store }) {
       {comments.length > 0 && (
         <ul class="notes" aria-label={t('apply.commentsHeading')}>
           {comments.map((cp, k) => {
-            const gone = ruleName(describe(cp.rule));
+            const gone = shown(describe(cp.rule));
             const to = cp.before ?? cp.after;
             return (
               <li key={k}>{to
-                ? t(cp.before ? 'apply.commentsBefore' : 'apply.commentsAfter', { gone, rule: ruleName(describe(to.content)) })
+                ? t(cp.before ? 'apply.commentsBefore' : 'apply.commentsAfter', { gone, rule: shown(describe(to.content)) })
                 : t('apply.commentsStart', { gone })}</li>
             );
           })}
@@ -141,7 +145,7 @@ function Plan({ store }: { store: Store }) {
         <div class="result warnbox" role="note">
           <h3 id="apply-wins">{t('apply.winsHeading')}</h3>
           <ul aria-labelledby="apply-wins">
-            {wins.map((w, k) => <li key={k}>{t('apply.win', { key: w.key ? keyLabel(w.key) : '?', now: ruleName(w.now), before: ruleName(w.before) })}</li>)}
+            {wins.map((w, k) => <li key={k}>{t('apply.win', { key: w.key ? keyLabel(w.key) : '?', now: shown(w.now), before: shown(w.before) })}</li>)}
           </ul>
         </div>
       )}

@@ -90,7 +90,7 @@ export const Keyboard = memo(({ layout, marks, simple = NO_SIMPLE, selected: sel
               const sm = simple.get(cap.key);
               const smText = sm === undefined ? '' : t('kb.simple', { to: sm });
               return (
-                <button type="button" key={`${cap.key}${i}`} data-key={cap.key} data-pos={`${r}-${i}`}
+                <button type="button" key={`${cap.key}${i}`} data-key={cap.key} data-pos={`${r}-${i}`} data-sm={sm === undefined ? undefined : `→${sm}`}
                   tabIndex={!hidden && r === fr && i === fc ? 0 : -1} aria-hidden={hidden || undefined}
                   class={`kbkey${n ? ' mapped' : ''}${sm !== undefined ? ' simple' : ''}${selected.has(cap.key) ? ' selected' : ''}`}
                   style={{ flexGrow: cap.w, flexBasis: 0 }}
@@ -100,7 +100,7 @@ export const Keyboard = memo(({ layout, marks, simple = NO_SIMPLE, selected: sel
                   onClick={() => onKey(cap.key)}>
                   {cap.cap}
                   {n > 1 && <span class="count" aria-hidden="true">{n}</span>}
-                  {sm !== undefined && <span class="sm" aria-hidden="true">→{sm}</span>}
+
                 </button>
               );
             })}

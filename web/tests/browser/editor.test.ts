@@ -57,7 +57,9 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     await page.locator('.recipe[data-recipe=focusApp] input[type=search]').fill('saf');
     await page.locator('.recipe[data-recipe=focusApp] button.appitem', { hasText: 'Safari' }).click();
     await addRecipe(page, 'Hyper + key focuses an app');
-    expect(await ruleNames(page)).toEqual(['My mappings', 'Caps Lock → Control / Escape', '⌘ alone → 英数 / かな', 'Hyper + key focuses an app']);
+    // With karabiner.json read there is no empty rule to start with; each recipe is a rule of its own, marked as made in Tarvel.
+    expect(await ruleNames(page)).toEqual(['Caps Lock → Control / Escape', '⌘ alone → 英数 / かな', 'Hyper + key focuses an app']);
+    expect(await page.locator('li.rulerow .badge.own').count()).toBe(3);
     expect(await listTexts(page)).toEqual([
       'Caps Lock: tap → Escape, hold → Control',
       'Command: tap → 英数, hold → Command',
@@ -73,7 +75,7 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     const dialog = page.getByRole('dialog');
     await expect.poll(() => dialog.innerText()).toContain('Profile “Default profile” changes.');
     expect(await dialog.locator('ul[aria-labelledby=apply-added] .desc').allInnerTexts()).toEqual([
-      'My keymap: Caps Lock → Control / Escape', 'My keymap: ⌘ alone → 英数 / かな', 'My keymap: Hyper + key focuses an app',
+      'Caps Lock → Control / Escape', '⌘ alone → 英数 / かな', 'Hyper + key focuses an app',
     ]);
     expect(await dialog.locator('ul.commands code').allInnerTexts()).toEqual([FOCUS_SAFARI.to[0].shell_command]);
     await shot(page, 'editor-apply-confirm');
@@ -84,12 +86,10 @@ describe('a newcomer builds the three classic mappings and applies them', () => 
     await shot(page, 'editor-apply-ok');
     expect(await applies(page)).toEqual([{
       baseDigest: FRESH.digest,
-      keep: [],
-      title: 'My keymap',
-      rules: [
-        { name: 'Caps Lock → Control / Escape', enabled: true, manipulators: [CAPS] },
-        { name: '⌘ alone → 英数 / かな', enabled: true, manipulators: EISUU_KANA },
-        { name: 'Hyper + key focuses an app', enabled: true, manipulators: [FOCUS_SAFARI] },
+      ruleList: [
+        { rule: { description: '[Tarvel] Caps Lock → Control / Escape', manipulators: [CAPS] } },
+        { rule: { description: '[Tarvel] ⌘ alone → 英数 / かな', manipulators: EISUU_KANA } },
+        { rule: { description: '[Tarvel] Hyper + key focuses an app', manipulators: [FOCUS_SAFARI] } },
       ],
     }]);
     await dialog.getByRole('button', { name: 'Close' }).click();
@@ -206,6 +206,7 @@ describe('editing by hand', () => {
     await addRecipe(page, 'Caps Lock → Control / Escape');
     await expect.poll(() => page.locator('li.mapping .badge.warning').count()).toBe(1);
     await page.locator('li.mapping').nth(1).locator('.summary').click();
+    // The rule is named once, without the mark that starts the description of rules made in Tarvel.
     expect(await page.locator('.problems .warning').innerText()).toContain('Never fires: rule “Disable a key”, mapping 1');
     await page.locator('li.rulerow', { hasText: 'Disable a key' }).getByRole('checkbox').uncheck();
     await expect.poll(() => page.locator('li.mapping .badge.warning').count()).toBe(0);
@@ -220,7 +221,7 @@ describe('editing by hand', () => {
     await page.locator('li.mapping').nth(1).getByRole('button', { name: 'Delete' }).click();
     await page.getByRole('tab', { name: 'JSON' }).click();
     const json = JSON.parse(await page.locator('.json pre').innerText());
-    expect(json.map((r: any) => [r.description, r.enabled ?? true, r.manipulators.length])).toEqual([['[Tarvel] My keymap: Disable a key', false, 2]]);
+    expect(json.map((r: any) => [r.description, r.enabled ?? true, r.manipulators.length])).toEqual([['[Tarvel] Disable a key', false, 2]]);
     await page.getByLabel('Search mappings').fill('nothing');
     expect(await listTexts(page)).toEqual(['Caps Lock → Nothing']);
     await done(page);

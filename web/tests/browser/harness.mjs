@@ -266,8 +266,10 @@ function installBridge(cfg) {
   }
   // Another program changing karabiner.json: a new digest and, if given, the chosen profile's rules;
   // with `notify` the app then tells the page, as it does when it sees the file change.
+  let outside = 0;
   state.outsideChange = (/** @type {any} */ rules, notify = false) => {
-    state.config.digest = `sha256:${'f'.repeat(64)}`;
+    outside += 1;
+    state.config.digest = `sha256:${String(outside - 1 || '').padStart(64, 'f')}`;
     if (rules) state.config.profiles[selected()].rules = rules;
     if (notify) setTimeout(() => w.__tarvelConfigChanged && w.__tarvelConfigChanged(null), state.delay);
   };
