@@ -637,5 +637,7 @@ export const en = {
   'device.kind.is_pointing_device': 'pointing device',
   'device.kind.is_game_pad': 'game pad',
   'device.kind.is_consumer': 'consumer keys',
+  'values.edit': 'Edit',
+  'values.deviceOwn': '{n|1 simple modification|# simple modifications} of its own',
 };
 export type MessageKey = keyof typeof en;

@@ -639,4 +639,6 @@ export const ja: Record<MessageKey, string> = {
   'device.kind.is_pointing_device': 'ポインティングデバイス',
   'device.kind.is_game_pad': 'ゲームパッド',
   'device.kind.is_consumer': 'コンシューマキー',
+  'values.edit': '編集',
+  'values.deviceOwn': '独自の単純な変更 {n} 件',
 };

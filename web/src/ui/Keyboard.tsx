@@ -99,7 +99,8 @@ export const Keyboard = memo(({ layout, marks, simple = NO_SIMPLE, selected: sel
                   onFocus={() => { if (!hidden && (r !== at.current[0] || i !== at.current[1])) place(r, i); }}
                   onClick={() => onKey(cap.key)}>
                   {cap.cap}
-                  {n > 1 && <span class="count" aria-hidden="true">{n}</span>}
+                  {/* Drawn by the style sheet: the key's accessible name starts with what it shows. */}
+                  {n > 1 && <span class="count" aria-hidden="true" data-n={n} />}
 
                 </button>
               );

@@ -217,10 +217,12 @@ export function MappingList({ store }: { store: Store }) {
     ro.observe(el);
     return () => ro.disconnect();
   }, []);
+  // A list that got shorter (a search) clamps the scroll position before any scroll event says so.
+  const top = Math.min(view.top, Math.max(0, offsets[rows.length] - view.height));
   let first = 0;
-  while (first < rows.length && offsets[first + 1] < view.top - OVERSCAN) first++;
+  while (first < rows.length && offsets[first + 1] < top - OVERSCAN) first++;
   let last = first;
-  while (last < rows.length && offsets[last] < view.top + view.height + OVERSCAN) last++;
+  while (last < rows.length && offsets[last] < top + view.height + OVERSCAN) last++;
   // Measure what was drawn; a changed height moves the rows below it.
   useLayoutEffect(() => {
     const ol = list.current;

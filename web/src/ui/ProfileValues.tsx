@@ -6,12 +6,12 @@ import { t } from '../i18n';
 import { isObj, isStr, type Json, type JsonObject } from '../model/json';
 import { withKey } from '../model/manipulator';
 import { listValue, objectValue } from '../model/profile';
-import { keyFieldOf } from '../model/shapes';
+import { eventsOf, keyFieldOf } from '../model/shapes';
 import { eventText } from '../model/summary';
 import type { ValuePath } from '../model/types';
 import { PARAMETERS, type KeyField as KeyFieldName } from '../model/vocabulary';
 import type { Store } from '../store';
-import { EventList, KeyField, KeyRefField, NumberField, valueText } from './fields';
+import { Disclosure, EventList, KeyField, KeyRefField, NumberField, valueText } from './fields';
 
 /** A device as the profile lists it: its place, vendor and product, and what kind of device. */
 export function deviceName(d: JsonObject | undefined, index: number): string {
@@ -21,23 +21,33 @@ export function deviceName(d: JsonObject | undefined, index: number): string {
   return [t('values.deviceN', { n: index + 1 }), ids, kinds.join(', ')].filter(Boolean).join(' · ');
 }
 
-/** One simple modification (or function key): the key it changes and what it becomes. */
-function Entry({ store, entry, label, onChange, onRemove }: {
-  store: Store; entry: JsonObject; label: string; onChange: (e: JsonObject, typing?: string) => void; onRemove: () => void;
+/** One simple modification (or function key) on a line; its editor only once asked for, so that
+ * a profile with many devices and function keys shows at once. */
+function Entry({ store, entry, label, summary, onChange, onRemove }: {
+  store: Store; entry: JsonObject; label: string; summary: string; onChange: (e: JsonObject, typing?: string) => void; onRemove: () => void;
 }) {
+  const [open, setOpen] = useState(false);
   const from = isObj(entry.from) ? entry.from : {};
   const field: KeyFieldName = keyFieldOf(from) ?? 'key_code';
   const name = isStr(from[field]) ? from[field] : '';
   return (
     <li class="simplemod">
       <div class="row wrap">
-        <span class="fieldlabel">{t('values.from')}</span>
-        <KeyRefField store={store} field={field} value={name} label={`${label}: ${t('values.from')}`} compact
-          onChange={(f, k, typing) => onChange({ ...entry, from: { ...Object.fromEntries(Object.entries(from).filter(([x]) => x !== field)), [f]: k } }, typing ? 'from' : undefined)} />
+        <code class="grow">{summary}</code>
+        <button type="button" class="icon" aria-expanded={open} aria-label={`${label}: ${t('values.edit')}`} title={t('values.edit')} onClick={() => setOpen(!open)}>✎</button>
         <button type="button" class="icon" aria-label={`${label}: ${t('action.remove')}`} title={t('action.remove')} onClick={onRemove}>✕</button>
       </div>
-      <EventList store={store} label={`${label}: ${t('values.to')}`} value={entry.to} problems={[]} at="to"
-        onChange={(v, typing) => onChange(withKey(entry, 'to', v === undefined ? [] : Array.isArray(v) ? v : [v]), typing && `to:${typing}`)} />
+      {open && (
+        <>
+          <div class="row wrap">
+            <span class="fieldlabel">{t('values.from')}</span>
+            <KeyRefField store={store} field={field} value={name} label={`${label}: ${t('values.from')}`} compact
+              onChange={(f, k, typing) => onChange({ ...entry, from: { ...Object.fromEntries(Object.entries(from).filter(([x]) => x !== field)), [f]: k } }, typing ? 'from' : undefined)} />
+          </div>
+          <EventList store={store} label={`${label}: ${t('values.to')}`} value={entry.to} problems={[]} at="to"
+            onChange={(v, typing) => onChange(withKey(entry, 'to', v === undefined ? [] : Array.isArray(v) ? v : [v]), typing && `to:${typing}`)} />
+        </>
+      )}
     </li>
   );
 }
@@ -61,9 +71,10 @@ function ModList({ store, path, label, hint }: { store: Store; path: ValuePath; 
       {list.length > 0 && (
         <ol class="simplemods">
           {list.map((e, i) => {
-            const summary = `${isObj(e.from) ? valueText(Object.values(e.from)[0]) : '?'} → ${Array.isArray(e.to) ? e.to.filter(isObj).map(eventText).join(', ') : ''}`;
+            const to = eventsOf(e.to);
+            const summary = `${isObj(e.from) ? valueText(Object.values(e.from)[0]) : '?'} → ${to.length ? to.map(eventText).join(', ') : t('summary.nothing')}`;
             return (
-              <Entry key={i} store={store} entry={e} label={`${label} ${i + 1} (${summary})`}
+              <Entry key={i} store={store} entry={e} label={`${label} ${i + 1}`} summary={summary}
                 onChange={(x, typing) => set(list.map((y, j) => (j === i ? x : y)), typing && `${i}:${typing}`)} onRemove={() => set(list.filter((_, j) => j !== i))} />
             );
           })}
@@ -116,13 +127,17 @@ export function ProfileValues({ store }: { store: Store }) {
         {profile.deviceSettings.map((d, i) => {
           const name = deviceName(d, i);
           const other = otherSettings(d);
+          const own = listValue(store.value(['devices', i, 'simple_modifications']) ?? []).length;
           return (
-            <details key={i} class="device">
-              <summary>{name}</summary>
-              {other && <p class="hint mono">{other}</p>}
-              <ModList store={store} path={['devices', i, 'simple_modifications']} label={`${name}: ${t('values.simple_modifications')}`} />
-              <ModList store={store} path={['devices', i, 'fn_function_keys']} label={`${name}: ${t('values.fn_function_keys')}`} />
-            </details>
+            <Disclosure key={i} summary={own ? `${name} · ${t('values.deviceOwn', { n: own })}` : name}>
+              {() => (
+                <>
+                  {other && <p class="hint mono">{other}</p>}
+                  <ModList store={store} path={['devices', i, 'simple_modifications']} label={`${name}: ${t('values.simple_modifications')}`} />
+                  <ModList store={store} path={['devices', i, 'fn_function_keys']} label={`${name}: ${t('values.fn_function_keys')}`} />
+                </>
+              )}
+            </Disclosure>
           );
         })}
       </fieldset>

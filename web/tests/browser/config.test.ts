@@ -183,6 +183,8 @@ describe('karabiner.json in the editor', () => {
     await expect.poll(() => page.locator('.profilevalues').count()).toBe(1);
     const simple = page.locator('fieldset.modlist').first();
     expect(await simple.locator('legend').first().innerText()).toBe('Simple modifications (1)');
+    expect(await simple.locator('li.simplemod code').innerText()).toBe('caps_lock → Control');
+    await simple.getByRole('button', { name: 'Simple modifications 1: Edit' }).click();
     await simple.locator('input[list="tarvel-key_code"]').nth(1).fill('escape');
     expect(await page.locator('.kbkey[data-key=caps_lock]').getAttribute('aria-label')).toContain('simple modification → Escape');
     // The forms' default timing is the profile's.
