@@ -6,6 +6,7 @@ import { triggerKeys } from '../model/manipulator';
 import { writable } from '../model/profile';
 import { writtenRule } from '../model/rules';
 import { isObj } from '../model/json';
+import type { Mapping } from '../model/types';
 import { TABS, useStore, type Store, type Tab } from '../store';
 import { ApplyDialog, ConfirmDialog } from './ApplyDialog';
 import { Backups, RestoreDialog } from './Backups';
@@ -100,6 +101,27 @@ function Tabs({ store }: { store: Store }) {
   );
 }
 
+/**
+ * The mapping the editor shows. One chosen on the picture opens a frame later: the key, the list
+ * and the picture answer the click at once, and building the form does not hold that frame back.
+ * Any other choice, and every edit, shows at once.
+ */
+function useShownMapping(selected: Mapping | undefined, later: { current: boolean }): Mapping | undefined {
+  const shown = useRef(selected);
+  const [, redraw] = useState(0);
+  const wait = later.current && selected?.id !== shown.current?.id;
+  later.current = false;
+  useEffect(() => {
+    if (!wait) return undefined;
+    let timer: ReturnType<typeof setTimeout> | undefined;
+    const frame = requestAnimationFrame(() => { timer = setTimeout(() => redraw((n) => n + 1), 0); });
+    return () => { cancelAnimationFrame(frame); clearTimeout(timer); };
+  }, [wait, selected?.id]);
+  if (wait) return shown.current;
+  shown.current = selected;
+  return selected;
+}
+
 export function App({ store: s }: { store: Store }) {
   const store = useStore(s);
   const rs = store.ruleSet;
@@ -113,7 +135,9 @@ export function App({ store: s }: { store: Store }) {
     shownPanel.current = now;
   }, [store.tab, store.selectedId]);
   useEffect(() => { document.title = t('app.title'); }, [store.lang]);
-  const selected = store.selected;
+  const fromPicture = useRef(false);
+  const chosen = store.selected;
+  const selected = useShownMapping(chosen, fromPicture);
   // Key-name suggestions are not needed for the first paint.
   const [suggest, setSuggest] = useState(false);
   useEffect(() => { const id = setTimeout(() => setSuggest(true), 50); return () => clearTimeout(id); }, []);
@@ -158,12 +182,13 @@ export function App({ store: s }: { store: Store }) {
 
   const marks = store.marksFor(store.layerView);
   const layerNames = useMemo(() => store.layers.map((l) => store.layerName(l)), [store.layers, store.lang]);
-  const selKeys = selected ? [...new Set(selected.manipulators.filter(isObj).flatMap(triggerKeys))].join(' ') : '';
+  const selKeys = chosen ? [...new Set(chosen.manipulators.filter(isObj).flatMap(triggerKeys))].join(' ') : '';
 
   const onKeyboard = useCallback((key: string) => {
     if (store.picking) { store.picking.done(key); return; }
     if (store.tab === 'try') { store.simPress([{ field: 'key_code', name: key }]); return; }
     const mine = store.marksFor(store.layerView).get(key);
+    fromPicture.current = true;
     if (mine?.length) {
       store.set({ keyFilter: key, query: '' });
       store.select(mine[0]);

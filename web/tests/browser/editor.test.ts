@@ -159,14 +159,15 @@ describe('editing by hand', () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
     await page.locator('.kbkey[data-key=k]').click();
     expect(await page.getByRole('tab', { name: 'Edit' }).getAttribute('aria-selected')).toBe('true');
-    expect(await page.locator('.banner.draft').count()).toBe(1);
+    // The form opens a frame after the click on the picture.
+    await expect.poll(() => page.locator('.banner.draft').count()).toBe(1);
     // A shortcut-like key does not fire with other modifiers unless asked.
     expect(await page.getByLabel('Also when other modifiers are held').isChecked()).toBe(false);
     // Just looking adds nothing and reports nothing.
     await page.locator('.kbkey[data-key=caps_lock]').click();
     expect(await listTexts(page)).toEqual([]);
     expect(await page.locator('.banner.warn').count()).toBe(0);
-    expect(await page.getByLabel('Also when other modifiers are held').isChecked()).toBe(true);
+    await expect.poll(() => page.getByLabel('Also when other modifiers are held').isChecked()).toBe(true);
 
     await page.getByLabel('What it does').selectOption('tapHold');
     // Hold has no silent default: it asks.
@@ -238,14 +239,14 @@ describe('editing by hand', () => {
     const mapped = () => page.locator('.kbkey.mapped').evaluateAll((els) => els.map((e) => (e as HTMLElement).dataset.key));
     expect(await mapped()).toEqual(['q', 'caps_lock']);
     await page.locator('.kbkey[data-key=q]').click();
-    expect(await page.getByLabel('What it does').inputValue()).toBe('raw');
+    await expect.poll(() => page.getByLabel('What it does').inputValue()).toBe('raw');
     expect(await listTexts(page)).toEqual(['JSON: Q → W']);
     expect(await page.locator('.hint.count').innerText()).toContain('3 mappings');
     await page.getByLabel('Layer', { exact: true }).selectOption('nav');
     expect(await mapped()).toEqual(['h']);
     await shot(page, 'editor-layers');
     await page.locator('.kbkey[data-key=j]').click();
-    expect(await page.locator('.banner.draft').count()).toBe(1);
+    await expect.poll(() => page.locator('.banner.draft').count()).toBe(1);
     expect(await page.locator('fieldset.conditions input.mono').first().inputValue()).toBe('nav');
     await done(page);
   });

@@ -1,8 +1,7 @@
 import type { Browser, Page } from 'playwright-core';
 import { afterAll, beforeAll, describe, expect, it } from 'vitest';
 import { jsonChanges } from '../../src/model/diff';
-import { realConfig } from './configs';
-import { axeFindings, done, launch, openPage, sampleInventory, shot } from './harness.mjs';
+import { axeFindings, done, launch, openPage, realConfig, sampleInventory, shot } from './harness.mjs';
 
 // Three real karabiner.json files from public dotfiles (tests/fixtures/configs), tried as a new user
 // would: every rule open without adopting it, one edited where it is, a simple modification changed.
