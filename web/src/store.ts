@@ -19,7 +19,7 @@ import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetFor
 import { isObj, isStr, type Json, type JsonObject } from './model/json';
 import { checkLimits, type LimitProblem } from './model/limits';
 import { defaultOptional, layersOf, triggerKeys, variableTests } from './model/manipulator';
-import { compileRules, flatManipulators, newRule, plainName, type ApplyRule } from './model/rules';
+import { appliedDescription, compileRules, flatManipulators, newRule, plainName, type ApplyRule } from './model/rules';
 import { keyLabel } from './model/keys';
 import { eventsOf, keyFieldOf } from './model/shapes';
 import {
@@ -92,7 +92,7 @@ export function emptyRuleSet(lang: Lang): RuleSet {
 export function fromOlderSave(rs: RuleSet): RuleSet {
   return {
     ...rs,
-    rules: rs.rules.map((r, i) => (r.origin !== undefined ? r : { ...r, name: `${TARVEL_PREFIX}${rs.title}: ${r.name.trim() ? r.name : String(i + 1)}` })),
+    rules: rs.rules.map((r, i) => (r.origin !== undefined ? r : { ...r, name: appliedDescription(rs.title, r.name.trim() ? r.name : String(i + 1)) })),
   };
 }
 

@@ -3,9 +3,7 @@
 import { isObj, isStr, type Json, type JsonObject } from './json';
 import type { DeviceRecord } from './types';
 
-import { TARVEL_PREFIX } from './rules';
-
-export { TARVEL_PREFIX };
+export { TARVEL_PREFIX } from './rules';
 
 export interface Failure { ok: false; error: string; code?: string; line?: number; column?: number }
 export interface Profile {
@@ -81,7 +79,6 @@ export function backupMade(name: string): Date | undefined {
 export const isFailure = (v: Configuration | Failure): v is Failure => (v as Failure).ok === false;
 
 export const describe = (rule: Json): string | null => (isObj(rule) && isStr(rule.description) ? rule.description : null);
-export const isOwn = (rule: Json): boolean => describe(rule)?.startsWith(TARVEL_PREFIX) ?? false;
 export const ruleEnabled = (rule: Json): boolean => !isObj(rule) || rule.enabled !== false;
 export const manipulatorsOf = (rule: Json): JsonObject[] => (isObj(rule) && Array.isArray(rule.manipulators) ? rule.manipulators.filter(isObj) : []);
 
