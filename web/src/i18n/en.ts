@@ -448,6 +448,7 @@ export const en = {
   'code.busy': 'Another apply to karabiner.json was still running; try again.',
   'code.noSuchProfile': 'That profile is no longer in karabiner.json; reload it.',
   'code.noSuchRule': 'A rule to keep is no longer in karabiner.json; reload it.',
+  'code.noSuchDevice': 'A device whose settings you changed is no longer in karabiner.json; reload it.',
   'code.noSuchBackup': 'That backup is gone; reload the list of backups.',
   'code.backupFailed': 'karabiner.json could not be backed up, so nothing was written.',
   'code.writeFailed': 'karabiner.json could not be written; the file is unchanged.',
