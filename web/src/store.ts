@@ -661,6 +661,7 @@ export class Store {
     const ticket = ++this.configRequests;
     this.set({ config: { phase: 'loading', config: before.phase === 'ready' || before.phase === 'loading' ? before.config : undefined } });
     const answer = await this.bridge.requestConfiguration();
+    performance.mark('tarvel-config-answer');
     if (ticket !== this.configRequests) return;
     if (isFailure(answer)) {
       this.set({ config: { phase: 'failed', failure: answer } });
