@@ -3,17 +3,19 @@
 import { readConfiguration, readFailure, type Configuration, type Failure } from './model/config';
 import type { ApplyRule } from './model/rules';
 import { isObj, isStr } from './model/json';
-import type { Inventory, JsonObject } from './model/types';
+import type { RuleListEntry } from './model/profile';
+import type { Inventory, Json, JsonObject, ValuePath } from './model/types';
 
 export type ApplyOutcome = { ok: true; backupPath: string } | Failure;
 
-/** What "tarvelApply" carries: `rules` for a native side that writes several rules, and for one
- * that does not read karabiner.json also the same manipulators flattened, in case it writes one.
- * With the configuration read: the digest of what was read, the indices of the rules that stay,
- * and the profile when it is not the selected one. */
+/** What "tarvelApply" carries. With karabiner.json read: the digest of what was read, the chosen
+ * profile's final rule list, the profile values changed, and the profile when it is not the
+ * selected one. To an app that does not read it: the rules, and the same manipulators flattened
+ * in case it writes one rule. */
 export interface ApplyBody {
-  title: string; manipulators?: JsonObject[]; rules: ApplyRule[];
-  baseDigest?: string; keep?: number[]; profile?: number;
+  title?: string; manipulators?: JsonObject[]; rules?: ApplyRule[];
+  baseDigest?: string; profile?: number;
+  ruleList?: RuleListEntry[]; values?: { path: ValuePath; value: Json }[];
 }
 export interface RestoreBody { name: string; baseDigest?: string }
 

@@ -19,3 +19,9 @@ render(<App store={store} />, document.getElementById('app') as HTMLElement);
 // Lets benchmarks and tests know when the first render is done and how long it took.
 Object.assign(window, { __tarvelReady: performance.now(), __tarvelRenderMs: performance.now() - started });
 requestAnimationFrame(() => setTimeout(() => Object.assign(window, { __tarvelPainted: performance.now() }), 0));
+// … and when the first answer about karabiner.json is on screen.
+const unsubscribe = store.subscribe(() => {
+  if (store.config.phase !== 'ready' && store.config.phase !== 'failed') return;
+  unsubscribe();
+  requestAnimationFrame(() => setTimeout(() => Object.assign(window, { __tarvelConfigShown: performance.now() }), 0));
+});

@@ -1,7 +1,8 @@
 import { describe, expect, it } from 'vitest';
 import { setLanguage } from './i18n';
 import { buildLayer, LAYER_PREFIX } from './model/forms';
-import type { JsonObject } from './model/json';
+import { ruleKeys } from './model/config';
+import type { Json, JsonObject } from './model/json';
 import { RECIPES, recipeDefaults } from './model/recipes';
 import { Store } from './store';
 
@@ -67,12 +68,12 @@ describe('editing', () => {
     const [first] = s.ruleSet.rules[1].mappings;
     s.moveMapping(first.id, 1);
     s.moveMapping(first.id, 1);
-    expect(texts(s)).toEqual(['My mappings: ', 'spaceCadet: tapHold', 'capsCtrlEsc: tapHold tapHold']);
+    expect(texts(s)).toEqual(['[Tarvel] My mappings: ', '[Tarvel] spaceCadet: tapHold', '[Tarvel] capsCtrlEsc: tapHold tapHold']);
     s.moveMapping(first.id, -1);
     s.moveMapping(first.id, -1);
-    expect(texts(s)).toEqual(['My mappings: ', 'spaceCadet: tapHold tapHold', 'capsCtrlEsc: tapHold']);
+    expect(texts(s)).toEqual(['[Tarvel] My mappings: ', '[Tarvel] spaceCadet: tapHold tapHold', '[Tarvel] capsCtrlEsc: tapHold']);
     s.removeRule(s.ruleSet.rules[1].id);
-    expect(texts(s)).toEqual(['My mappings: ', 'capsCtrlEsc: tapHold']);
+    expect(texts(s)).toEqual(['[Tarvel] My mappings: ', '[Tarvel] capsCtrlEsc: tapHold']);
     s.undo();
     expect(s.ruleSet.rules).toHaveLength(3);
   });
@@ -96,6 +97,7 @@ describe('apply', () => {
     s.updateRule(s.ruleSet.rules[2].id, (r) => ({ ...r, enabled: false }));
     void s.runApply();
     expect(posted).toHaveLength(1);
+    // An older app marks the names itself ("[Tarvel] <title>: <name>").
     expect(posted[0].rules.map((r: any) => [r.name, r.enabled, r.manipulators.length])).toEqual([['capsCtrlEsc', true, 1], ['disableKey', false, 1]]);
     expect(posted[0].manipulators).toEqual(posted[0].rules[0].manipulators);
   });
@@ -121,9 +123,13 @@ describe('karabiner.json', () => {
     { description: 'Old', enabled: false, manipulators: [{ type: 'basic', from: { key_code: 'q' } }] },
   ];
   /** An app that reads karabiner.json; answers come at once, in order. */
-  function app(answers: { config: unknown[]; apply?: unknown[]; restore?: unknown[] }) {
+  function app(answers: { config: unknown[]; apply?: unknown[]; restore?: unknown[] }, saved: Record<string, string> = {}) {
     const posted: { name: string; body: any }[] = [];
-    const win: Record<string, any> = { navigator: { language: 'en-US' } };
+    const items = new Map(Object.entries(saved));
+    const win: Record<string, any> = {
+      navigator: { language: 'en-US' },
+      localStorage: { getItem: (k: string) => items.get(k) ?? null, setItem: (k: string, v: string) => items.set(k, v) },
+    };
     const handler = (name: string, queue: unknown[], resolve: string) => ({
       postMessage: (body: unknown) => { posted.push({ name, body }); win[resolve](queue.shift()); },
     });
@@ -134,51 +140,96 @@ describe('karabiner.json', () => {
       tarvelRestore: handler('tarvelRestore', answers.restore ?? [], '__tarvelRestoreResolve'),
     } };
     setLanguage('en');
-    return { s: new Store(win as unknown as Window), posted };
+    // The store reads the saved state through window.localStorage.
+    (globalThis as any).window = win;
+    try {
+      return { s: new Store(win as unknown as Window), posted, win };
+    } finally {
+      delete (globalThis as any).window;
+    }
   }
   const answer = (rules: unknown[], digest = DIGEST, more: Record<string, unknown> = {}) => ({
     ok: true, path: '/k.json', digest, hasComments: true, backups: [],
-    profiles: [{ name: 'Default', selected: true, rules, devices: [{ vendor_id: 1, product_id: 2 }] }, { name: 'Games', rules: [] }],
+    profiles: [{ name: 'Default', selected: true, rules, devices: [{ vendor_id: 1, product_id: 2 }], simpleModifications: [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'escape' }] }] }, { name: 'Games', rules: [] }],
     ...more,
   });
   const digest = (c: string) => `sha256:${c.repeat(64)}`;
   const tick = () => new Promise((r) => setTimeout(r, 0));
+  const names = (s: Store) => s.ruleSet.rules.map((r) => r.name);
 
-  it('with nothing saved the editor opens Tarvel’s rules; the others are kept, simulated and sent by index', async () => {
+  it('the profile is the document: every rule in order, the overview first, nothing to apply; the body keeps them all by index', async () => {
     const { s, posted } = app({ config: [answer(installed)] });
     await tick();
-    expect([s.ruleSet.title, s.ruleSet.rules.map((r) => r.name)]).toEqual(['Keys', ['Caps']]);
-    expect(s.applyHold).toBe('nothing');
-    expect(s.simRules.filter((r) => r.kept).map((r) => [r.name, r.enabled])).toEqual([['Build', true], ['Old', false]]);
+    expect(names(s)).toEqual(['[Tarvel] Keys: Caps', 'Build', 'Old']);
+    expect([s.tab, s.applyHold, s.history.canUndo]).toEqual(['installed', 'nothing', false]);
+    expect(s.simRules.map((r) => [r.name, r.enabled])).toEqual([['[Tarvel] Keys: Caps', true], ['Build', true], ['Old', false]]);
+    expect([...s.marksFor('').keys()]).toEqual(['caps_lock', 'f5', 'q']);
+    expect([...s.simpleMarks]).toEqual([['caps_lock', 'Escape']]);
     expect(s.devices).toEqual([{ identifiers: { vendor_id: 1, product_id: 2 } }]);
     expect(s.commands().map((c) => [c.rule, c.text])).toEqual([['Build', 'make']]);
-    s.setDropped(2, true);
-    expect(s.applyHold).toBeUndefined();
-    expect(s.applyBody).toMatchObject({ title: 'Keys', baseDigest: DIGEST, keep: [1], rules: [{ name: 'Caps', manipulators: [caps] }] });
-    // The flat list is for an app that does not read karabiner.json; here it would only double the size.
-    expect([s.applyBody.profile, s.applyBody.manipulators]).toEqual([undefined, undefined]);
-    s.chooseProfile(1);
-    expect(s.applyBody).toMatchObject({ keep: [], profile: 1 });
-    expect(s.keptRules).toEqual([]);
+    expect(s.applyBody).toEqual({ baseDigest: DIGEST, ruleList: [{ keep: 0 }, { keep: 1 }, { keep: 2 }] });
     expect(posted.map((p) => p.name)).toEqual(['tarvelConfig']);
   });
 
-  it('a rule brought into the editor is not kept; undoing that keeps it again', async () => {
+  it('edits in place: a rule switched on edits only it; removed, duplicated and moved rules say so; undo takes each back', async () => {
     const { s } = app({ config: [answer(installed)] });
     await tick();
-    expect(s.bringIn(1)).toBe(true);
-    expect(s.ruleSet.rules.map((r) => r.name)).toEqual(['Caps', 'Build']);
-    expect(s.applyBody.keep).toEqual([2]);
-    expect(s.applyBody.rules.map((r) => r.name)).toEqual(['Caps', 'Build']);
-    expect(s.simRules.filter((r) => r.kept).map((r) => r.name)).toEqual(['Old']);
-    s.undo();
-    expect(s.applyBody.keep).toEqual([1, 2]);
+    const [tarvel, build, old] = s.ruleSet.rules;
+    s.updateRule(old.id, (r) => ({ ...r, enabled: true }));
+    expect(s.applyBody.ruleList).toEqual([{ keep: 0 }, { keep: 1 }, { edit: 2, rule: { description: 'Old', manipulators: [{ type: 'basic', from: { key_code: 'q' } }] } }]);
+    s.removeRule(build.id);
+    s.duplicateRule(tarvel.id);
+    s.moveRule(old.id, -1);
+    s.moveRule(old.id, -1);
+    expect(names(s)).toEqual(['Old', '[Tarvel] Keys: Caps', '[Tarvel] Keys: Caps (copy)']);
+    expect(s.applyBody.ruleList).toEqual([{ edit: 2, rule: expect.anything() }, { keep: 0 }, { rule: { description: '[Tarvel] Keys: Caps (copy)', manipulators: [caps] } }]);
+    expect(s.plan?.removed.map((g) => g.index)).toEqual([1]);
+    for (let i = 0; i < 5; i++) s.undo();
     expect(s.applyHold).toBe('nothing');
   });
 
-  it('an apply refused because the file changed holds Apply until the file is read again; any other answer reads it at once', async () => {
+  it('a simple modification and a parameter edited are sent as values, and only they; forms default to the profile’s timing', async () => {
+    const { s } = app({ config: [answer(installed, DIGEST, { profiles: [{ name: 'Default', selected: true, rules: installed, parameters: { 'basic.to_if_alone_timeout_milliseconds': 250 } }] })] });
+    await tick();
+    expect(s.parameters).toEqual({ 'basic.to_if_alone_timeout_milliseconds': 250 });
+    s.setValue(['simple_modifications'], [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'left_control' }] }]);
+    s.setValue(['complex_modifications', 'parameters'], { 'basic.to_if_alone_timeout_milliseconds': 200 });
+    expect(s.applyBody).toEqual({
+      baseDigest: DIGEST, ruleList: [{ keep: 0 }, { keep: 1 }, { keep: 2 }],
+      values: [{ path: ['simple_modifications'], value: [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'left_control' }] }] },
+        { path: ['complex_modifications', 'parameters'], value: { 'basic.to_if_alone_timeout_milliseconds': 200 } }],
+    });
+    expect([...s.simpleMarks]).toEqual([['caps_lock', 'Control']]);
+  });
+
+  it('after an apply the file read again is the document: new and edited rules link up, nothing left to do, a new undo history', async () => {
+    const written = [{ description: '[Tarvel] r', manipulators: [other] }, { ...installed[0], enabled: false }, installed[1], installed[2]];
+    const { s, posted } = app({ config: [answer(installed), answer(written, digest('e'))], apply: [{ ok: true, backupPath: '/b' }] });
+    await tick();
+    s.addRule('r', [{ id: 'm', enabled: true, form: 'raw', manipulators: [other] }]);
+    s.updateRule(s.ruleSet.rules[1].id, (r) => ({ ...r, enabled: false }));
+    expect(s.applyBody.ruleList).toEqual([{ rule: written[0] }, { edit: 0, rule: written[1] }, { keep: 1 }, { keep: 2 }]);
+    await s.runApply();
+    await tick();
+    expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelApply', 'tarvelConfig']);
+    expect([names(s), s.applyHold, s.history.canUndo]).toEqual([['[Tarvel] r', '[Tarvel] Keys: Caps', 'Build', 'Old'], 'nothing', false]);
+    expect(s.locate('m')?.rule.name).toBe('[Tarvel] r');
+  });
+
+  it('a file changed elsewhere: the page reads it when told, keeps the user’s edit and takes in the new rule near its place', async () => {
+    const outside = [installed[0], { description: 'Elsewhere', manipulators: [caps] }, installed[1], installed[2]];
+    const { s, win } = app({ config: [answer(installed), answer(outside, digest('f'))] });
+    await tick();
+    s.updateRule(s.ruleSet.rules[2].id, (r) => ({ ...r, name: 'Old!' }));
+    win.__tarvelConfigChanged(null);
+    await tick();
+    expect(names(s)).toEqual(['[Tarvel] Keys: Caps', 'Elsewhere', 'Build', 'Old!']);
+    expect(s.applyBody).toMatchObject({ baseDigest: digest('f'), ruleList: [{ keep: 0 }, { keep: 1 }, { keep: 2 }, { edit: 3 }] });
+  });
+
+  it('an apply refused because the file changed holds Apply until the file is read again', async () => {
     const changed = { ok: false, error: 'karabiner.json changed since Tarvel read it; reload to see the change', code: 'changed' };
-    const { s, posted } = app({ config: [answer([]), answer(installed, `sha256:${'d'.repeat(64)}`), answer([installed[0], installed[1]], `sha256:${'e'.repeat(64)}`)], apply: [changed, { ok: true, backupPath: '/b' }] });
+    const { s, posted } = app({ config: [answer([]), answer(installed, digest('d'))], apply: [changed] });
     await tick();
     s.addRule('r', [{ id: 'm', enabled: true, form: 'raw', manipulators: [caps] }]);
     await s.runApply();
@@ -186,47 +237,33 @@ describe('karabiner.json', () => {
     expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelApply']);
     await s.loadConfig();
     expect(s.applyHold).toBeUndefined();
-    expect(s.applyBody.keep).toEqual([1, 2]);
-    await s.runApply();
-    await tick();
-    expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelApply', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
-    expect(s.config.phase === 'ready' && s.config.config.digest).toBe(`sha256:${'e'.repeat(64)}`);
+    expect(s.applyBody.ruleList).toEqual([{ rule: { description: '[Tarvel] r', manipulators: [caps] } }, { keep: 0 }, { keep: 1 }, { keep: 2 }]);
   });
 
-  it('a profile chosen instead of the used one stays chosen across re-reads, found by place and name, until it is gone', async () => {
-    const games = { description: '[Tarvel] Keys: Caps', manipulators: [caps] };
-    const { s, posted } = app({
-      config: [
-        answer(installed),
-        answer(installed, digest('1'), { profiles: [{ name: 'Default', selected: true, rules: installed }, { name: 'Games', rules: [games] }] }),
-        answer(installed, digest('2'), { profiles: [{ name: 'Games', rules: [games] }, { name: 'Default', selected: true, rules: installed }] }),
-        answer(installed, digest('3'), { profiles: [{ name: 'Default', selected: true, rules: installed }, { name: 'Work', rules: [] }] }),
-      ],
-      apply: [{ ok: true, backupPath: '/b' }],
-    });
+  it('another profile: its rules become the document with the rules made here, after a question when changes would go; it stays chosen across re-reads', async () => {
+    const games = { description: 'Game keys', manipulators: [caps] };
+    const two = (d: string) => answer(installed, digest(d), { profiles: [{ name: 'Default', selected: true, rules: installed }, { name: 'Games', rules: [games] }] });
+    const { s } = app({ config: [two('1'), two('2'), answer(installed, digest('3'), { profiles: [{ name: 'Default', selected: true, rules: installed }] })] });
     await tick();
+    s.addRule('mine', [{ id: 'm', enabled: true, form: 'raw', manipulators: [other] }]);
+    s.removeRule(s.ruleSet.rules[2].id);
     s.chooseProfile(1);
-    await s.runApply();
-    await tick();
-    expect(posted.map((p) => [p.name, p.body?.profile])).toEqual([['tarvelConfig', undefined], ['tarvelApply', 1], ['tarvelConfig', undefined]]);
-    expect([s.choices.profile, s.applyHold]).toEqual([1, 'nothing']);
+    expect(s.choices.profile).toBe(0);
+    s.confirm?.run();
+    expect([s.choices.profile, names(s), s.applyBody.profile]).toEqual([1, ['[Tarvel] mine', 'Game keys'], 1]);
     await s.loadConfig();
-    expect([s.choices.profile, s.applyBody.profile]).toEqual([0, 0]);
+    expect([s.choices.profile, names(s)]).toEqual([1, ['[Tarvel] mine', 'Game keys']]);
     await s.loadConfig();
-    expect([s.choices.profile, s.applyBody.profile]).toEqual([0, undefined]);
+    expect([s.choices.profile, names(s)]).toEqual([0, ['[Tarvel] mine', '[Tarvel] Keys: Caps', 'Build', 'Old']]);
   });
 
-  it('dropped and brought-in rules stay so when the file is rewritten with them unchanged, and not once they change', async () => {
-    const changed = [installed[0], { ...installed[1], manipulators: [caps] }, { ...installed[2], enabled: true }];
-    const { s } = app({ config: [answer(installed), answer([...installed], digest('f')), answer(changed, digest('e'))] });
+  it('work saved by the older page finds its installed rules ("[Tarvel] <title>: <name>"); rules it dropped are removed', async () => {
+    const saved = { title: 'Keys', layout: 'us', rules: [{ name: 'Caps', enabled: true, mappings: [{ enabled: true, form: 'raw', manipulators: [caps] }] }] };
+    const keys = ruleKeys(installed as Json[]);
+    const { s } = app({ config: [answer(installed)] }, { 'tarvel.workingRuleSet': JSON.stringify(saved), 'tarvel.configChoices': JSON.stringify({ profile: 0, name: 'Default', follow: true, dropped: [keys[2]] }) });
     await tick();
-    s.setDropped(2, true);
-    s.bringIn(1);
-    expect(s.applyBody.keep).toEqual([]);
-    await s.loadConfig();
-    expect(s.applyBody).toMatchObject({ baseDigest: digest('f'), keep: [] });
-    await s.loadConfig();
-    expect(s.applyBody).toMatchObject({ baseDigest: digest('e'), keep: [1, 2] });
+    expect(names(s)).toEqual(['[Tarvel] Keys: Caps', 'Build']);
+    expect(s.applyBody.ruleList).toEqual([{ keep: 0 }, { keep: 1 }]);
   });
 
   it('a restore carries the digest of the list it was chosen from, even while the file is read again', async () => {
@@ -251,11 +288,10 @@ describe('karabiner.json', () => {
     expect(posted.filter((p) => p.name === 'tarvelApply')).toHaveLength(1);
   });
 
-  it('a file that cannot be read holds Apply and keeps nothing in the simulator', async () => {
+  it('a file that cannot be read holds Apply', async () => {
     const { s } = app({ config: [{ ok: false, error: 'karabiner.json has no profiles', code: 'noProfiles' }] });
     await tick();
     expect(s.applyHold).toBe('failed');
     expect(s.config).toEqual({ phase: 'failed', failure: { ok: false, error: 'karabiner.json has no profiles', code: 'noProfiles' } });
-    expect(s.keptRules).toEqual([]);
   });
 });

@@ -1,10 +1,14 @@
-// The page's state: the rule set under undo, and everything around it that is not undoable.
+// The page's state: the document under undo (the chosen profile's rules and values once
+// karabiner.json is read, the rules made here before that), and everything around it that is not undoable.
 import { useLayoutEffect, useState } from 'preact/hooks';
 import { Bridge, type ApplyBody, type ApplyOutcome } from './bridge';
 import {
-  configBody, devicesOf, describe, fates, isFailure, manipulatorsOf, nothingToDo, plan, ruleEnabled, ruleFromInstalled, ruleKeys, ruleSetFromInstalled,
-  sameProfile, selectedProfile, type Backup, type Choices, type Configuration, type Failure, type Plan,
+  describe, devicesOf, isFailure, manipulatorsOf, sameProfile, selectedProfile, TARVEL_PREFIX,
+  type Backup, type Choices, type Configuration, type Failure, type Profile,
 } from './model/config';
+import {
+  docValue, documentFromProfile, listValue, mergeDocument, nothingToDo, objectValue, profilePlan, winnerChanges, withNewRules, withValue, type ProfilePlan, type WinnerChange,
+} from './model/profile';
 import { detectLanguage, setLanguage, t, type Lang } from './i18n';
 import { mergeInventory, type AppEntry } from './model/apps';
 import { checkMapping, type Problem } from './model/check';
@@ -12,20 +16,23 @@ import { commandsOf, type AppPathLookup } from './model/commands';
 import { convertMapping, layerLabel, variableNames } from './model/forms';
 import { History } from './model/history';
 import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetForSaving } from './model/io';
-import { isObj, isStr, type JsonObject } from './model/json';
+import { isObj, isStr, type Json, type JsonObject } from './model/json';
 import { checkLimits, type LimitProblem } from './model/limits';
 import { defaultOptional, layersOf, triggerKeys, variableTests } from './model/manipulator';
-import { compileRules, flatManipulators, newRule, type ApplyRule } from './model/rules';
+import { appliedDescription, compileRules, flatManipulators, newRule, plainName, type ApplyRule } from './model/rules';
+import { keyLabel } from './model/keys';
 import { eventsOf, keyFieldOf } from './model/shapes';
 import {
   findShadows, simulatePress, simulateRelease, simulateWait, type DownKey, type Pending, type SimEnv, type SimResult, type SimRule,
 } from './model/simulate';
-import { setAppNames } from './model/summary';
-import type { DeviceRecord, FormKind, Inventory, LayoutName, Mapping, Rule, RuleSet } from './model/types';
+import { eventText, setAppNames } from './model/summary';
+import type { DeviceRecord, FormKind, Inventory, LayoutName, Mapping, Rule, RuleSet, ValuePath } from './model/types';
 import { newId } from './model/types';
 import type { KeyRef } from './model/manipulator';
 
 export const SAVE_KEY = 'tarvel.workingRuleSet';
+/** Marks a saved rule set that is the profile's document (rules named as written). */
+const DOCUMENT = 'profile';
 const NONE: Problem[] = [];
 export const LANG_KEY = 'tarvel.language';
 export const CHOICES_KEY = 'tarvel.configChoices';
@@ -73,8 +80,20 @@ function storage(): Storage | undefined {
   }
 }
 
+/** A rule made in Tarvel: its description starts with the mark, and stays as written. */
+export const tarvelRule = (name: string, mappings: Mapping[] = []): Rule => newRule(`${TARVEL_PREFIX}${name}`, mappings);
+
 export function emptyRuleSet(lang: Lang): RuleSet {
-  return { title: t('app.defaultTitle'), layout: lang === 'ja' ? 'jis' : 'us', rules: [newRule(t('app.defaultRule'))] };
+  return { title: t('app.defaultTitle'), layout: lang === 'ja' ? 'jis' : 'us', rules: [tarvelRule(t('app.defaultRule'))] };
+}
+
+/** A rule set saved by a version in which Tarvel wrote each rule as "[Tarvel] <title>: <name>": its
+ * rules named as they were written, so that they find the installed ones again. */
+export function fromOlderSave(rs: RuleSet): RuleSet {
+  return {
+    ...rs,
+    rules: rs.rules.map((r, i) => (r.origin !== undefined ? r : { ...r, name: appliedDescription(rs.title, r.name.trim() ? r.name : String(i + 1)) })),
+  };
 }
 
 /** A draft needs something to send before it becomes a mapping. */
@@ -85,9 +104,19 @@ export function isFilled(m: Mapping): boolean {
   })));
 }
 
+/** Rules dropped from the next apply in the older way of choosing: removed from the document now. */
+function withOlderChoices(rs: RuleSet, st: Storage | undefined): RuleSet {
+  try {
+    const saved: unknown = JSON.parse(st?.getItem(CHOICES_KEY) ?? 'null');
+    const dropped = isObj(saved) && Array.isArray(saved.dropped) ? saved.dropped.filter(isStr) : [];
+    return dropped.length ? { ...rs, removed: dropped } : rs;
+  } catch {
+    return rs;
+  }
+}
+
 interface Derived {
   rules0?: Rule[];
-  kept?: SimRule[];
   problems: Problem[];
   byMapping: Map<string, Problem[]>;
   counts: Map<string, { b: number; w: number }>;
@@ -116,11 +145,11 @@ export class Store {
   apps: AppEntry[] = [];
   /** Devices of the configuration's profile, for device conditions (filled in by the native side). */
   devices: DeviceRecord[] = [];
-  /** Rules of the installed configuration that Apply keeps, written after Tarvel's. */
-  keptRules: SimRule[] = [];
   apply: ApplyState = { phase: 'closed' };
   config: ConfigState = { phase: 'off' };
-  choices: Choices = { profile: 0, dropped: new Set() };
+  choices: Choices = { profile: 0 };
+  /** The user has chosen a tab: the first view of the file no longer overrides it. */
+  private tabChosen = false;
   restoring: RestoreState = { phase: 'closed' };
   confirm: Confirm | undefined;
   notice: Notice | undefined;
@@ -137,10 +166,16 @@ export class Store {
     const st = storage();
     this.lang = detectLanguage(st?.getItem(LANG_KEY) ?? null, win.navigator?.language);
     setLanguage(this.lang);
+    // With karabiner.json read the profile fills the document; without it the page starts with one empty rule.
     let initial = emptyRuleSet(this.lang);
+    if (this.bridge.readsConfiguration) initial = { ...initial, rules: [] };
     try {
       const saved = st?.getItem(SAVE_KEY);
-      const rs = saved ? readRuleSet(JSON.parse(saved)) : undefined;
+      const raw: unknown = saved ? JSON.parse(saved) : undefined;
+      let rs = readRuleSet(raw);
+      if (rs && !(isObj(raw) && raw.document === DOCUMENT)) rs = withOlderChoices(fromOlderSave(rs), st);
+      const made = isObj(raw) && isObj(raw.profile) ? raw.profile : undefined;
+      if (made && typeof made.profile === 'number' && (made.name === null || isStr(made.name))) this.docProfile = { profile: made.profile, name: made.name };
       if (rs) {
         initial = rs;
         this.restored = rs.rules.some((r) => r.mappings.length > 0);
@@ -152,7 +187,11 @@ export class Store {
     this.history = new History(initial);
     this.sim = { env: initialEnv(initial.layout), pending: [], hold: false, log: [], together: undefined };
     if (this.bridge.available) void this.loadInventory();
-    if (this.bridge.readsConfiguration) void this.loadConfig();
+    if (this.bridge.readsConfiguration) {
+      // The app says when karabiner.json changed on disk; the digest tells whether it is news.
+      this.bridge.onConfigChanged(() => { if (this.config.phase !== 'loading') void this.loadConfig(); });
+      void this.loadConfig();
+    }
     // Closing or reloading the page writes what a pending save would have.
     win.addEventListener?.('pagehide', () => { if (this.saveTimer !== undefined) this.saveNow(); });
   }
@@ -165,7 +204,7 @@ export class Store {
   // Everything here depends on the rules only: renaming the rule set or switching the layout keeps it.
   private derived(): Derived {
     const rs = this.ruleSet;
-    if (this.cache.rules0 === rs.rules && this.cache.kept === this.keptRules) return this.cache;
+    if (this.cache.rules0 === rs.rules) return this.cache;
     const located = new Map<string, Located>();
     rs.rules.forEach((rule, ruleIndex) => rule.mappings.forEach((mapping, index) => located.set(mapping.id, { rule, ruleIndex, mapping, index })));
     const rules = compileRules(rs);
@@ -173,7 +212,6 @@ export class Store {
       const on = r.mappings.filter((m) => m.enabled);
       return { name: r.name, enabled: r.enabled, manipulators: on.flatMap((m) => m.manipulators), mappingIds: on.flatMap((m) => m.manipulators.map(() => m.id)) };
     });
-    simRules.push(...this.keptRules.map((r) => ({ ...r, kept: true })));
     const problems: Problem[] = [];
     for (const r of rs.rules) for (const m of r.mappings) if (m.enabled) problems.push(...this.checked(m));
     problems.push(...this.shadowProblems(simRules, located));
@@ -204,7 +242,7 @@ export class Store {
     }
     const layers = [...marks.keys()].filter((l) => l !== '').sort((a, b) => a.localeCompare(b));
     const variables = [...variableNames(simRules.flatMap((r) => r.manipulators).filter(isObj))].sort();
-    this.cache = { rules0: rs.rules, kept: this.keptRules, problems, byMapping, counts, located, rules, simRules, marks, layers, variables };
+    this.cache = { rules0: rs.rules, problems, byMapping, counts, located, rules, simRules, marks, layers, variables };
     return this.cache;
   }
   // Finding mappings that never fire looks at every rule at once; while the user types it runs after
@@ -233,7 +271,7 @@ export class Store {
       const ids = simRules[s.rule].mappingIds ?? [];
       problems.push({
         id, path: String(s.manipulator - ids.indexOf(id)), code: 'v.shadowed', severity: 'warning',
-        params: { rule: by.kept ? t('list.keptRule', { name: by.name }) : by.name || String(s.byRule + 1), n: at ? at.index + 1 : s.byManipulator + 1 },
+        params: { rule: plainName(by.name) || t('list.unnamed', { n: s.byRule + 1 }), n: at ? at.index + 1 : s.byManipulator + 1 },
       });
     }
     this.shadows = { rules: simRules, problems };
@@ -269,24 +307,43 @@ export class Store {
     if (this.draft && this.selectedId === this.draft.mapping.id) return this.draft.mapping;
     return this.locate(this.selectedId)?.mapping;
   }
+  /** The configuration read, while it is the one the page shows. */
+  get configRead(): Configuration | undefined { return this.config.phase === 'ready' ? this.config.config : undefined; }
+  /** The chosen profile as read. */
+  get profile(): Profile | undefined { return this.configRead?.profiles[this.choices.profile]; }
   get applyBody(): ApplyBody {
+    const c = this.configRead;
+    const p = this.plan;
+    if (c && p) {
+      // The profile's final rule list; the older members are not looked at with it.
+      const body: ApplyBody = { baseDigest: c.digest, ruleList: p.ruleList };
+      if (p.values.length) body.values = p.values.map((v) => ({ path: v.path, value: v.value }));
+      if (this.choices.profile !== selectedProfile(c)) body.profile = this.choices.profile;
+      return body;
+    }
     const rules = this.rules;
     // An app that reads karabiner.json writes `rules`; the flat list is for an older one, and would
     // count twice against the size limit.
-    const body: ApplyBody = this.bridge.readsConfiguration ? { title: this.ruleSet.title, rules } : { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
-    const c = this.config.phase === 'ready' ? this.config.config : undefined;
-    const p = this.plan;
-    return c && p ? { ...body, ...configBody(c, this.choices, p) } : body;
+    return this.bridge.readsConfiguration ? { title: this.ruleSet.title, rules } : { title: this.ruleSet.title, manipulators: flatManipulators(rules), rules };
   }
-  private planCache: { key: unknown[]; plan: Plan | undefined } = { key: [], plan: undefined };
-  /** What an apply does to the chosen profile's rules, once karabiner.json has been read. */
-  get plan(): Plan | undefined {
-    const c = this.config.phase === 'ready' ? this.config.config : undefined;
-    const key = [c, this.choices, this.ruleSet.rules, this.ruleSet.title];
+  private planCache: { key: unknown[]; plan: ProfilePlan | undefined } = { key: [], plan: undefined };
+  /** What an apply does to the chosen profile, once karabiner.json has been read. */
+  get plan(): ProfilePlan | undefined {
+    const p = this.profile;
+    const key = [p, this.ruleSet.rules, this.ruleSet.values];
     if (!key.every((k, i) => k === this.planCache.key[i])) {
-      this.planCache = { key, plan: c ? plan(c, this.choices, this.ruleSet, this.rules) : undefined };
+      this.planCache = { key, plan: p ? profilePlan(this.ruleSet, p) : undefined };
     }
     return this.planCache.plan;
+  }
+  private winsCache: { plan?: ProfilePlan; wins: WinnerChange[] } = { wins: [] };
+  /** Keys that another manipulator takes after the apply, for the confirmation. */
+  get winnerChanges(): WinnerChange[] {
+    const p = this.plan;
+    const profile = this.profile;
+    if (!p || !profile) return [];
+    if (this.winsCache.plan !== p) this.winsCache = { plan: p, wins: winnerChanges(profile.rules, p) };
+    return this.winsCache.wins;
   }
   /** Why Apply is off with rules that are fine; undefined when it is on. */
   get applyHold(): ApplyHold | undefined {
@@ -300,10 +357,10 @@ export class Store {
   }
   private appPaths = new Map<string, string>();
   appPath: AppPathLookup = (bundleId) => this.appPaths.get(bundleId);
-  /** Every command the written rules run or open, for the confirmation: Tarvel's and the kept ones. */
+  /** Every command the profile's rules run or open after the apply, for the confirmation. */
   commands() {
     const p = this.plan;
-    const rules = p ? p.result.map((r) => ({ name: describe(r) ?? '', manipulators: manipulatorsOf(r) })) : this.rules;
+    const rules = p ? p.steps.map((st) => ({ name: describe(st.content) ?? '', manipulators: manipulatorsOf(st.content) })) : this.rules;
     return rules.flatMap((r) => r.manipulators.flatMap((m) => commandsOf(m, this.appPath).map((c) => ({ rule: r.name, ...c }))));
   }
 
@@ -318,10 +375,10 @@ export class Store {
   }
   /** The configuration's devices, for device conditions and the simulator. */
   setDevices(devices: DeviceRecord[]): void { this.devices = devices; this.emit(); }
-  /** Installed rules Apply keeps after Tarvel's: the simulator and the shadow check take them in. */
-  setKeptRules(rules: SimRule[]): void { this.keptRules = rules; this.emit(); }
+  chooseTab(tab: Tab): void { this.tabChosen = true; this.set({ tab }); }
   select(id: string | undefined): void {
     const at = this.locate(id);
+    this.tabChosen = true;
     this.set({ selectedId: id, selectedRuleId: at?.rule.id ?? this.selectedRuleId, draft: undefined, tab: 'edit' });
   }
 
@@ -329,7 +386,6 @@ export class Store {
   commit(next: RuleSet, coalesceKey?: string): void {
     this.history.commit(next, coalesceKey);
     this.scheduleSave();
-    this.syncKept();
     this.emit();
   }
   private mapRules(fn: (r: Rule) => Rule): RuleSet {
@@ -347,14 +403,15 @@ export class Store {
     }
     this.commit(this.mapRules((r) => (r.mappings.some((m) => m.id === id) ? { ...r, mappings: r.mappings.map((m) => (m.id === id ? fn(m) : m)) } : r)), coalesceKey && `${id}:${coalesceKey}`);
   }
-  /** The rule new mappings go to: the selected one, else the last one, else a new one. */
+  /** The rule new mappings go to: the selected one, else the first rule made here, else a new one
+   * (an installed rule changes only when the user chose it). */
   private targetRule(ruleId?: string): { rs: RuleSet; ruleId: string } {
     const rs = this.ruleSet;
     const id = ruleId ?? this.selectedRuleId;
-    const found = rs.rules.find((r) => r.id === id) ?? rs.rules[rs.rules.length - 1];
+    const found = rs.rules.find((r) => r.id === id && r.fixed === undefined) ?? rs.rules.find((r) => r.origin === undefined);
     if (found) return { rs, ruleId: found.id };
-    const rule = newRule(t('app.defaultRule'));
-    return { rs: { ...rs, rules: [rule] }, ruleId: rule.id };
+    const rule = tarvelRule(t('app.defaultRule'));
+    return { rs: withNewRules(rs, [rule]), ruleId: rule.id };
   }
   addMappings(ms: Mapping[], ruleId?: string, select = true): void {
     if (!ms.length) return;
@@ -362,20 +419,81 @@ export class Store {
     this.commit({ ...target.rs, rules: target.rs.rules.map((r) => (r.id === target.ruleId ? { ...r, mappings: [...r.mappings, ...ms] } : r)) });
     if (select) this.set({ selectedId: ms[0].id, selectedRuleId: target.ruleId, draft: undefined });
   }
+  /** A rule made in Tarvel ("[Tarvel] <name>"), with the other new rules at the top. */
   addRule(name: string, mappings: Mapping[] = [], select = true): string {
-    const rule = newRule(name, mappings);
-    this.commit({ ...this.ruleSet, rules: [...this.ruleSet.rules, rule] });
+    const rule = tarvelRule(name, mappings);
+    this.commit(withNewRules(this.ruleSet, [rule]));
     if (select) this.set({ selectedRuleId: rule.id, selectedId: mappings[0]?.id ?? this.selectedId, draft: undefined });
     return rule.id;
   }
   updateRule(id: string, fn: (r: Rule) => Rule, coalesceKey?: string): void {
-    this.commit(this.mapRules((r) => (r.id === id ? fn(r) : r)), coalesceKey && `${id}:${coalesceKey}`);
+    this.commit(this.mapRules((r) => (r.id === id && r.fixed === undefined ? fn(r) : r)), coalesceKey && `${id}:${coalesceKey}`);
   }
+  /** A rule goes; an installed one is then removed from the profile by the next apply. */
   removeRule(id: string): void {
-    const rules = this.ruleSet.rules.filter((r) => r.id !== id);
-    this.commit({ ...this.ruleSet, rules });
-    if (this.selectedRuleId === id) this.set({ selectedRuleId: rules[0]?.id });
+    const rs = this.ruleSet;
+    const gone = rs.rules.find((r) => r.id === id);
+    if (!gone) return;
+    const rules = rs.rules.filter((r) => r.id !== id);
+    this.commit({ ...rs, rules, ...(gone.origin !== undefined ? { removed: [...(rs.removed ?? []), gone.origin] } : {}) });
+    if (this.selectedRuleId === id) this.set({ selectedRuleId: undefined });
+    if (this.locate(this.selectedId) === undefined && this.draft === undefined) this.set({ selectedId: undefined });
   }
+  /** A copy of a rule right below it, as a new rule. */
+  duplicateRule(id: string): void {
+    const rs = this.ruleSet;
+    const i = rs.rules.findIndex((r) => r.id === id);
+    const r = rs.rules[i];
+    if (!r || r.fixed !== undefined) return;
+    const { origin: _o, ...rest } = r;
+    const copy: Rule = {
+      ...rest, id: newId('r'), name: t('list.copyName', { name: r.name }),
+      mappings: r.mappings.map((m) => ({ ...m, id: newId(), manipulators: structuredClone(m.manipulators) })),
+    };
+    const rules = [...rs.rules];
+    rules.splice(i + 1, 0, copy);
+    this.commit({ ...rs, rules });
+    this.set({ selectedRuleId: copy.id });
+  }
+  /** A removed installed rule comes back, at its place in the file. */
+  putBack(key: string): void {
+    const p = this.profile;
+    const rs = this.ruleSet;
+    if (!p || !rs.removed?.includes(key)) return;
+    this.commit(mergeDocument({ ...rs, removed: rs.removed.filter((k) => k !== key) }, p));
+  }
+  /** One of the profile's values (simple modifications, function keys, parameters) set. */
+  setValue(path: ValuePath, value: Json, coalesceKey?: string): void {
+    const p = this.profile;
+    if (!p) return;
+    const device = path[0] === 'devices' ? p.deviceSettings[path[1]]?.identifiers : undefined;
+    this.commit(withValue(this.ruleSet, path, value, isObj(device) ? device : undefined), coalesceKey && `value:${JSON.stringify(path)}:${coalesceKey}`);
+  }
+  /** A profile value as the document holds it. */
+  value(path: ValuePath): Json | undefined {
+    const p = this.profile;
+    return p ? docValue(this.ruleSet, p, path) : undefined;
+  }
+  /** The profile's complex-modification parameters: what a manipulator without its own uses. */
+  get parameters(): JsonObject {
+    const v = this.value(['complex_modifications', 'parameters']);
+    return v === undefined ? {} : objectValue(v);
+  }
+  /** Simple modifications of the whole profile, by the key they change, for the picture. */
+  get simpleMarks(): Map<string, string> {
+    const v = this.value(['simple_modifications']);
+    if (v === this.simpleCache.v) return this.simpleCache.marks;
+    const marks = new Map<string, string>();
+    for (const m of v === undefined ? [] : listValue(v)) {
+      const from = isObj(m.from) ? m.from.key_code : undefined;
+      if (!isStr(from)) continue;
+      const to = eventsOf(m.to);
+      marks.set(from, to.length ? to.map((e) => (isStr(e.key_code) ? keyLabel(e.key_code) : eventText(e))).join(' + ') : t('summary.nothing'));
+    }
+    this.simpleCache = { v, marks };
+    return marks;
+  }
+  private simpleCache: { v: unknown; marks: Map<string, string> } = { v: null, marks: new Map() };
   moveRule(id: string, delta: number): void {
     const rules = [...this.ruleSet.rules];
     const i = rules.findIndex((r) => r.id === id);
@@ -430,8 +548,8 @@ export class Store {
     }));
     this.set({ selectedRuleId: ruleId });
   }
-  undo(): void { if (this.history.undo()) { this.scheduleSave(); this.syncKept(); this.emit(); } }
-  redo(): void { if (this.history.redo()) { this.scheduleSave(); this.syncKept(); this.emit(); } }
+  undo(): void { if (this.history.undo()) { this.scheduleSave(); this.emit(); } }
+  redo(): void { if (this.history.redo()) { this.scheduleSave(); this.emit(); } }
 
   /** Shows a mapping in another form, asking first when that form cannot hold all of it. */
   changeForm(id: string, form: FormKind): void {
@@ -494,7 +612,8 @@ export class Store {
     clearTimeout(this.saveTimer);
     this.saveTimer = undefined;
     try {
-      storage()?.setItem(SAVE_KEY, JSON.stringify(ruleSetForSaving(this.ruleSet)));
+      const doc = { ...ruleSetForSaving(this.ruleSet), document: DOCUMENT, ...(this.docProfile ? { profile: this.docProfile } : {}) };
+      storage()?.setItem(SAVE_KEY, JSON.stringify(doc));
     } catch {
       // Storage refused (quota, private mode): the work stays in the page.
     }
@@ -517,7 +636,7 @@ export class Store {
   applying = 0;
   async runApply(): Promise<void> {
     const body = this.applyBody;
-    const count = body.rules.reduce((n, r) => n + r.manipulators.length, 0);
+    const count = body.ruleList ? this.plan?.written ?? 0 : (body.rules ?? []).reduce((n, r) => n + r.manipulators.length, 0);
     const problem = checkLimits(body, count);
     if (problem) {
       this.set({ apply: { phase: 'refused', problem } });
@@ -542,41 +661,59 @@ export class Store {
     const ticket = ++this.configRequests;
     this.set({ config: { phase: 'loading', config: before.phase === 'ready' || before.phase === 'loading' ? before.config : undefined } });
     const answer = await this.bridge.requestConfiguration();
+    performance.mark('tarvel-config-answer');
     if (ticket !== this.configRequests) return;
     if (isFailure(answer)) {
-      // Nothing is known to be kept: the simulator shows Tarvel's rules alone.
-      this.keptKey = '';
-      this.keptRules = [];
       this.set({ config: { phase: 'failed', failure: answer } });
       return;
     }
     this.choices = this.carriedChoices(answer);
     this.saveChoices();
     this.config = { phase: 'ready', config: answer };
-    this.syncKept(true);
-    if (first) this.openInstalledAtStart(answer);
+    this.adopt(answer);
+    // The first view of a file with rules is its overview.
+    if (first && !this.tabChosen && answer.profiles[this.choices.profile]?.rules.length) this.tab = 'installed';
     this.emit();
   }
 
+  /** The profile this document was made from, by place and name. */
+  private docProfile: { profile: number; name: string | null } | undefined;
   /**
-   * The choices for a file just read, carried from the last file read (or, at start, from before a
+   * The document follows the file just read: merged with the chosen profile's rules (see
+   * `mergeDocument`), or made anew from another profile, carrying the rules made here. A document
+   * that changes this way starts a new undo history: the steps before it were made on another file.
+   */
+  private adopt(c: Configuration): void {
+    const p = c.profiles[this.choices.profile];
+    this.devices = devicesOf(p);
+    const rs = this.ruleSet;
+    const was = this.docProfile;
+    const same = !was || sameProfile(c, was.profile, was.name) === this.choices.profile;
+    const next = same ? mergeDocument(rs, p) : withNewRules(documentFromProfile(p, rs), rs.rules.filter((r) => r.origin === undefined));
+    this.docProfile = { profile: this.choices.profile, name: p.name };
+    if (next === rs) return;
+    this.history = new History(next);
+    this.scheduleSave();
+    if (this.selectedRuleId && !next.rules.some((r) => r.id === this.selectedRuleId)) this.selectedRuleId = undefined;
+    if (this.selectedId && !this.draft && !this.locate(this.selectedId)) this.selectedId = undefined;
+  }
+
+  /**
+   * The profile for a file just read, carried from the last file read (or, at start, from before a
    * reload of the page): a profile chosen instead of the one Karabiner-Elements uses stays chosen
-   * while it is there, and a dropped rule stays dropped while it is there unchanged.
+   * while it is there.
    */
   private carriedChoices(c: Configuration): Choices {
     let from: { profile: number; name: string | null; follow: boolean } | undefined;
-    let dropped: unknown[] = [];
     const before = this.choicesOn;
     if (before) {
       const p = this.choices.profile;
       from = { profile: p, name: before.profiles[p]?.name ?? null, follow: p === selectedProfile(before) };
-      dropped = [...this.choices.dropped];
     } else {
       try {
         const saved: unknown = JSON.parse(storage()?.getItem(CHOICES_KEY) ?? 'null');
-        if (isObj(saved) && typeof saved.profile === 'number' && (saved.name === null || isStr(saved.name)) && Array.isArray(saved.dropped)) {
+        if (isObj(saved) && typeof saved.profile === 'number' && (saved.name === null || isStr(saved.name))) {
           from = { profile: saved.profile, name: saved.name, follow: saved.follow === true };
-          dropped = saved.dropped;
         }
       } catch {
         // Nothing usable saved: the defaults.
@@ -584,12 +721,9 @@ export class Store {
     }
     this.choicesOn = c;
     const selected = selectedProfile(c);
-    if (!from) return { profile: selected, dropped: new Set() };
+    if (!from) return { profile: selected };
     const same = sameProfile(c, from.profile, from.name);
-    const profile = from.follow || same === undefined ? selected : same;
-    if (profile !== same) return { profile, dropped: new Set() };
-    const present = new Set(ruleKeys(c.profiles[profile].rules));
-    return { profile, dropped: new Set(dropped.filter((k): k is string => isStr(k) && present.has(k))) };
+    return { profile: from.follow || same === undefined ? selected : same };
   }
   /** The file the choices were last carried to. */
   private choicesOn: Configuration | undefined;
@@ -597,78 +731,24 @@ export class Store {
     const c = this.choicesOn;
     const p = this.choices.profile;
     try {
-      if (c) storage()?.setItem(CHOICES_KEY, JSON.stringify({ profile: p, name: c.profiles[p]?.name ?? null, follow: p === selectedProfile(c), dropped: [...this.choices.dropped] }));
+      if (c) storage()?.setItem(CHOICES_KEY, JSON.stringify({ profile: p, name: c.profiles[p]?.name ?? null, follow: p === selectedProfile(c) }));
     } catch { /* storage off: the choices last this session */ }
   }
-  private setChoices(choices: Choices): void {
-    this.choices = choices;
-    this.saveChoices();
-    this.syncKept();
-    this.emit();
-  }
-  chooseProfile(profile: number): void { this.setChoices({ profile, dropped: new Set() }); }
-  /** Drops a rule that is not Tarvel's from the next apply, or keeps it again. */
-  setDropped(index: number, drop: boolean): void {
-    const key = ruleKeys(this.choicesOn?.profiles[this.choices.profile]?.rules ?? [])[index];
-    if (key === undefined) return;
-    const dropped = new Set(this.choices.dropped);
-    if (drop) dropped.add(key); else dropped.delete(key);
-    this.setChoices({ ...this.choices, dropped });
-  }
-
-  private keptKey = '';
-  /** The simulator and the device fields follow the chosen profile and the rules it keeps. */
-  private syncKept(force = false): void {
-    const c = this.config.phase === 'ready' ? this.config.config : undefined;
-    if (!c) return;
-    const profile = c.profiles[this.choices.profile];
-    const fate = fates(c, this.choices, this.ruleSet);
-    const keep = fate.flatMap((f, i) => (f === 'keep' ? [i] : []));
-    const key = `${c.digest}|${this.choices.profile}|${keep.join(',')}`;
-    if (!force && key === this.keptKey) return;
-    this.keptKey = key;
-    this.devices = devicesOf(profile);
-    this.keptRules = keep.map((i) => {
-      const r = profile.rules[i];
-      return { name: describe(r) ?? '', enabled: ruleEnabled(r), manipulators: manipulatorsOf(r), kept: true };
-    });
-  }
-
-  /** With no work of its own, the editor starts from the rules Tarvel installed. */
-  private openInstalledAtStart(c: Configuration): void {
-    if (this.ruleSet.rules.some((r) => r.mappings.length)) return;
-    const rs = ruleSetFromInstalled(c.profiles[this.choices.profile]?.rules ?? [], this.ruleSet.layout, this.ruleSet.title);
-    if (!rs) return;
-    this.history.commit(rs);
-    this.scheduleSave();
-    this.syncKept();
-    this.tab = 'edit';
-    this.selectedRuleId = rs.rules[0]?.id;
-    if (this.notice?.kind !== 'warn') this.notice = { kind: 'info', text: t('config.opened', { title: rs.title, r: rs.rules.length }) };
-  }
-
-  /** Tarvel's installed rules into the editor, asking first when that replaces work. */
-  openInstalled(): void {
-    const c = this.config.phase === 'ready' ? this.config.config : undefined;
-    const rs = c && ruleSetFromInstalled(c.profiles[this.choices.profile]?.rules ?? [], this.ruleSet.layout, this.ruleSet.title);
-    if (!rs) return;
+  /** Another profile to edit: its rules become the document, with the rules made here; changes to
+   * the last profile's own rules and values are dropped, after a question. */
+  chooseProfile(profile: number): void {
+    const c = this.configRead;
+    if (!c || !c.profiles[profile] || profile === this.choices.profile) return;
     const run = () => {
-      this.commit(rs);
-      this.set({ selectedRuleId: rs.rules[0]?.id, selectedId: undefined, draft: undefined, tab: 'edit' });
+      this.choices = { profile };
+      this.saveChoices();
+      this.adopt(c);
+      this.set({ selectedId: undefined, selectedRuleId: undefined, draft: undefined });
     };
-    const n = this.ruleSet.rules.reduce((k, r) => k + r.mappings.length, 0);
-    if (!n) { run(); return; }
-    this.set({ confirm: { title: t('config.openTitle'), body: t('config.openBody', { n }), items: [], confirm: t('config.openConfirm'), run } });
-  }
-
-  /** A rule Tarvel did not write, as mappings of a new rule in the editor; it is then not kept. */
-  bringIn(index: number): boolean {
-    const c = this.config.phase === 'ready' ? this.config.config : undefined;
-    const rule = c && ruleFromInstalled(c, this.choices.profile, index);
-    if (!rule) return false;
-    this.commit({ ...this.ruleSet, rules: [...this.ruleSet.rules, rule] });
-    this.set({ selectedRuleId: rule.id, selectedId: rule.mappings[0]?.id, draft: undefined });
-    return true;
+    const p = this.plan;
+    const lost = p ? p.steps.filter((st) => st.kind === 'changed' || st.moved).length + p.removed.length + p.values.length : 0;
+    if (!lost) { run(); return; }
+    this.set({ confirm: { title: t('config.switchTitle'), body: t('config.switchBody', { n: lost }), items: [], confirm: t('config.switchConfirm'), run } });
   }
 
   /** After an apply or a restore the file is read again, except after a refusal because it
@@ -699,7 +779,13 @@ export class Store {
     performance.mark('tarvel-import-start');
     const r = importDocument(text, this.helperPath);
     if (!r.ok) return r;
-    this.commit(r.ruleSet);
+    if (this.profile) {
+      // The profile stays the document: the file's rules join it as new rules.
+      const rules = r.ruleSet.rules.filter((x) => x.fixed === undefined).map(({ origin: _o, ...x }) => x);
+      this.commit(withNewRules(this.ruleSet, rules));
+    } else {
+      this.commit(r.ruleSet);
+    }
     const first = r.ruleSet.rules.find((x) => x.mappings.length);
     this.set({ selectedId: first?.mappings[0]?.id, selectedRuleId: first?.id, keyFilter: undefined, query: '', draft: undefined, layerView: '' });
     this.checkNow();

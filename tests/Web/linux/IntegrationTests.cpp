@@ -86,8 +86,9 @@ const std::string userTail = R"(
 })";
 
 // The editor as users get it, built from web/ into the build tree, against the app's own reading
-// and writing of karabiner.json: the page reads the file, keeps the rule it did not write, and the
-// apply changes nothing but the rules' bytes.
+// and writing of karabiner.json: the page shows the rule it did not write as a rule of the profile,
+// adds a recipe's rule first, keeps the other by its index, and the apply changes nothing but the
+// rules' bytes.
 TEST_F(IntegrationTest, TheEditorPageAddsARecipeAndKeepsTheRulesAndCommentsItDidNotWrite) {
     const fs::path built = TARVEL_BUILT_RESOURCES;
     if (!fs::exists(built / "WebResources/index.html"))
@@ -99,30 +100,37 @@ TEST_F(IntegrationTest, TheEditorPageAddsARecipeAndKeepsTheRulesAndCommentsItDid
     if (evaluate(view, "!!window.webkit.messageHandlers.tarvelConfig") != true)
         GTEST_SKIP() << "this build's bridge does not read karabiner.json for the page";
 
-    // The page lists the machine's applications, and the rule it did not write, kept.
+    // The page opens on the file's overview: the rule it did not write is a rule of the profile, in
+    // the editor's list too, staying as it is.
+    ASSERT_TRUE(waitInPage(view, "document.querySelectorAll('ol.installed-rules > li').length === 1"))
+        << evaluate(view, "document.body.innerText.slice(0, 3000)");
+    EXPECT_EQ(evaluate(view, "document.querySelector('ol.installed-rules > li.fate-same .desc').textContent"), "Right Command → Hyper");
+    EXPECT_EQ(evaluate(view, "document.querySelector('li.rulerow .text').textContent"), "Right Command → Hyper");
+    // And the machine's applications.
+    evaluate(view, "document.getElementById('tab-recipes').click(), true");
     ASSERT_TRUE(waitInPage(view, "[...document.querySelectorAll('.recipe[data-recipe=focusApp] .appitem')]"
                                  ".some(b => b.textContent.includes('Alpha Notes') && b.querySelector('img.appicon'))"))
         << evaluate(view, "document.body.innerText.slice(0, 3000)");
-    evaluate(view, "document.getElementById('tab-installed').click(), true");
-    ASSERT_TRUE(waitInPage(view, "document.querySelectorAll('ol.installed-rules > li').length === 1"))
-        << evaluate(view, "document.querySelector('.installed').innerText");
-    EXPECT_EQ(evaluate(view, "document.querySelector('ol.installed-rules > li.fate-keep .desc').textContent"), "Right Command → Hyper");
-    EXPECT_EQ(evaluate(view, "document.querySelector('ol.installed-rules input[type=checkbox]').checked"), true);
 
-    evaluate(view, "document.getElementById('tab-recipes').click(), true");
     evaluate(view, "document.querySelector('.recipe[data-recipe=capsCtrlEsc] .recipehead button').click(), true");
-    ASSERT_TRUE(waitInPage(view, "document.querySelectorAll('li.mapping').length === 1"));
+    ASSERT_TRUE(waitInPage(view, "document.querySelectorAll('li.rulerow').length === 2"));
     evaluate(view, "document.querySelector('header.top button.primary').click(), true");
     ASSERT_TRUE(waitInPage(view, "!!document.querySelector('[role=dialog] #apply-kept')"))
         << evaluate(view, "document.querySelector('[role=dialog]')?.innerText");
     evaluate(view, "document.querySelector('[role=dialog] .buttons button.primary').click(), true");
     ASSERT_TRUE(waitInPage(view, "!!document.querySelector('[role=dialog] .result')"));
+    // The page states the profile's final rule list (ruleList); a writer that does not take it yet
+    // refuses the body, and writes nothing.
+    if (evaluate(view, "document.querySelector('[role=dialog] .error-text')?.textContent.startsWith('malformed apply message') === true") == true) {
+        EXPECT_EQ(readFile(configPath()), original);
+        GTEST_SKIP() << "this build's writer does not take the profile's rule list (ruleList) yet";
+    }
     ASSERT_EQ(evaluate(view, "!!document.querySelector('[role=dialog] .result.ok')"), true)
         << evaluate(view, "document.querySelector('[role=dialog]').innerText");
 
     const std::string backup = evaluate(view, "document.querySelector('[role=dialog] .result.ok .path').textContent");
     EXPECT_EQ(readFile(backup), original);
-    // Every byte outside the rules stays, comments included; the kept rule comes after Tarvel's
+    // Every byte outside the rules stays, comments included; the kept rule comes after the new one
     // with its own bytes.
     const std::string written = readFile(configPath());
     ASSERT_EQ(written.rfind(userHead, 0), 0u) << written;
@@ -136,17 +144,17 @@ TEST_F(IntegrationTest, TheEditorPageAddsARecipeAndKeepsTheRulesAndCommentsItDid
 
     const Json rules = Json::parse(rulesText, nullptr, true, true);
     ASSERT_EQ(rules.size(), 2u) << rulesText;
-    EXPECT_EQ(rules[0]["description"].get<std::string>().rfind("[Tarvel] ", 0), 0u);
+    EXPECT_EQ(rules[0]["description"], "[Tarvel] Caps Lock → Control / Escape");
     EXPECT_EQ(rules[0]["manipulators"], Json::parse(R"([{"type": "basic",
         "from": {"key_code": "caps_lock", "modifiers": {"optional": ["any"]}},
         "to": [{"key_code": "left_control"}], "to_if_alone": [{"key_code": "escape"}]}])"));
     EXPECT_EQ(rules[1]["description"], "Right Command → Hyper");
     EXPECT_EQ(readFile(linterRuns()), "run\n");
 
-    // The page reads the file again: Tarvel's rule and the kept one, and nothing more to apply.
+    // The page reads the file again: both rules as they are now, and nothing more to apply.
     evaluate(view, "document.querySelector('[role=dialog] .buttons button.primary').click(), true");
     evaluate(view, "document.getElementById('tab-installed').click(), true");
-    EXPECT_TRUE(waitInPage(view, "[...document.querySelectorAll('ol.installed-rules > li')].map(li => li.className).join() === 'fate-tarvel,fate-keep'"))
+    EXPECT_TRUE(waitInPage(view, "[...document.querySelectorAll('ol.installed-rules > li')].map(li => li.className).join() === 'fate-same,fate-same'"))
         << evaluate(view, "document.querySelector('.installed').innerText");
     EXPECT_EQ(evaluate(view, "document.querySelector('header.top button.primary').disabled"), true);
 }

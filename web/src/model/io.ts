@@ -6,7 +6,7 @@ import { isObj, isStr, jsonDepth, utf8Length, type JsonObject } from './json';
 import { readLegacyRuleSet } from './legacy';
 import { LIMITS, type LimitCode } from './limits';
 import { exportRule, importRule } from './rules';
-import type { FormKind, LayoutName, Mapping, Rule, RuleSet } from './types';
+import type { FormKind, LayoutName, Mapping, Rule, RuleSet, ValueEdit, ValuePath } from './types';
 import { newId } from './types';
 
 export const FORMAT = 'tarvel-ruleset';
@@ -19,11 +19,14 @@ export function ruleSetForSaving(rs: RuleSet): JsonObject {
     if (r.undescribed) out.undescribed = true;
     if (r.extra) out.extra = r.extra;
     if (r.origin) out.origin = r.origin;
+    if (r.fixed !== undefined) out.fixed = r.fixed;
     out.mappings = r.mappings.map((m) => ({ enabled: m.enabled, form: m.form, manipulators: m.manipulators }));
     return out;
   });
   const out: JsonObject = { title: rs.title, layout: rs.layout, rules };
   if (rs.extra) out.extra = rs.extra;
+  if (rs.removed?.length) out.removed = rs.removed;
+  if (rs.values?.length) out.values = rs.values.map((v) => ({ path: v.path, value: v.value, ...(v.device ? { device: v.device } : {}) }));
   return out;
 }
 
@@ -49,6 +52,7 @@ function readRule(v: unknown): Rule | undefined {
   if (v.undescribed === true) rule.undescribed = true;
   if (isObj(v.extra)) rule.extra = v.extra;
   if (isStr(v.origin)) rule.origin = v.origin;
+  if (v.fixed !== undefined && rule.origin !== undefined) rule.fixed = v.fixed;
   return rule;
 }
 
@@ -68,7 +72,28 @@ export function readRuleSet(v: unknown, helperPath?: string): RuleSet | undefine
   }
   const rs: RuleSet = { title: v.title, layout, rules };
   if (isObj(v.extra)) rs.extra = v.extra;
+  if (Array.isArray(v.removed)) {
+    const removed = v.removed.filter(isStr);
+    if (removed.length) rs.removed = removed;
+  }
+  if (Array.isArray(v.values)) {
+    const values = v.values.flatMap((e): ValueEdit[] => {
+      const path = isObj(e) ? valuePath(e.path) : undefined;
+      return path && isObj(e) && e.value !== undefined ? [{ path, value: e.value, ...(isObj(e.device) ? { device: e.device } : {}) }] : [];
+    });
+    if (values.length) rs.values = values;
+  }
   return rs;
+}
+
+/** One of the five places in a profile an apply may set, or undefined. */
+export function valuePath(v: unknown): ValuePath | undefined {
+  if (!Array.isArray(v)) return undefined;
+  const [a, b, c] = v as unknown[];
+  if (v.length === 1 && (a === 'simple_modifications' || a === 'fn_function_keys')) return [a];
+  if (v.length === 2 && a === 'complex_modifications' && b === 'parameters') return [a, b];
+  if (v.length === 3 && a === 'devices' && typeof b === 'number' && Number.isInteger(b) && b >= 0 && (c === 'simple_modifications' || c === 'fn_function_keys')) return [a, b, c];
+  return undefined;
 }
 
 export function exportDocument(rs: RuleSet): JsonObject {

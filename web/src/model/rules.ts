@@ -1,25 +1,33 @@
-// Rules in and out: a Karabiner-Elements rule object becomes a page rule without loss, and a rule
-// set becomes the rules Apply writes ("[Tarvel] <title>: <name>").
+// Rules in and out: a Karabiner-Elements rule object becomes a page rule without loss, and back.
 import { groupManipulators } from './forms';
-import { isStr, type JsonObject } from './json';
+import { isStr, type Json, type JsonObject } from './json';
 import type { Mapping, Rule, RuleSet } from './types';
 import { newId } from './types';
 
-/** One rule as the apply body's `rules` carries it. */
+/** What starts the description of a rule made in Tarvel. */
+export const TARVEL_PREFIX = '[Tarvel] ';
+
+/** One rule as the older apply body's `rules` carries it (the app writes "[Tarvel] <title>: <name>"). */
 export interface ApplyRule { name: string; enabled: boolean; manipulators: JsonObject[] }
 
-export const appliedDescription = (title: string, name: string): string => `[Tarvel] ${title}: ${name}`;
+/** A rule's description as the page names it: the mark of a rule made in Tarvel is shown apart. */
+export const plainName = (description: string): string => (description.startsWith(TARVEL_PREFIX) ? description.slice(TARVEL_PREFIX.length) : description);
+
+/** What an app that writes the older body makes of a rule's name. */
+export const appliedDescription = (title: string, name: string): string => `${TARVEL_PREFIX}${title}: ${name}`;
 
 /** The manipulators a rule writes: those of its mappings that are on, in order. */
 export const ruleManipulators = (r: Rule): JsonObject[] => r.mappings.filter((m) => m.enabled).flatMap((m) => m.manipulators);
 
-/** Tarvel's rule set as the rules Apply writes. A rule with nothing to write is left out
- * (Karabiner-Elements refuses a rule without manipulators); a rule that is off is written off. */
+/** The rule set as the older apply body's rules, for an app that does not read karabiner.json (it
+ * marks them itself). A rule with nothing to write is left out (Karabiner-Elements refuses a rule
+ * without manipulators); a rule that is off is written off. */
 export function compileRules(rs: RuleSet): ApplyRule[] {
   const out: ApplyRule[] = [];
   rs.rules.forEach((r, i) => {
     const manipulators = ruleManipulators(r);
-    if (manipulators.length) out.push({ name: r.name.trim() ? r.name : String(i + 1), enabled: r.enabled, manipulators });
+    const name = plainName(r.name);
+    if (manipulators.length) out.push({ name: name.trim() ? name : String(i + 1), enabled: r.enabled, manipulators });
   });
   return out;
 }
@@ -58,6 +66,9 @@ export function exportRule(r: Rule): JsonObject {
   out.manipulators = ruleManipulators(r);
   return out;
 }
+
+/** The rule object an apply writes for a rule of the editor: an entry it cannot open as it came. */
+export const writtenRule = (r: Rule): Json => (r.fixed !== undefined ? r.fixed : exportRule(r));
 
 export const newRule = (name: string, mappings: Mapping[] = []): Rule => ({ id: newId('r'), name, enabled: true, mappings });
 

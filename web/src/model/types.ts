@@ -1,7 +1,7 @@
 // The editor's model of a rule set: rules as Karabiner-Elements has them, each holding mappings.
 // A mapping keeps its manipulators exactly as Karabiner-Elements reads them; the form it is shown in
 // is a view over them, so whatever no form can show still goes out as it came in.
-import type { JsonObject } from './json';
+import type { Json, JsonObject } from './json';
 
 export type { Json, JsonObject } from './json';
 
@@ -21,7 +21,7 @@ export interface Mapping {
 
 export interface Rule {
   id: string;
-  /** Written as the rule's description ("[Tarvel] <title>: <name>" when applied). */
+  /** The rule's description, in full, as it is written ("[Tarvel] " starts those made in Tarvel). */
   name: string;
   enabled: boolean;
   mappings: Mapping[];
@@ -31,9 +31,19 @@ export interface Rule {
   enabledField?: boolean;
   /** The rule this came from had no description. */
   undescribed?: boolean;
-  /** A rule of karabiner.json brought into the editor (see config.ts): that rule is not kept as well. */
+  /** The installed rule this one is, named by its content when read (`ruleKeys`); absent for a new rule. */
   origin?: string;
+  /** An installed entry the editor cannot open (not a rule object, or nested too deep to send back):
+   * it stays as it is, moves or goes, and is never rewritten. */
+  fixed?: Json;
 }
+
+/** The profile values an apply can replace, by their place in the profile. */
+export type ValuePath =
+  | ['simple_modifications'] | ['fn_function_keys'] | ['complex_modifications', 'parameters']
+  | ['devices', number, 'simple_modifications' | 'fn_function_keys'];
+/** A profile value the user set; `device` names the device of a per-device value (its identifiers). */
+export interface ValueEdit { path: ValuePath; value: Json; device?: JsonObject }
 
 export interface RuleSet {
   title: string;
@@ -41,6 +51,10 @@ export interface RuleSet {
   rules: Rule[];
   /** The imported document's other fields (maintainers, links), written back on export. */
   extra?: JsonObject;
+  /** Installed rules (by `origin` key) the user removed. */
+  removed?: string[];
+  /** Profile values the user changed (simple modifications, function keys, parameters). */
+  values?: ValueEdit[];
 }
 
 /** What the native side tells us about the machine. */

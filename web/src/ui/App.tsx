@@ -3,8 +3,10 @@ import { useCallback, useEffect, useMemo, useRef, useState } from 'preact/hooks'
 import { t, type Lang } from '../i18n';
 import { keyFromEventCode } from '../model/keys';
 import { triggerKeys } from '../model/manipulator';
-import { appliedDescription } from '../model/rules';
+import { writable } from '../model/profile';
+import { writtenRule } from '../model/rules';
 import { isObj } from '../model/json';
+import type { Mapping } from '../model/types';
 import { TABS, useStore, type Store, type Tab } from '../store';
 import { ApplyDialog, ConfirmDialog } from './ApplyDialog';
 import { Backups, RestoreDialog } from './Backups';
@@ -17,9 +19,11 @@ import { Recipes } from './Recipes';
 import { Simulator } from './Simulator';
 import { memo } from './memo';
 
+/** The rules as the profile holds them after an apply (without a file: the rules of the editor, as written). */
 function JsonPreview({ store }: { store: Store }) {
-  const rules = store.rules.map((r) => ({ description: appliedDescription(store.ruleSet.title, r.name), ...(r.enabled ? {} : { enabled: false }), manipulators: r.manipulators }));
-  const text = JSON.stringify(rules, null, 2);
+  const p = store.plan;
+  const rs = store.ruleSet.rules;
+  const text = useMemo(() => JSON.stringify(p ? p.steps.map((s) => s.content) : rs.filter(writable).map(writtenRule), null, 2), [p ?? rs]);
   const [copied, setCopied] = useState(false);
   const pre = useRef<HTMLPreElement>(null);
   const copy = async () => {
@@ -74,7 +78,7 @@ function Tabs({ store }: { store: Store }) {
   const refs = useRef<(HTMLButtonElement | null)[]>([]);
   const go = (i: number) => {
     const tab = TABS[(i + TABS.length) % TABS.length];
-    store.set({ tab });
+    store.chooseTab(tab);
     refs.current[TABS.indexOf(tab)]?.focus();
   };
   const onKeyDown = (e: KeyboardEvent) => {
@@ -91,10 +95,31 @@ function Tabs({ store }: { store: Store }) {
       {TABS.map((tb, i) => (
         <button type="button" role="tab" key={tb} id={`tab-${tb}`} ref={(el) => { refs.current[i] = el; }}
           aria-selected={store.tab === tb} aria-controls={`panel-${tb}`} tabIndex={store.tab === tb ? 0 : -1}
-          class={store.tab === tb ? 'active' : ''} onClick={() => store.set({ tab: tb })}>{t(`tab.${tb}`)}</button>
+          class={store.tab === tb ? 'active' : ''} onClick={() => store.chooseTab(tb)}>{t(`tab.${tb}`)}</button>
       ))}
     </div>
   );
+}
+
+/**
+ * The mapping the editor shows. One chosen on the picture opens a frame later: the key, the list
+ * and the picture answer the click at once, and building the form does not hold that frame back.
+ * Any other choice, and every edit, shows at once.
+ */
+function useShownMapping(selected: Mapping | undefined, later: { current: boolean }): Mapping | undefined {
+  const shown = useRef(selected);
+  const [, redraw] = useState(0);
+  const wait = later.current && selected?.id !== shown.current?.id;
+  later.current = false;
+  useEffect(() => {
+    if (!wait) return undefined;
+    let timer: ReturnType<typeof setTimeout> | undefined;
+    const frame = requestAnimationFrame(() => { timer = setTimeout(() => redraw((n) => n + 1), 0); });
+    return () => { cancelAnimationFrame(frame); clearTimeout(timer); };
+  }, [wait, selected?.id]);
+  if (wait) return shown.current;
+  shown.current = selected;
+  return selected;
 }
 
 export function App({ store: s }: { store: Store }) {
@@ -110,7 +135,9 @@ export function App({ store: s }: { store: Store }) {
     shownPanel.current = now;
   }, [store.tab, store.selectedId]);
   useEffect(() => { document.title = t('app.title'); }, [store.lang]);
-  const selected = store.selected;
+  const fromPicture = useRef(false);
+  const chosen = store.selected;
+  const selected = useShownMapping(chosen, fromPicture);
   // Key-name suggestions are not needed for the first paint.
   const [suggest, setSuggest] = useState(false);
   useEffect(() => { const id = setTimeout(() => setSuggest(true), 50); return () => clearTimeout(id); }, []);
@@ -155,12 +182,13 @@ export function App({ store: s }: { store: Store }) {
 
   const marks = store.marksFor(store.layerView);
   const layerNames = useMemo(() => store.layers.map((l) => store.layerName(l)), [store.layers, store.lang]);
-  const selKeys = selected ? [...new Set(selected.manipulators.filter(isObj).flatMap(triggerKeys))].join(' ') : '';
+  const selKeys = chosen ? [...new Set(chosen.manipulators.filter(isObj).flatMap(triggerKeys))].join(' ') : '';
 
   const onKeyboard = useCallback((key: string) => {
     if (store.picking) { store.picking.done(key); return; }
     if (store.tab === 'try') { store.simPress([{ field: 'key_code', name: key }]); return; }
     const mine = store.marksFor(store.layerView).get(key);
+    fromPicture.current = true;
     if (mine?.length) {
       store.set({ keyFilter: key, query: '' });
       store.select(mine[0]);
@@ -246,13 +274,13 @@ export function App({ store: s }: { store: Store }) {
         <main class="body">
           <MappingList store={store} />
           <section class="work" aria-label={t('app.work')}>
-            <Keyboard layout={rs.layout} marks={marks} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang}
+            <Keyboard layout={rs.layout} marks={marks} simple={store.layerView ? undefined : store.simpleMarks} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang}
               layer={store.layerView} layers={store.layers} layerNames={layerNames} onLayer={onLayer} label={kbLabel} />
             <Tabs store={store} />
             <div class="tabpanel" id={`panel-${tab}`} ref={panel} role="tabpanel" aria-labelledby={`tab-${tab}`} tabIndex={0}>
               {tab === 'edit' && (selected ? (
                 <MappingEditor key={selected.id} store={store} m={selected} problems={store.problemsOf(selected.id)} lang={store.lang} apps={store.apps}
-                  inventoryState={store.inventoryState} picking={store.picking?.fieldId} rules={rs.rules} devices={store.devices} draft={store.draft} />
+                  inventoryState={store.inventoryState} picking={store.picking?.fieldId} rules={rs.rules} devices={store.devices} draft={store.draft} params={store.parameters} />
               ) : <p class="hint empty">{t('edit.none')}</p>)}
               {tab === 'recipes' && <Recipes store={store} />}
               {tab === 'try' && <Simulator store={store} />}

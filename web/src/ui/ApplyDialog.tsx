@@ -1,10 +1,18 @@
 import { t } from '../i18n';
 import { visibleText } from '../model/commands';
-import { selectedProfile, type Listed, type Removed } from '../model/config';
+import { describe, listed, selectedProfile, type Configuration } from '../model/config';
+import { jsonChanges, pathText, valueText } from '../model/diff';
+import type { Json } from '../model/json';
+import { keyLabel } from '../model/keys';
+import { added, changedSteps, commentPlaces, keptSteps, movedSteps, type Step } from '../model/profile';
+import { plainName } from '../model/rules';
+import { describeManipulator } from '../model/summary';
+import type { ValuePath } from '../model/types';
 import type { Store } from '../store';
 import { Dialog } from './Dialog';
 import { FailureText } from './Failure';
-import { CommandItems, RuleLines } from './RuleLine';
+import { deviceName } from './ProfileValues';
+import { CommandItems, RuleLine, ruleName } from './RuleLine';
 
 function size(n: number): string {
   return n >= 1024 * 1024 ? `${(n / 1024 / 1024).toFixed(1)} MB` : String(n);
@@ -22,26 +30,141 @@ function Commands({ store }: { store: Store }) {
   );
 }
 
+/** One line per member that changes: what it was and what it becomes. */
+export function Changes({ before, after }: { before: Json | undefined; after: Json }) {
+  const { changes, more } = jsonChanges(before, after);
+  return (
+    <ul class="changes">
+      {changes.map((c, i) => {
+        const path = pathText(c.path);
+        // A manipulator added or removed whole reads as what it does.
+        const whole = c.path.length === 2 && c.path[0] === 'manipulators';
+        const show = (v: Json) => visibleText(whole ? describeManipulator(v) : valueText(v));
+        if (c.path.length === 1 && c.path[0] === 'enabled') {
+          return <li key={i} class="changed">{t(c.after === false ? 'apply.turnedOff' : 'apply.turnedOn')}</li>;
+        }
+        if (c.before === undefined) return <li key={i} class="plus"><code>{path}</code> {t('apply.memberAdded')}: <code>{show(c.after as Json)}</code></li>;
+        if (c.after === undefined) return <li key={i} class="minus"><code>{path}</code> {t('apply.memberRemoved')}: <code>{show(c.before)}</code></li>;
+        return <li key={i} class="changed"><code>{path}</code>: <code>{visibleText(valueText(c.before))}</code> → <code>{visibleText(valueText(c.after))}</code></li>;
+      })}
+      {more > 0 && <li class="hint">{t('apply.moreChanges', { n: more })}</li>}
+    </ul>
+  );
+}
+
+/** A rule named in a sentence: once, without the mark of rules made in Tarvel. */
+const shown = (description: string | null): string => ruleName(description === null ? null : plainName(description));
+
+const valueName = (path: ValuePath, c: Configuration, profile: number): string => {
+  if (path[0] !== 'devices') return t(`values.${path[0]}`);
+  const d = c.profiles[profile]?.deviceSettings[path[1]];
+  return t(`values.device.${path[2]}`, { device: deviceName(d, path[1]) });
+};
+
 /** What the apply does to the chosen profile, rule by rule, when karabiner.json has been read. */
 function Plan({ store }: { store: Store }) {
   const p = store.plan;
-  const c = store.config.phase === 'ready' ? store.config.config : undefined;
-  if (!p || !c) {
+  const c = store.configRead;
+  const profile = store.profile;
+  if (!p || !c || !profile) {
     const rules = store.rules;
     const n = rules.reduce((k, r) => k + r.manipulators.length, 0);
     return <p>{n ? t('apply.body', { n, r: rules.length }) : t('apply.bodyEmpty')}</p>;
   }
   const i = store.choices.profile;
-  const name = c.profiles[i]?.name ?? t('config.unnamedProfile', { n: i + 1 });
-  const fate = (r: Listed) => t(`apply.fate.${(r as Removed).fate}`);
+  const name = profile.name ?? t('config.unnamedProfile', { n: i + 1 });
+  const newOnes = added(p);
+  const changed = changedSteps(p);
+  const moved = movedSteps(p).filter((s) => s.kind !== 'changed');
+  const kept = keptSteps(p);
+  const wins = store.winnerChanges;
+  const comments = commentPlaces(p, profile.commentedRules);
+  const place = (s: Step) => t('apply.at', { n: s.position + 1 });
   return (
     <>
       <p>{t(i === selectedProfile(c) ? 'apply.profile' : 'apply.profileOther', { name })}</p>
-      <RuleLines id="apply-added" heading={t('apply.added', { n: p.added.length })} rules={p.added} />
-      <RuleLines id="apply-same" heading={t('apply.same', { n: p.same.length })} rules={p.same} />
-      <RuleLines id="apply-kept" heading={t('apply.kept', { n: p.kept.length })} rules={p.kept} />
-      <RuleLines id="apply-removed" heading={t('apply.removed', { n: p.removed.length })} rules={p.removed} fate={fate} />
-      {p.reordered && <p>{t('apply.reordered')}</p>}
+      <StepLines id="apply-added" heading={t('apply.added', { n: newOnes.length })} steps={newOnes} note={place} />
+      {changed.length > 0 && (
+        <>
+          <h3 id="apply-changed">{t('apply.changedRules', { n: changed.length })}</h3>
+          <ul class="rulelines" aria-labelledby="apply-changed">
+            {changed.map((s, k) => (
+              <li key={k}>
+                <RuleLine rule={listed(s.content)}>
+                  <span class="fate">{s.moved ? t('apply.movedFrom', { from: (s.index as number) + 1, to: s.position + 1 }) : place(s)}</span>
+                </RuleLine>
+                <Changes before={profile.rules[s.index as number]} after={s.content} />
+              </li>
+            ))}
+          </ul>
+        </>
+      )}
+      <StepLines id="apply-moved" heading={t('apply.moved', { n: moved.length })} steps={moved}
+        note={(s) => t('apply.movedFrom', { from: (s.index as number) + 1, to: s.position + 1 })} />
+      {p.removed.length > 0 && (
+        <>
+          <h3 id="apply-removed">{t('apply.removed', { n: p.removed.length })}</h3>
+          <ul class="rulelines" aria-labelledby="apply-removed">
+            {p.removed.map((g, k) => <li key={k}><RuleLine rule={listed(g.rule)}><span class="fate">{t('apply.from', { n: g.index + 1 })}</span></RuleLine></li>)}
+          </ul>
+        </>
+      )}
+      {comments.length > 0 && (
+        <ul class="notes" aria-label={t('apply.commentsHeading')}>
+          {comments.map((cp, k) => {
+            const gone = shown(describe(cp.rule));
+            const to = cp.before ?? cp.after;
+            return (
+              <li key={k}>{to
+                ? t(cp.before ? 'apply.commentsBefore' : 'apply.commentsAfter', { gone, rule: shown(describe(to.content)) })
+                : t('apply.commentsStart', { gone })}</li>
+            );
+          })}
+        </ul>
+      )}
+      {p.values.length > 0 && (
+        <>
+          <h3 id="apply-values">{t('apply.values', { n: p.values.length })}</h3>
+          <ul class="rulelines" aria-labelledby="apply-values">
+            {p.values.map((v, k) => <li key={k}><span class="desc">{valueName(v.path, c, i)}</span><Changes before={v.before} after={v.value} /></li>)}
+          </ul>
+        </>
+      )}
+      {kept.length > 0 && (kept.length > 12 ? (
+        <details class="options">
+          <summary id="apply-kept">{t('apply.kept', { n: kept.length })}</summary>
+          <KeptLines steps={kept} />
+        </details>
+      ) : (
+        <>
+          <h3 id="apply-kept">{t('apply.kept', { n: kept.length })}</h3>
+          <KeptLines steps={kept} />
+        </>
+      ))}
+      {wins.length > 0 && (
+        <div class="result warnbox" role="note">
+          <h3 id="apply-wins">{t('apply.winsHeading')}</h3>
+          <ul aria-labelledby="apply-wins">
+            {wins.map((w, k) => <li key={k}>{t('apply.win', { key: w.key ? keyLabel(w.key) : '?', now: shown(w.now), before: shown(w.before) })}</li>)}
+          </ul>
+        </div>
+      )}
+    </>
+  );
+}
+
+function KeptLines({ steps }: { steps: Step[] }) {
+  return <ul class="rulelines" aria-labelledby="apply-kept">{steps.map((s, k) => <li key={k}><RuleLine rule={listed(s.content)} /></li>)}</ul>;
+}
+
+function StepLines({ id, heading, steps, note }: { id: string; heading: string; steps: Step[]; note: (s: Step) => string }) {
+  if (!steps.length) return null;
+  return (
+    <>
+      <h3 id={id}>{heading}</h3>
+      <ul class="rulelines" aria-labelledby={id}>
+        {steps.map((s, k) => <li key={k}><RuleLine rule={listed(s.content)}><span class="fate">{note(s)}</span></RuleLine></li>)}
+      </ul>
     </>
   );
 }

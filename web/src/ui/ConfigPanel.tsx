@@ -1,76 +1,77 @@
-// "In Karabiner-Elements now": the chosen profile's rules as karabiner.json holds them, and what
-// the next apply does with each: Tarvel's own are replaced, every other rule is kept unless the
-// user drops it or brings it into the editor.
+// "In Karabiner-Elements now": the overview of the chosen profile as karabiner.json holds it. Every
+// rule of it is in the editor's list, where it is edited in place; here each rule of the file says
+// what the next apply does with it (nothing, changed, moved, removed, with a way back), and the
+// rest of the profile (simple modifications, function keys, parameters, devices) is shown and edited.
 import { t } from '../i18n';
-import { describe, fates, isOwn, manipulatorsOf, ruleEnabled, ruleKeys, selectedProfile, type Configuration } from '../model/config';
+import { commandsOf, visibleText } from '../model/commands';
+import { listed, manipulatorsOf, ruleKeys, selectedProfile, type Configuration, type Profile } from '../model/config';
 import type { Json } from '../model/json';
+import { writable, type Step } from '../model/profile';
 import type { Store } from '../store';
 import { FailureText } from './Failure';
-import { commandsOf, visibleText } from '../model/commands';
+import { ProfileValues } from './ProfileValues';
 import { CommandItems, RuleLine, ruleName } from './RuleLine';
 
-/** What a rule Tarvel did not write runs, so that keeping or dropping it is an informed choice. */
+/** What a rule runs, so that every command in the profile can be read before anything is applied. */
 function RuleCommands({ store, rule }: { store: Store; rule: Json }) {
   const list = manipulatorsOf(rule).flatMap((m) => commandsOf(m, store.appPath));
   return list.length ? <CommandItems list={list} label={t('commands.heading')} /> : null;
 }
 
-function Rules({ store, c }: { store: Store; c: Configuration }) {
-  const profile = c.profiles[store.choices.profile];
-  const fate = fates(c, store.choices, store.ruleSet);
-  const plan = store.plan;
-  const own = profile.rules.some(isOwn);
-  // The editor already writes exactly what Tarvel installed here.
-  const inSync = own && !!plan && !plan.added.length && !plan.removed.some((r) => r.fate === 'tarvel');
+function Summary({ p, store }: { p: Profile; store: Store }) {
+  const on = p.rules.filter((r) => listed(r).enabled).length;
+  const manipulators = p.rules.reduce((n: number, r) => n + manipulatorsOf(r).length, 0);
+  const fresh = store.ruleSet.rules.filter((r) => r.origin === undefined && writable(r)).length;
   return (
-    <>
-      {own && (inSync ? <p class="hint">{t('config.inSync')}</p> : (
-        <p><button type="button" onClick={() => store.openInstalled()}>{t('config.openInstalled')}</button></p>
-      ))}
-      {!profile.rules.length && <p class="hint">{t('config.empty')}</p>}
-      <ol class="installed-rules" aria-label={t('config.heading')}>
-        {profile.rules.map((rule, i) => {
-          const name = ruleName(describe(rule));
-          const f = fate[i];
-          const inEditor = f === 'editor' ? store.ruleSet.rules.find((r) => r.origin === ruleKeys(profile.rules)[i]) : undefined;
-          return (
-            <li key={i} class={`fate-${f}`}>
-              <RuleLine rule={{ description: describe(rule), enabled: ruleEnabled(rule), manipulators: manipulatorsOf(rule).length }} />
-              {f !== 'tarvel' && <RuleCommands store={store} rule={rule} />}
-              <div class="fate">
-                {f === 'tarvel' && <span class="hint">{t('config.fate.tarvel')}</span>}
-                {(f === 'keep' || f === 'drop') && (
-                  <>
-                    <label class="check inline">
-                      <input type="checkbox" checked={f === 'keep'} aria-label={t('config.keepRule', { name })}
-                        onChange={(e) => store.setDropped(i, !(e.currentTarget as HTMLInputElement).checked)} />
-                      {t('config.keep')}
-                    </label>
-                    <button type="button" class="small" aria-label={t('config.bringInRule', { name })} onClick={() => {
-                      const ok = store.bringIn(i);
-                      store.set({ notice: ok ? { kind: 'info', text: t('config.brought', { name }) } : { kind: 'error', text: t('config.tooDeep', { name }) } });
-                    }}>{t('config.bringIn')}</button>
-                  </>
-                )}
-                {f === 'editor' && (
-                  <>
-                    <span class="hint">{t('config.fate.editor')}</span>
-                    {inEditor && <button type="button" class="small" onClick={() => store.set({ selectedRuleId: inEditor.id, selectedId: inEditor.mappings[0]?.id, tab: 'edit' })}>{t('config.show')}</button>}
-                  </>
-                )}
-              </div>
-            </li>
-          );
-        })}
-      </ol>
-    </>
+    <p class="summary">
+      {t('config.summary', { r: p.rules.length, on, m: manipulators, s: p.simpleModifications.length, d: p.deviceSettings.length })}
+      {fresh > 0 && <> · {t('config.newRules', { n: fresh })}</>}
+    </p>
+  );
+}
+
+function Rules({ store, p }: { store: Store; p: Profile }) {
+  const plan = store.plan;
+  const keys = ruleKeys(p.rules);
+  const byIndex = new Map<number, Step>();
+  for (const s of plan?.steps ?? []) if (s.index !== undefined) byIndex.set(s.index, s);
+  const removed = new Set(store.ruleSet.removed ?? []);
+  if (!p.rules.length) return <p class="hint">{t('config.empty')}</p>;
+  return (
+    <ol class="installed-rules" aria-label={t('config.rulesHeading')}>
+      {p.rules.map((rule, i) => {
+        const name = ruleName(listed(rule).description);
+        const step = byIndex.get(i);
+        const fate = !step ? 'removed' : step.kind === 'changed' ? 'changed' : step.moved ? 'moved' : 'same';
+        const docRule = step?.rule;
+        return (
+          <li key={i} class={`fate-${fate}`}>
+            <RuleLine rule={listed(rule)}>
+              <span class="pos">{t('config.position', { n: i + 1 })}</span>
+            </RuleLine>
+            <RuleCommands store={store} rule={rule} />
+            <div class="fate">
+              <span class="hint">{fate === 'moved' && step ? t('config.fate.moved', { n: step.position + 1 }) : t(`config.fate.${fate}`)}</span>
+              {docRule && (
+                <button type="button" class="small" aria-label={t('config.showRule', { name })}
+                  onClick={() => { store.select(docRule.mappings[0]?.id); store.set({ selectedRuleId: docRule.id }); }}>{t('config.show')}</button>
+              )}
+              {!step && removed.has(keys[i]) && (
+                <button type="button" class="small" aria-label={t('config.putBackRule', { name })} onClick={() => store.putBack(keys[i])}>{t('config.putBack')}</button>
+              )}
+            </div>
+          </li>
+        );
+      })}
+    </ol>
   );
 }
 
 export function ConfigPanel({ store }: { store: Store }) {
   const st = store.config;
   const reload = <button type="button" class="small" onClick={() => void store.loadConfig()} disabled={st.phase === 'loading'}>{t('config.reload')}</button>;
-  const c = st.phase === 'ready' ? st.config : undefined;
+  const c: Configuration | undefined = st.phase === 'ready' ? st.config : undefined;
+  const p = store.profile;
   return (
     <section class="installed" aria-labelledby="installed-heading" aria-busy={st.phase === 'loading'}>
       <div class="row">
@@ -80,22 +81,30 @@ export function ConfigPanel({ store }: { store: Store }) {
       {st.phase === 'off' && <p class="hint">{t(store.preview ? 'config.preview' : 'config.unsupported')}</p>}
       {st.phase === 'loading' && <p class="busy" role="status"><span class="spinner" aria-hidden="true" />{t('config.loading')}</p>}
       {st.phase === 'failed' && <FailureText failure={st.failure} lead={t('config.failed')} />}
-      {c && (
+      {c && p && (
         <>
           {st.phase === 'ready' && st.stale && <p class="banner error" role="alert"><span>{t('config.stale')}</span>{reload}</p>}
           <p class="hint">{t('config.file')} <code class="mono">{visibleText(c.path)}</code>{c.hasComments && <> · {t('config.comments')}</>}</p>
           <div class="row">
             <label class="fieldlabel" for="config-profile">{t('config.profile')}</label>
-            <select id="config-profile" value={String(store.choices.profile)} onChange={(e) => store.chooseProfile(Number((e.currentTarget as HTMLSelectElement).value))}>
-              {c.profiles.map((p, i) => {
-                const name = p.name ?? t('config.unnamedProfile', { n: i + 1 });
-                return <option key={i} value={String(i)}>{p.selected ? t('config.inUse', { name }) : name}</option>;
+            <select id="config-profile" value={String(store.choices.profile)} onChange={(e) => {
+              const el = e.currentTarget as HTMLSelectElement;
+              store.chooseProfile(Number(el.value));
+              // A question may come first: the list shows the profile in use until it is answered.
+              el.value = String(store.choices.profile);
+            }}>
+              {c.profiles.map((x, i) => {
+                const name = x.name ?? t('config.unnamedProfile', { n: i + 1 });
+                return <option key={i} value={String(i)}>{x.selected ? t('config.inUse', { name }) : name}</option>;
               })}
             </select>
           </div>
           {store.choices.profile !== selectedProfile(c) && <p class="hint warn">{t('config.notInUse')}</p>}
-          <p class="hint">{t('config.keepHelp')}</p>
-          <Rules store={store} c={c} />
+          <Summary p={p} store={store} />
+          <p class="hint">{t('config.docHelp')}</p>
+          <h3 id="config-rules">{t('config.rulesHeading')}</h3>
+          <Rules store={store} p={p} />
+          <ProfileValues store={store} />
         </>
       )}
     </section>

@@ -43,7 +43,7 @@ function Common({ store, m, problems, params }: { store: Store; m: Mapping; prob
   return (
     <>
       <ConditionsEditor store={store} value={man.conditions} problems={problems} at="0.conditions" onChange={(c) => setPart('conditions', c)} />
-      <ParametersEditor value={man.parameters} problems={problems} at="0.parameters" show={params} onChange={(p, typing) => setPart('parameters', p, typing)} />
+      <ParametersEditor value={man.parameters} defaults={store.parameters} problems={problems} at="0.parameters" show={params} onChange={(p, typing) => setPart('parameters', p, typing)} />
     </>
   );
 }
@@ -154,7 +154,7 @@ function PatternCommon<P extends { from: JsonObject; conditions: JsonObject[]; p
   return (
     <>
       <ConditionsEditor store={store} value={p.conditions} problems={problems} at={conditionsAt} onChange={(c) => update((x) => ({ ...x, conditions: c ?? [] }))} />
-      <ParametersEditor value={p.parameters} problems={problems} at={`${conditionsAt.split('.')[0]}.parameters`} show={params}
+      <ParametersEditor value={p.parameters} defaults={store.parameters} problems={problems} at={`${conditionsAt.split('.')[0]}.parameters`} show={params}
         onChange={(v, typing) => update((x) => ({ ...x, parameters: v }), typing)} />
     </>
   );
@@ -331,6 +331,8 @@ interface EditorProps {
   store: Store; m: Mapping; problems: Problem[];
   // What else the editor shows; it re-renders only when one of these changes.
   lang: string; apps: unknown; inventoryState: string; picking: string | undefined; rules: unknown; devices: unknown; draft: unknown;
+  /** The profile's parameters: the timings a manipulator without its own uses. */
+  params: unknown;
 }
 
 /** The editor of the selected mapping, re-rendered only when something it shows changes. */
@@ -367,10 +369,11 @@ function MappingEditorBody({ store, m: given, problems }: { store: Store; m: Map
         <div class="row">
           <label class="fieldlabel" for={ruleId}>{t('edit.rule')}</label>
           <select id={ruleId} value={at.rule.id} onChange={(e) => store.moveMappingToRule(m.id, (e.currentTarget as HTMLSelectElement).value)}>
-            {store.ruleSet.rules.map((r, i) => <option key={r.id} value={r.id}>{r.name || String(i + 1)}</option>)}
+            {store.ruleSet.rules.map((r, i) => (r.fixed === undefined ? <option key={r.id} value={r.id}>{`${i + 1}. ${r.name || t('list.unnamed', { n: i + 1 })}`}</option> : null))}
           </select>
         </div>
       )}
+      {at?.rule.origin !== undefined && store.profile && <p class="hint inplace">{t('edit.inPlace', { n: at.ruleIndex + 1 })}</p>}
       <p class="hint">{t(`form.${m.form}.d`)}</p>
       {m.form === 'remap' && <RemapForm store={store} m={m} problems={problems} />}
       {m.form === 'tapHold' && <TapHoldForm store={store} m={m} problems={problems} />}

@@ -1,5 +1,6 @@
 // The keyboard picture: one Tab stop, arrow keys move between keys, one view per layer. Every
-// mapping marks its key, whatever form it is in.
+// mapping marks its key, whatever form it is in; the profile's simple modifications are written on
+// the keys they change.
 import { useRef, useState } from 'preact/hooks';
 import { t } from '../i18n';
 import { LAYOUTS, type Cap, type LayoutName } from '../model/keys';
@@ -10,6 +11,8 @@ interface Props {
   layout: LayoutName;
   /** Key name → mappings on it, in the layer shown. */
   marks: Map<string, string[]>;
+  /** Key name → what the profile's simple modification makes of it. */
+  simple?: Map<string, string>;
   /** The selected mapping's keys, separated by spaces. */
   selected: string;
   picking: boolean;
@@ -29,7 +32,9 @@ const centres = (row: Cap[]) => {
   return row.map((c) => { const mid = x + c.w / 2; x += c.w; return mid; });
 };
 
-export const Keyboard = memo(({ layout, marks, selected: selectedKeys, picking, onKey, layer, layers, layerNames, onLayer, label }: Props) => {
+const NO_SIMPLE = new Map<string, string>();
+
+export const Keyboard = memo(({ layout, marks, simple = NO_SIMPLE, selected: selectedKeys, picking, onKey, layer, layers, layerNames, onLayer, label }: Props) => {
   const rows = LAYOUTS[layout];
   const selected = new Set(selectedKeys.split(' '));
   const [focus, setFocus] = useState<[number, number]>([0, 0]);
@@ -82,17 +87,21 @@ export const Keyboard = memo(({ layout, marks, selected: selectedKeys, picking, 
             {row.map((cap, i) => {
               const n = marks.get(cap.key)?.length ?? 0;
               const hidden = cap.w < 0.8;
+              const sm = simple.get(cap.key);
+              const smText = sm === undefined ? '' : t('kb.simple', { to: sm });
               return (
-                <button type="button" key={`${cap.key}${i}`} data-key={cap.key} data-pos={`${r}-${i}`}
+                <button type="button" key={`${cap.key}${i}`} data-key={cap.key} data-pos={`${r}-${i}`} data-sm={sm === undefined ? undefined : `→${sm}`}
                   tabIndex={!hidden && r === fr && i === fc ? 0 : -1} aria-hidden={hidden || undefined}
-                  class={`kbkey${n ? ' mapped' : ''}${selected.has(cap.key) ? ' selected' : ''}`}
+                  class={`kbkey${n ? ' mapped' : ''}${sm !== undefined ? ' simple' : ''}${selected.has(cap.key) ? ' selected' : ''}`}
                   style={{ flexGrow: cap.w, flexBasis: 0 }}
-                  title={n ? `${cap.key} · ${t('kb.mapped', { n })}` : cap.key}
-                  aria-label={`${cap.cap || cap.key} (${cap.key})${n ? `, ${t('kb.mapped', { n })}` : ''}`}
+                  title={[cap.key, n ? t('kb.mapped', { n }) : '', smText].filter(Boolean).join(' · ')}
+                  aria-label={`${cap.cap || cap.key} (${cap.key})${n ? `, ${t('kb.mapped', { n })}` : ''}${smText ? `, ${smText}` : ''}`}
                   onFocus={() => { if (!hidden && (r !== at.current[0] || i !== at.current[1])) place(r, i); }}
                   onClick={() => onKey(cap.key)}>
                   {cap.cap}
-                  {n > 1 && <span class="count" aria-hidden="true">{n}</span>}
+                  {/* Drawn by the style sheet: the key's accessible name starts with what it shows. */}
+                  {n > 1 && <span class="count" aria-hidden="true" data-n={n} />}
+
                 </button>
               );
             })}

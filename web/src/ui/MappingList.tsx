@@ -6,9 +6,11 @@ import { t } from '../i18n';
 import { commandsOf, visibleText, type AppPathLookup, type Command } from '../model/commands';
 import { isObj, isStr } from '../model/json';
 import { keyLabel } from '../model/keys';
-import { allEvents } from '../model/manipulator';
+import { allEvents, triggerKeys } from '../model/manipulator';
 import { summarize } from '../model/summary';
 import type { Mapping, Rule } from '../model/types';
+import { TARVEL_PREFIX } from '../model/rules';
+import { ruleState } from '../model/profile';
 import type { Store } from '../store';
 import { Component, type ComponentChild } from 'preact';
 
@@ -33,6 +35,18 @@ function commands(m: Mapping, lookup: AppPathLookup, apps: unknown): Command[] {
   return list;
 }
 
+/** What a search looks in: the summary, what it runs, the labels and key names it has. */
+const haystacks = new WeakMap<Mapping, { summary: string; apps: unknown; text: string }>();
+function haystack(m: Mapping, lookup: AppPathLookup, apps: unknown): string {
+  const summary = summarize(m);
+  const hit = haystacks.get(m);
+  if (hit && hit.summary === summary && hit.apps === apps) return hit.text;
+  const extra = m.manipulators.flatMap((man) => (isObj(man) ? [isStr(man.description) ? man.description : '', ...triggerKeys(man)] : []));
+  const text = `${summary}\n${commands(m, lookup, apps).map((c) => c.text).join('\n')}\n${extra.join('\n')}`.toLowerCase();
+  haystacks.set(m, { summary, apps, text });
+  return text;
+}
+
 /** The rows the list shows: rules with the mappings that match the search and the key. */
 export function listRows(rules: readonly Rule[], query: string, keyIds: ReadonlySet<string> | undefined, keep: string | undefined, lookup: AppPathLookup, apps: unknown): Row[] {
   const q = query.trim().toLowerCase();
@@ -41,7 +55,7 @@ export function listRows(rules: readonly Rule[], query: string, keyIds: Readonly
     const shown: { m: Mapping; at: number }[] = [];
     rule.mappings.forEach((m, at) => {
       if (keyIds && m.id !== keep && !keyIds.has(m.id)) return;
-      if (q && !`${summarize(m)}\n${commands(m, lookup, apps).map((c) => c.text).join('\n')}\n${rule.name}`.toLowerCase().includes(q)) return;
+      if (q && !haystack(m, lookup, apps).includes(q) && !rule.name.toLowerCase().includes(q)) return;
       shown.push({ m, at });
     });
     if ((q || keyIds) && !shown.length) return;
@@ -81,7 +95,7 @@ const KIND_LABEL: Record<Command['kind'], string> = {
 };
 
 interface RowProps {
-  store: Store; row: Row; selected: boolean; blocks: number; warnings: number; lang: string; apps: unknown; ruleSelected: boolean;
+  store: Store; row: Row; selected: boolean; blocks: number; warnings: number; lang: string; apps: unknown; ruleSelected: boolean; hasFile: boolean;
   /** What the row shows, so that it re-renders only when one of these changes (the row object is new each time). */
   item: Mapping | Rule; index: number; first: boolean; last: boolean; count: number;
 }
@@ -89,33 +103,44 @@ interface RowProps {
 /** A row re-renders when what it shows changes, not when the list around it does. */
 function rowChanged(a: RowProps, b: RowProps): boolean {
   return a.item !== b.item || a.index !== b.index || a.first !== b.first || a.last !== b.last || a.count !== b.count || a.selected !== b.selected
-    || a.blocks !== b.blocks || a.warnings !== b.warnings || a.lang !== b.lang || a.apps !== b.apps || a.ruleSelected !== b.ruleSelected;
+    || a.blocks !== b.blocks || a.warnings !== b.warnings || a.lang !== b.lang || a.apps !== b.apps || a.ruleSelected !== b.ruleSelected || a.hasFile !== b.hasFile;
 }
 
 const RuleRow = rowMemo(({ store, row, ruleSelected }: RowProps) => {
   if (row.kind !== 'rule') return null;
   const { rule, index } = row;
   const [editing, setEditing] = useState(false);
-  const name = rule.name || t('list.unnamed', { n: index + 1 });
+  const own = rule.name.startsWith(TARVEL_PREFIX);
+  const shown = own ? rule.name.slice(TARVEL_PREFIX.length) : rule.name;
+  const name = shown ? visibleText(shown) : t('list.unnamed', { n: index + 1 });
+  const fixed = rule.fixed !== undefined;
+  // Only the document knows whether the rule is installed: new, changed, or as it is in the file.
+  const state = store.profile ? ruleState(rule) : undefined;
   return (
-    <li class={`rulerow${rule.enabled ? '' : ' disabled'}${ruleSelected ? ' current' : ''}`} data-rule={rule.id}>
-      <input type="checkbox" checked={rule.enabled} aria-label={t('list.ruleEnabled', { name })} title={t('list.ruleEnabled', { name })}
+    <li class={`rulerow${rule.enabled ? '' : ' disabled'}${ruleSelected ? ' current' : ''}${state ? ` state-${state}` : ''}`} data-rule={rule.id}>
+      <input type="checkbox" checked={rule.enabled} disabled={fixed} aria-label={t('list.ruleEnabled', { name })} title={t('list.ruleEnabled', { name })}
         onChange={() => store.updateRule(rule.id, (r) => ({ ...r, enabled: !r.enabled }))} />
       {editing ? (
         <input class="rulename" value={rule.name} aria-label={t('list.ruleName')} ref={(el) => el?.focus()}
-          onInput={(e) => store.updateRule(rule.id, (r) => ({ ...r, name: (e.currentTarget as HTMLInputElement).value }), 'name')}
+          onInput={(e) => store.updateRule(rule.id, (r) => ({ ...r, name: (e.currentTarget as HTMLInputElement).value, undescribed: false }), 'name')}
           onBlur={() => setEditing(false)} onKeyDown={(e) => { if (e.key === 'Enter' || e.key === 'Escape') setEditing(false); }} />
       ) : (
         <button type="button" class="rulename" aria-current={ruleSelected} title={rule.name} onClick={() => store.set({ selectedRuleId: rule.id })}
-          onDblClick={() => setEditing(true)}>
+          onDblClick={() => { if (!fixed) setEditing(true); }}>
+          <span class="pos" title={t('list.position')}>{index + 1}</span>
+          {own && <span class="badge own">{t('config.own')}</span>}
           <span class="text">{name}</span>
-          <span class="num">{t('list.ruleCount', { n: rule.mappings.length })}</span>
+          {state === 'new' && <span class="badge new">{t('list.state.new')}</span>}
+          {state === 'changed' && <span class="badge changed">{t('list.state.changed')}</span>}
+          {fixed && <span class="badge">{t('list.state.fixed')}</span>}
+          <span class="num">{fixed ? '' : t('list.ruleCount', { n: rule.mappings.length })}</span>
         </button>
       )}
       <span class="rowtools">
-        <button type="button" class="icon" aria-label={t('list.rename', { name })} title={t('list.rename', { name })} onClick={() => setEditing(true)}>✎</button>
+        <button type="button" class="icon" aria-label={t('list.rename', { name })} title={t('list.rename', { name })} disabled={fixed} onClick={() => setEditing(true)}>✎</button>
         <button type="button" class="icon" aria-label={t('list.ruleUp', { name })} title={t('list.ruleUp', { name })} disabled={index === 0} onClick={() => store.moveRule(rule.id, -1)}>↑</button>
         <button type="button" class="icon" aria-label={t('list.ruleDown', { name })} title={t('list.ruleDown', { name })} disabled={index === store.ruleSet.rules.length - 1} onClick={() => store.moveRule(rule.id, 1)}>↓</button>
+        <button type="button" class="icon" aria-label={t('list.ruleDuplicate', { name })} title={t('list.ruleDuplicate', { name })} disabled={fixed} onClick={() => store.duplicateRule(rule.id)}>⧉</button>
         <button type="button" class="icon" aria-label={t('list.ruleDelete', { name })} title={t('list.ruleDelete', { name })} onClick={() => store.removeRule(rule.id)}>✕</button>
       </span>
     </li>
@@ -192,10 +217,12 @@ export function MappingList({ store }: { store: Store }) {
     ro.observe(el);
     return () => ro.disconnect();
   }, []);
+  // A list that got shorter (a search) clamps the scroll position before any scroll event says so.
+  const top = Math.min(view.top, Math.max(0, offsets[rows.length] - view.height));
   let first = 0;
-  while (first < rows.length && offsets[first + 1] < view.top - OVERSCAN) first++;
+  while (first < rows.length && offsets[first + 1] < top - OVERSCAN) first++;
   let last = first;
-  while (last < rows.length && offsets[last] < view.top + view.height + OVERSCAN) last++;
+  while (last < rows.length && offsets[last] < top + view.height + OVERSCAN) last++;
   // Measure what was drawn; a changed height moves the rows below it.
   useLayoutEffect(() => {
     const ol = list.current;
@@ -255,7 +282,7 @@ export function MappingList({ store }: { store: Store }) {
             const pc = row.kind === 'mapping' ? problemCount.get(row.m.id) : undefined;
             const props: RowProps = {
               store, row, selected: row.key === store.selectedId, blocks: pc?.b ?? 0, warnings: pc?.w ?? 0, lang: store.lang, apps: store.apps,
-              ruleSelected: row.kind === 'rule' && row.rule.id === store.selectedRuleId,
+              ruleSelected: row.kind === 'rule' && row.rule.id === store.selectedRuleId, hasFile: !!store.profile,
               item: row.kind === 'rule' ? row.rule : row.m, index: row.index, first: row.kind === 'mapping' && row.first,
               last: row.kind === 'mapping' ? row.last : row.index === rs.rules.length - 1, count: row.kind === 'rule' ? row.rule.mappings.length : 0,
             };

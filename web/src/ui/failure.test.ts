@@ -7,7 +7,7 @@ const CODES: [string, boolean][] = [
   ['malformed', false], ['tooLarge', false], ['tooDeep', true], ['tooManyManipulators', false], ['lint', false], ['notFound', false],
   ['notRegularFile', false], ['syntax', true], ['trailingComma', true], ['numberOutOfRange', true], ['notAnObject', false],
   ['noProfiles', false], ['readOnly', false], ['changed', false], ['busy', false], ['noSuchProfile', false], ['noSuchRule', false],
-  ['noSuchBackup', false], ['backupFailed', false], ['writeFailed', false], ['internalError', false],
+  ['noSuchDevice', false], ['noSuchBackup', false], ['backupFailed', false], ['writeFailed', false], ['internalError', false],
 ];
 
 describe('help for every failure code, in both languages', () => {

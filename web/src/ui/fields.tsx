@@ -778,8 +778,10 @@ function InputSourceConditionEditor({ c, onChange }: { c: JsonObject; onChange: 
 
 // ---- timing --------------------------------------------------------------------------------------
 
-export function ParametersEditor({ value, onChange, show, problems, at }: {
+export function ParametersEditor({ value, onChange, show, problems, at, defaults }: {
   value: Json | undefined; onChange: (v: JsonObject | undefined, typing?: string) => void; show: string[]; problems: Problem[]; at: string;
+  /** What applies when a field is empty: the profile's parameters, else Karabiner-Elements' own. */
+  defaults?: JsonObject;
 }) {
   const p = isObj(value) ? value : {};
   const keys = [...new Set([...show, ...Object.keys(p).filter((k) => k in PARAMETERS)])];
@@ -788,7 +790,7 @@ export function ParametersEditor({ value, onChange, show, problems, at }: {
       <legend>{t('edit.timing')}</legend>
       <div class="row wrap">
         {keys.map((k) => (
-          <NumberField key={k} label={t(`param.${k}`)} value={p[k]} placeholder={String(PARAMETERS[k]?.default ?? '')}
+          <NumberField key={k} label={t(`param.${k}`)} value={p[k]} placeholder={String(typeof defaults?.[k] === 'number' ? defaults[k] : PARAMETERS[k]?.default ?? '')}
             onChange={(v) => { const next = withKey(p, k, v); onChange(Object.keys(next).length ? next : undefined, `param.${k}`); }} />
         ))}
       </div>

@@ -23,7 +23,12 @@ function karabiner() {
   return {
     path: '/Users/me/.config/karabiner/karabiner.json', digest: DIGEST, hasComments: true,
     profiles: [
-      { name: 'Default profile', selected: true, rules: RULES, devices: [{ vendor_id: 1452, product_id: 641, is_keyboard: true }] },
+      {
+        name: 'Default profile', selected: true, rules: RULES, devices: [{ vendor_id: 1452, product_id: 641, is_keyboard: true }], commentedRules: [1],
+        simpleModifications: [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'left_control' }] }],
+        parameters: { 'basic.to_if_alone_timeout_milliseconds': 250 },
+        deviceSettings: [{ identifiers: { vendor_id: 1452, product_id: 641, is_keyboard: true }, ignore: false, simple_modifications: [{ from: { key_code: 'right_command' }, to: [{ key_code: 'right_option' }] }] }],
+      },
       { name: 'Games', selected: false, rules: [], devices: [] },
     ],
     backups: [{
@@ -36,94 +41,108 @@ function karabiner() {
 const bridgeState = (page: Page) => page.evaluate(() => (window as any).__bridge);
 const names = async (page: Page) => (await bridgeState(page)).messages.map((m: { name: string }) => m.name);
 const applies = async (page: Page) => (await bridgeState(page)).messages.filter((m: { name: string }) => m.name === 'tarvelApply').map((m: { body: unknown }) => m.body);
+const profileRules = async (page: Page, i = 0) => (await bridgeState(page)).config.profiles[i].rules;
 const installedRows = (page: Page) => page.locator('ol.installed-rules > li').evaluateAll((els) => els.map((e) => [
   e.className, (e.querySelector('.desc') as HTMLElement).innerText, (e.querySelector('.badge.on, .badge.off') as HTMLElement).innerText,
   (e.querySelector('.mcount') as HTMLElement).innerText, !!e.querySelector('.badge.own'),
 ]));
+/** The list: each rule with its place, its name and what the document says of it. */
+const listRules = (page: Page) => page.locator('li.rulerow').evaluateAll((els) => els.map((e) => [
+  (e.querySelector('.pos') as HTMLElement).innerText, (e.querySelector('.text') as HTMLElement).innerText,
+  [...e.querySelectorAll('.badge')].map((b) => (b as HTMLElement).innerText).join(' '),
+]));
 const applyButton = (page: Page) => page.getByRole('button', { name: 'Apply…' });
 const tab = (page: Page, name: string) => page.getByRole('tab', { name }).click();
+const ruleRow = (page: Page, text: string) => page.locator('li.rulerow', { has: page.locator('.text', { hasText: text }) });
 
 describe('karabiner.json in the editor', () => {
-  it('is read at start and shown; Tarvel’s rules open in the editor; with nothing to change Apply is off', async () => {
+  it('every installed rule is in the list, the picture and search without adopting it; the overview comes first; nothing to apply', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
     await expect.poll(() => names(page)).toEqual(['tarvelApps', 'tarvelConfig']);
-    // Nothing saved: the rule set comes back from its "[Tarvel] <title>: <name>" description.
-    await expect.poll(() => page.getByLabel('Rule set title').inputValue()).toBe('Keys');
-    expect(await page.locator('li.rulerow .rulename .text').allInnerTexts()).toEqual(['Caps Lock → Control / Escape']);
-    expect(await page.locator('.banner.info').innerText()).toContain('“Keys”, 1 rule.');
+    await expect.poll(() => page.locator('[role=tab][aria-selected=true]').innerText()).toBe('In Karabiner-Elements');
+    expect(await listRules(page)).toEqual([
+      ['1', 'Keys: Caps Lock → Control / Escape', 'Tarvel'], ['2', 'Install tools', ''], ['3', 'Open Safari', ''], ['4', 'Vim arrows', ''],
+    ]);
     expect(await applyButton(page).isDisabled()).toBe(true);
     expect(await applyButton(page).getAttribute('title')).toContain('Nothing to apply');
-
-    await tab(page, 'In Karabiner-Elements');
     expect(await page.locator('.installed').innerText()).toContain('/Users/me/.config/karabiner/karabiner.json · It has comments');
+    expect(await page.locator('.installed .summary').innerText()).toBe('4 rules (3 on), 7 manipulators · 1 simple modification · 1 device');
     expect(await installedRows(page)).toEqual([
-      ['fate-tarvel', 'Keys: Caps Lock → Control / Escape', 'on', '1 manipulator', true],
-      ['fate-keep', 'Install tools', 'on', '1 manipulator', false],
-      ['fate-keep', 'Open Safari', 'on', '1 manipulator', false],
-      ['fate-keep', 'Vim arrows', 'off', '4 manipulators', false],
+      ['fate-same', 'Keys: Caps Lock → Control / Escape', 'on', '1 manipulator', true],
+      ['fate-same', 'Install tools', 'on', '1 manipulator', false],
+      ['fate-same', 'Open Safari', 'on', '1 manipulator', false],
+      ['fate-same', 'Vim arrows', 'off', '4 manipulators', false],
     ]);
-    // What the other rules run is there to decide on keeping them.
+    // What every rule runs can be read before anything is applied.
     expect(await page.locator('.installed ul.commands code').allInnerTexts()).toEqual([CURL, 'open -a /Applications/⟨U+202E⟩ppa.irafaS']);
-    expect(await page.locator('.installed').innerText()).toContain('The editor holds exactly the rules Tarvel installed here.');
-    expect(await page.getByRole('combobox', { name: 'Profile' }).inputValue()).toBe('0');
-    await page.locator('.banner.info').getByRole('button', { name: 'Dismiss' }).click();
+    // The picture: every rule's keys, the simple modification written on its key.
+    expect(await page.locator('.kbkey.mapped').evaluateAll((els) => els.map((e) => (e as HTMLElement).dataset.key))).toEqual(expect.arrayContaining(['f5', 's', 'h', 'j', 'k', 'l', 'caps_lock']));
+    expect(await page.locator('.kbkey[data-key=caps_lock]').getAttribute('aria-label')).toContain('simple modification → Control');
+    // Search finds a rule that came from the file, by what it runs.
+    await page.getByLabel('Search mappings').fill('safari');
+    expect(await page.locator('li.mapping .summary .text').allInnerTexts()).toEqual(['⌃⌥S → Shell command']);
+    await page.locator('li.mapping .summary').click();
+    expect(await page.locator('.editor .inplace').innerText()).toContain('Rule 3 of the profile in karabiner.json');
+    // Shown, not changed: opening a form is no edit.
+    expect(await applyButton(page).isDisabled()).toBe(true);
+    await page.getByLabel('Search mappings').fill('');
+    await tab(page, 'In Karabiner-Elements');
     await shot(page, 'config-panel');
-    expect(await axeFindings(page), 'panel').toEqual([]);
+    expect(await axeFindings(page), 'overview').toEqual([]);
 
-    // Kept rules take part in Try it, and the profile's devices are offered.
+    // Every rule takes part in Try it, and the profile's devices are offered.
     await tab(page, 'Try it');
     await page.getByRole('button', { name: '⌘ left command' }).click();
     await page.locator('.kbkey[data-key=f5]').click();
-    expect(await page.locator('li.outcome').first().innerText()).toContain('kept rule “Install tools”');
+    expect(await page.locator('li.outcome').first().innerText()).toContain('Install tools');
     expect(await page.locator('select option', { hasText: '1452/641' }).count()).toBe(1);
     await done(page);
   });
 
-  it('keep, drop and edit in Tarvel; the confirmation lists the changes and every command in full; the body says what stays', async () => {
+  it('edits where the rules are: switched off, moved, removed; the confirmation says each, field by field, and where comments go; the body names each rule once', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
+    await expect.poll(() => listRules(page).then((r) => r.length)).toBe(4);
+    await ruleRow(page, 'Open Safari').getByRole('checkbox').uncheck();
+    await ruleRow(page, 'Install tools').hover();
+    await ruleRow(page, 'Install tools').getByRole('button', { name: 'Move “Install tools” up' }).click();
+    await ruleRow(page, 'Vim arrows').hover();
+    await ruleRow(page, 'Vim arrows').getByRole('button', { name: 'Delete rule “Vim arrows”' }).click();
+    expect(await listRules(page)).toEqual([['1', 'Install tools', ''], ['2', 'Keys: Caps Lock → Control / Escape', 'Tarvel'], ['3', 'Open Safari', 'changed']]);
     await tab(page, 'In Karabiner-Elements');
-    await page.getByRole('checkbox', { name: 'Keep “Vim arrows”' }).uncheck();
-    await page.getByRole('button', { name: 'Edit in Tarvel: “Open Safari”' }).click();
-    expect(await page.locator('.banner.info').innerText()).toContain('“Open Safari” is now in the editor');
-    expect((await installedRows(page)).map((r) => r[0])).toEqual(['fate-tarvel', 'fate-keep', 'fate-editor', 'fate-drop']);
-    expect(await page.locator('li.rulerow .rulename .text').allInnerTexts()).toEqual(['Caps Lock → Control / Escape', 'Open Safari']);
-    expect(await page.locator('li.mapping ul.commands code').allInnerTexts()).toEqual(['open -a /Applications/⟨U+202E⟩ppa.irafaS']);
+    expect((await installedRows(page)).map((r) => r[0])).toEqual(['fate-same', 'fate-moved', 'fate-changed', 'fate-removed']);
 
     await applyButton(page).click();
     const dialog = page.getByRole('dialog');
     const section = async (id: string) => dialog.locator(`ul[aria-labelledby=${id}] .desc`).allInnerTexts();
     expect(await dialog.innerText()).toContain('Profile “Default profile” changes.');
-    expect(await dialog.locator('#apply-added').innerText()).toBe('Added (1)');
-    expect(await section('apply-added')).toEqual(['Keys: Open Safari']);
-    expect(await section('apply-same')).toEqual(['Keys: Caps Lock → Control / Escape']);
-    expect(await section('apply-kept')).toEqual(['Install tools']);
-    expect(await section('apply-removed')).toEqual(['Open Safari', 'Vim arrows']);
-    expect(await dialog.locator('ul[aria-labelledby=apply-removed] .fate').allInnerTexts()).toEqual(['now in the editor', 'dropped']);
-    // Tarvel's commands and the kept rules' alike, in full, wrapped, with the reversing mark shown.
+    expect(await section('apply-changed')).toEqual(['Open Safari']);
+    expect(await dialog.locator('ul[aria-labelledby=apply-changed] ul.changes').innerText()).toBe('switched off');
+    expect(await section('apply-moved')).toEqual(['Install tools']);
+    expect(await dialog.locator('ul[aria-labelledby=apply-moved] .fate').innerText()).toBe('from place 2 to 1');
+    expect(await section('apply-removed')).toEqual(['Vim arrows']);
+    expect(await section('apply-kept')).toEqual(['Keys: Caps Lock → Control / Escape']);
+    expect(await dialog.locator('#apply-added').count()).toBe(0);
+    // Every command the profile's rules run afterwards, in full, wrapped, with the reversing mark shown.
     const codes = dialog.locator('ul.commands code');
-    expect(await codes.allInnerTexts()).toEqual(['open -a /Applications/⟨U+202E⟩ppa.irafaS', CURL]);
-    expect(await dialog.locator('ul.commands .rule').allInnerTexts()).toEqual(['[Tarvel] Keys: Open Safari', 'Install tools']);
-    const box = await codes.nth(1).evaluate((el) => ({ sw: el.scrollWidth, cw: el.clientWidth, h: el.clientHeight }));
+    expect(await codes.allInnerTexts()).toEqual([CURL, 'open -a /Applications/⟨U+202E⟩ppa.irafaS']);
+    const box = await codes.first().evaluate((el) => ({ sw: el.scrollWidth, cw: el.clientWidth, h: el.clientHeight }));
     expect(box.sw).toBeLessThanOrEqual(box.cw);
     expect(box.h).toBeGreaterThan(30);
-    expect(await dialog.innerText()).toContain('Comments and everything else in karabiner.json stay as they are.');
     await shot(page, 'config-apply-confirm');
     expect(await axeFindings(page), 'confirmation').toEqual([]);
 
     await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
     await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-20260101-120001.json');
     const [body] = await applies(page);
-    expect(body).toMatchObject({ title: 'Keys', baseDigest: DIGEST, keep: [1] });
-    expect(body.profile).toBeUndefined();
-    expect(body.rules.map((r: { name: string }) => r.name)).toEqual(['Caps Lock → Control / Escape', 'Open Safari']);
-    expect(body.manipulators).toBeUndefined();
-    // Read again after the apply: what was written, and nothing left to do.
-    await expect.poll(() => names(page)).toEqual(['tarvelApps', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
+    expect(body).toEqual({
+      baseDigest: DIGEST,
+      ruleList: [{ keep: 1 }, { keep: 0 }, { edit: 2, rule: { ...RULES[2], enabled: false } }],
+    });
+    // The stand-in wrote what a writer writes; read again, that is the document, with nothing left to do.
+    expect(await profileRules(page)).toEqual([RULES[1], RULES[0], { ...RULES[2], enabled: false }]);
     await dialog.getByRole('button', { name: 'Close' }).click();
-    await expect.poll(() => installedRows(page)).toEqual([
-      ['fate-tarvel', 'Keys: Caps Lock → Control / Escape', 'on', '1 manipulator', true],
-      ['fate-tarvel', 'Keys: Open Safari', 'on', '1 manipulator', true],
-      ['fate-keep', 'Install tools', 'on', '1 manipulator', false],
+    await expect.poll(() => installedRows(page).then((rows) => rows.map((r) => [r[0], r[1], r[2]]))).toEqual([
+      ['fate-same', 'Install tools', 'on'], ['fate-same', 'Keys: Caps Lock → Control / Escape', 'on'], ['fate-same', 'Open Safari', 'off'],
     ]);
     expect(await applyButton(page).isDisabled()).toBe(true);
     // Apply, now off, cannot take focus back: the open tab does.
@@ -131,31 +150,96 @@ describe('karabiner.json in the editor', () => {
     await done(page);
   });
 
-  it('choices made on a file survive a reload of the page (as after a recovery); another profile starts afresh and is named', async () => {
+  it('the confirmation shows a changed member, where the comments of a removed rule go, and a key another rule takes after a move', async () => {
+    const hold = (to: string) => ({ type: 'basic', from: { key_code: 'caps_lock', modifiers: { optional: ['any'] } }, to: [{ key_code: to }] });
+    const config: any = karabiner();
+    config.profiles[0].rules = [...RULES.slice(1, 3), { description: 'Caps → Right Control', manipulators: [hold('right_control')] }, { description: 'Hyper', manipulators: [hold('left_command')] }];
+    config.profiles[0].commentedRules = [0];
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config } });
+    await expect.poll(() => listRules(page).then((r) => r.length)).toBe(4);
+    await ruleRow(page, 'Hyper').hover();
+    await ruleRow(page, 'Hyper').getByRole('button', { name: 'Move “Hyper” up' }).click();
+    await ruleRow(page, 'Install tools').hover();
+    await ruleRow(page, 'Install tools').getByRole('button', { name: 'Delete rule “Install tools”' }).click();
+    // An edit in a form: the key Open Safari's mapping sends.
+    await page.locator('li.mapping', { hasText: '⌃⌥S' }).locator('.summary').click();
+    await page.getByLabel('When I press 1', { exact: true }).fill('d');
+    await applyButton(page).click();
+    const dialog = page.getByRole('dialog');
+    expect(await dialog.locator('ul[aria-labelledby=apply-changed] ul.changes').innerText()).toBe('manipulators[0].from.key_code: "s" → "d"');
+    expect(await dialog.locator('ul.notes').innerText()).toBe('The comments around “Install tools” are kept, before “Open Safari”.');
+    expect(await dialog.locator('.warnbox').innerText()).toContain('Caps Lock: “Hyper” takes it; before, “Caps → Right Control” did.');
+    expect(await axeFindings(page), 'confirmation with warnings').toEqual([]);
+    await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
+    await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-');
+    expect((await applies(page))[0].ruleList).toEqual([{ edit: 1, rule: expect.objectContaining({ description: 'Open Safari' }) }, { keep: 3 }, { keep: 2 }]);
+    // The stand-in keeps the comment with the next rule that stays, as the writer does.
+    expect((await bridgeState(page)).config.profiles[0].commentedRules).toEqual([0]);
+    await done(page);
+  });
+
+  it('the rest of the profile: simple modifications on the picture and in the overview; an edit sends only that value', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
-    await tab(page, 'In Karabiner-Elements');
-    await page.getByRole('checkbox', { name: 'Keep “Vim arrows”' }).uncheck();
-    await page.getByRole('button', { name: 'Edit in Tarvel: “Install tools”' }).click();
+    await expect.poll(() => page.locator('.profilevalues').count()).toBe(1);
+    const simple = page.locator('fieldset.modlist').first();
+    expect(await simple.locator('legend').first().innerText()).toBe('Simple modifications (1)');
+    expect(await simple.locator('li.simplemod code').innerText()).toBe('caps_lock → Control');
+    await simple.getByRole('button', { name: 'Simple modifications 1: Edit' }).click();
+    await simple.locator('input[list="tarvel-key_code"]').nth(1).fill('escape');
+    expect(await page.locator('.kbkey[data-key=caps_lock]').getAttribute('aria-label')).toContain('simple modification → Escape');
+    // The forms' default timing is the profile's.
+    await page.getByRole('tab', { name: 'Recipes' }).click();
+    await page.getByRole('button', { name: 'Add: Caps Lock → Control / Escape' }).click();
+    await page.locator('li.mapping').first().locator('.summary').click();
+    expect(await page.getByLabel('A tap ends within').getAttribute('placeholder')).toBe('250');
+    await page.getByRole('button', { name: 'Undo' }).click();
+    await applyButton(page).click();
+    const dialog = page.getByRole('dialog');
+    expect(await dialog.locator('ul[aria-labelledby=apply-values]').innerText()).toContain('to[0].key_code: "left_control" → "escape"');
+    await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
+    await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-');
+    expect(await applies(page)).toEqual([{
+      baseDigest: DIGEST, ruleList: [0, 1, 2, 3].map((keep) => ({ keep })),
+      values: [{ path: ['simple_modifications'], value: [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'escape' }] }] }],
+    }]);
+    const after = (await bridgeState(page)).config.profiles[0];
+    expect([after.simpleModifications, after.rules]).toEqual([[{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'escape' }] }], RULES]);
+    await done(page);
+  });
+
+  it('the profile chosen survives a reload of the page (as after a recovery), with the edits; another profile is its own document and is named', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
+    await expect.poll(() => listRules(page).then((r) => r.length)).toBe(4);
+    await ruleRow(page, 'Vim arrows').hover();
+    await ruleRow(page, 'Vim arrows').getByRole('button', { name: 'Delete rule “Vim arrows”' }).click();
     await page.waitForTimeout(800);
     await page.reload();
     await page.waitForFunction(() => (window as any).__tarvelReady !== undefined);
     await tab(page, 'In Karabiner-Elements');
-    await expect.poll(() => installedRows(page).then((rows) => rows.map((r) => r[0]))).toEqual(['fate-tarvel', 'fate-editor', 'fate-keep', 'fate-drop']);
+    await expect.poll(() => installedRows(page).then((rows) => rows.map((r) => r[0]))).toEqual(['fate-same', 'fate-same', 'fate-same', 'fate-removed']);
+    await page.getByRole('button', { name: 'Put back “Vim arrows”' }).click();
+    expect((await installedRows(page)).map((r) => r[0])).toEqual(['fate-same', 'fate-same', 'fate-same', 'fate-same']);
 
+    await page.getByRole('tab', { name: 'Recipes' }).click();
+    await page.getByRole('button', { name: 'Add: Disable a key' }).click();
+    await tab(page, 'In Karabiner-Elements');
     await page.getByRole('combobox', { name: 'Profile' }).selectOption('1');
     expect(await page.locator('.installed').innerText()).toContain('Karabiner-Elements does not use this profile now');
+    expect(await listRules(page)).toEqual([['1', 'Disable a key', 'Tarvel new']]);
     await applyButton(page).click();
     expect(await page.getByRole('dialog').innerText()).toContain('Profile “Games” changes; Karabiner-Elements does not use it now.');
     await page.getByRole('dialog').getByRole('button', { name: 'Apply', exact: true }).click();
     await page.getByRole('dialog').getByRole('button', { name: 'Close' }).click();
-    expect(await applies(page)).toMatchObject([{ profile: 1, keep: [], baseDigest: DIGEST }]);
+    expect(await applies(page)).toMatchObject([{ profile: 1, ruleList: [{ rule: { description: '[Tarvel] Disable a key' } }], baseDigest: DIGEST }]);
+    expect(await profileRules(page, 0)).toEqual(RULES);
     await done(page);
   });
 
   it('the last apply is undone by restoring its backup, after a confirmation of what comes back', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
-    await tab(page, 'In Karabiner-Elements');
-    await page.getByRole('checkbox', { name: 'Keep “Install tools”' }).uncheck();
+    await expect.poll(() => listRules(page).then((r) => r.length)).toBe(4);
+    await ruleRow(page, 'Install tools').hover();
+    await ruleRow(page, 'Install tools').getByRole('button', { name: 'Delete rule “Install tools”' }).click();
     await applyButton(page).click();
     await page.getByRole('dialog').getByRole('button', { name: 'Apply', exact: true }).click();
     await page.getByRole('dialog').getByRole('button', { name: 'Undo this apply…' }).click();
@@ -171,6 +255,9 @@ describe('karabiner.json in the editor', () => {
     expect(restores.map((m: { body: unknown }) => m.body)).toEqual([{ name: 'karabiner.backup-20260101-120001.json', baseDigest: `sha256:${'1'.padStart(64, '0')}` }]);
     await dialog.getByRole('button', { name: 'Close' }).click();
     await expect.poll(() => installedRows(page).then((rows) => rows.map((r) => r[1]))).toEqual(['Keys: Caps Lock → Control / Escape', 'Install tools', 'Open Safari', 'Vim arrows']);
+    // The restored file is the document again: the rule is back in the list, nothing to apply.
+    expect((await listRules(page)).map((r) => r[1])).toEqual(['Keys: Caps Lock → Control / Escape', 'Install tools', 'Open Safari', 'Vim arrows']);
+    expect(await applyButton(page).isDisabled()).toBe(true);
 
     // Every backup with its time, size and rules; the newest first, marked as the undo.
     await tab(page, 'Backups');
@@ -185,8 +272,8 @@ describe('karabiner.json in the editor', () => {
 
   it('a restore chosen while an apply is under way names the file its list came from; the apply’s answer waits behind it', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
-    await tab(page, 'In Karabiner-Elements');
-    await page.getByRole('checkbox', { name: 'Keep “Vim arrows”' }).uncheck();
+    await expect.poll(() => listRules(page).then((r) => r.length)).toBe(4);
+    await ruleRow(page, 'Vim arrows').getByRole('checkbox').check();
     await page.evaluate(() => { (window as any).__bridge.delay = 700; });
     await applyButton(page).click();
     const dialog = page.getByRole('dialog');
@@ -205,11 +292,15 @@ describe('karabiner.json in the editor', () => {
     await done(page);
   });
 
-  it('a file changed by another program since it was read: the apply is refused, the page says so and offers only a reload', async () => {
+  it('a file changed by another program: when the app says so the page reads it again, keeping the edits; an apply on the old file is refused and offers only a reload', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
-    await page.getByRole('tab', { name: 'Recipes' }).click();
-    await page.getByRole('button', { name: 'Add: Disable a key' }).click();
-    await page.evaluate(() => (window as any).__bridge.outsideChange([{ description: 'Added elsewhere', manipulators: [] }]));
+    await expect.poll(() => listRules(page).then((r) => r.length)).toBe(4);
+    await ruleRow(page, 'Install tools').getByRole('checkbox').uncheck();
+    await page.evaluate((rules) => (window as any).__bridge.outsideChange([rules[0], { description: 'Added elsewhere', manipulators: [] }, rules[1]], true), RULES);
+    await expect.poll(() => listRules(page).then((r) => r.map((x) => x[1]))).toEqual(['Keys: Caps Lock → Control / Escape', 'Added elsewhere', 'Install tools']);
+    expect((await listRules(page))[2][2]).toBe('changed');
+
+    await page.evaluate(() => (window as any).__bridge.outsideChange([{ description: 'Later', manipulators: [] }]));
     await applyButton(page).click();
     const dialog = page.getByRole('dialog');
     await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
@@ -218,8 +309,7 @@ describe('karabiner.json in the editor', () => {
     expect(await dialog.locator('pre').count()).toBe(0);
     expect(await applyButton(page).isDisabled()).toBe(true);
     await dialog.getByRole('button', { name: 'Reload karabiner.json' }).click();
-    await expect.poll(() => installedRows(page).then((rows) => rows.map((r) => r[1]))).toEqual(['Added elsewhere']);
-    expect(await applyButton(page).isDisabled()).toBe(false);
+    await expect.poll(() => installedRows(page).then((rows) => rows.map((r) => r[1]))).toEqual(['Later']);
     await done(page);
   });
 

@@ -1,6 +1,7 @@
 // Headless Debian Chromium serving the built page from memory (no server, no network) and, where
 // asked, a stand-in for the native bridge that answers the way the app does: one evaluated line.
-import { mkdirSync } from 'node:fs';
+import { createHash } from 'node:crypto';
+import { mkdirSync, readFileSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
 import { extname, join, normalize } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -136,8 +137,76 @@ function installBridge(cfg) {
     state.config.digest = `sha256:${String(state.writes).padStart(64, '0')}`;
     return `${dir}/${name}`;
   };
+  const malformed = { ok: false, error: 'malformed apply message from the web view', code: 'malformed' };
+  const VALUE_MEMBERS = { simple_modifications: 'simpleModifications', fn_function_keys: 'fnFunctionKeys' };
+  /**
+   * The profile's final rule list and values, as the writer applies them (at the level of values:
+   * a kept rule is the rule as it was, an edited one its new content; comments follow the writer's
+   * rule in `commentedRules`).
+   * @param {any} body
+   */
+  const writeList = (body) => {
+    if (typeof body.baseDigest !== 'string' || !Array.isArray(body.ruleList)) return malformed;
+    if (body.baseDigest !== state.config.digest) {
+      return { ok: false, error: 'karabiner.json changed since Tarvel read it; reload to see the change', code: 'changed' };
+    }
+    const profile = state.config.profiles[body.profile ?? selected()];
+    if (!profile) return { ok: false, error: `karabiner.json has no profile ${body.profile}`, code: 'noSuchProfile' };
+    const old = profile.rules;
+    /** @type {number[]} */
+    const from = [];
+    const rules = [];
+    for (const e of body.ruleList) {
+      const i = e && typeof e === 'object' ? ('keep' in e ? e.keep : 'edit' in e ? e.edit : undefined) : undefined;
+      if (i !== undefined) {
+        if (!Number.isInteger(i) || from.includes(i)) return malformed;
+        if (i < 0 || i >= old.length) return { ok: false, error: `the profile has no rule ${i} to keep`, code: 'noSuchRule' };
+        if ('edit' in e && (!e.rule || typeof e.rule !== 'object')) return malformed;
+        from.push(i);
+        rules.push('edit' in e ? e.rule : old[i]);
+      } else if (e && typeof e === 'object' && e.rule && typeof e.rule === 'object' && Object.keys(e).length === 1) {
+        from.push(-1);
+        rules.push(e.rule);
+      } else {
+        return malformed;
+      }
+    }
+    /** @type {[any, string, unknown][]} */
+    const sets = [];
+    for (const v of body.values ?? []) {
+      const path = v?.path;
+      if (!Array.isArray(path)) return malformed;
+      if (path.length === 1 && path[0] in VALUE_MEMBERS) sets.push([profile, VALUE_MEMBERS[path[0]], v.value]);
+      else if (path.length === 2 && path[0] === 'complex_modifications' && path[1] === 'parameters') sets.push([profile, 'parameters', v.value]);
+      else if (path.length === 3 && path[0] === 'devices' && path[2] in VALUE_MEMBERS) {
+        const d = profile.deviceSettings?.[path[1]];
+        if (!d) return { ok: false, error: `the profile has no device ${path[1]}`, code: 'noSuchDevice' };
+        sets.push([d, path[2], v.value]);
+      } else return malformed;
+    }
+    // Comments stay with the rules that stay; a removed rule's go to the next one that stays in
+    // the file's order, else the previous one.
+    if (profile.commentedRules) {
+      const stays = (/** @type {number} */ i) => from.includes(i);
+      const marked = new Set();
+      for (const i of profile.commentedRules) {
+        let j = i;
+        if (!stays(j)) {
+          j = old.findIndex((_, k) => k > i && stays(k));
+          if (j < 0) j = [...old.keys()].filter((k) => k < i && stays(k)).pop() ?? -1;
+        }
+        if (j >= 0) marked.add(from.indexOf(j));
+      }
+      profile.commentedRules = [...marked].sort((a, b) => a - b);
+    }
+    const backupPath = backUp();
+    profile.rules = rules;
+    for (const [o, k, v] of sets) o[k] = v;
+    return { ok: true, backupPath };
+  };
   /** @param {any} body */
   const write = (body) => {
+    if (body.ruleList !== undefined) return writeList(body);
     if (body.baseDigest !== undefined && body.baseDigest !== state.config.digest) {
       return { ok: false, error: 'karabiner.json changed since Tarvel read it; reload to see the change', code: 'changed' };
     }
@@ -196,10 +265,14 @@ function installBridge(cfg) {
       },
     };
   }
-  // Another program changing karabiner.json: a new digest and, if given, the chosen profile's rules.
-  state.outsideChange = (/** @type {any} */ rules) => {
-    state.config.digest = `sha256:${'f'.repeat(64)}`;
+  // Another program changing karabiner.json: a new digest and, if given, the chosen profile's rules;
+  // with `notify` the app then tells the page, as it does when it sees the file change.
+  let outside = 0;
+  state.outsideChange = (/** @type {any} */ rules, notify = false) => {
+    outside += 1;
+    state.config.digest = `sha256:${String(outside - 1 || '').padStart(64, 'f')}`;
     if (rules) state.config.profiles[selected()].rules = rules;
+    if (notify) setTimeout(() => w.__tarvelConfigChanged && w.__tarvelConfigChanged(null), state.delay);
   };
 }
 
@@ -277,3 +350,147 @@ export async function axeFindings(page) {
       .map((/** @type {any} */ v) => `${v.impact} ${v.id}: ${v.nodes.slice(0, 3).map((/** @type {any} */ n) => n.target.join(' ')).join(' | ')}`);
   });
 }
+
+// ---- real karabiner.json files ------------------------------------------------------------------
+
+/** JSON with comments as Karabiner-Elements reads it: comments become spaces. @param {string} text */
+function withoutComments(text) {
+  let out = '';
+  for (let i = 0; i < text.length;) {
+    const c = text[i];
+    if (c === '"') {
+      let j = i + 1;
+      while (j < text.length && text[j] !== '"') j += text[j] === '\\' ? 2 : 1;
+      out += text.slice(i, j + 1);
+      i = j + 1;
+    } else if (c === '/' && (text[i + 1] === '/' || text[i + 1] === '*')) {
+      const line = text[i + 1] === '/';
+      const end = line ? text.indexOf('\n', i) : text.indexOf('*/', i + 2);
+      i = end < 0 ? text.length : line ? end : end + 2;
+      out += ' ';
+    } else {
+      out += c;
+      i++;
+    }
+  }
+  return out;
+}
+
+/**
+ * For each profile (by index), the rules with comments around them, by the writer's rule: a comment
+ * belongs to the rule on whose line it follows, else to the next rule, else to the last one.
+ * @param {string} text
+ */
+export function commentedRules(text) {
+  /** @typedef {{ kind: string, path: (string|number)[], key?: string, expectKey: boolean, n: number, starts: number[], ends: number[], endLines: number[], comments: { at: number, line: number }[] }} Frame */
+  /** @type {Map<number, number[]>} */
+  const out = new Map();
+  /** @type {Frame[]} */
+  const stack = [];
+  let line = 1;
+  const top = () => stack[stack.length - 1];
+  /** @param {Frame | undefined} f */
+  const isRules = (f) => !!f && f.kind === '[' && f.path.length === 4 && f.path[0] === 'profiles' && f.path[2] === 'complex_modifications' && f.path[3] === 'rules';
+  /** @param {number} at */
+  const start = (at) => { const f = top(); if (isRules(f) && f.starts.length === f.n) f.starts.push(at); };
+  /** @param {number} at */
+  const end = (at) => { const f = top(); if (isRules(f)) { f.ends[f.n] = at; f.endLines[f.n] = line; } };
+  /** @param {Frame} f */
+  const close = (f) => {
+    const marked = new Set();
+    for (const c of f.comments) {
+      let k = -1;
+      for (let j = 0; j < f.ends.length; j++) if (f.ends[j] < c.at) k = j;
+      const next = f.starts.findIndex((s) => s > c.at);
+      if (k >= 0 && f.endLines[k] === c.line) marked.add(k);
+      else if (next >= 0) marked.add(next);
+      else if (f.ends.length) marked.add(f.ends.length - 1);
+    }
+    if (marked.size) out.set(Number(f.path[1]), [...marked].sort((a, b) => a - b));
+  };
+  for (let i = 0; i < text.length;) {
+    const c = text[i];
+    if (c === '\n') { line++; i++; continue; }
+    if (c === '/' && (text[i + 1] === '/' || text[i + 1] === '*')) {
+      const f = top();
+      if (isRules(f)) f.comments.push({ at: i, line });
+      const lineComment = text[i + 1] === '/';
+      const stop = lineComment ? text.indexOf('\n', i) : text.indexOf('*/', i + 2);
+      const to = stop < 0 ? text.length : lineComment ? stop : stop + 2;
+      for (let j = i; j < to; j++) if (text[j] === '\n') line++;
+      i = to;
+      continue;
+    }
+    if (c === '"') {
+      let j = i + 1;
+      while (j < text.length && text[j] !== '"') j += text[j] === '\\' ? 2 : 1;
+      const f = top();
+      if (f?.kind === '{' && f.expectKey) { f.key = JSON.parse(text.slice(i, j + 1)); f.expectKey = false; } else { start(i); end(j); }
+      i = j + 1;
+      continue;
+    }
+    if (c === '{' || c === '[') {
+      start(i);
+      const f = top();
+      const path = f ? [...f.path, f.kind === '[' ? f.n : /** @type {string} */ (f.key)] : [];
+      stack.push({ kind: c, path, expectKey: c === '{', n: 0, starts: [], ends: [], endLines: [], comments: [] });
+      i++;
+      continue;
+    }
+    if (c === '}' || c === ']') {
+      const f = /** @type {Frame} */ (stack.pop());
+      if (isRules(f)) close(f);
+      end(i);
+      i++;
+      continue;
+    }
+    if (c === ',') {
+      const f = top();
+      if (f?.kind === '[') f.n++; else if (f) f.expectKey = true;
+      i++;
+      continue;
+    }
+    if (/[-0-9a-z]/.test(c)) {
+      let j = i;
+      while (j < text.length && /[-+.0-9a-zA-Z]/.test(text[j])) j++;
+      start(i);
+      end(j - 1);
+      i = j;
+      continue;
+    }
+    i++;
+  }
+  return out;
+}
+
+/** @param {unknown} v @returns {any[]} */
+const objects = (v) => (Array.isArray(v) ? v.filter((x) => x && typeof x === 'object' && !Array.isArray(x)) : []);
+
+/**
+ * A karabiner.json text as the app's "tarvelConfig" answers it.
+ * @param {string} text
+ */
+export function tarvelConfigOf(text, path = '/Users/me/.config/karabiner/karabiner.json') {
+  const plain = withoutComments(text);
+  const doc = JSON.parse(plain);
+  const comments = commentedRules(text);
+  return {
+    path, digest: `sha256:${createHash('sha256').update(text).digest('hex')}`, hasComments: plain !== text, backups: [],
+    profiles: objects(doc.profiles).map((p, i) => ({
+      name: typeof p.name === 'string' ? p.name : null,
+      selected: p.selected === true,
+      rules: p.complex_modifications?.rules ?? [],
+      devices: objects(p.devices).map((d) => d.identifiers).filter((d) => d && typeof d === 'object'),
+      simpleModifications: objects(p.simple_modifications),
+      fnFunctionKeys: objects(p.fn_function_keys),
+      parameters: p.complex_modifications?.parameters ?? {},
+      deviceSettings: objects(p.devices),
+      keyboardType: p.virtual_hid_keyboard?.keyboard_type_v2 ?? null,
+      commentedRules: comments.get(i) ?? [],
+    })),
+  };
+}
+
+export const CONFIGS = fileURLToPath(new URL('../fixtures/configs/', import.meta.url));
+/** One of the real files in tests/fixtures/configs, as the app answers it. @param {string} name */
+export const realConfig = (name) => tarvelConfigOf(readFileSync(join(CONFIGS, name), 'utf8'));
