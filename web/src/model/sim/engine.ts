@@ -1,0 +1,359 @@
+// The engine's pipeline: events from the keyboard go through the stages in the engine's order
+// (device keys, simple modifications, complex modifications, function keys) and out to the virtual
+// devices. Each stage is a list of manipulators between two queues; the first manipulator that
+// takes an event changes it, the others still see it go by.
+import { isObj, isStr, type Json, type JsonObject } from '../json';
+import { Basic, Refused, type Host, type Manipulator, type Result } from './basic';
+import { readParameters, type Parameters } from './defs';
+import { Dispatcher } from './dispatch';
+import { Env, makeCondition, type DeviceProps } from './env';
+import { Output, type OutputOptions } from './output';
+import { MS, Queue, type Entry, type Ticks } from './queue';
+
+export const STAGES = ['device_keys', 'simple_modifications', 'complex_modifications', 'fn_function_keys'] as const;
+export type StageName = typeof STAGES[number];
+export const COMPLEX = 2;
+
+/** A manipulator the engine would not load, and why. */
+export interface Dropped { stage: number; index: number; why: string }
+
+class MouseBasic implements Manipulator {
+  valid = true;
+  private readonly flip: Set<string>;
+  private readonly swap: Set<string>;
+  private readonly discard: Set<string>;
+  constructor(json: JsonObject, readonly conditions: ((ctx: { device: number; state: Entry['state'] }, env: Env) => boolean)[]) {
+    const list = (k: string) => new Set(Array.isArray(json[k]) ? (json[k] as Json[]).filter(isStr) : []);
+    this.flip = list('flip');
+    this.swap = list('swap');
+    this.discard = list('discard');
+  }
+  alreadyManipulated(): boolean { return false; }
+  active(): boolean { return false; }
+  onReleased(): void { /* nothing */ }
+  onUngrabbed(): void { /* nothing */ }
+  onEventTap(): void { /* nothing */ }
+  manipulate(front: Entry, _in: Queue, out: Queue): Result {
+    if (!front.valid || !this.valid || front.ev.t !== 'motion') return 'passed';
+    if (!this.conditions.every((c) => c({ device: front.device, state: front.state }, out.env))) return 'passed';
+    if (!this.flip.size && !this.swap.size && !this.discard.size) return 'passed';
+    front.valid = false;
+    let { x, y, v, h } = front.ev;
+    if (this.swap.has('xy')) [x, y] = [y, x];
+    if (this.swap.has('wheels')) [v, h] = [h, v];
+    if (this.flip.has('x')) x = -x;
+    if (this.flip.has('y')) y = -y;
+    if (this.flip.has('vertical_wheel')) v = -v;
+    if (this.flip.has('horizontal_wheel')) h = -h;
+    if (this.discard.has('x')) x = 0;
+    if (this.discard.has('y')) y = 0;
+    if (this.discard.has('vertical_wheel')) v = 0;
+    if (this.discard.has('horizontal_wheel')) h = 0;
+    out.push({ ...front, valid: true, state: 'manipulated', ev: { t: 'motion', x, y, v, h } });
+    return 'manipulated';
+  }
+}
+
+/** A manipulator the simulation does not run (mouse motion to scroll): it lets everything by. */
+class Inert implements Manipulator {
+  valid = true;
+  alreadyManipulated(): boolean { return false; }
+  active(): boolean { return false; }
+  manipulate(): Result { return 'passed'; }
+  onReleased(): void { /* nothing */ }
+  onUngrabbed(): void { /* nothing */ }
+  onEventTap(): void { /* nothing */ }
+}
+
+const HANDLED = new Set(['key', 'motion', 'shell_command', 'send_user_command', 'select_input_source', 'notification', 'mouse_key', 'sticky_modifier', 'software_function', 'stop_keyboard_repeat', 'caps_lock_state']);
+
+export class Manager {
+  list: Manipulator[] = [];
+  /** Manipulators by the keys they take, for a quick first look; the rest are always asked. */
+  manipulate(input: Queue, output: Queue, now: Ticks, reorder: boolean): boolean {
+    const front = input.entries[0];
+    if (!front) return false;
+    const t = front.ev.t;
+    if (t === 'released') {
+      output.flags.eraseDeviceExceptLockAndSticky(front.device);
+      output.buttons.eraseDevice(front.device);
+      for (const m of this.list) m.onReleased(front, output);
+    } else if (t === 'ungrabbed') {
+      output.flags.eraseDevice(front.device);
+      output.buttons.eraseDevice(front.device);
+      for (const m of this.list) m.onUngrabbed(front.device, output, front.time);
+    } else if (t === 'event_tap') {
+      for (const m of this.list) m.onEventTap(front, output);
+    } else if (HANDLED.has(t)) {
+      let skip = false;
+      if (front.valid && this.list.some((m) => m.alreadyManipulated(front))) {
+        front.valid = false;
+        skip = true;
+      }
+      if (!skip) {
+        for (const m of this.list) {
+          if (m.manipulate(front, input, output, now) === 'wait') {
+            this.removeInvalid();
+            return false;
+          }
+        }
+      }
+    }
+    if (front.valid) output.push(front);
+    if (reorder) output.sortEvents();
+    input.shift();
+    return true;
+  }
+  invalidate(): void {
+    for (const m of this.list) m.valid = false;
+    this.removeInvalid();
+  }
+  private removeInvalid(): void { this.list = this.list.filter((m) => m.valid || m.active()); }
+}
+
+/** The profile as it shapes what keys do, beside its complex-modification rules. */
+export interface ProfileInput {
+  /** Enabled rules only, in order: each one's manipulators as written. */
+  rules: JsonObject[][];
+  simpleModifications?: JsonObject[];
+  fnFunctionKeys?: JsonObject[];
+  /** The profile's `devices` entries, whole. */
+  devices?: JsonObject[];
+  parameters?: JsonObject;
+  keyboardType?: string;
+  /** macOS' "Use F1, F2, etc. keys as standard function keys". */
+  standardFunctionKeys?: boolean;
+}
+
+/** The manipulators of one stage, each with the parameters under its own and conditions added. */
+export type StageSpec = { json: Json; params?: Parameters; conditions?: JsonObject[] }[];
+
+export interface EngineOptions extends Partial<OutputOptions> {
+  /** A real clock (each delay runs at its own time, waits for keys pressed together resolve by
+   * themselves), or the engine's test runner's (time moves only when an event or the test says). */
+  realTime: boolean;
+  env?: Env;
+}
+
+const DEFAULT_FN_KEYS: [string, JsonObject][] = [
+  ['f1', { consumer_key_code: 'display_brightness_decrement' }], ['f2', { consumer_key_code: 'display_brightness_increment' }],
+  ['f3', { apple_vendor_keyboard_key_code: 'mission_control' }], ['f4', { apple_vendor_keyboard_key_code: 'spotlight' }],
+  ['f5', { consumer_key_code: 'dictation' }], ['f6', { generic_desktop: 'do_not_disturb' }], ['f7', { consumer_key_code: 'rewind' }],
+  ['f8', { consumer_key_code: 'play_or_pause' }], ['f9', { consumer_key_code: 'fast_forward' }], ['f10', { consumer_key_code: 'mute' }],
+  ['f11', { consumer_key_code: 'volume_decrement' }], ['f12', { consumer_key_code: 'volume_increment' }],
+];
+const APP_KEYS: [string, string][] = [
+  ['al_consumer_control_configuration', 'Music'], ['al_word_processor', 'Pages'], ['al_text_editor', 'TextEdit'], ['al_spreadsheet', 'Numbers'],
+  ['al_presentation_app', 'Keynote'], ['al_email_reader', 'Mail'], ['al_calculator', 'Calculator'], ['al_local_machine_browser', 'Finder'],
+  ['al_internet_browser', 'Safari'], ['al_dictionary', 'Dictionary'],
+];
+
+/** JSON as the engine writes it to compare (keys sorted, no spaces). */
+const dump = (v: Json): string => JSON.stringify(v, (_k, x: Json) => (isObj(x) ? Object.fromEntries(Object.keys(x).sort().map((k) => [k, x[k]])) : x));
+/** Natural order, as the engine sorts simple modifications: digits compare as numbers. */
+const natural = (a: string, b: string): number => a.localeCompare(b, 'en', { numeric: true });
+
+/** A list of `{from, to}` pairs as the engine keeps it: a later `from` replaces an earlier one; sorted. */
+function pairs(list: Json[] | undefined, defaults: [JsonObject, Json][] = []): [JsonObject, JsonObject[]][] {
+  const out: [string, JsonObject, JsonObject[]][] = [];
+  const add = (from: Json, to: Json) => {
+    if (!isObj(from)) return;
+    const f = { ...from };
+    delete f[''];
+    let t: Json[] = Array.isArray(to) ? to : isObj(to) ? (Object.keys(to).filter((k) => k !== '').length ? [Object.fromEntries(Object.entries(to).filter(([k]) => k !== ''))] : []) : [];
+    t = t.filter(isObj);
+    const key = dump(f);
+    const i = out.findIndex(([k]) => k === key);
+    if (i >= 0) out.splice(i, 1);
+    out.push([key, f, t as JsonObject[]]);
+  };
+  for (const [f, t] of defaults) add(f, t);
+  for (const p of list ?? []) if (isObj(p)) add(p.from ?? {}, p.to ?? []);
+  out.sort((a, b) => natural(a[0], b[0]));
+  return out.map(([, f, t]) => [f, t]);
+}
+
+const deviceIf = (d: JsonObject) => {
+  const ids = isObj(d.identifiers) ? d.identifiers : {};
+  return {
+    type: 'device_if',
+    identifiers: [{ vendor_id: ids.vendor_id ?? 0, product_id: ids.product_id ?? 0, is_keyboard: ids.is_keyboard ?? false, is_pointing_device: ids.is_pointing_device ?? false }],
+  } as JsonObject;
+};
+const F_KEYS = new Set(Array.from({ length: 12 }, (_, i) => `f${i + 1}`));
+
+export function profileStages(p: ProfileInput): { stages: StageSpec[]; places: [number, number][] } {
+  const stages: StageSpec[] = STAGES.map(() => []);
+  const places: [number, number][] = [];
+  const add = (stage: number, json: JsonObject, params?: Parameters, conditions: JsonObject[] = []) => { stages[stage].push({ json, params, conditions }); };
+  const devices = (p.devices ?? []).filter(isObj);
+  // Device keys: the grave accent and the non-US backslash swapped where a device asks.
+  for (const d of devices) {
+    if (d.swap_grave_accent_and_non_us_backslash !== true) continue;
+    for (const [a, b] of [['grave_accent_and_tilde', 'non_us_backslash'], ['non_us_backslash', 'grave_accent_and_tilde']]) {
+      add(0, { type: 'basic', from: { key_code: a, modifiers: { optional: ['any'] } }, to: [{ key_code: b }] }, undefined, [deviceIf(d)]);
+    }
+  }
+  // Simple modifications: each device's own, then the profile's; any modifier held stays on.
+  const simple = (from: JsonObject, to: JsonObject[], conditions: JsonObject[]) => {
+    if (!Object.keys(from).length) return;
+    const modifiers = isObj(from.modifiers) ? { ...from.modifiers, optional: ['any'] } : { optional: ['any'] };
+    add(1, { type: 'basic', from: { ...from, modifiers }, to }, undefined, conditions);
+  };
+  for (const d of devices) {
+    for (const [f, t] of pairs(Array.isArray(d.simple_modifications) ? d.simple_modifications : [])) simple(f, t, [deviceIf(d)]);
+    const flags = (names: string[], prefix: string) => names.filter((n) => d[`${prefix}${n}`] === true);
+    const flip = flags(['x', 'y', 'vertical_wheel', 'horizontal_wheel'], 'mouse_flip_');
+    const swap = flags(['xy', 'wheels'], 'mouse_swap_');
+    const discard = flags(['x', 'y', 'vertical_wheel', 'horizontal_wheel'], 'mouse_discard_');
+    if (flip.length || swap.length || discard.length) add(1, { type: 'mouse_basic', flip, swap, discard }, undefined, [deviceIf(d)]);
+  }
+  for (const [f, t] of pairs(p.simpleModifications)) simple(f, t, []);
+  // Complex modifications, with the profile's parameters under each manipulator's own.
+  const params = readParameters(p.parameters);
+  p.rules.forEach((rule, r) => rule.forEach((m, i) => {
+    places.push([r, i]);
+    add(COMPLEX, m, params);
+  }));
+  // Function keys: fn+F1… are F1…; F1… do what the profile says, on the keys' own presses only.
+  const standard = p.standardFunctionKeys === true;
+  if (!standard) {
+    for (const f of F_KEYS) add(3, { type: 'basic', from: { key_code: f, modifiers: { mandatory: ['fn'], optional: ['any'] } }, to: [{ key_code: f, modifiers: ['fn'] }] }, undefined);
+  }
+  const fnKey = (from: JsonObject, to: JsonObject[], conditions: JsonObject[]) => {
+    if (!Object.keys(from).length || !to.length) return;
+    const f = { ...from, modifiers: { mandatory: standard ? ['fn'] : [], optional: ['any'] } };
+    const t = to.map((e) => {
+      const isF = isStr(e.key_code) && F_KEYS.has(e.key_code);
+      const mods = Array.isArray(e.modifiers) ? [...e.modifiers] : isStr(e.modifiers) ? [e.modifiers] : [];
+      if (isF ? !standard : standard) { if (!mods.includes('fn')) mods.push('fn'); }
+      return mods.length ? { ...e, modifiers: mods } : e;
+    });
+    add(3, { type: 'basic', from: f, to: t }, undefined, [
+      { type: 'event_changed_if', value: false }, { type: 'device_unless', identifiers: [{ is_touch_bar: true }] }, ...conditions,
+    ]);
+  };
+  for (const d of devices) for (const [f, t] of pairs(Array.isArray(d.fn_function_keys) ? d.fn_function_keys : [])) fnKey(f, t, [deviceIf(d)]);
+  for (const [f, t] of pairs(p.fnFunctionKeys, DEFAULT_FN_KEYS.map(([k, to]) => [{ key_code: k }, [to]]))) fnKey(f, t, []);
+  add(3, { type: 'basic', from: { consumer_key_code: 'menu', modifiers: { optional: ['any'] } }, to: [{ consumer_key_code: 'al_terminal_lock_or_screensaver' }] }, undefined);
+  for (const [key, app] of APP_KEYS) {
+    add(3, { type: 'basic', from: { consumer_key_code: key, modifiers: { mandatory: ['any'] } }, to: [{ shell_command: `open -a '${app}.app'` }] }, undefined);
+  }
+  return { stages, places };
+}
+
+export class Engine implements Host {
+  readonly dispatcher = new Dispatcher();
+  readonly queues: Queue[];
+  readonly managers: Manager[];
+  readonly output: Output;
+  readonly dropped: Dropped[] = [];
+  reorder = true;
+  paused = false;
+  readonly realTime: boolean;
+  private wake: Ticks | undefined;
+
+  constructor(stages: StageSpec[], options: EngineOptions) {
+    this.realTime = options.realTime;
+    const env = options.env ?? new Env();
+    this.queues = Array.from({ length: STAGES.length + 2 }, () => new Queue(env.clone()));
+    this.output = new Output(this, {
+      sleepShortcutDelay: options.sleepShortcutDelay ?? 500, mouseKeyScale: options.mouseKeyScale ?? 100, naturalScrolling: options.naturalScrolling ?? false,
+    });
+    this.managers = [...STAGES.map(() => new Manager()), new Manager()];
+    this.managers[STAGES.length].list.push(this.output);
+    stages.forEach((spec, stage) => { for (const m of spec) this.add(stage, m.json, m.params, m.conditions); });
+  }
+
+  get now(): Ticks { return this.dispatcher.now; }
+  notify(): void { this.dispatcher.enqueue(() => this.manipulate(this.dispatcher.now)); }
+
+  private add(stage: number, json: Json, params: Parameters | undefined, conditions: JsonObject[] = []): Manipulator | undefined {
+    const index = this.managers[stage].list.length;
+    try {
+      if (!isObj(json)) throw new Refused('a manipulator must be an object');
+      let m: Manipulator;
+      const withConditions = conditions.length ? { ...json, conditions: [...(Array.isArray(json.conditions) ? json.conditions : []), ...conditions] } : json;
+      if (json.type === 'basic' || json.type === undefined) {
+        if (json.type === undefined) throw new Refused('type must be specified');
+        m = new Basic(withConditions, params, this, { stage, index });
+      } else if (json.type === 'mouse_basic') {
+        const conds = (Array.isArray(withConditions.conditions) ? withConditions.conditions : []).map((c) => makeCondition(c) ?? (() => { throw new Refused('a condition cannot be read'); })());
+        m = new MouseBasic(json, conds);
+      } else if (json.type === 'mouse_motion_to_scroll') {
+        m = new Inert();
+      } else {
+        throw new Refused(`unknown type ${JSON.stringify(json.type)}`);
+      }
+      this.managers[stage].list.push(m);
+      return m;
+    } catch (e) {
+      if (!(e instanceof Refused)) throw e;
+      this.dropped.push({ stage, index, why: e.message });
+      // A place holder keeps the indices of later manipulators.
+      this.managers[stage].list.push(new Inert());
+      return undefined;
+    }
+  }
+
+  /** Runs every stage over what waits in its queue. */
+  manipulate(now: Ticks): void {
+    for (let s = 0; s < this.managers.length; s++) {
+      const input = this.queues[s];
+      const output = this.queues[s + 1];
+      for (let guard = 0; guard < 100_000 && this.managers[s].manipulate(input, output, now, this.reorder); guard++) { /* next event */ }
+    }
+    // The engine looks again when an event waiting for keys pressed together is due.
+    if (this.realTime) {
+      let min: Ticks | undefined;
+      for (let s = 0; s < this.managers.length; s++) {
+        const front = this.queues[s].entries[0];
+        if (front) { const t = front.time + front.inputDelay; if (min === undefined || t < min) min = t; }
+      }
+      if (min !== undefined && this.wake !== min) {
+        const when = Math.max(min, this.dispatcher.now);
+        this.wake = min;
+        this.dispatcher.enqueueAt(when, () => { if (this.wake === min) this.wake = undefined; this.manipulate(min as Ticks); });
+      }
+    }
+  }
+
+  /** An event from a device at its time. */
+  input(e: Omit<Entry, 'inputDelay' | 'valid' | 'state' | 'lazy' | 'original'> & Partial<Entry>): void {
+    const entry: Entry = { inputDelay: 0, valid: true, state: 'original', lazy: false, original: e.ev, ...e };
+    if (this.realTime) this.dispatcher.advance(entry.time, true);
+    this.dispatcher.enqueue(() => {
+      this.queues[0].push(entry);
+      this.dispatcher.now = Math.max(this.dispatcher.now, entry.time);
+      if (!this.paused) {
+        if (this.reorder) this.queues[0].sortEvents();
+        this.manipulate(this.dispatcher.now);
+      }
+    });
+    this.dispatcher.drain();
+  }
+  /** Time passes with no event. */
+  advance(to: Ticks): void { this.dispatcher.advance(to, this.realTime); }
+  /** The test runner's explicit "manipulate now, at this time". */
+  manipulateAt(time: Ticks): void {
+    this.dispatcher.now = Math.max(this.dispatcher.now, time);
+    this.dispatcher.enqueue(() => this.manipulate(time));
+    this.dispatcher.drain();
+  }
+  setPaused(paused: boolean): void {
+    this.paused = paused;
+    if (!paused) {
+      this.dispatcher.enqueue(() => {
+        if (this.reorder) this.queues[0].sortEvents();
+        this.manipulate(this.dispatcher.now);
+      });
+      this.dispatcher.drain();
+    }
+  }
+  invalidate(): void { for (const m of this.managers) m.invalidate(); }
+  /** When something will happen by itself next (a held key's threshold, a delayed action). */
+  nextDue(): Ticks | undefined { return this.dispatcher.next(); }
+}
+
+export type { DeviceProps };
+export { MS };
