@@ -24,8 +24,14 @@ export interface Manipulator {
   onEventTap(front: Entry, output: Queue): void;
 }
 
+/** Why a manipulator on a key did not take a press of it. */
+export interface Trace {
+  stage: number; index: number;
+  result: 'took' | 'taken' | 'modifiers' | 'condition' | 'keys' | 'integer';
+  condition?: Json;
+}
 /** What a manipulator needs from the engine around it. */
-export interface Host { dispatcher: Dispatcher; notify(): void }
+export interface Host { dispatcher: Dispatcher; notify(): void; trace?: (t: Trace) => void }
 
 // ---- what a press left behind ----------------------------------------------------------------
 
@@ -216,6 +222,73 @@ export function testModifiers(from: FromDef, pressed: (f: Flag) => boolean): Set
 
 export interface BasicSource { stage: number; index: number }
 
+/** A basic manipulator read once: the same object always reads the same way. */
+interface Parsed {
+  from: FromDef; to: ToDef[]; toAfterKeyUp: ToDef[]; toIfAlone: ToDef[];
+  held?: ToDef[]; delayed?: { invoked: ToDef[]; canceled: ToDef[] }; other?: OtherEntry[];
+  conditions: Condition[]; conditionJson: Json[];
+}
+interface OtherEntry { keys: FromDef[]; to: ToDef[] }
+const MEMBERS = new Set(['from', 'to', 'to_after_key_up', 'to_if_alone', 'to_if_held_down', 'to_if_other_key_pressed', 'to_delayed_action', 'description', 'conditions', 'parameters', 'type']);
+const parsedCache = new WeakMap<JsonObject, Parsed | Refused>();
+
+function parse(json: JsonObject): Parsed {
+  for (const k of Object.keys(json)) if (!MEMBERS.has(k)) throw new Refused(`unknown key ${k} in the manipulator`);
+  if (json.from === undefined) throw new Refused('from is missing');
+  const p: Parsed = {
+    from: readFrom(json.from),
+    to: readToList(json.to, 'to'),
+    toAfterKeyUp: readToList(json.to_after_key_up, 'to_after_key_up'),
+    toIfAlone: readToList(json.to_if_alone, 'to_if_alone'),
+    conditions: [],
+    conditionJson: [],
+  };
+  if (json.to_if_held_down !== undefined) p.held = readToList(json.to_if_held_down, 'to_if_held_down');
+  if (json.to_delayed_action !== undefined) {
+    const d = json.to_delayed_action;
+    if (!isObj(d)) throw new Refused('to_delayed_action must be an object');
+    for (const k of Object.keys(d)) if (k !== 'to_if_invoked' && k !== 'to_if_canceled') throw new Refused(`unknown key ${k} in to_delayed_action`);
+    p.delayed = { invoked: readToList(d.to_if_invoked, 'to_if_invoked'), canceled: readToList(d.to_if_canceled, 'to_if_canceled') };
+  }
+  if (json.to_if_other_key_pressed !== undefined) {
+    const list = json.to_if_other_key_pressed;
+    if (!Array.isArray(list)) throw new Refused('to_if_other_key_pressed must be a list');
+    p.other = list.map((e) => {
+      if (!isObj(e)) throw new Refused('each to_if_other_key_pressed entry must be an object');
+      const entry: OtherEntry = { keys: [], to: [] };
+      for (const [k, v] of Object.entries(e)) {
+        if (k === 'other_keys') {
+          if (!Array.isArray(v)) throw new Refused('other_keys must be a list');
+          entry.keys = v.map((x) => readFrom(x));
+        } else if (k === 'to') {
+          if (!Array.isArray(v)) throw new Refused('to_if_other_key_pressed.to must be a list');
+          entry.to = v.map(readTo);
+        } else throw new Refused(`unknown key ${k} in to_if_other_key_pressed`);
+      }
+      return entry;
+    });
+  }
+  if (json.conditions !== undefined) {
+    if (!Array.isArray(json.conditions)) throw new Refused('conditions must be a list');
+    p.conditionJson = json.conditions;
+    p.conditions = json.conditions.map((c) => {
+      const made = makeCondition(c);
+      if (!made) throw new Refused(`condition ${JSON.stringify(c)} cannot be read`);
+      return made;
+    });
+  }
+  return p;
+}
+export function parseBasic(json: JsonObject): Parsed {
+  let hit = parsedCache.get(json);
+  if (!hit) {
+    try { hit = parse(json); } catch (e) { if (!(e instanceof Refused)) throw e; hit = e; }
+    parsedCache.set(json, hit);
+  }
+  if (hit instanceof Refused) throw hit;
+  return hit;
+}
+
 export class Basic implements Manipulator {
   valid = true;
   presses: Press[] = [];
@@ -226,30 +299,21 @@ export class Basic implements Manipulator {
   readonly held?: HeldDown;
   readonly other?: OtherKey;
   readonly delayed?: Delayed;
-  conditions: Condition[] = [];
-  params: Parameters;
+  readonly conditions: Condition[];
+  readonly conditionJson: Json[];
+  readonly params: Parameters;
 
   constructor(json: JsonObject, profileParameters: Parameters | undefined, readonly host: Host, readonly src: BasicSource) {
-    const get = (k: string) => json[k];
-    let from: FromDef | undefined;
-    for (const k of Object.keys(json)) {
-      if (!['from', 'to', 'to_after_key_up', 'to_if_alone', 'to_if_held_down', 'to_if_other_key_pressed', 'to_delayed_action', 'description', 'conditions', 'parameters', 'type'].includes(k)) {
-        throw new Refused(`unknown key ${k} in the manipulator`);
-      }
-    }
-    if (json.from === undefined) throw new Refused('from is missing');
-    from = readFrom(get('from'));
-    this.from = from;
-    this.to = readToList(get('to'), 'to');
-    this.toAfterKeyUp = readToList(get('to_after_key_up'), 'to_after_key_up');
-    this.toIfAlone = readToList(get('to_if_alone'), 'to_if_alone');
-    if (json.to_if_held_down !== undefined) this.held = new HeldDown(readToList(get('to_if_held_down'), 'to_if_held_down'), this);
-    if (json.to_if_other_key_pressed !== undefined) this.other = new OtherKey(get('to_if_other_key_pressed'), this);
-    if (json.to_delayed_action !== undefined) this.delayed = new Delayed(get('to_delayed_action'), this);
-    if (json.conditions !== undefined) {
-      if (!Array.isArray(json.conditions)) throw new Refused('conditions must be a list');
-      this.conditions = json.conditions.map((c) => makeCondition(c) ?? (() => { throw new Refused(`condition ${JSON.stringify(c)} cannot be read`); })());
-    }
+    const p = parseBasic(json);
+    this.from = p.from;
+    this.to = p.to;
+    this.toAfterKeyUp = p.toAfterKeyUp;
+    this.toIfAlone = p.toIfAlone;
+    if (p.held) this.held = new HeldDown(p.held, this);
+    if (p.other) this.other = new OtherKey(p.other, this);
+    if (p.delayed) this.delayed = new Delayed(p.delayed.invoked, p.delayed.canceled, this);
+    this.conditions = p.conditions;
+    this.conditionJson = p.conditionJson;
     this.params = readParameters(json.parameters, profileParameters);
   }
 
@@ -283,22 +347,34 @@ export class Basic implements Manipulator {
     this.unsetAlone(front.ev, front.type);
     this.held?.cancel(front);
     this.delayed?.cancel(front);
-    if (!front.valid) return 'passed';
-    this.other?.otherKeyPressed(front);
-
     const from = this.from;
+    const trace = this.host.trace;
+    if (!front.valid) {
+      if (trace && front.type === 'down' && fromMatches(front.ev, from)) trace({ stage: this.src.stage, index: this.src.index, result: 'taken' });
+      return 'passed';
+    }
+    this.other?.otherKeyPressed(front);
     if (!fromMatches(front.ev, from)) return 'passed';
     const fe = fromEventOf(front);
     let press: Press | undefined;
     if (front.type === 'down') {
       let target = this.valid;
       let mandatory: Set<Flag> | undefined;
+      let why: Trace['result'] = 'keys';
+      let failed: Json | undefined;
       if (target) {
         mandatory = testModifiers(from, (f) => output.flags.pressed(f));
-        if (!mandatory) target = false;
+        if (!mandatory) { target = false; why = 'modifiers'; }
       }
-      if (target && from.integerValue !== undefined && front.integer !== from.integerValue) target = false;
-      if (target && !allMet(this.conditions, { device: front.device, state: front.state }, output.env)) target = false;
+      if (target && from.integerValue !== undefined && front.integer !== from.integerValue) { target = false; why = 'integer'; }
+      if (target && !allMet(this.conditions, { device: front.device, state: front.state }, output.env)) {
+        target = false;
+        why = 'condition';
+        if (trace) {
+          const i = this.conditions.findIndex((c) => !c({ device: front.device, state: front.state }, output.env));
+          failed = this.conditionJson[i];
+        }
+      }
 
       // The keys of the press: all of `from`'s keys down within the threshold, nothing else between.
       const fromEvents: FromEvent[] = [];
@@ -349,12 +425,14 @@ export class Basic implements Manipulator {
         press = new Press(fromEvents, mandatory, front.time, output.flags.down());
         this.presses.push(press);
       }
+      if (trace && this.valid) trace({ stage: this.src.stage, index: this.src.index, result: press ? 'took' : why, ...(failed !== undefined ? { condition: failed } : {}) });
     } else if (front.type === 'up') {
       const i = this.presses.findIndex((p) => p.has(fe));
       if (i >= 0) {
         press = this.presses[i];
         press.erase(fe);
         if (!press.fromEvents.length) this.presses.splice(i, 1);
+        trace?.({ stage: this.src.stage, index: this.src.index, result: 'took' });
       }
     }
     if (!press) return 'passed';
@@ -443,16 +521,10 @@ class HeldDown {
 
 class Delayed {
   private readonly task: Debounced;
-  readonly invoked: ToDef[];
-  readonly canceled: ToDef[];
   private front?: Entry;
   private press?: Press;
   private queue?: Queue;
-  constructor(json: Json, readonly owner: Basic) {
-    if (!isObj(json)) throw new Refused('to_delayed_action must be an object');
-    for (const k of Object.keys(json)) if (k !== 'to_if_invoked' && k !== 'to_if_canceled') throw new Refused(`unknown key ${k} in to_delayed_action`);
-    this.invoked = readToList(json.to_if_invoked, 'to_if_invoked');
-    this.canceled = readToList(json.to_if_canceled, 'to_if_canceled');
+  constructor(readonly invoked: ToDef[], readonly canceled: ToDef[], readonly owner: Basic) {
     this.task = new Debounced(owner.host.dispatcher);
   }
   setup(front: Entry, press: Press, q: Queue, delay: Ticks): void {
@@ -486,29 +558,11 @@ class Delayed {
 }
 
 class OtherKey {
-  readonly entries: { keys: FromDef[]; to: ToDef[] }[];
   private fromPress?: Press;
   private device?: number;
   private queue?: Queue;
   private otherPress?: Press;
-  constructor(json: Json, readonly owner: Basic) {
-    if (!Array.isArray(json)) throw new Refused('to_if_other_key_pressed must be a list');
-    this.entries = json.map((e) => {
-      if (!isObj(e)) throw new Refused('each to_if_other_key_pressed entry must be an object');
-      let keys: FromDef[] = [];
-      let to: ToDef[] = [];
-      for (const [k, v] of Object.entries(e)) {
-        if (k === 'other_keys') {
-          if (!Array.isArray(v)) throw new Refused('other_keys must be a list');
-          keys = v.map((x) => readFrom(x));
-        } else if (k === 'to') {
-          if (!Array.isArray(v)) throw new Refused('to_if_other_key_pressed.to must be a list');
-          to = v.map(readTo);
-        } else throw new Refused(`unknown key ${k} in to_if_other_key_pressed`);
-      }
-      return { keys, to };
-    });
-  }
+  constructor(readonly entries: OtherEntry[], readonly owner: Basic) {}
   setup(front: Entry, press: Press, q: Queue): void {
     if (front.type !== 'down') return;
     this.reset();

@@ -3,7 +3,7 @@
 // devices. Each stage is a list of manipulators between two queues; the first manipulator that
 // takes an event changes it, the others still see it go by.
 import { isObj, isStr, type Json, type JsonObject } from '../json';
-import { Basic, Refused, type Host, type Manipulator, type Result } from './basic';
+import { Basic, Refused, type Host, type Manipulator, type Result, type Trace } from './basic';
 import { readParameters, type Parameters } from './defs';
 import { Dispatcher } from './dispatch';
 import { Env, makeCondition, type DeviceProps } from './env';
@@ -250,6 +250,7 @@ export class Engine implements Host {
   readonly dropped: Dropped[] = [];
   reorder = true;
   paused = false;
+  trace?: (t: Trace) => void;
   readonly realTime: boolean;
   private wake: Ticks | undefined;
 
@@ -318,13 +319,14 @@ export class Engine implements Host {
     }
   }
 
-  /** An event from a device at its time. */
-  input(e: Omit<Entry, 'inputDelay' | 'valid' | 'state' | 'lazy' | 'original'> & Partial<Entry>): void {
-    const entry: Entry = { inputDelay: 0, valid: true, state: 'original', lazy: false, original: e.ev, ...e };
-    if (this.realTime) this.dispatcher.advance(entry.time, true);
+  /** Events from a device at their time, arrived together. */
+  input(...es: (Omit<Entry, 'inputDelay' | 'valid' | 'state' | 'lazy' | 'original'> & Partial<Entry>)[]): void {
+    const entries: Entry[] = es.map((e) => ({ inputDelay: 0, valid: true, state: 'original', lazy: false, original: e.ev, ...e }));
+    const time = Math.max(...entries.map((e) => e.time));
+    if (this.realTime) this.dispatcher.advance(time, true);
     this.dispatcher.enqueue(() => {
-      this.queues[0].push(entry);
-      this.dispatcher.now = Math.max(this.dispatcher.now, entry.time);
+      for (const entry of entries) this.queues[0].push(entry);
+      this.dispatcher.now = Math.max(this.dispatcher.now, time);
       if (!this.paused) {
         if (this.reorder) this.queues[0].sortEvents();
         this.manipulate(this.dispatcher.now);

@@ -49,42 +49,47 @@ export interface Stroke {
   report: Report;
 }
 
-/** The strokes reports make: what changed from one report of a page to the next. */
-export function readStrokes(reports: Report[]): Stroke[] {
-  const out: Stroke[] = [];
-  const pages = new Map<ReportKind, KeyId[]>();
-  let modifiers: Flag[] = [];
-  let buttons: KeyId[] = [];
-  for (const r of reports) {
+/** Reads reports one after the other into strokes: what changed from one report of a page to the next. */
+export class StrokeReader {
+  private pages = new Map<ReportKind, KeyId[]>();
+  private modifiers: Flag[] = [];
+  private buttons: KeyId[] = [];
+  read(r: Report): Stroke[] {
+    const out: Stroke[] = [];
     const time = Math.round(r.time / MS);
     if (r.kind === 'pointing_input') {
       const now = r.buttons ?? [];
-      for (const b of buttons) if (!now.includes(b)) out.push({ time, kind: 'up', key: b, report: r });
-      for (const b of now) if (!buttons.includes(b)) out.push({ time, kind: 'down', key: b, modifiers, report: r });
-      buttons = now;
+      for (const b of this.buttons) if (!now.includes(b)) out.push({ time, kind: 'up', key: b, report: r });
+      for (const b of now) if (!this.buttons.includes(b)) out.push({ time, kind: 'down', key: b, modifiers: this.modifiers, report: r });
+      this.buttons = now;
       if (r.x || r.y || r.v || r.h) out.push({ time, kind: 'motion', text: `${r.x ?? 0},${r.y ?? 0},${r.v ?? 0},${r.h ?? 0}`, report: r });
     } else if (PAGE_OF[r.kind]) {
-      const before = pages.get(r.kind) ?? [];
+      const before = this.pages.get(r.kind) ?? [];
       const now = r.keys ?? [];
       if (r.kind === 'keyboard_input') {
         const mods = r.modifiers ?? [];
-        for (const m of modifiers) if (!mods.includes(m)) out.push({ time, kind: 'up', key: `key_code:${m}`, report: r });
-        for (const m of mods) if (!modifiers.includes(m)) out.push({ time, kind: 'down', key: `key_code:${m}`, modifiers: mods, report: r });
-        modifiers = mods;
+        for (const m of this.modifiers) if (!mods.includes(m)) out.push({ time, kind: 'up', key: `key_code:${m}`, report: r });
+        for (const m of mods) if (!this.modifiers.includes(m)) out.push({ time, kind: 'down', key: `key_code:${m}`, modifiers: mods, report: r });
+        this.modifiers = mods;
       }
       for (const k of before) if (!now.includes(k)) out.push({ time, kind: 'up', key: k, report: r });
-      for (const k of now) if (!before.includes(k)) out.push({ time, kind: 'down', key: k, modifiers, report: r });
-      pages.set(r.kind, now);
+      for (const k of now) if (!before.includes(k)) out.push({ time, kind: 'down', key: k, modifiers: this.modifiers, report: r });
+      this.pages.set(r.kind, now);
     } else {
-      out.push({ time, kind: 'command', text: `${r.kind} ${JSON.stringify(r.value)}`, report: r });
+      out.push({ time, kind: 'command', text: typeof r.value === 'string' ? r.value : JSON.stringify(r.value), report: r });
     }
+    return out;
   }
-  return out;
 }
+
+export const readStrokes = (reports: Report[]): Stroke[] => {
+  const reader = new StrokeReader();
+  return reports.flatMap((r) => reader.read(r));
+};
 
 const token = (s: Stroke): string => {
   if (s.kind === 'motion') return `move(${s.text})`;
-  if (s.kind === 'command') return s.text ?? '';
+  if (s.kind === 'command') return `${s.report.kind}(${s.text ?? ''})`;
   const name = nameOf(s.key ?? '');
   const mods = s.kind === 'down' && s.modifiers?.length && !flagOf(s.key ?? '') ? `[${s.modifiers.join(',')}]` : '';
   return `${s.kind === 'down' ? '↓' : '↑'}${name}${mods}`;
