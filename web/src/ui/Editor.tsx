@@ -397,7 +397,7 @@ function MappingEditorBody({ store, m: given, problems }: { store: Store; m: Map
       {m.form === 'leader' && <LeaderForm store={store} m={m} problems={problems} />}
       {m.form === 'advanced' && <AdvancedForm store={store} m={m} problems={problems} />}
       {m.form === 'raw' && <RawEditor store={store} m={m} problems={problems} />}
-      {m.form !== 'raw' && <Problems problems={problems.filter((p) => p.code === 'v.shadowed' || p.severity === 'block')} at={m.manipulators.map((_, i) => String(i))} />}
+      {m.form !== 'raw' && <Problems problems={problems.filter((p) => p.code.startsWith('v.shadowed') || p.severity === 'block')} at={m.manipulators.map((_, i) => String(i))} />}
     </div>
   );
 }

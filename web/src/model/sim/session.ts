@@ -223,6 +223,10 @@ export class Session {
   get variables(): Record<string, VarValue> {
     return Object.fromEntries(this.engine.queues[COMPLEX + 1].env.variables);
   }
+  /** A variable changed by hand, everywhere conditions look. */
+  setVariable(name: string, value: VarValue): void {
+    for (const q of this.engine.queues) q.env.set(name, value);
+  }
   /** Modifiers down on the virtual keyboard now. */
   get modifiers(): Flag[] { return [...this.engine.queues[STAGES.length + 1].flags.down()]; }
 

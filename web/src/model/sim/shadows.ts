@@ -123,23 +123,21 @@ function conditionsOf(man: JsonObject): Clause[] | undefined {
   return hit ?? undefined;
 }
 
-/** What is known in one branch of the search: facts true or false. */
+/** What is known in one branch of the search: facts true or false, newest first. */
 class Facts {
-  constructor(private readonly known: Map<string, boolean> = new Map()) {}
+  constructor(readonly atom?: Atom, readonly on?: boolean, readonly parent?: Facts) {}
   value(a: Atom): boolean | undefined {
-    const v = this.known.get(a.id);
-    if (v !== undefined) return v;
-    if (a.variable !== undefined) {
+    for (let f: Facts | undefined = this; f?.atom; f = f.parent) {
+      if (f.atom === a) return f.on;
       // A variable holding another value does not hold this one.
-      for (const [id, on] of this.known) if (on && id !== a.id && atoms.get(id)?.variable === a.variable) return false;
+      if (f.on && a.variable !== undefined && f.atom.variable === a.variable) return false;
     }
     return undefined;
   }
   with(a: Atom, on: boolean): Facts | undefined {
-    if (on && a.variable !== undefined && this.value(a) === false) return undefined;
-    const m = new Map(this.known);
-    m.set(a.id, on);
-    return new Facts(m);
+    const now = this.value(a);
+    if (now !== undefined) return now === on ? this : undefined;
+    return new Facts(a, on, this);
   }
 }
 const literal = (f: Facts, l: Literal) => { const v = f.value(l.atom); return v === undefined ? undefined : v === l.positive; };
@@ -162,14 +160,43 @@ function all(f: Facts, cs: Clause[]): boolean | undefined {
   return open ? undefined : true;
 }
 
+/** What `mine` says outright (its clauses of one fact); undefined when that contradicts itself. */
+function unitFacts(mine: Clause[]): Facts | undefined {
+  let f: Facts | undefined = new Facts();
+  for (const c of mine) if (c.length === 1) f = f?.with(c[0].atom, c[0].positive);
+  return f;
+}
+
+/**
+ * A quick try at a situation where `mine` holds and none of `theirs` does: each of theirs is made
+ * false through one of its clauses, keeping `mine` possible. Found, there is no cover.
+ */
+function counterexample(mine: Clause[], theirs: Clause[][]): boolean {
+  let f = unitFacts(mine);
+  if (!f) return false;
+  for (const cs of theirs) {
+    if (all(f, cs) === false) continue;
+    let done = false;
+    for (const c of cs) {
+      let g: Facts | undefined = f;
+      for (const l of c) g = g?.with(l.atom, !l.positive);
+      if (g && all(g, mine) !== false) { f = g; done = true; break; }
+    }
+    if (!done) return false;
+  }
+  return true;
+}
+
 /**
  * Whether, wherever `mine` holds, one of `theirs` holds too; which of them were needed. A search
  * over the facts they mention, with a budget: when it runs out the answer is no.
  */
-function coveredBy(mine: Clause[], theirs: Clause[][], budget = { n: 4000 }): Set<number> | undefined {
+function coveredBy(mine: Clause[], theirs: Clause[][]): Set<number> | undefined {
+  if (counterexample(mine, theirs)) return undefined;
   const used = new Set<number>();
+  let budget = 4000;
   const go = (f: Facts): boolean => {
-    if (--budget.n < 0) return false;
+    if (--budget < 0) return false;
     if (all(f, mine) === false) return true;
     let open: Clause[] | undefined;
     for (let i = 0; i < theirs.length; i++) {
@@ -202,25 +229,46 @@ const downOrder = (f: FromDef): string => {
 const keyOf = (d: KeyDef): string => ('key' in d ? d.key : `any:${d.any}`);
 const anyPage = (k: KeyId): string => `any:${fieldOf(k)}`;
 
+/** Two lists of earlier manipulators in the order they come. */
+function* inOrder(a: Entry[] = [], b: Entry[] = []): Generator<Entry> {
+  let i = 0;
+  let j = 0;
+  while (i < a.length || j < b.length) {
+    const x = a[i];
+    const y = b[j];
+    if (y === undefined || (x !== undefined && (x.rule < y.rule || (x.rule === y.rule && x.manipulator < y.manipulator)))) { yield x; i++; } else { yield y; j++; }
+  }
+}
+
 /** Earlier manipulators (and simple modifications) that take `key` in every case `me` accepts. */
 function takers(key: KeyId, me: Entry, singles: Map<string, Entry[]>, simple: Map<KeyId, string>): { by: Winner[]; why: ShadowWhy } | undefined {
   const to = simple.get(key);
   if (to !== undefined) return { by: [{ simple: key, to }], why: 'simple' };
-  const before = (e: Entry) => e.rule < me.rule || (e.rule === me.rule && e.manipulator < me.manipulator);
-  const candidates = [...(singles.get(key) ?? []), ...(singles.get(anyPage(key)) ?? [])].filter((e) => before(e) && intersects(e.accept, me.accept))
-    .sort((a, b) => a.rule - b.rule || a.manipulator - b.manipulator);
-  if (!candidates.length) return undefined;
-  // One that does it alone.
-  for (const c of candidates) {
+  const known = unitFacts(me.conditions);
+  if (!known) return undefined;
+  const candidates: Entry[] = [];
+  const anyList = singles.get(anyPage(key));
+  for (const c of anyList?.length ? inOrder(singles.get(key), anyList) : singles.get(key) ?? []) {
+    if (!intersects(c.accept, me.accept) || all(known, c.conditions) === false) continue;
+    // One that does it alone.
     if (covers(c.accept, me.accept) && coveredBy(me.conditions, [c.conditions])) return { by: [c], why: 'always' };
+    candidates.push(c);
   }
-  // Several together: for each modifier state, those that accept it must cover every situation.
-  const groups = new Map<string, number[]>();
-  for (let s = 0; s < STATES; s++) {
+  if (candidates.length < 2) return undefined;
+  // Every state this one accepts must be accepted by one of them at least.
+  const union = new Uint32Array(me.accept.length);
+  for (const c of candidates) for (let w = 0; w < union.length; w++) union[w] |= c.accept[w];
+  if (!covers(union, me.accept)) return undefined;
+  // Several together: in each modifier state, those that accept it must cover every situation.
+  const sets = [...new Set(candidates.map((c) => c.accept))].slice(0, 30);
+  const groups = new Map<number, number[]>();
+  // Usually each of them accepts every state this one does: one group.
+  if (sets.every((set) => covers(set, me.accept))) groups.set(0, candidates.map((_, i) => i));
+  else for (let s = 0; s < STATES; s++) {
     if (!has(me.accept, s)) continue;
-    const idx: number[] = [];
-    candidates.forEach((c, i) => { if (has(c.accept, s)) idx.push(i); });
-    groups.set(idx.join(','), idx);
+    let mask = 0;
+    for (let k = 0; k < sets.length; k++) if (has(sets[k], s)) mask |= 1 << k;
+    if (!groups.has(mask)) groups.set(mask, candidates.flatMap((c, i) => { const k = sets.indexOf(c.accept); return k >= 0 && (mask & (1 << k)) ? [i] : []; }));
   }
   const used = new Set<number>();
   for (const idx of groups.values()) {
