@@ -18,6 +18,8 @@ import { INPUT_SOURCE_PRESETS, parseValue, useId, valueText } from './fields';
 
 /** A key as the page names keys elsewhere. */
 function keyText(k: KeyId): string {
+  const flag = flagOf(k);
+  if (flag) return flag === 'fn' ? 'fn' : modifierSymbols([flag]);
   const field = k.slice(0, k.indexOf(':'));
   const name = nameOf(k);
   if (field === 'key_code' || field === 'pointing_button') return keyLabel(name);
@@ -56,7 +58,7 @@ function sentChips(sent: Sent[]): { at: number; text: string; by?: Place; comman
       i++;
       continue;
     }
-    out.push({ at: s.time, text: `${mods}${keyText(key)} ${s.kind === 'down' ? '↓' : '↑'}`, by: s.by });
+    out.push({ at: s.time, text: `${mods}${keyText(key)} ${t(s.kind === 'down' ? 'sim.isDown' : 'sim.isUp')}`, by: s.by });
   }
   return out;
 }
@@ -76,7 +78,7 @@ function OutcomeRows({ store, o }: { store: Store; o: Outcome }) {
       <li class={o.step ? 'input' : 'passes'}>
         <span class="t">{o.step ? o.step.at : o.from}{t('sim.ms')}</span>{' '}
         {o.step
-          ? <><kbd>{keyText(o.step.key)} {o.step.down ? '↓' : '↑'}</kbd> {o.took ? <>{t('sim.takenBy')} <PlaceRef store={store} place={o.took} /></> : o.step.down ? <span class="hint">{t('sim.passes')}</span> : null}</>
+          ? <><kbd>{keyText(o.step.key)} {t(o.step.down ? 'sim.isDown' : 'sim.isUp')}</kbd> {o.took ? <>{t('sim.takenBy')} <PlaceRef store={store} place={o.took} /></> : o.step.down ? <span class="hint">{t('sim.passes')}</span> : null}</>
           : <span class="hint">{t('sim.timePasses', { ms: o.to - o.from })}</span>}
       </li>
       {chips.map((c, i) => (
@@ -109,9 +111,10 @@ function OutcomeRows({ store, o }: { store: Store; o: Outcome }) {
 
 function Entry({ store, e }: { store: Store; e: SimEntry }) {
   const keys = e.keys.map(keyText).join(' + ');
+  const action = e.action === 'modifier' ? (e.outcomes.find((o) => o.step)?.step?.down ? 'hold' : 'release') : e.action;
   return (
     <li class="outcome">
-      <p><strong>{t(`sim.action.${e.action}`, { keys })}</strong> <span class="hint">{t('sim.span', { from: e.from, to: e.to })}</span></p>
+      <p><strong>{t(`sim.action.${action}`, { keys })}</strong> <span class="hint">{t('sim.span', { from: e.from, to: e.to })}</span></p>
       {!e.outcomes.some((o) => o.sent.length || o.effects.length) && <p class="hint">{t('sim.nothingSent')}</p>}
       <ol class="timeline">{e.outcomes.map((o, i) => <OutcomeRows key={i} store={store} o={o} />)}</ol>
     </li>

@@ -23,7 +23,11 @@ function karabiner() {
   return {
     path: '/Users/me/.config/karabiner/karabiner.json', digest: DIGEST, hasComments: true,
     profiles: [
-      { name: 'Default profile', selected: true, rules: RULES, devices: [{ vendor_id: 1452, product_id: 641, is_keyboard: true }] },
+      {
+        name: 'Default profile', selected: true, rules: RULES, devices: [{ vendor_id: 1452, product_id: 641, is_keyboard: true }],
+        simpleModifications: [{ from: { key_code: 'grave_accent_and_tilde' }, to: [{ key_code: 'escape' }] }], fnFunctionKeys: [],
+        parameters: { 'basic.to_if_alone_timeout_milliseconds': 300 }, deviceSettings: [], keyboardType: 'iso',
+      },
       { name: 'Games', selected: false, rules: [], devices: [] },
     ],
     backups: [{
@@ -76,6 +80,12 @@ describe('karabiner.json in the editor', () => {
     await page.locator('.kbkey[data-key=f5]').click();
     expect(await page.locator('li.outcome').first().innerText()).toContain('kept rule “Install tools”');
     expect(await page.locator('select option', { hasText: '1452/641' }).count()).toBe(1);
+    // So do the profile's simple modifications and keyboard type.
+    await page.getByRole('button', { name: '⌘ left command' }).click();
+    await page.locator('.kbkey[data-key=grave_accent_and_tilde]').click();
+    expect(await page.locator('li.outcome').first().locator('.sent').allInnerTexts()).toEqual(['Escape down', 'Escape up']);
+    expect(await page.locator('li.outcome').first().innerText()).toContain('simple modification');
+    expect(await page.getByLabel('Keyboard type').inputValue()).toBe('iso');
     await done(page);
   });
 

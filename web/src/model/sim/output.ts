@@ -24,10 +24,12 @@ export interface Report {
   /** The key press or release the report carries. */
   posted?: { key: KeyId; type: EventType };
   origin?: Origin;
+  /** When the engine made it: a report stamped earlier goes out at once, so then. */
+  madeAt?: Ticks;
 }
 
 /** What the engine does besides reports: variables set, messages shown, sticky modifiers. */
-export interface Effect { time: Ticks; what: 'set_variable' | 'notification' | 'sticky_modifier'; value: Json; origin?: Origin }
+export interface Effect { time: Ticks; madeAt?: Ticks; what: 'set_variable' | 'notification' | 'sticky_modifier'; value: Json; origin?: Origin }
 
 const KEYBOARD_MODIFIERS: Flag[] = ['left_control', 'left_shift', 'left_option', 'left_command', 'right_control', 'right_shift', 'right_option', 'right_command'];
 const DISPATCH_ORDER: Flag[] = [...KEYBOARD_MODIFIERS, 'fn', 'caps_lock'];
@@ -39,6 +41,8 @@ const PAGE_KIND: Record<string, ReportKind> = {
 /** The virtual devices' own queue of reports, spaced as the engine spaces them. */
 class Reports {
   list: Report[] = [];
+  constructor(private readonly now: () => Ticks) {}
+  private add(r: Report): void { r.madeAt = this.now(); this.list.push(r); }
   private lastType: EventType = 'single';
   private lastTime: Ticks = 0;
   private slots: Record<string, (KeyId | undefined)[]> = {};
@@ -74,17 +78,17 @@ class Reports {
     }
     const r: Report = { kind, time, keys: slots.filter((k): k is KeyId => !!k), posted: { key, type }, origin };
     if (kind === 'keyboard_input') r.modifiers = KEYBOARD_MODIFIERS.filter((m) => this.modifiers.has(m));
-    this.list.push(r);
+    this.add(r);
     if (isValidKey(key)) {
       if (type === 'down' && !flag) this.repeating = key;
       else if (type === 'up' && this.repeating === key) this.repeating = undefined;
     }
   }
   pointing(buttons: KeyId[], x: number, y: number, v: number, h: number, type: EventType, time: Ticks, origin: Origin | undefined): void {
-    this.list.push({ kind: 'pointing_input', time: this.adjust(time, type), buttons, x, y, v, h, origin });
+    this.add({ kind: 'pointing_input', time: this.adjust(time, type), buttons, x, y, v, h, origin });
   }
   other(kind: ReportKind, value: Json, time: Ticks, origin: Origin | undefined): void {
-    this.list.push({ kind, time, value, origin });
+    this.add({ kind, time, value, origin });
   }
 }
 
@@ -183,12 +187,15 @@ export interface OutputOptions {
 
 export class Output implements Manipulator {
   valid = true;
-  readonly reports = new Reports();
+  readonly reports: Reports;
   readonly effects: Effect[] = [];
   private readonly dispatch = new Dispatch();
   private readonly mouse: MouseKeys;
   private pressedButtons: KeyId[] = [];
+  private readonly now: () => Ticks;
   constructor(host: Host, readonly options: OutputOptions) {
+    this.now = () => host.dispatcher.now;
+    this.reports = new Reports(this.now);
     this.mouse = new MouseKeys(host.dispatcher, this.reports, host, () => options.mouseKeyScale, () => options.naturalScrolling);
   }
   get list(): Report[] { return this.reports.list; }
@@ -231,11 +238,11 @@ export class Output implements Manipulator {
       case 'send_user_command': if (front.type === 'down') r.other('send_user_command', ev.value, front.time, o); break;
       case 'select_input_source': if (front.type === 'down') r.other('select_input_source', ev.value as Json, front.time, o); break;
       case 'software_function': if (front.type === 'down') r.other('software_function', ev.value, front.time, o); break;
-      case 'notification': this.effects.push({ time: front.time, what: 'notification', value: ev.value, origin: o }); break;
+      case 'notification': this.effects.push({ time: front.time, madeAt: this.now(), what: 'notification', value: ev.value, origin: o }); break;
       case 'set_variable':
-        if (front.type !== 'single') this.effects.push({ time: front.time, what: 'set_variable', value: { name: ev.value.name, value: (out.env.variables.get(ev.value.name) ?? null) as Json }, origin: o });
+        if (front.type !== 'single') this.effects.push({ time: front.time, madeAt: this.now(), what: 'set_variable', value: { name: ev.value.name, value: (out.env.variables.get(ev.value.name) ?? null) as Json }, origin: o });
         break;
-      case 'sticky_modifier': this.effects.push({ time: front.time, what: 'sticky_modifier', value: { [ev.flag]: ev.value } as JsonObject, origin: o }); break;
+      case 'sticky_modifier': this.effects.push({ time: front.time, madeAt: this.now(), what: 'sticky_modifier', value: { [ev.flag]: ev.value } as JsonObject, origin: o }); break;
       case 'mouse_key':
         if (front.type === 'down') this.mouse.push(front.device, ev.value, out, front.time);
         else if (front.type === 'up') this.mouse.remove(front.device, ev.value, out, front.time);

@@ -128,12 +128,14 @@ export class Session {
     for (const r of out.list.slice(this.reports)) {
       for (const s of this.reader.read(r)) {
         const { report, ...rest } = s;
+        // What is stamped earlier than it was made goes out when it is made.
+        rest.time = Math.max(rest.time, Math.round((report.madeAt ?? 0) / MS));
         sent.push(report.origin ? { ...rest, by: this.place(report.origin) } : rest);
       }
     }
     this.reports = out.list.length;
     this.followInputSource(sent);
-    const effects = out.effects.slice(this.effects).map((e) => ({ what: e.what, value: e.value, at: Math.round(e.time / MS), ...(e.origin ? { by: this.place(e.origin) } : {}) }));
+    const effects = out.effects.slice(this.effects).map((e) => ({ what: e.what, value: e.value, at: Math.round(Math.max(e.time, e.madeAt ?? 0) / MS), ...(e.origin ? { by: this.place(e.origin) } : {}) }));
     this.effects = out.effects.length;
     const traces = this.traces;
     this.traces = [];
