@@ -15,6 +15,7 @@ import { MODIFIER_KEYS } from '../model/vocabulary';
 import type { Store } from '../store';
 import type { SimEntry } from '../tryit';
 import { INPUT_SOURCE_PRESETS, parseValue, useId, valueText } from './fields';
+import { memo } from './memo';
 
 /** A key as the page names keys elsewhere. */
 function keyText(k: KeyId): string {
@@ -109,7 +110,8 @@ function OutcomeRows({ store, o }: { store: Store; o: Outcome }) {
   );
 }
 
-function Entry({ store, e }: { store: Store; e: SimEntry }) {
+/** An entry is drawn again only when it, the rules it names or the language change. */
+const Entry = memo(({ store, e }: { store: Store; e: SimEntry; rules: unknown; lang: string }) => {
   const keys = e.keys.map(keyText).join(' + ');
   const action = e.action === 'modifier' ? (e.outcomes.find((o) => o.step)?.step?.down ? 'hold' : 'release') : e.action;
   return (
@@ -119,7 +121,7 @@ function Entry({ store, e }: { store: Store; e: SimEntry }) {
       <ol class="timeline">{e.outcomes.map((o, i) => <OutcomeRows key={i} store={store} o={o} />)}</ol>
     </li>
   );
-}
+});
 
 const WHY: Record<Shadow['why'], string> = { always: 'sim.why.always', together: 'sim.why.together', chord: 'sim.why.chord', simple: 'sim.why.simple' };
 
@@ -259,7 +261,7 @@ export function Simulator({ store }: { store: Store }) {
       <h3>{t('sim.results')}</h3>
       {!sim.log.length && <p class="hint">{t('sim.none')}</p>}
       <ol class="simlog" aria-live="polite">
-        {sim.log.slice(0, 8).map((e) => <Entry key={e.id} store={store} e={e} />)}
+        {sim.log.slice(0, 8).map((e) => <Entry key={e.id} store={store} e={e} rules={store.simRules} lang={store.lang} />)}
       </ol>
       {sim.log[0]?.action === 'sequence' && <p class="hint">{t('sim.asTyped', { seq: formatSequence(session.steps) })}</p>}
       {sim.mode !== 'sequence' && (

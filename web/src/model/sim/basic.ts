@@ -19,6 +19,8 @@ export interface Manipulator {
   alreadyManipulated(front: Entry): boolean;
   manipulate(front: Entry, input: Queue, output: Queue, now: Ticks): Result;
   active(): boolean;
+  /** The keys it can take, when nothing else makes it look at other keys; undefined: it looks at every event. */
+  triggers?(): { keys: string[]; any: string[] } | undefined;
   onReleased(front: Entry, output: Queue): void;
   onUngrabbed(device: number, output: Queue, time: Ticks): void;
   onEventTap(front: Entry, output: Queue): void;
@@ -191,30 +193,39 @@ function keyOrderOk(events: Ev[], order: FromDef['keyDownOrder'], defs: KeyDef[]
   return true;
 }
 
-const GENERIC_FLAGS: Record<string, Flag[]> = {};
+const ALL_FLAGS: Flag[] = ['caps_lock', 'left_control', 'left_shift', 'left_option', 'left_command', 'right_control', 'right_shift', 'right_option', 'right_command', 'fn'];
+/** A `from.modifiers` made ready to test: the flags each mandatory name stands for, and those not allowed. */
+interface ModifierTest { any: boolean; mandatory: Flag[][]; forbidden: Flag[] }
+const modifierTests = new WeakMap<FromDef, ModifierTest>();
+function modifierTest(from: FromDef): ModifierTest {
+  let hit = modifierTests.get(from);
+  if (!hit) {
+    const allowed = new Set<Flag>();
+    for (const m of [...from.mandatory, ...from.optional]) for (const f of modifierFlags(m) ?? []) allowed.add(f);
+    hit = {
+      any: from.mandatory.includes('any'),
+      mandatory: from.mandatory.filter((m) => m !== 'any').map((m) => modifierFlags(m) ?? []),
+      forbidden: from.optional.includes('any') ? [] : ALL_FLAGS.filter((f) => !allowed.has(f)),
+    };
+    modifierTests.set(from, hit);
+  }
+  return hit;
+}
+
 /**
  * The modifiers a press needs, if the modifiers down now fit `from.modifiers`: for each mandatory
  * name the first of its flags that is down; `any` mandatory takes every flag down.
  */
 export function testModifiers(from: FromDef, pressed: (f: Flag) => boolean): Set<Flag> | undefined {
+  const test = modifierTest(from);
+  if (test.any) return new Set(ALL_FLAGS.filter(pressed));
   const out = new Set<Flag>();
-  if (from.mandatory.includes('any')) {
-    for (const f of ['caps_lock', 'left_control', 'left_shift', 'left_option', 'left_command', 'right_control', 'right_shift', 'right_option', 'right_command', 'fn'] as Flag[]) if (pressed(f)) out.add(f);
-    return out;
-  }
-  for (const m of from.mandatory) {
-    const flags = GENERIC_FLAGS[m] ?? (GENERIC_FLAGS[m] = modifierFlags(m) ?? []);
+  for (const flags of test.mandatory) {
     const hit = flags.find(pressed);
     if (!hit) return undefined;
     out.add(hit);
   }
-  if (!from.optional.includes('any')) {
-    const allowed = new Set<Flag>();
-    for (const m of [...from.mandatory, ...from.optional]) for (const f of modifierFlags(m) ?? []) allowed.add(f);
-    for (const f of ['caps_lock', 'left_control', 'left_shift', 'left_option', 'left_command', 'right_control', 'right_shift', 'right_option', 'right_command', 'fn'] as Flag[]) {
-      if (!allowed.has(f) && pressed(f)) return undefined;
-    }
-  }
+  for (const f of test.forbidden) if (pressed(f)) return undefined;
   return out;
 }
 
@@ -227,6 +238,7 @@ interface Parsed {
   from: FromDef; to: ToDef[]; toAfterKeyUp: ToDef[]; toIfAlone: ToDef[];
   held?: ToDef[]; delayed?: { invoked: ToDef[]; canceled: ToDef[] }; other?: OtherEntry[];
   conditions: Condition[]; conditionJson: Json[];
+  keys: { keys: string[]; any: string[] };
 }
 interface OtherEntry { keys: FromDef[]; to: ToDef[] }
 const MEMBERS = new Set(['from', 'to', 'to_after_key_up', 'to_if_alone', 'to_if_held_down', 'to_if_other_key_pressed', 'to_delayed_action', 'description', 'conditions', 'parameters', 'type']);
@@ -242,7 +254,9 @@ function parse(json: JsonObject): Parsed {
     toIfAlone: readToList(json.to_if_alone, 'to_if_alone'),
     conditions: [],
     conditionJson: [],
+    keys: { keys: [], any: [] },
   };
+  for (const d of p.from.keys) if ('key' in d) p.keys.keys.push(d.key); else p.keys.any.push(d.any);
   if (json.to_if_held_down !== undefined) p.held = readToList(json.to_if_held_down, 'to_if_held_down');
   if (json.to_delayed_action !== undefined) {
     const d = json.to_delayed_action;
@@ -279,7 +293,7 @@ function parse(json: JsonObject): Parsed {
   }
   return p;
 }
-export function parseBasic(json: JsonObject): Parsed {
+export function parseBasic(json: JsonObject): Readonly<Parsed> {
   let hit = parsedCache.get(json);
   if (!hit) {
     try { hit = parse(json); } catch (e) { if (!(e instanceof Refused)) throw e; hit = e; }
@@ -302,6 +316,7 @@ export class Basic implements Manipulator {
   readonly conditions: Condition[];
   readonly conditionJson: Json[];
   readonly params: Parameters;
+  private readonly keys: { keys: string[]; any: string[] };
 
   constructor(json: JsonObject, profileParameters: Parameters | undefined, readonly host: Host, readonly src: BasicSource) {
     const p = parseBasic(json);
@@ -314,6 +329,7 @@ export class Basic implements Manipulator {
     if (p.delayed) this.delayed = new Delayed(p.delayed.invoked, p.delayed.canceled, this);
     this.conditions = p.conditions;
     this.conditionJson = p.conditionJson;
+    this.keys = p.keys;
     this.params = readParameters(json.parameters, profileParameters);
   }
 
@@ -328,6 +344,10 @@ export class Basic implements Manipulator {
   }
 
   active(): boolean { return this.presses.length > 0; }
+  triggers(): { keys: string[]; any: string[] } | undefined {
+    // Delays are canceled, and other keys watched, on any key.
+    return this.held || this.delayed || this.other ? undefined : this.keys;
+  }
   onReleased(): void { /* nothing to do */ }
   onUngrabbed(device: number): void {
     for (const p of this.presses) p.fromEvents = p.fromEvents.filter((f) => f.device !== device);
@@ -355,7 +375,6 @@ export class Basic implements Manipulator {
     }
     this.other?.otherKeyPressed(front);
     if (!fromMatches(front.ev, from)) return 'passed';
-    const fe = fromEventOf(front);
     let press: Press | undefined;
     if (front.type === 'down') {
       let target = this.valid;
@@ -367,7 +386,7 @@ export class Basic implements Manipulator {
         if (!mandatory) { target = false; why = 'modifiers'; }
       }
       if (target && from.integerValue !== undefined && front.integer !== from.integerValue) { target = false; why = 'integer'; }
-      if (target && !allMet(this.conditions, { device: front.device, state: front.state }, output.env)) {
+      if (target && this.conditions.length && !allMet(this.conditions, { device: front.device, state: front.state }, output.env)) {
         target = false;
         why = 'condition';
         if (trace) {
@@ -426,7 +445,8 @@ export class Basic implements Manipulator {
         this.presses.push(press);
       }
       if (trace && this.valid) trace({ stage: this.src.stage, index: this.src.index, result: press ? 'took' : why, ...(failed !== undefined ? { condition: failed } : {}) });
-    } else if (front.type === 'up') {
+    } else if (front.type === 'up' && this.presses.length) {
+      const fe = fromEventOf(front);
       const i = this.presses.findIndex((p) => p.has(fe));
       if (i >= 0) {
         press = this.presses[i];

@@ -250,8 +250,8 @@ export const DEFAULT_PARAMETERS: Parameters = { simultaneous: 50, alone: 1000, h
 
 /** Parameters over others (the profile's under a manipulator's own), clamped as the engine clamps them. */
 export function readParameters(v: Json | undefined, base: Parameters = DEFAULT_PARAMETERS): Parameters {
+  if (!isObj(v)) return base;
   const out = { ...base };
-  if (!isObj(v)) return out;
   const int = (k: string): number | undefined => (typeof v[k] === 'number' && Number.isFinite(v[k]) ? Math.trunc(v[k] as number) : undefined);
   const s = int('basic.simultaneous_threshold_milliseconds');
   const a = int('basic.to_if_alone_timeout_milliseconds');

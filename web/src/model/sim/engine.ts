@@ -3,11 +3,12 @@
 // devices. Each stage is a list of manipulators between two queues; the first manipulator that
 // takes an event changes it, the others still see it go by.
 import { isObj, isStr, type Json, type JsonObject } from '../json';
-import { Basic, Refused, type Host, type Manipulator, type Result, type Trace } from './basic';
+import { Basic, parseBasic, Refused, type Host, type Manipulator, type Result, type Trace } from './basic';
 import { readParameters, type Parameters } from './defs';
 import { Dispatcher } from './dispatch';
 import { Env, makeCondition, type DeviceProps } from './env';
 import { Output, type OutputOptions } from './output';
+import { fieldOf } from './keys';
 import { MS, Queue, type Entry, type Ticks } from './queue';
 
 export const STAGES = ['device_keys', 'simple_modifications', 'complex_modifications', 'fn_function_keys'] as const;
@@ -57,6 +58,7 @@ class MouseBasic implements Manipulator {
 /** A manipulator the simulation does not run (mouse motion to scroll): it lets everything by. */
 class Inert implements Manipulator {
   valid = true;
+  triggers() { return { keys: [], any: [] }; }
   alreadyManipulated(): boolean { return false; }
   active(): boolean { return false; }
   manipulate(): Result { return 'passed'; }
@@ -67,9 +69,69 @@ class Inert implements Manipulator {
 
 const HANDLED = new Set(['key', 'motion', 'shell_command', 'send_user_command', 'select_input_source', 'notification', 'mouse_key', 'sticky_modifier', 'software_function', 'stop_keyboard_repeat', 'caps_lock_state']);
 
+type Triggers = { keys: string[]; any: string[] } | undefined;
+interface Index { byKey: Map<string, number[]>; byAny: Map<string, number[]>; always: number[] }
+/** Indices are the same for the same stage made again: kept with the stage's list. */
+const indexCache = new WeakMap<StageSpec, Index>();
+
 export class Manager {
-  list: Manipulator[] = [];
-  /** Manipulators by the keys they take, for a quick first look; the rest are always asked. */
+  private items: (Manipulator | undefined)[] = [];
+  /** Manipulators are made when an event first concerns them: most never are. */
+  private makers: ((() => Manipulator) | undefined)[] = [];
+  private triggerList: Triggers[] = [];
+  /** Which manipulators a key can concern: those on the key, those on any key of its page, and those
+   * that always look (delays to cancel, other-key watches); plus those holding a press. */
+  private index?: Index;
+  private active = new Set<number>();
+  constructor(private readonly spec?: StageSpec) {}
+
+  get size(): number { return this.items.length; }
+  get list(): Manipulator[] { return this.items.filter((m): m is Manipulator => !!m); }
+  push(m: Manipulator): void { this.items.push(m); this.makers.push(undefined); this.triggerList.push(m.triggers?.()); this.index = undefined; }
+  pushLazy(make: () => Manipulator, triggers: Triggers): void {
+    this.items.push(undefined);
+    this.makers.push(make);
+    this.triggerList.push(triggers);
+    this.index = undefined;
+  }
+  private at(i: number): Manipulator {
+    let m = this.items[i];
+    if (!m) this.items[i] = m = (this.makers[i] as () => Manipulator)();
+    return m;
+  }
+
+  private candidates(front: Entry): Iterable<number> {
+    if (!this.index) {
+      const cached = this.spec && indexCache.get(this.spec);
+      if (cached && this.spec && this.triggerList.length === this.spec.length) this.index = cached;
+      else {
+        const byKey = new Map<string, number[]>();
+        const byAny = new Map<string, number[]>();
+        const always: number[] = [];
+        this.triggerList.forEach((t, i) => {
+          if (!t) { always.push(i); return; }
+          for (const k of t.keys) { const l = byKey.get(k); if (l) l.push(i); else byKey.set(k, [i]); }
+          for (const a of t.any) { const l = byAny.get(a); if (l) l.push(i); else byAny.set(a, [i]); }
+        });
+        this.index = { byKey, byAny, always };
+        if (this.spec && this.triggerList.length === this.spec.length) indexCache.set(this.spec, this.index);
+      }
+    }
+    const { byKey, byAny, always } = this.index;
+    const parts: number[][] = [];
+    if (always.length) parts.push(always);
+    if (front.ev.t === 'key') {
+      const k = byKey.get(front.ev.key);
+      if (k) parts.push(k);
+      const a = byAny.get(fieldOf(front.ev.key));
+      if (a) parts.push(a);
+    }
+    if (this.active.size) parts.push([...this.active]);
+    if (parts.length === 1) return parts[0];
+    return [...new Set(parts.flat())].sort((x, y) => x - y);
+  }
+  private made(): Manipulator[] { return this.items.filter((m): m is Manipulator => !!m); }
+
   manipulate(input: Queue, output: Queue, now: Ticks, reorder: boolean): boolean {
     const front = input.entries[0];
     if (!front) return false;
@@ -77,22 +139,26 @@ export class Manager {
     if (t === 'released') {
       output.flags.eraseDeviceExceptLockAndSticky(front.device);
       output.buttons.eraseDevice(front.device);
-      for (const m of this.list) m.onReleased(front, output);
+      for (const m of this.made()) m.onReleased(front, output);
     } else if (t === 'ungrabbed') {
       output.flags.eraseDevice(front.device);
       output.buttons.eraseDevice(front.device);
-      for (const m of this.list) m.onUngrabbed(front.device, output, front.time);
+      for (const m of this.made()) m.onUngrabbed(front.device, output, front.time);
+      this.active = new Set([...this.active].filter((i) => this.items[i]?.active()));
     } else if (t === 'event_tap') {
-      for (const m of this.list) m.onEventTap(front, output);
+      for (const m of this.made()) m.onEventTap(front, output);
     } else if (HANDLED.has(t)) {
       let skip = false;
-      if (front.valid && this.list.some((m) => m.alreadyManipulated(front))) {
+      if (front.valid && [...this.active].some((i) => this.at(i).alreadyManipulated(front))) {
         front.valid = false;
         skip = true;
       }
       if (!skip) {
-        for (const m of this.list) {
-          if (m.manipulate(front, input, output, now) === 'wait') {
+        for (const i of this.candidates(front)) {
+          const m = this.at(i);
+          const r = m.manipulate(front, input, output, now);
+          if (m.active()) this.active.add(i); else this.active.delete(i);
+          if (r === 'wait') {
             this.removeInvalid();
             return false;
           }
@@ -105,10 +171,20 @@ export class Manager {
     return true;
   }
   invalidate(): void {
-    for (const m of this.list) m.valid = false;
-    this.removeInvalid();
+    // Those never made are invalid and hold nothing: they go.
+    for (const m of this.made()) m.valid = false;
+    this.removeInvalid(true);
   }
-  private removeInvalid(): void { this.list = this.list.filter((m) => m.valid || m.active()); }
+  private removeInvalid(unmadeToo = false): void {
+    const keep = this.items.map((m) => (m ? m.valid || m.active() : !unmadeToo));
+    if (keep.every((k) => k)) return;
+    const pick = <T>(xs: T[]) => xs.filter((_, i) => keep[i]);
+    this.items = pick(this.items);
+    this.makers = pick(this.makers);
+    this.triggerList = pick(this.triggerList);
+    this.index = undefined;
+    this.active = new Set(this.items.flatMap((m, i) => (m?.active() ? [i] : [])));
+  }
 }
 
 /** The profile as it shapes what keys do, beside its complex-modification rules. */
@@ -182,10 +258,34 @@ const deviceIf = (d: JsonObject) => {
 };
 const F_KEYS = new Set(Array.from({ length: 12 }, (_, i) => `f${i + 1}`));
 
+/** The stages a profile makes besides its rules: made once per profile, so that each manipulator
+ * is read once however often a session starts. */
+let around: { key: unknown[]; stages: StageSpec[] } | undefined;
+
+let last: { key: unknown[]; made: { stages: StageSpec[]; places: [number, number][] } } | undefined;
+
 export function profileStages(p: ProfileInput): { stages: StageSpec[]; places: [number, number][] } {
-  const stages: StageSpec[] = STAGES.map(() => []);
+  const key = [p.simpleModifications, p.fnFunctionKeys, p.devices, p.standardFunctionKeys];
+  const all = [...key, p.parameters, ...p.rules];
+  if (last && last.key.length === all.length && all.every((k, i) => k === last?.key[i])) return last.made;
+  if (!around || !key.every((k, i) => k === around?.key[i])) around = { key, stages: stagesAround(p) };
+  const stages = around.stages.map((s) => [...s]);
   const places: [number, number][] = [];
-  const add = (stage: number, json: JsonObject, params?: Parameters, conditions: JsonObject[] = []) => { stages[stage].push({ json, params, conditions }); };
+  // Complex modifications, with the profile's parameters under each manipulator's own.
+  const params = readParameters(p.parameters);
+  p.rules.forEach((rule, r) => rule.forEach((m, i) => {
+    places.push([r, i]);
+    stages[COMPLEX].push({ json: m, params });
+  }));
+  last = { key: all, made: { stages, places } };
+  return last.made;
+}
+
+function stagesAround(p: ProfileInput): StageSpec[] {
+  const stages: StageSpec[] = STAGES.map(() => []);
+  const add = (stage: number, json: JsonObject, _params?: Parameters, conditions: JsonObject[] = []) => {
+    stages[stage].push({ json: conditions.length ? { ...json, conditions: [...(Array.isArray(json.conditions) ? json.conditions : []), ...conditions] } : json });
+  };
   const devices = (p.devices ?? []).filter(isObj);
   // Device keys: the grave accent and the non-US backslash swapped where a device asks.
   for (const d of devices) {
@@ -209,12 +309,6 @@ export function profileStages(p: ProfileInput): { stages: StageSpec[]; places: [
     if (flip.length || swap.length || discard.length) add(1, { type: 'mouse_basic', flip, swap, discard }, undefined, [deviceIf(d)]);
   }
   for (const [f, t] of pairs(p.simpleModifications)) simple(f, t, []);
-  // Complex modifications, with the profile's parameters under each manipulator's own.
-  const params = readParameters(p.parameters);
-  p.rules.forEach((rule, r) => rule.forEach((m, i) => {
-    places.push([r, i]);
-    add(COMPLEX, m, params);
-  }));
   // Function keys: fn+F1… are F1…; F1… do what the profile says, on the keys' own presses only.
   const standard = p.standardFunctionKeys === true;
   if (!standard) {
@@ -239,7 +333,7 @@ export function profileStages(p: ProfileInput): { stages: StageSpec[]; places: [
   for (const [key, app] of APP_KEYS) {
     add(3, { type: 'basic', from: { consumer_key_code: key, modifiers: { mandatory: ['any'] } }, to: [{ shell_command: `open -a '${app}.app'` }] }, undefined);
   }
-  return { stages, places };
+  return stages;
 }
 
 export class Engine implements Host {
@@ -261,39 +355,37 @@ export class Engine implements Host {
     this.output = new Output(this, {
       sleepShortcutDelay: options.sleepShortcutDelay ?? 500, mouseKeyScale: options.mouseKeyScale ?? 100, naturalScrolling: options.naturalScrolling ?? false,
     });
-    this.managers = [...STAGES.map(() => new Manager()), new Manager()];
-    this.managers[STAGES.length].list.push(this.output);
+    this.managers = [...STAGES.map((_, i) => new Manager(stages[i])), new Manager()];
+    this.managers[STAGES.length].push(this.output);
     stages.forEach((spec, stage) => { for (const m of spec) this.add(stage, m.json, m.params, m.conditions); });
   }
 
   get now(): Ticks { return this.dispatcher.now; }
   notify(): void { this.dispatcher.enqueue(() => this.manipulate(this.dispatcher.now)); }
 
-  private add(stage: number, json: Json, params: Parameters | undefined, conditions: JsonObject[] = []): Manipulator | undefined {
-    const index = this.managers[stage].list.length;
+  private add(stage: number, json: Json, params: Parameters | undefined, conditions: JsonObject[] = []): void {
+    const manager = this.managers[stage];
+    const index = manager.size;
     try {
       if (!isObj(json)) throw new Refused('a manipulator must be an object');
-      let m: Manipulator;
       const withConditions = conditions.length ? { ...json, conditions: [...(Array.isArray(json.conditions) ? json.conditions : []), ...conditions] } : json;
-      if (json.type === 'basic' || json.type === undefined) {
-        if (json.type === undefined) throw new Refused('type must be specified');
-        m = new Basic(withConditions, params, this, { stage, index });
+      if (json.type === 'basic') {
+        // Read now (once per object), to know what the engine refuses and which keys it is on.
+        const p = parseBasic(withConditions);
+        manager.pushLazy(() => new Basic(withConditions, params, this, { stage, index }), p.held || p.delayed || p.other ? undefined : p.keys);
       } else if (json.type === 'mouse_basic') {
         const conds = (Array.isArray(withConditions.conditions) ? withConditions.conditions : []).map((c) => makeCondition(c) ?? (() => { throw new Refused('a condition cannot be read'); })());
-        m = new MouseBasic(json, conds);
+        manager.push(new MouseBasic(json, conds));
       } else if (json.type === 'mouse_motion_to_scroll') {
-        m = new Inert();
+        manager.push(new Inert());
       } else {
-        throw new Refused(`unknown type ${JSON.stringify(json.type)}`);
+        throw new Refused(json.type === undefined ? 'type must be specified' : `unknown type ${JSON.stringify(json.type)}`);
       }
-      this.managers[stage].list.push(m);
-      return m;
     } catch (e) {
       if (!(e instanceof Refused)) throw e;
       this.dropped.push({ stage, index, why: e.message });
       // A place holder keeps the indices of later manipulators.
-      this.managers[stage].list.push(new Inert());
-      return undefined;
+      manager.push(new Inert());
     }
   }
 

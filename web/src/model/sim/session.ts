@@ -101,7 +101,7 @@ export class Session {
     env.keyboardType = context.keyboardType;
     for (const [k, v] of Object.entries(context.variables)) env.set(k, v);
     this.engine = new Engine(stages, { realTime: true, env });
-    this.engine.trace = (t) => this.traces.push(t);
+    this.engine.trace = (t) => { if (this.traces.length < 64) this.traces.push(t); };
     if (context.capsLock) this.engine.input({ device: DEVICE, time: 0, ev: { t: 'caps_lock_state', on: true }, type: 'single' });
     this.collect(undefined, 0);
   }

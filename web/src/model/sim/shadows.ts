@@ -4,8 +4,8 @@
 // modification that changes the key before complex modifications see it, or, for keys pressed
 // together, earlier manipulators that take the key that must go down first.
 import { isObj, isStr, type Json, type JsonObject } from '../json';
-import { parseBasic, testModifiers } from './basic';
-import type { FromDef, KeyDef } from './defs';
+import { testModifiers } from './basic';
+import { readFrom, type FromDef, type KeyDef } from './defs';
 import { varValue } from './env';
 import { expressionText } from './expression';
 import { FLAGS, fieldOf, keyId, type Flag, type KeyId } from './keys';
@@ -218,6 +218,19 @@ function coveredBy(mine: Clause[], theirs: Clause[][]): Set<number> | undefined 
 
 // ---- the search ---------------------------------------------------------------------------------
 
+const fromCache = new WeakMap<JsonObject, FromDef | null>();
+/** A manipulator's `from` as the engine reads it; undefined when it refuses it. */
+function fromOf(man: JsonObject): FromDef | undefined {
+  const from = man.from;
+  if (!isObj(from)) return undefined;
+  let hit = fromCache.get(from);
+  if (hit === undefined) {
+    try { hit = readFrom(from); } catch { hit = null; }
+    fromCache.set(from, hit);
+  }
+  return hit ?? undefined;
+}
+
 interface Entry { rule: number; manipulator: number; from: FromDef; accept: Uint32Array; conditions: Clause[] }
 
 /** The order keys pressed together must go down in, first to last ("" for any order). */
@@ -312,8 +325,8 @@ export function findShadows(rules: readonly SimRule[], profile?: ProfileSettings
     if (!rule.enabled) return;
     rule.manipulators.forEach((man, i) => {
       if (!isObj(man) || man.type !== 'basic') return;
-      let from: FromDef;
-      try { from = parseBasic(man).from; } catch { return; }
+      const from = fromOf(man);
+      if (!from) return;
       const conditions = conditionsOf(man);
       if (!conditions) return;
       const me: Entry = { rule: r, manipulator: i, from, accept: acceptance(from), conditions };
