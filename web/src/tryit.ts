@@ -26,7 +26,8 @@ export interface SimState {
 /** How long a tap holds the key, and how long after the last thing the next press comes. */
 export const TAP_MS = 50;
 export const GAP_MS = 100;
-/** How long a held key is held before the next thing: thresholds and delays up to this run. */
+/** How long "hold" holds a key before the next thing: held-down thresholds and delays up to this
+ * run, and a release after it is no longer a tap (the engine's default alone timeout). */
 export const HOLD_MS = 1000;
 const LOG = 30;
 
@@ -74,6 +75,7 @@ export class TryIt {
     const outcomes = session.play(keys.map((key) => ({ at, key, down: true })));
     if (state.mode === 'hold') {
       outcomes.push(session.settle(HOLD_MS));
+      outcomes.push(session.wait(at + HOLD_MS));
       return TryIt.push(state, this.entry('hold', keys, outcomes, from, session.clock));
     }
     outcomes.push(...session.play(keys.map((key) => ({ at: at + TAP_MS, key, down: false }))));
