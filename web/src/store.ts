@@ -56,7 +56,6 @@ export interface Confirm { title: string; body: string; items: string[]; confirm
 /** A mapping being written that is not in the rule set until it does something. */
 export interface Draft { mapping: Mapping; ruleId?: string }
 
-
 /** Where a mapping sits in the rule set. */
 export interface Located { rule: Rule; ruleIndex: number; mapping: Mapping; index: number }
 
@@ -730,10 +729,14 @@ export class Store {
     return this.profileCache.value;
   }
   /** The place the simulator types in: the profile's keyboard type unless one was chosen. */
+  private contextCache: { key: unknown[]; value?: SimContext } = { key: [] };
   private get simContext(): SimContext {
     const c = this.sim.context;
-    const kb = this.simProfile?.keyboardType;
-    return !this.sim.keyboardTypeChosen && kb && kb !== c.keyboardType ? { ...c, keyboardType: kb } : c;
+    const kb = this.sim.keyboardTypeChosen ? undefined : this.simProfile?.keyboardType;
+    if (this.contextCache.key[0] !== c || this.contextCache.key[1] !== kb) {
+      this.contextCache = { key: [c, kb], value: kb && kb !== c.keyboardType ? { ...c, keyboardType: kb } : c };
+    }
+    return this.contextCache.value as SimContext;
   }
   get simSession(): Session { return this.tryIt.current(this.simRules, this.simProfile, this.simContext); }
 
@@ -750,7 +753,7 @@ export class Store {
   simSequence(text?: string): void {
     const state = text === undefined ? this.sim : { ...this.sim, sequence: text };
     performance.mark('tarvel-sequence-start');
-    const sim = this.tryIt.sequence(state, this.simRules, this.simProfile);
+    const sim = this.tryIt.sequence(state, this.simRules, this.simProfile, this.simContext);
     performance.measure('tarvel-sequence', 'tarvel-sequence-start');
     this.set({ sim });
   }

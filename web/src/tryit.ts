@@ -100,11 +100,11 @@ export class TryIt {
     return TryIt.push(state, this.entry('wait', [], [o], from, session.clock));
   }
   /** The typed sequence, from nothing pressed, then as long again for what follows by itself. */
-  sequence(state: SimState, rules: SimRule[], profile: ProfileSettings | undefined): SimState {
+  sequence(state: SimState, rules: SimRule[], profile: ProfileSettings | undefined, context = state.context): SimState {
     const steps = parseSequence(state.sequence);
     if (!Array.isArray(steps)) return { ...state, sequenceError: steps };
-    this.session = new Session(rules, profile, state.context);
-    this.key = [rules, profile, state.context];
+    this.session = new Session(rules, profile, context);
+    this.key = [rules, profile, context];
     const session = this.session;
     const outcomes = session.play(steps.slice(0, MAX_STEPS));
     outcomes.push(session.settle(2000));
