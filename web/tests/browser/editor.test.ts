@@ -393,6 +393,14 @@ describe('try it', () => {
     expect(await sentTexts(page)).toEqual(['⇧ down', '⇧J', '⇧ up']);
     await page.locator('li.outcome').first().evaluate((el) => el.scrollIntoView({ block: 'start' }));
     await shot(page, 'editor-try-sequence');
+    // Recorded from the keyboard: downs and ups with their times; Esc stops and leaves the box.
+    await page.getByRole('button', { name: 'Record' }).click();
+    await page.keyboard.down('KeyF');
+    await page.keyboard.down('KeyJ');
+    await page.keyboard.up('KeyF');
+    await page.keyboard.up('KeyJ');
+    await page.keyboard.press('Escape');
+    expect(await seq.inputValue()).toMatch(/^f↓ 0, j↓ \d+, f↑ \d+, j↑ \d+$/);
     await seq.fill('f↓ 0, j↓ x');
     await page.getByRole('button', { name: 'Run', exact: true }).click();
     expect(await page.locator('.sequence [role=alert]').innerText()).toBe('“j↓ x” needs ↓ or ↑ after the key, then the time.');
