@@ -324,6 +324,12 @@ describe('Karabiner-Elements documents', () => {
 });
 
 describe('try it', () => {
+  /** Scrolls the tab's own panel (not the window) to what is shown. */
+  const showInPanel = (page: Page, selector: string) => page.evaluate((sel) => {
+    const panel = document.querySelector('.tabpanel') as HTMLElement;
+    const el = document.querySelector(sel) as HTMLElement;
+    panel.scrollTop += el.getBoundingClientRect().top - panel.getBoundingClientRect().top - 8;
+  }, selector);
   const flat = async (l: { innerText(): Promise<string> }) => (await l.innerText()).replace(/\s+/g, ' ');
   const sentTexts = (page: Page) => page.locator('li.outcome').first().locator('.sent').allInnerTexts();
   it('shows which manipulator of which rule takes a key over imported gallery rules, and which never fire', async () => {
@@ -340,13 +346,13 @@ describe('try it', () => {
     const outcome = page.locator('li.outcome').first();
     expect(await flat(outcome)).toMatch(/B down taken by rule “/);
     expect(await outcome.locator('code').first().innerText()).toContain('open');
+    await showInPanel(page, '.simlog');
+    await shot(page, 'editor-try');
     // Without the modifier, B goes through unchanged.
     await page.getByRole('button', { name: 'R⌥ right option' }).click();
     await page.locator('.kbkey[data-key=b]').click();
     expect(await page.locator('li.outcome').first().innerText()).toContain('no manipulator takes it');
     expect(await sentTexts(page)).toEqual(['B down', 'B up']);
-    await page.getByRole('heading', { name: 'What happens' }).evaluate((el) => el.scrollIntoView({ block: 'start' }));
-    await shot(page, 'editor-try');
     await done(page);
   });
 
@@ -391,7 +397,7 @@ describe('try it', () => {
     await seq.fill('f↓ 0, j↓ 300, j↑ 350, f↑ 400');
     await page.getByRole('button', { name: 'Run', exact: true }).click();
     expect(await sentTexts(page)).toEqual(['⇧ down', '⇧J', '⇧ up']);
-    await page.locator('li.outcome').first().evaluate((el) => el.scrollIntoView({ block: 'start' }));
+    await showInPanel(page, '.simlog');
     await shot(page, 'editor-try-sequence');
     // Recorded from the keyboard: downs and ups with their times; Esc stops and leaves the box.
     await page.getByRole('button', { name: 'Record' }).click();

@@ -95,6 +95,8 @@ class Reports {
 class Dispatch {
   pressedKeys: [number, KeyId][] = [];
   pressedFlags = new Set<Flag>();
+  /** Who last sent each modifier key, lazily or not: the change reported is theirs. */
+  lastBy = new Map<Flag, Origin | undefined>();
   private has(key: KeyId) { return this.pressedKeys.some(([, k]) => k === key); }
   down(device: number, key: KeyId, r: Reports, time: Ticks, origin: Origin | undefined): void {
     if (this.has(key)) return;
@@ -112,10 +114,10 @@ class Dispatch {
       const now = q.flags.pressed(m);
       let capsLock = false;
       if (now && !was) {
-        if (m === 'caps_lock') capsLock = true; else r.key(flagKey(m), 'down', time, q.flags.originOf(m) ?? origin);
+        if (m === 'caps_lock') capsLock = true; else r.key(flagKey(m), 'down', time, this.lastBy.has(m) ? this.lastBy.get(m) : origin);
         this.pressedFlags.add(m);
       } else if (!now && was) {
-        if (m === 'caps_lock') capsLock = true; else r.key(flagKey(m), 'up', time, origin);
+        if (m === 'caps_lock') capsLock = true; else r.key(flagKey(m), 'up', time, this.lastBy.has(m) ? this.lastBy.get(m) : origin);
         this.pressedFlags.delete(m);
       }
       if (capsLock) {
@@ -211,6 +213,7 @@ export class Output implements Manipulator {
       if (ev.on) this.dispatch.pressedFlags.add('caps_lock'); else this.dispatch.pressedFlags.delete('caps_lock');
     }
     const modifierKey = ev.t === 'key' && !!flagOf(ev.key);
+    if (modifierKey) this.dispatch.lastBy.set(flagOf((ev as { key: KeyId }).key) as Flag, front.origin);
     let dispatch = false;
     let before = false;
     if (modifierKey) {
