@@ -219,14 +219,14 @@ function modifierTest(from: FromDef): ModifierTest {
 export function testModifiers(from: FromDef, pressed: (f: Flag) => boolean): Set<Flag> | undefined {
   const test = modifierTest(from);
   if (test.any) return new Set(ALL_FLAGS.filter(pressed));
-  const out = new Set<Flag>();
+  const hits: Flag[] = [];
   for (const flags of test.mandatory) {
     const hit = flags.find(pressed);
     if (!hit) return undefined;
-    out.add(hit);
+    hits.push(hit);
   }
   for (const f of test.forbidden) if (pressed(f)) return undefined;
-  return out;
+  return new Set(hits);
 }
 
 // ---- the manipulator ---------------------------------------------------------------------------

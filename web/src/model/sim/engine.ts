@@ -126,9 +126,13 @@ export class Manager {
       const a = byAny.get(fieldOf(front.ev.key));
       if (a) parts.push(a);
     }
-    if (this.active.size) parts.push([...this.active]);
+    if (this.active.size) {
+      const extra = [...this.active].filter((i) => !parts.some((p) => p.includes(i)));
+      if (extra.length) parts.push(extra);
+    }
     if (parts.length === 1) return parts[0];
-    return [...new Set(parts.flat())].sort((x, y) => x - y);
+    // A manipulator on a key and on any key of its page is asked once.
+    return parts.flat().sort((x, y) => x - y).filter((x, i, all) => i === 0 || x !== all[i - 1]);
   }
   private made(): Manipulator[] { return this.items.filter((m): m is Manipulator => !!m); }
 
