@@ -10,7 +10,7 @@ import type { KeyRef } from '../model/manipulator';
 import {
   FLAGS, findShadows, flagKey, flagOf, formatSequence, nameOf, type Flag, type KeyId, type Outcome, type Place, type Sent, type Shadow,
 } from '../model/simulate';
-import { eventText, scopeText } from '../model/summary';
+import { describeManipulator, eventText, scopeText } from '../model/summary';
 import { MODIFIER_KEYS } from '../model/vocabulary';
 import type { Store } from '../store';
 import type { SimEntry } from '../tryit';
@@ -135,6 +135,7 @@ function Shadows({ store }: { store: Store }) {
           {shadows.slice(0, 200).map((s, i) => (
             <li key={i}>
               <PlaceRef store={store} place={{ stage: 'complex_modifications', index: 0, rule: s.rule, manipulator: s.manipulator }} /> {t(WHY[s.why], { by: store.winners(s) })}
+              <div class="hint">{describeManipulator(store.simRules[s.rule]?.manipulators[s.manipulator])}</div>
             </li>
           ))}
         </ul>
