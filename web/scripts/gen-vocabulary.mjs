@@ -55,7 +55,8 @@ const keyText = read(`${DETAILS}/key_code.hpp`);
 const otherAt = keyText.indexOf('other_usage_page_pairs');
 const keys = grouped(table(keyText, 0, otherAt));
 const keyOther = grouped(table(keyText, otherAt));
-const simple = (file) => grouped(table(read(`${DETAILS}/${file}.hpp`)));
+const tables = {};
+const simple = (file) => grouped((tables[file] = table(read(`${DETAILS}/${file}.hpp`))));
 const consumer = simple('consumer_key_code');
 const appleKeyboard = simple('apple_vendor_keyboard_key_code');
 const appleTopCase = simple('apple_vendor_top_case_key_code');
@@ -63,6 +64,18 @@ const genericDesktop = simple('generic_desktop');
 const pointing = simple('pointing_button');
 const buttons = pointing.names.map((n) => Number(/^button(\d+)$/.exec(n)?.[1]));
 if (buttons.some((b, i) => b !== i + 1)) throw new Error('pointing buttons are not button1..buttonN');
+
+// What the key_code names of other pages stand for there: the field and that page's own name.
+const PAGE_FIELDS = { consumer: 'consumer_key_code', apple_vendor_keyboard: 'apple_vendor_keyboard_key_code', apple_vendor_top_case: 'apple_vendor_top_case_key_code' };
+const keyOtherTargets = {};
+for (const name of keyOther.names) {
+  const usage = table(keyText, otherAt).find(([n]) => n === name)[1];
+  const m = /usage_page::([a-z_]+),\s*(pqrs::hid::usage::[a-z_:0-9]+)/.exec(usage);
+  const field = m && PAGE_FIELDS[m[1]];
+  const own = field && tables[field].find(([, u]) => u === m[2]);
+  if (!own) throw new Error(`no ${m?.[1]} name for key_code ${name}`);
+  keyOtherTargets[name] = `${field}:${own[0]}`;
+}
 
 // The settings window's categories: which event field and name each entry uses.
 const categories = [];
@@ -89,9 +102,12 @@ export const KEY_CODE_ALIASES: Record<string, string> = ${obj(keys.aliases)};
 /** Names key_code also accepts, from the consumer and Apple vendor pages. */
 export const KEY_CODES_OTHER_PAGES = ${list(keyOther.names)};
 export const KEY_CODES_OTHER_PAGES_ALIASES: Record<string, string> = ${obj(keyOther.aliases)};
+/** The key each of those names is on its own page, as "field:name". */
+export const KEY_CODES_OTHER_PAGES_TARGETS: Record<string, string> = ${obj(keyOtherTargets)};
 export const CONSUMER_KEY_CODES = ${list(consumer.names)};
 export const CONSUMER_KEY_CODE_ALIASES: Record<string, string> = ${obj(consumer.aliases)};
 export const APPLE_VENDOR_KEYBOARD_KEY_CODES = ${list(appleKeyboard.names)};
+export const APPLE_VENDOR_KEYBOARD_KEY_CODE_ALIASES: Record<string, string> = ${obj(appleKeyboard.aliases)};
 export const APPLE_VENDOR_TOP_CASE_KEY_CODES = ${list(appleTopCase.names)};
 export const GENERIC_DESKTOP = ${list(genericDesktop.names)};
 export const POINTING_BUTTON_COUNT = ${buttons.length};

@@ -22,9 +22,8 @@ import { defaultOptional, layersOf, triggerKeys, variableTests } from './model/m
 import { appliedDescription, compileRules, flatManipulators, newRule, plainName, type ApplyRule } from './model/rules';
 import { keyLabel } from './model/keys';
 import { eventsOf, keyFieldOf } from './model/shapes';
-import {
-  findShadows, simulatePress, simulateRelease, simulateWait, type DownKey, type Pending, type SimEnv, type SimResult, type SimRule,
-} from './model/simulate';
+import { findShadows, type KeyId, type ProfileSettings, type Session, type Shadow, type SimContext, type SimRule } from './model/simulate';
+import { initialSim, TryIt, type SimMode, type SimState } from './tryit';
 import { eventText, setAppNames } from './model/summary';
 import type { DeviceRecord, FormKind, Inventory, LayoutName, Mapping, Rule, RuleSet, ValuePath } from './model/types';
 import { newId } from './model/types';
@@ -63,11 +62,6 @@ export interface Notice { kind: 'info' | 'warn' | 'error'; text: string }
 export interface Confirm { title: string; body: string; items: string[]; confirm: string; run: () => void }
 /** A mapping being written that is not in the rule set until it does something. */
 export interface Draft { mapping: Mapping; ruleId?: string }
-
-export interface SimState { env: SimEnv; pending: Pending[]; hold: boolean; log: SimResult[]; together: KeyRef[] | undefined }
-export const initialEnv = (layout: LayoutName): SimEnv => ({
-  held: [], variables: {}, keyboardType: layout === 'jis' ? 'jis' : 'ansi', device: { is_keyboard: true, is_built_in_keyboard: true },
-});
 
 /** Where a mapping sits in the rule set. */
 export interface Located { rule: Rule; ruleIndex: number; mapping: Mapping; index: number }
@@ -185,7 +179,7 @@ export class Store {
       // A damaged saved state is ignored; the user starts afresh.
     }
     this.history = new History(initial);
-    this.sim = { env: initialEnv(initial.layout), pending: [], hold: false, log: [], together: undefined };
+    this.sim = initialSim(initial.layout);
     if (this.bridge.available) void this.loadInventory();
     if (this.bridge.readsConfiguration) {
       // The app says when karabiner.json changed on disk; the digest tells whether it is news.
@@ -247,7 +241,21 @@ export class Store {
   }
   // Finding mappings that never fire looks at every rule at once; while the user types it runs after
   // a pause, and the last findings stand meanwhile.
-  private shadows: { rules?: SimRule[]; problems: Problem[]; timer?: ReturnType<typeof setTimeout> } = { problems: [] };
+  private shadows: { rules?: SimRule[]; problems: Problem[]; list?: Shadow[]; timer?: ReturnType<typeof setTimeout> } = { problems: [] };
+  /** The manipulators that never fire, as last found. */
+  get shadowList(): Shadow[] { return this.shadows.list ?? []; }
+  /** A manipulator of the rules tried, named as the list names it: the rule, and the mapping's place. */
+  placeName(rule: number, manipulator: number): string {
+    const r = this.simRules[rule];
+    if (!r) return '';
+    const id = r.mappingIds?.[manipulator];
+    const at = id ? this.locate(id) : undefined;
+    return t(r.kept ? 'sim.whereKept' : 'sim.where', { rule: plainName(r.name) || t('list.unnamed', { n: rule + 1 }), n: at ? at.index + 1 : manipulator + 1 });
+  }
+  /** What a finding says wins. */
+  winners(s: Shadow): string {
+    return s.by.map((w) => ('rule' in w ? this.placeName(w.rule, w.manipulator) : t('sim.simpleMod', { from: w.simple.replace(/^key_code:/, ''), to: w.to.replace(/key_code:/g, '') }))).join(t('sim.and'));
+  }
   private shadowProblems(simRules: SimRule[], located: Map<string, Located>, sync = false): Problem[] {
     if (this.shadows.rules === simRules) return this.shadows.problems;
     if (!sync) {
@@ -262,19 +270,14 @@ export class Store {
     }
     clearTimeout(this.shadows.timer);
     const problems: Problem[] = [];
-    for (const s of findShadows(simRules)) {
+    const shadows = findShadows(simRules, this.simProfile);
+    for (const s of shadows) {
       const id = simRules[s.rule].mappingIds?.[s.manipulator];
       if (!id) continue;
-      const by = simRules[s.byRule];
-      const byId = by.mappingIds?.[s.byManipulator];
-      const at = byId ? located.get(byId) : undefined;
       const ids = simRules[s.rule].mappingIds ?? [];
-      problems.push({
-        id, path: String(s.manipulator - ids.indexOf(id)), code: 'v.shadowed', severity: 'warning',
-        params: { rule: plainName(by.name) || t('list.unnamed', { n: s.byRule + 1 }), n: at ? at.index + 1 : s.byManipulator + 1 },
-      });
+      problems.push({ id, path: String(s.manipulator - ids.indexOf(id)), code: `v.shadowed.${s.why}`, severity: 'warning', params: { by: this.winners(s) } });
     }
-    this.shadows = { rules: simRules, problems };
+    this.shadows = { rules: simRules, problems, list: shadows };
     return problems;
   }
   /** Every finding now, shadows included, as after an import. */
@@ -394,7 +397,7 @@ export class Store {
   setTitle(title: string): void { this.commit({ ...this.ruleSet, title }, 'title'); }
   setLayout(layout: LayoutName): void {
     this.commit({ ...this.ruleSet, layout });
-    this.set({ sim: { ...this.sim, env: { ...this.sim.env, keyboardType: layout === 'jis' ? 'jis' : 'ansi' } } });
+    if (!this.sim.keyboardTypeChosen) this.set({ sim: { ...this.sim, context: { ...this.sim.context, keyboardType: layout === 'jis' ? 'jis' : 'ansi' } } });
   }
   updateMapping(id: string, fn: (m: Mapping) => Mapping, coalesceKey?: string): void {
     if (this.draft?.mapping.id === id) {
@@ -800,28 +803,55 @@ export class Store {
 
   // ---- the simulator ----------------------------------------------------------------------------
 
-  simPress(keys: KeyRef[]): SimResult {
+  private tryIt = new TryIt();
+  private profileCache: { key: unknown[]; value: ProfileSettings | undefined } = { key: [], value: undefined };
+  /** What of the chosen profile besides its rules the simulator and the never-fire check take in. */
+  get simProfile(): ProfileSettings | undefined {
+    const c = this.config.phase === 'ready' ? this.config.config : undefined;
+    const p = c?.profiles[this.choices.profile];
+    if (this.profileCache.key[0] !== p) {
+      this.profileCache = { key: [p], value: p && { simpleModifications: p.simpleModifications, fnFunctionKeys: p.fnFunctionKeys, devices: p.deviceSettings, parameters: p.parameters, keyboardType: p.keyboardType } };
+    }
+    return this.profileCache.value;
+  }
+  /** The place the simulator types in: the profile's keyboard type unless one was chosen. */
+  private contextCache: { key: unknown[]; value?: SimContext } = { key: [] };
+  private get simContext(): SimContext {
+    const c = this.sim.context;
+    const kb = this.sim.keyboardTypeChosen ? undefined : this.simProfile?.keyboardType;
+    if (this.contextCache.key[0] !== c || this.contextCache.key[1] !== kb) {
+      this.contextCache = { key: [c, kb], value: kb && kb !== c.keyboardType ? { ...c, keyboardType: kb } : c };
+    }
+    return this.contextCache.value as SimContext;
+  }
+  get simSession(): Session { return this.tryIt.current(this.simRules, this.simProfile, this.simContext); }
+
+  simPress(keys: KeyRef[]): void {
+    if (this.sim.mode === 'sequence') { this.set({ sim: this.tryIt.appendTap(this.sim, keys) }); return; }
     performance.mark('tarvel-simulate-start');
-    const s = this.sim;
-    const result = simulatePress(this.simRules, s.env, s.pending, keys, s.hold);
+    const sim = this.tryIt.press(this.sim, this.simSession, keys);
     performance.measure('tarvel-simulate', 'tarvel-simulate-start');
-    this.set({ sim: { ...s, env: result.env, pending: result.pending, log: [result, ...s.log].slice(0, 30) } });
-    return result;
+    this.set({ sim });
   }
-  simRelease(key: DownKey): void {
-    const { env } = simulateRelease(this.sim.env, key);
-    this.set({ sim: { ...this.sim, env } });
+  simRelease(key: KeyId): void { this.set({ sim: this.tryIt.release(this.sim, this.simSession, key) }); }
+  simModifier(flag: Parameters<TryIt['modifier']>[2]): void { this.set({ sim: this.tryIt.modifier(this.sim, this.simSession, flag) }); }
+  simWait(): void { this.set({ sim: this.tryIt.wait(this.sim, this.simSession) }); }
+  simSequence(text?: string): void {
+    const state = text === undefined ? this.sim : { ...this.sim, sequence: text };
+    performance.mark('tarvel-sequence-start');
+    const sim = this.tryIt.sequence(state, this.simRules, this.simProfile, this.simContext);
+    performance.measure('tarvel-sequence', 'tarvel-sequence-start');
+    this.set({ sim });
   }
-  simWait(): void {
-    const s = this.sim;
-    const { env } = simulateWait(s.env, s.pending);
-    this.set({ sim: { ...s, env, pending: [] } });
-  }
+  simMode(mode: SimMode): void { this.set({ sim: { ...this.sim, mode } }); }
+  simSetSequence(sequence: string): void { this.set({ sim: { ...this.sim, sequence, sequenceError: undefined } }); }
+  simVariable(name: string, value: Parameters<TryIt['variable']>[3]): void { this.set({ sim: this.tryIt.variable(this.sim, this.simSession, name, value) }); }
   simReset(): void {
-    this.set({ sim: { ...this.sim, env: { ...initialEnv(this.ruleSet.layout), app: this.sim.env.app, device: this.sim.env.device, inputSource: this.sim.env.inputSource }, pending: [], log: [] } });
+    this.tryIt.reset();
+    this.set({ sim: { ...this.sim, context: { ...this.sim.context, variables: {} }, log: [] } });
   }
-  simEnv(patch: Partial<SimEnv>): void {
-    this.set({ sim: { ...this.sim, env: { ...this.sim.env, ...patch } } });
+  simEnv(patch: Partial<SimContext>): void {
+    this.set({ sim: { ...this.sim, context: { ...this.sim.context, ...patch }, keyboardTypeChosen: this.sim.keyboardTypeChosen || patch.keyboardType !== undefined } });
   }
 
   /** A label for a layer id, as the picture's layer switcher shows it. */

@@ -1,6 +1,7 @@
 import { describe, expect, it } from 'vitest';
 import {
-  buildDoubleTap, buildLayer, buildLeader, classifyOne, convertMapping, formFits, groupManipulators, readDoubleTap, readLayer,
+  buildDoubleTap, buildLayer, buildLeader, classifyOne, convertMapping, formFits, groupManipulators, readDoubleTap, readLayer, readLetterTapHold,
+  withLetterTapHold, withLetterTiming,
   readLeader, type DoubleTapParams, type LayerParams, type LeaderParams,
 } from './forms';
 import type { JsonObject } from './json';
@@ -49,6 +50,15 @@ describe('pattern forms build manipulators and read exactly those back', () => {
     expect(ms[0].to_delayed_action).toEqual({ to_if_invoked: [{ set_variable: { name: v, value: 0 } }] });
   });
 
+  it('tap / hold for letters: halt ends the tap and the hold; the delay follows the threshold', () => {
+    const m = withLetterTiming(withLetterTapHold(basic({}), { tap: [key('a')], hold: [key('left_control')] }), 150);
+    expect(m).toMatchObject({
+      to_if_alone: [{ key_code: 'a', halt: true }], to_if_held_down: [{ key_code: 'left_control', halt: true }], to_delayed_action: { to_if_canceled: [key('a')] },
+      parameters: { 'basic.to_if_held_down_threshold_milliseconds': 150, 'basic.to_delayed_action_delay_milliseconds': 150 },
+    });
+    expect(readLetterTapHold(m)).toEqual({ tap: [key('a')], hold: [key('left_control')] });
+  });
+
   it.each<[string, JsonObject[]]>([
     ['a layer key with another event', [basic({ to: [{ set_variable: { name: 'x', value: 1 } }, key('b')], to_after_key_up: [{ set_variable: { name: 'x', value: 0 } }] })]],
     ['a layer whose release sets another variable', [basic({ to: [{ set_variable: { name: 'x', value: 1 } }], to_after_key_up: [{ set_variable: { name: 'y', value: 0 } }] })]],
@@ -78,7 +88,9 @@ describe('each manipulator opens in the most specific form that shows all of it'
     ['tap and hold', basic({ to: [key('left_control')], to_if_alone: [key('escape')], parameters: { 'basic.to_if_alone_timeout_milliseconds': 0 } }), 'tapHold'],
     ['lazy with held down', basic({ to: [{ key_code: 'left_command', lazy: true }], to_if_held_down: [key('left_command')], to_if_alone: [key('japanese_eisuu')] }), 'tapHold'],
     ['a held layer', basic({ to: [{ set_variable: { name: 'x', value: 1 } }], to_after_key_up: [{ set_variable: { name: 'x', value: 0 } }] }), 'layer'],
+    ['tap / hold for letters', withLetterTapHold(basic({}), { tap: [key('a')], hold: [key('left_control')] }), 'tapHold'],
     ['a delayed action', basic({ to: [key('b')], to_delayed_action: { to_if_invoked: [key('c')] } }), 'advanced'],
+    ['…the letter pattern with a cancel that types something else', { ...withLetterTapHold(basic({}), { tap: [key('a')], hold: [key('left_control')] }), to_delayed_action: { to_if_canceled: [key('b')] } }, 'advanced'],
     ['a press with a release list only', basic({ to: [key('b')], to_after_key_up: [key('c')] }), 'advanced'],
     ['an unknown field', basic({ to: [key('b')], note: 'mine' }), 'raw'],
     ['a key given as a number', { type: 'basic', from: { key_code: 41 }, to: [key('b')] }, 'raw'],

@@ -185,6 +185,7 @@ export function formFits(form: FormKind, ms: JsonObject[]): boolean {
     case 'layer': return !!readLayer(ms);
     case 'doubleTap': return !!readDoubleTap(ms);
     case 'leader': return !!readLeader(ms);
+    case 'tapHold': return ms.length === 1 && (partsFit(ms[0], TAP_HOLD_FIELDS) || (partsFit(ms[0], ADVANCED_FIELDS) && !!readLetterTapHold(ms[0])));
     default: return ms.length === 1 && partsFit(ms[0], FORM_FIELDS[form] as string[]);
   }
 }
@@ -198,9 +199,55 @@ export function classifyOne(man: JsonObject): FormKind {
   const ms = [man];
   if (readLayer(ms)) return 'layer';
   if (partsFit(man, REMAP_FIELDS)) return 'remap';
-  if ((man.to_if_alone !== undefined || man.to_if_held_down !== undefined) && partsFit(man, TAP_HOLD_FIELDS)) return 'tapHold';
+  if ((man.to_if_alone !== undefined || man.to_if_held_down !== undefined) && formFits('tapHold', ms)) return 'tapHold';
   if (partsFit(man, ADVANCED_FIELDS)) return 'advanced';
   return 'raw';
+}
+
+// ---- tap / hold for letters ---------------------------------------------------------------------
+
+/**
+ * Tap / hold that works for letters typed fast (home-row modifiers): the key sends nothing when it
+ * goes down. Released before the hold threshold with no other key meanwhile, it types itself;
+ * another key going down before the threshold types it at once, ahead of that key (the delayed
+ * action's cancel); held past the threshold it is the hold events. `halt` on both ends the others:
+ * once held, neither the tap nor the cancel types the letter.
+ */
+export interface LetterTapHold { tap: JsonObject[]; hold: JsonObject[] }
+export const LETTER_THRESHOLD = 200;
+const HELD_PARAM = 'basic.to_if_held_down_threshold_milliseconds';
+const DELAY_PARAM = 'basic.to_delayed_action_delay_milliseconds';
+
+const halted = (events: JsonObject[]): JsonObject[] => events.map((e, i) => {
+  const { halt: _h, ...rest } = e;
+  return i === events.length - 1 ? { ...rest, halt: true } : rest as JsonObject;
+});
+const unhalted = (events: JsonObject[]): JsonObject[] => events.map((e) => { const { halt: _h, ...rest } = e; return rest as JsonObject; });
+
+/** The letter pattern's lists on a manipulator (its other members kept); the delay follows the threshold. */
+export function withLetterTapHold(man: JsonObject, p: LetterTapHold): JsonObject {
+  let out = withKey(man, 'to', undefined);
+  out = withKey(out, 'to_if_alone', p.tap.length ? halted(p.tap) : undefined);
+  out = withKey(out, 'to_if_held_down', p.hold.length ? halted(p.hold) : undefined);
+  out = withKey(out, 'to_delayed_action', p.tap.length ? { to_if_canceled: unhalted(p.tap) } : undefined);
+  return withLetterTiming(out);
+}
+/** The delayed action must not run out before the hold threshold is reached. */
+export function withLetterTiming(man: JsonObject, threshold?: number): JsonObject {
+  const params = isObj(man.parameters) ? man.parameters : {};
+  const held = threshold ?? (typeof params[HELD_PARAM] === 'number' ? params[HELD_PARAM] as number : LETTER_THRESHOLD);
+  return withKey(man, 'parameters', { ...params, [HELD_PARAM]: held, [DELAY_PARAM]: held });
+}
+
+export function readLetterTapHold(man: JsonObject): LetterTapHold | undefined {
+  if (man.to !== undefined || man.to_after_key_up !== undefined) return undefined;
+  const alone = eventsOf(man.to_if_alone);
+  const held = eventsOf(man.to_if_held_down);
+  const d = man.to_delayed_action;
+  if (!alone.length || !held.length || !isObj(d) || Object.keys(d).some((k) => k !== 'to_if_canceled')) return undefined;
+  const p: LetterTapHold = { tap: unhalted(alone), hold: unhalted(held) };
+  const parts = (m: JsonObject) => [eventsOf(m.to_if_alone), eventsOf(m.to_if_held_down), m.to_delayed_action];
+  return deepEqual(parts(withLetterTapHold(man, p)), parts(man)) ? p : undefined;
 }
 
 const isCatchAll = (m: JsonObject) => isObj(m.from) && m.from.any === 'key_code' && Array.isArray(m.conditions)

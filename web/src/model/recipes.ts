@@ -1,7 +1,7 @@
 // The recipe gallery: ready rules, each built from a few parameters, in the shapes the public rule
 // gallery uses today.
 import { appEvent } from './actions';
-import { buildDoubleTap, buildLayer, LAYER_PREFIX } from './forms';
+import { buildDoubleTap, buildLayer, LAYER_PREFIX, withLetterTapHold } from './forms';
 import type { JsonObject } from './json';
 import { HYPER } from './keys';
 import { defaultOptional, keyEvent, variableIf } from './manipulator';
@@ -90,6 +90,16 @@ export const RECIPES: Recipe[] = [
       const a = app(p.app);
       return [layer('apps', str(p.key, 'right_option'), []), inLayer('apps', { from: from(str(p.letter, 'f'), [], []), to: a ? [appEvent(a, ctx.helperPath)] : [] })];
     },
+  },
+  {
+    // Modifiers on the home row, in the order the gallery's home-row mods use: ⌃⌥⌘⇧ on the left,
+    // mirrored on the right. Letters typed fast stay letters.
+    id: 'homeRowMods',
+    params: [],
+    build: () => ([
+      ['a', 'left_control'], ['s', 'left_option'], ['d', 'left_command'], ['f', 'left_shift'],
+      ['j', 'right_shift'], ['k', 'right_command'], ['l', 'right_option'], ['semicolon', 'right_control'],
+    ] as const).map(([letter, mod]) => one('tapHold', withLetterTapHold({ from: from(letter, [], ['any']) }, { tap: [key(letter)], hold: [key(mod)] }))),
   },
   {
     id: 'chordEsc',

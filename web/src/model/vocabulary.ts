@@ -2,7 +2,7 @@
 // event and condition fields, parameters. Checks ask here and only warn; Karabiner-Elements' own
 // linter has the last word.
 import {
-  APPLE_VENDOR_KEYBOARD_KEY_CODES, APPLE_VENDOR_TOP_CASE_KEY_CODES, CONSUMER_KEY_CODE_ALIASES, CONSUMER_KEY_CODES,
+  APPLE_VENDOR_KEYBOARD_KEY_CODE_ALIASES, APPLE_VENDOR_KEYBOARD_KEY_CODES, APPLE_VENDOR_TOP_CASE_KEY_CODES, CONSUMER_KEY_CODE_ALIASES, CONSUMER_KEY_CODES,
   GENERIC_DESKTOP, KEY_CODE_ALIASES, KEY_CODES, KEY_CODES_OTHER_PAGES, KEY_CODES_OTHER_PAGES_ALIASES,
   POINTING_BUTTON_COUNT,
 } from './vocabulary.data';
@@ -21,13 +21,14 @@ const KEY_NAMES: Record<KeyField, ReadonlySet<string>> = {
   key_code: new Set([...names(KEY_CODES, KEY_CODE_ALIASES), ...names(KEY_CODES_OTHER_PAGES, KEY_CODES_OTHER_PAGES_ALIASES)]),
   consumer_key_code: names(CONSUMER_KEY_CODES, CONSUMER_KEY_CODE_ALIASES),
   pointing_button: new Set(Array.from({ length: POINTING_BUTTON_COUNT }, (_, i) => `button${i + 1}`)),
-  apple_vendor_keyboard_key_code: names(APPLE_VENDOR_KEYBOARD_KEY_CODES),
+  apple_vendor_keyboard_key_code: names(APPLE_VENDOR_KEYBOARD_KEY_CODES, APPLE_VENDOR_KEYBOARD_KEY_CODE_ALIASES),
   apple_vendor_top_case_key_code: names(APPLE_VENDOR_TOP_CASE_KEY_CODES),
   generic_desktop: names(GENERIC_DESKTOP),
 };
 const ALIASES: Partial<Record<KeyField, Record<string, string>>> = {
   key_code: { ...KEY_CODE_ALIASES, ...KEY_CODES_OTHER_PAGES_ALIASES },
   consumer_key_code: CONSUMER_KEY_CODE_ALIASES,
+  apple_vendor_keyboard_key_code: APPLE_VENDOR_KEYBOARD_KEY_CODE_ALIASES,
 };
 
 /** Karabiner-Elements also takes a number (a HID usage) wherever it takes a key name. */

@@ -3,7 +3,8 @@ import { useEffect, useMemo, useState } from 'preact/hooks';
 import { t } from '../i18n';
 import type { Problem } from '../model/check';
 import {
-  buildDoubleTap, buildLayer, buildLeader, FORMS, formShown, LAYER_PREFIX, layerLabel, readDoubleTap, readLayer, readLeader,
+  buildDoubleTap, buildLayer, buildLeader, FORMS, formShown, LAYER_PREFIX, layerLabel, readDoubleTap, readLayer, readLeader, readLetterTapHold,
+  withLetterTapHold, withLetterTiming,
   type DoubleTapParams, type LayerParams, type LeaderParams,
 } from '../model/forms';
 import { isObj, isStr, jsonDepth, type Json, type JsonObject } from '../model/json';
@@ -67,32 +68,46 @@ function TapHoldForm({ store, m, problems }: { store: Store; m: Mapping; problem
   const to = eventsOf(man.to);
   const held = eventsOf(man.to_if_held_down);
   const lazy = to.length > 0 && to.every((e) => e.lazy === true);
-  // The three ways to hold: the hold events at once; only after the threshold; or lazily at once
-  // and for real after the threshold, so that clicks and drags with the modifier work.
-  const mode = held.length && to.length && lazy ? 'lazyHeld' : held.length && !to.length ? 'delayed' : 'immediate';
-  const holdEvents = mode === 'immediate' ? to : held;
+  const letter = readLetterTapHold(man);
+  // The ways to hold: the hold events at once; only after the threshold; lazily at once and for
+  // real after the threshold, so that clicks and drags with the modifier work; or, for letters,
+  // nothing until the threshold, the letter typed at once when another key follows sooner.
+  const mode = letter ? 'letter' : held.length && to.length && lazy ? 'lazyHeld' : held.length && !to.length ? 'delayed' : 'immediate';
+  const holdEvents = letter ? letter.hold : mode === 'immediate' ? to : held;
   const setMode = (next: string) => {
     const base = holdEvents.map((e) => { const { lazy: _l, ...rest } = e; return rest as JsonObject; });
     let out = man;
-    if (next === 'immediate') out = withEvents(withEvents(out, 'to_if_held_down', []), 'to', base);
+    if (letter) {
+      out = withKey(withKey(out, 'to_delayed_action', undefined), 'to_if_alone', letter.tap.length ? letter.tap : undefined);
+      const params = isObj(out.parameters) ? { ...out.parameters } : {};
+      delete params['basic.to_delayed_action_delay_milliseconds'];
+      out = withKey(out, 'parameters', Object.keys(params).length ? params : undefined);
+    }
+    if (next === 'letter') out = withLetterTapHold(withEvents(out, 'to_if_held_down', []), { tap: eventsOf(out.to_if_alone), hold: base });
+    else if (next === 'immediate') out = withEvents(withEvents(out, 'to_if_held_down', []), 'to', base);
     else if (next === 'delayed') out = withEvents(withEvents(out, 'to', []), 'to_if_held_down', base);
     else out = withEvents(withEvents(out, 'to', base.map((e) => ({ ...e, lazy: true }))), 'to_if_held_down', base);
     write(out);
   };
   const modeId = useId('holdmode');
-  const custom = held.length > 0 && to.length > 0 && !lazy;
+  const custom = !letter && held.length > 0 && to.length > 0 && !lazy;
+  const thresholds = ['basic.to_if_alone_timeout_milliseconds', ...(mode !== 'immediate' || custom ? ['basic.to_if_held_down_threshold_milliseconds'] : []), ...simParams(man)];
   return (
     <>
       <TriggerEditor store={store} from={isObj(man.from) ? man.from : {}} problems={problems} at="0.from" onChange={(f, typing) => setPart('from', f, typing)} />
-      <Lists store={store} m={m} problems={problems} lists={[['to_if_alone', 'edit.tap']]} />
+      {letter
+        ? <EventList store={store} label={t('edit.tap')} value={letter.tap} problems={problems} at="0.to_if_alone"
+            onChange={(v) => write(withLetterTapHold(man, { tap: eventsOf(v), hold: letter.hold }))} />
+        : <Lists store={store} m={m} problems={problems} lists={[['to_if_alone', 'edit.tap']]} />}
       {!custom && (
         <fieldset>
           <legend id={modeId}>{t('edit.holdMode')}</legend>
           <span class="seg" role="radiogroup" aria-labelledby={modeId}>
-            {(['immediate', 'delayed', 'lazyHeld'] as const).map((hm) => (
+            {(['immediate', 'delayed', 'lazyHeld', 'letter'] as const).map((hm) => (
               <label key={hm}><input type="radio" name={`${m.id}-hm`} checked={mode === hm} onChange={() => setMode(hm)} />{t(`holdMode.${hm}`)}</label>
             ))}
           </span>
+          {letter && <p class="hint">{t('holdMode.letter.d')}</p>}
         </fieldset>
       )}
       {custom
@@ -100,15 +115,18 @@ function TapHoldForm({ store, m, problems }: { store: Store; m: Mapping; problem
         : mode === 'immediate'
           ? <Lists store={store} m={m} problems={problems} lists={[['to', 'edit.hold', holdEvents.length ? undefined : 'edit.holdEmpty']]} />
           : (
-            <EventList store={store} label={t('edit.hold')} hint={holdEvents.length ? undefined : t('edit.holdEmpty')} value={man.to_if_held_down} problems={problems} at="0.to_if_held_down"
+            <EventList store={store} label={t('edit.hold')} hint={holdEvents.length ? undefined : t('edit.holdEmpty')} value={letter ? letter.hold : man.to_if_held_down} problems={problems} at="0.to_if_held_down"
               onChange={(v) => {
+                if (letter) { write(withLetterTapHold(man, { tap: letter.tap, hold: eventsOf(v) })); return; }
                 let out = withKey(man, 'to_if_held_down', v);
                 if (mode === 'lazyHeld') out = withEvents(out, 'to', eventsOf(v).map((e) => ({ ...e, lazy: true })));
                 write(out);
               }} />
           )}
-      <Lists store={store} m={m} problems={problems} lists={[['to_after_key_up', 'edit.afterUp']]} />
-      <Common store={store} m={m} problems={problems} params={['basic.to_if_alone_timeout_milliseconds', ...(mode !== 'immediate' || custom ? ['basic.to_if_held_down_threshold_milliseconds'] : []), ...simParams(man)]} />
+      {!letter && <Lists store={store} m={m} problems={problems} lists={[['to_after_key_up', 'edit.afterUp']]} />}
+      <ConditionsEditor store={store} value={man.conditions} problems={problems} at="0.conditions" onChange={(c) => setPart('conditions', c)} />
+      <ParametersEditor value={man.parameters} problems={problems} at="0.parameters" show={letter ? ['basic.to_if_held_down_threshold_milliseconds'] : thresholds}
+        onChange={(p, typing) => (letter ? write(withLetterTiming(withKey(man, 'parameters', p))) : setPart('parameters', p, typing))} />
     </>
   );
 }
@@ -382,7 +400,7 @@ function MappingEditorBody({ store, m: given, problems }: { store: Store; m: Map
       {m.form === 'leader' && <LeaderForm store={store} m={m} problems={problems} />}
       {m.form === 'advanced' && <AdvancedForm store={store} m={m} problems={problems} />}
       {m.form === 'raw' && <RawEditor store={store} m={m} problems={problems} />}
-      {m.form !== 'raw' && <Problems problems={problems.filter((p) => p.code === 'v.shadowed' || p.severity === 'block')} at={m.manipulators.map((_, i) => String(i))} />}
+      {m.form !== 'raw' && <Problems problems={problems.filter((p) => p.code.startsWith('v.shadowed') || p.severity === 'block')} at={m.manipulators.map((_, i) => String(i))} />}
     </div>
   );
 }

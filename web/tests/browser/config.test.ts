@@ -8,6 +8,7 @@ let browser: Browser;
 beforeAll(async () => { browser = await launch(); });
 afterAll(async () => { await browser?.close(); });
 
+const GRAVE = { from: { key_code: 'grave_accent_and_tilde' }, to: [{ key_code: 'escape' }] };
 const CAPS = { type: 'basic', from: { key_code: 'caps_lock', modifiers: { optional: ['any'] } }, to: [{ key_code: 'left_control' }], to_if_alone: [{ key_code: 'escape' }] };
 const CURL = `curl -fsSL https://example.com/install-${'x'.repeat(90)}.sh | sh`;
 const REVERSED = 'open -a /Applications/\u202Eppa.irafaS';
@@ -25,8 +26,8 @@ function karabiner() {
     profiles: [
       {
         name: 'Default profile', selected: true, rules: RULES, devices: [{ vendor_id: 1452, product_id: 641, is_keyboard: true }], commentedRules: [1],
-        simpleModifications: [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'left_control' }] }],
-        parameters: { 'basic.to_if_alone_timeout_milliseconds': 250 },
+        simpleModifications: [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'left_control' }] }, { from: { key_code: 'grave_accent_and_tilde' }, to: [{ key_code: 'escape' }] }],
+        fnFunctionKeys: [], parameters: { 'basic.to_if_alone_timeout_milliseconds': 250 }, keyboardType: 'iso',
         deviceSettings: [{ identifiers: { vendor_id: 1452, product_id: 641, is_keyboard: true }, ignore: false, simple_modifications: [{ from: { key_code: 'right_command' }, to: [{ key_code: 'right_option' }] }] }],
       },
       { name: 'Games', selected: false, rules: [], devices: [] },
@@ -96,6 +97,12 @@ describe('karabiner.json in the editor', () => {
     await page.locator('.kbkey[data-key=f5]').click();
     expect(await page.locator('li.outcome').first().innerText()).toContain('Install tools');
     expect(await page.locator('select option', { hasText: '1452/641' }).count()).toBe(1);
+    // So do the profile's simple modifications and keyboard type.
+    await page.getByRole('button', { name: '⌘ left command' }).click();
+    await page.locator('.kbkey[data-key=grave_accent_and_tilde]').click();
+    expect(await page.locator('li.outcome').first().locator('.sent').allInnerTexts()).toEqual(['Escape down', 'Escape up']);
+    expect(await page.locator('li.outcome').first().innerText()).toContain('simple modification');
+    expect(await page.getByLabel('Keyboard type').inputValue()).toBe('iso');
     await done(page);
   });
 
@@ -182,8 +189,8 @@ describe('karabiner.json in the editor', () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
     await expect.poll(() => page.locator('.profilevalues').count()).toBe(1);
     const simple = page.locator('fieldset.modlist').first();
-    expect(await simple.locator('legend').first().innerText()).toBe('Simple modifications (1)');
-    expect(await simple.locator('li.simplemod code').innerText()).toBe('caps_lock → Control');
+    expect(await simple.locator('legend').first().innerText()).toBe('Simple modifications (2)');
+    expect(await simple.locator('li.simplemod code').first().innerText()).toBe('caps_lock → Control');
     await simple.getByRole('button', { name: 'Simple modifications 1: Edit' }).click();
     await simple.locator('input[list="tarvel-key_code"]').nth(1).fill('escape');
     expect(await page.locator('.kbkey[data-key=caps_lock]').getAttribute('aria-label')).toContain('simple modification → Escape');
@@ -200,10 +207,10 @@ describe('karabiner.json in the editor', () => {
     await expect.poll(() => dialog.innerText()).toContain('karabiner.backup-');
     expect(await applies(page)).toEqual([{
       baseDigest: DIGEST, ruleList: [0, 1, 2, 3].map((keep) => ({ keep })),
-      values: [{ path: ['simple_modifications'], value: [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'escape' }] }] }],
+      values: [{ path: ['simple_modifications'], value: [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'escape' }] }, GRAVE] }],
     }]);
     const after = (await bridgeState(page)).config.profiles[0];
-    expect([after.simpleModifications, after.rules]).toEqual([[{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'escape' }] }], RULES]);
+    expect([after.simpleModifications, after.rules]).toEqual([[{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'escape' }] }, GRAVE], RULES]);
     await done(page);
   });
 

@@ -326,28 +326,39 @@ describe('Karabiner-Elements documents', () => {
 });
 
 describe('try it', () => {
+  /** Scrolls the tab's own panel (not the window) to what is shown. */
+  const showInPanel = (page: Page, selector: string) => page.evaluate((sel) => {
+    const panel = document.querySelector('.tabpanel') as HTMLElement;
+    const el = document.querySelector(sel) as HTMLElement;
+    panel.scrollTop += el.getBoundingClientRect().top - panel.getBoundingClientRect().top - 8;
+  }, selector);
+  const flat = async (l: { innerText(): Promise<string> }) => (await l.innerText()).replace(/\s+/g, ' ');
+  const sentTexts = (page: Page) => page.locator('li.outcome').first().locator('.sent').allInnerTexts();
   it('shows which manipulator of which rule takes a key over imported gallery rules, and which never fire', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
     await importFile(page, 'hai_hhkb_open_apps.json', fixture('hai_hhkb_open_apps.json'));
     await page.getByRole('tab', { name: 'Try it' }).click();
     const shadows = page.locator('ul.shadows li');
     await expect.poll(() => shadows.count()).toBeGreaterThan(0);
-    expect(await shadows.first().innerText()).toContain('never fires: the key is always taken first by');
-    // Right Option + B: the first of the two rules on it fires.
+    // A finding names the winner and why, with no quotes inside quotes.
+    expect(await shadows.first().innerText()).toMatch(/never fires: rule “[^“”]+”, mapping \d+ takes the same key first in every case where this one would/);
+    // Right Option held by hand, then B: the first of the two rules on it takes it and runs its command.
     await page.getByRole('button', { name: 'R⌥ right option' }).click();
     await page.locator('.kbkey[data-key=b]').click();
     const outcome = page.locator('li.outcome').first();
-    expect(await outcome.innerText()).toMatch(/R⌥B\s*→ rule “/);
-    expect(await outcome.innerText()).toContain('Shell command');
+    expect(await flat(outcome)).toMatch(/B down taken by rule “/);
+    expect(await outcome.locator('code').first().innerText()).toContain('open');
+    await showInPanel(page, '.simlog');
+    await shot(page, 'editor-try');
     // Without the modifier, B goes through unchanged.
     await page.getByRole('button', { name: 'R⌥ right option' }).click();
     await page.locator('.kbkey[data-key=b]').click();
     expect(await page.locator('li.outcome').first().innerText()).toContain('no manipulator takes it');
-    await shot(page, 'editor-try');
+    expect(await sentTexts(page)).toEqual(['B down', 'B up']);
     await done(page);
   });
 
-  it('holding a layer key turns its mappings on for the next keys', async () => {
+  it('holding a layer key turns its mappings on for the next keys; the box takes Tab and every key, Esc leaves it', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
     await addRecipe(page, 'Vim arrows layer');
     await page.getByRole('tab', { name: 'Try it' }).click();
@@ -357,11 +368,50 @@ describe('try it', () => {
     const capture = page.getByRole('textbox', { name: 'Press keys here' });
     await capture.focus();
     await page.keyboard.press('KeyJ');
-    expect(await page.locator('li.outcome').first().innerText()).toContain('↓');
+    expect(await sentTexts(page)).toEqual(['↓ down', '↓ up']);
+    expect(await flat(page.locator('li.outcome').first())).toContain('taken by rule “Vim arrows layer”, mapping 3');
+    // Releasing the layer key sends what its release sends (nothing here: the layer goes off).
     await page.getByRole('button', { name: 'Release Tab' }).click();
+    expect(await flat(page.locator('li.outcome').first())).toMatch(/Release Tab.*Tab up taken by rule “Vim arrows layer”, mapping 1/);
     await capture.focus();
     await page.keyboard.press('KeyJ');
     expect(await page.locator('li.outcome').first().innerText()).toContain('no manipulator takes it');
+    // Tab is a key like the others here; tapped alone it is the layer key's own Tab.
+    await page.keyboard.press('Tab');
+    expect(await focused(page)).toBe('div[textbox]:Press keys here');
+    expect(await sentTexts(page)).toEqual(['Tab']);
+    await page.keyboard.press('Escape');
+    expect(await focused(page)).not.toBe('div[textbox]:Press keys here');
+    await done(page);
+  });
+
+  it('a sequence with times: home-row modifiers type a fast roll as letters; held, they are modifiers', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
+    await addRecipe(page, 'Home-row modifiers');
+    await page.getByRole('tab', { name: 'Try it' }).click();
+    await page.getByLabel('Sequence', { exact: true }).check();
+    await page.getByRole('button', { name: 'Fast roll a, s' }).click();
+    expect(await sentTexts(page)).toEqual(['A', 'S']);
+    const rows = (await page.locator('li.outcome').first().locator('ol.timeline > li').allInnerTexts()).map((r) => r.replace(/\s+/g, ' '));
+    expect(rows[0]).toMatch(/^0 ms\s+A down taken by rule “Home-row modifiers”, mapping 1/);
+    expect(rows.join('\n')).toMatch(/30 ms\s+A\s+rule “Home-row modifiers”, mapping 1 · delay cut short/);
+    const seq = page.getByLabel('Keys down (↓) and up (↑), with the milliseconds from the first');
+    await seq.fill('f↓ 0, j↓ 300, j↑ 350, f↑ 400');
+    await page.getByRole('button', { name: 'Run', exact: true }).click();
+    expect(await sentTexts(page)).toEqual(['⇧ down', '⇧J', '⇧ up']);
+    await showInPanel(page, '.simlog');
+    await shot(page, 'editor-try-sequence');
+    // Recorded from the keyboard: downs and ups with their times; Esc stops and leaves the box.
+    await page.getByRole('button', { name: 'Record' }).click();
+    await page.keyboard.down('KeyF');
+    await page.keyboard.down('KeyJ');
+    await page.keyboard.up('KeyF');
+    await page.keyboard.up('KeyJ');
+    await page.keyboard.press('Escape');
+    expect(await seq.inputValue()).toMatch(/^f↓ 0, j↓ \d+, f↑ \d+, j↑ \d+$/);
+    await seq.fill('f↓ 0, j↓ x');
+    await page.getByRole('button', { name: 'Run', exact: true }).click();
+    expect(await page.locator('.sequence [role=alert]').innerText()).toBe('“j↓ x” needs ↓ or ↑ after the key, then the time.');
     await done(page);
   });
 });
