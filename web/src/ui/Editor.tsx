@@ -125,7 +125,7 @@ function TapHoldForm({ store, m, problems }: { store: Store; m: Mapping; problem
           )}
       {!letter && <Lists store={store} m={m} problems={problems} lists={[['to_after_key_up', 'edit.afterUp']]} />}
       <ConditionsEditor store={store} value={man.conditions} problems={problems} at="0.conditions" onChange={(c) => setPart('conditions', c)} />
-      <ParametersEditor value={man.parameters} problems={problems} at="0.parameters" show={letter ? ['basic.to_if_held_down_threshold_milliseconds'] : thresholds}
+      <ParametersEditor value={man.parameters} defaults={store.parameters} problems={problems} at="0.parameters" show={letter ? ['basic.to_if_held_down_threshold_milliseconds'] : thresholds}
         onChange={(p, typing) => (letter ? write(withLetterTiming(withKey(man, 'parameters', p))) : setPart('parameters', p, typing))} />
     </>
   );

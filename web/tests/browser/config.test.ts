@@ -67,7 +67,7 @@ describe('karabiner.json in the editor', () => {
     expect(await applyButton(page).isDisabled()).toBe(true);
     expect(await applyButton(page).getAttribute('title')).toContain('Nothing to apply');
     expect(await page.locator('.installed').innerText()).toContain('/Users/me/.config/karabiner/karabiner.json · It has comments');
-    expect(await page.locator('.installed .summary').innerText()).toBe('4 rules (3 on), 7 manipulators · 1 simple modification · 1 device');
+    expect(await page.locator('.installed .summary').innerText()).toBe('4 rules (3 on), 7 manipulators · 2 simple modifications · 1 device');
     expect(await installedRows(page)).toEqual([
       ['fate-same', 'Keys: Caps Lock → Control / Escape', 'on', '1 manipulator', true],
       ['fate-same', 'Install tools', 'on', '1 manipulator', false],
