@@ -176,23 +176,8 @@ void removeLeftovers(const fs::path& configURL, const fs::path& target) {
     });
 }
 
-// What changes when another program writes the file, in place or by renaming a new one over it.
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    fs::file_time_type modified;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-std::optional<FileIdentity> identityOf(const fs::path& path) {
-    struct stat st {};
-    std::error_code ec;
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    auto modified = fs::last_write_time(path, ec);
-    if (ec) return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino, st.st_size, modified};
-}
+// The identity of the file a path leads to (links followed).
+std::optional<FileIdentity> identityOf(const fs::path& path) { return identityOfItem(resolvedLinkTarget(path)); }
 
 // No write permission for anyone, or none for this user: the user meant the file to stay as it is.
 bool isReadOnly(const fs::path& path) {
@@ -463,9 +448,9 @@ public:
         removeLeftovers(configURL, resolvedLinkTarget(configURL));
         if (isReadOnly(configURL)) return unexpected(Failure(KarabinerWriterError::of(Kind::readOnly)));
         auto identity = identityOf(configURL);
-        auto bytes = readWholeFile(configURL);
-        if (!bytes) return unexpected(Failure(bytes.error()));
-        return Change(std::move(*lock), configURL, fileManager, identity, std::move(*bytes));
+        auto content = fileManager.readFile(configURL);
+        if (!content) return unexpected(Failure(content.error()));
+        return Change(std::move(*lock), configURL, fileManager, identity, std::move(content->bytes));
     }
 
     std::string& bytes() { return bytes_; }
@@ -479,11 +464,19 @@ public:
         auto backupURL = KarabinerWriter::backup(configURL_, fileManager_);
         if (!backupURL) return unexpected(Failure(backupURL.error()));
         bool changed = false;
-        auto error = writeFileAtomically(configURL_, newBytes, [&]() -> std::optional<Error> {
-            if (identityOf(configURL_) == identity_) return std::nullopt;
-            changed = true;
-            return Error{"changed", ESTALE};
-        });
+        auto error = [&]() -> std::optional<Error> {
+            const fs::path destination = resolvedLinkTarget(configURL_);
+            auto file = PendingFile::create(destination, newBytes);
+            if (!file) return file.error();
+            if (identityOf(configURL_) != identity_) {
+                changed = true;
+                return Error{"changed", ESTALE};
+            }
+            if (auto error = fileManager_.moveItem(file->path(), destination)) return error;
+            file->placed();
+            fileManager_.syncFolder(destination.parent_path());
+            return std::nullopt;
+        }();
         if (!error) return KarabinerApplyResult{std::move(*backupURL)};
         dropBackupIfShared(*backupURL, configURL_);
         if (changed) return unexpected(Failure(KarabinerWriterError::of(Kind::changed)));
@@ -609,9 +602,9 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::restore(std::
     const fs::path backupURL = configURL.parent_path() / std::string(name);
     struct stat st {};
     if (::lstat(backupURL.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return noSuchBackup();
-    auto restored = readWholeFile(backupURL);
+    auto restored = fileManager.readFile(backupURL);
     if (!restored) return unexpected(Failure(restored.error()));
-    return change->commit({*restored});
+    return change->commit({restored->bytes});
 }
 
 } // namespace tarvel
