@@ -119,13 +119,13 @@ Result<KarabinerConfigText, KarabinerWriterError> examineConfiguration(std::stri
 Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(const fs::path& configURL, FileManager& fileManager) {
     using Failure = KarabinerApplyError;
     if (!fileManager.fileExists(configURL)) return unexpected(Failure(KarabinerWriterError::configNotFound(configURL)));
-    auto bytes = readWholeFile(configURL);
-    if (!bytes) return unexpected(Failure(bytes.error()));
+    auto content = fileManager.readFile(configURL);
+    if (!content) return unexpected(Failure(content.error()));
 
     KarabinerConfigView view;
     view.path = configURL;
-    view.digest = KarabinerWriter::digest(*bytes);
-    auto config = examineConfiguration(std::move(*bytes));
+    view.digest = KarabinerWriter::digest(content->bytes);
+    auto config = examineConfiguration(std::move(content->bytes));
     if (!config) return unexpected(Failure(config.error()));
     const std::string_view text = config->text();
     view.hasComments = config->facts.hasComments;
@@ -195,11 +195,14 @@ std::vector<KarabinerBackupView> KarabinerConfigReader::backups(const fs::path& 
         view.modified = localISOTime(st.st_mtime);
         if (view.size > budget) {
             view.error = "not read: the newer backups already took the time Tarvel gives to reading them";
-        } else if (auto bytes = readWholeFile(view.path); !bytes) {
-            view.error = bytes.error().localizedDescription();
+        } else if (auto content = readFileContent(view.path, {.followLinks = false}); !content) {
+            // Also a link put in the backup's place since it was looked at: never read through.
+            view.error = content.error().localizedDescription();
         } else {
-            budget -= view.size;
-            auto config = examineConfiguration(std::move(*bytes));
+            view.size = static_cast<std::uintmax_t>(content->identity.size);
+            view.modified = localISOTime(static_cast<std::time_t>(content->identity.modifiedSeconds));
+            budget -= std::min(budget, view.size);
+            auto config = examineConfiguration(std::move(content->bytes));
             if (config) view.rules = ruleSummaries(*config);
             else view.error = config.error().errorDescription();
         }

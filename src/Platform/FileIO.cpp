@@ -46,22 +46,20 @@ std::optional<FileIdentity> identityOfDescriptor(int fd) {
     return identityOf(st);
 }
 
-Result<FileContent, Error> readFileContent(const fs::path& path, const ReadOptions& options) {
-    const std::string what = "could not read " + path.string();
-    // Non-blocking, so that opening a FIFO returns at once; it is refused just below. What is
-    // checked is the descriptor that is read, never the name again.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (options.followLinks ? 0 : O_NOFOLLOW)));
-    if (!fd) return unexpected(Error::fromErrno(what, errno));
+namespace {
+
+// Reads what `fd` was opened on, when that is a regular file of at most `maxBytes`.
+Result<FileContent, Error> readDescriptor(const FileDescriptor& fd, const std::string& what, std::size_t maxBytes) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return unexpected(Error::fromErrno(what, errno));
     if (S_ISDIR(st.st_mode)) return unexpected(Error::fromErrno(what, EISDIR));
     if (!S_ISREG(st.st_mode)) return unexpected(Error{what + ": not a regular file", EINVAL});
-    const std::size_t maxBytes = options.maxBytes;
     const auto tooLarge = [&] {
         return Error{what + ": larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MB", EFBIG};
     };
     if (static_cast<std::uintmax_t>(st.st_size) > maxBytes) return unexpected(tooLarge());
 
+    // The identity is the one from before the reading: a write meanwhile shows as a change.
     FileContent content{{}, identityOf(st)};
     content.bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[64 * 1024];
@@ -76,8 +74,41 @@ Result<FileContent, Error> readFileContent(const fs::path& path, const ReadOptio
         if (content.bytes.size() + static_cast<std::size_t>(n) > maxBytes) return unexpected(tooLarge());
         content.bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    // The identity is the one from before the reading: a write meanwhile shows as a change.
     return content;
+}
+
+// Non-blocking, so that opening a FIFO returns at once; it is refused when it is read.
+constexpr int readFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+
+} // namespace
+
+Result<FileContent, Error> readFileContent(const fs::path& path, const ReadOptions& options) {
+    const std::string what = "could not read " + path.string();
+    // What is checked is the descriptor that is read, never the name again.
+    FileDescriptor fd(::open(path.c_str(), readFlags | (options.followLinks ? 0 : O_NOFOLLOW)));
+    if (!fd) return unexpected(Error::fromErrno(what, errno));
+    return readDescriptor(fd, what, options.maxBytes);
+}
+
+Result<FileContent, Error> readFileBeneath(const fs::path& folder, const fs::path& relative, std::size_t maxBytes) {
+    const std::string what = "could not read " + (folder / relative).string();
+    FileDescriptor current(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!current) return unexpected(Error::fromErrno(what, errno));
+    std::vector<std::string> names;
+    for (const auto& part : relative.lexically_normal()) {
+        const std::string name = part.string();
+        if (name.empty() || name == ".") continue;
+        if (name == ".." || name == "/") return unexpected(Error::fromErrno(what, EACCES));
+        names.push_back(name);
+    }
+    if (names.empty()) return unexpected(Error::fromErrno(what, EISDIR));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool last = i + 1 == names.size();
+        FileDescriptor next(::openat(current.get(), names[i].c_str(), (last ? readFlags : O_RDONLY | O_DIRECTORY | O_CLOEXEC) | O_NOFOLLOW));
+        if (!next) return unexpected(Error::fromErrno(what, errno));
+        current = std::move(next);
+    }
+    return readDescriptor(current, what, maxBytes);
 }
 
 Result<std::string, Error> readWholeFile(const fs::path& path, std::size_t maxBytes) {
@@ -175,6 +206,27 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
 
 PendingFile::~PendingFile() {
     if (!placed_) ::unlink(path_.c_str());
+}
+
+std::optional<Error> writeNewFile(const fs::path& path, std::string_view bytes, mode_t mode) {
+    const std::string what = "could not write " + path.string();
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+    if (!fd) return Error::fromErrno(what, errno);
+    auto fail = [&](int errnum) {
+        fd.reset();
+        ::unlink(path.c_str());
+        return Error::fromErrno(what, errnum);
+    };
+    if (auto error = writeAll(fd.get(), bytes, what)) return fail(error->code);
+    // open() applied the umask.
+    if (::fchmod(fd.get(), mode) != 0) return fail(errno);
+    if (int errnum = fscalls::syncToDisk(fd.get())) return fail(errnum);
+    if (::close(fd.release()) != 0) {
+        const int errnum = errno;
+        ::unlink(path.c_str());
+        return Error::fromErrno(what, errnum);
+    }
+    return std::nullopt;
 }
 
 std::optional<Error> syncFolder(const fs::path& folder) {

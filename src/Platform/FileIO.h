@@ -44,6 +44,10 @@ struct FileContent {
     FileIdentity identity;
 };
 Result<FileContent, Error> readFileContent(const std::filesystem::path& path, const ReadOptions& options = {});
+// A regular file inside `folder`, opened name by name from the folder without following any link:
+// a link anywhere on the way (even one swapped in a moment ago) is refused, never followed.
+Result<FileContent, Error> readFileBeneath(const std::filesystem::path& folder, const std::filesystem::path& relative,
+                                           std::size_t maxBytes = maxReadBytes);
 
 // Writes every byte to `fd`, retrying short writes and interruptions.
 std::optional<Error> writeAll(int fd, std::string_view bytes, const std::string& what);
@@ -85,6 +89,10 @@ private:
     FileIdentity identity_;
     bool placed_ = false;
 };
+
+// A new file at `path` (never over an existing one) holding `bytes`, on disk, with the permission
+// bits `mode`; nothing stays at the path when it fails.
+std::optional<Error> writeNewFile(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
 // Makes the names in a folder durable (their file's own content is synced on its own).
 std::optional<Error> syncFolder(const std::filesystem::path& folder);
