@@ -435,8 +435,63 @@ Json ruleObject(const TarvelRule& rule) {
     return object;
 }
 
-// What an apply and a restore share: the lock, the checks on the file as it is, and the write
-// that is refused when the file changed after it was read.
+// What was read of karabiner.json: a backup made by copying must hold exactly these bytes, and a
+// backup made by linking must be this file.
+struct ReadState {
+    FileIdentity identity;
+    std::string_view bytes;
+};
+
+// A second name for `source`, "karabiner.backup-yyyyMMdd-HHmmss.json" in `folder` (then "-2",
+// "-3", ... within one second); across file systems a complete copy (of `read`'s bytes when given)
+// under a temporary name, on disk before it gets the backup's name. With `read`, a name that by
+// then leads to another file means the file changed.
+Result<fs::path, KarabinerWriterError> backupOf(const fs::path& source, const fs::path& folder, FileManager& fileManager,
+                                                const ReadState* read) {
+    const std::string stem = std::string(KarabinerWriter::backupPrefix) + currentStamp();
+    auto nameFor = [&](int counter) { return folder / (counter == 1 ? stem + ".json" : stem + "-" + std::to_string(counter) + ".json"); };
+    // A name taken within the same second (by an earlier apply, or another process) is never
+    // replaced: it may hold the only copy of the rules from before that apply.
+    auto linkToFreeName = [&](const fs::path& from) -> Result<fs::path, Error> {
+        for (int counter = 1;; ++counter) {
+            auto error = fileManager.linkItem(from, nameFor(counter));
+            if (!error) return nameFor(counter);
+            if (error->code != EEXIST || counter > 100000) return unexpected(*error);
+        }
+    };
+    const auto changed = [] { return unexpected(KarabinerWriterError::of(Kind::changed)); };
+    // The file itself becomes the backup: its bytes are already complete on disk, and the apply
+    // then puts a new file in its place.
+    auto linked = linkToFreeName(source);
+    if (linked) {
+        if (read && identityOfItem(*linked) != read->identity) {
+            ::unlink(linked->c_str());
+            return changed();
+        }
+        return *linked;
+    }
+    const int reason = linked.error().code;
+    // Another program replacing the file at that moment.
+    if (reason == ENOENT) return changed();
+    if (reason != EXDEV && reason != EPERM && reason != ENOTSUP && reason != EOPNOTSUPP && reason != EMLINK)
+        return unexpected(KarabinerWriterError::backupFailed(linked.error()));
+
+    const fs::path temporary = folder / (std::string(backupTemporaryPrefix) + randomUUIDString());
+    if (read) {
+        struct stat st {};
+        const mode_t mode = ::stat(source.c_str(), &st) == 0 ? st.st_mode & 07777 : 0600;
+        if (auto error = writeNewFile(temporary, read->bytes, mode)) return unexpected(KarabinerWriterError::backupFailed(*error));
+    } else if (auto error = fileManager.copyItem(source, temporary)) {
+        return unexpected(KarabinerWriterError::backupFailed(*error));
+    }
+    auto copied = linkToFreeName(temporary);
+    fileManager.removeItem(temporary);
+    if (!copied) return unexpected(KarabinerWriterError::backupFailed(copied.error()));
+    return *copied;
+}
+
+// What an apply and a restore share: the lock, the checks on the file as it is, and the
+// replacement, which never loses a save another program makes meanwhile.
 class Change {
 public:
     using Failure = KarabinerApplyError;
@@ -447,10 +502,10 @@ public:
         if (!lock) return unexpected(Failure(lock.error()));
         removeLeftovers(configURL, resolvedLinkTarget(configURL));
         if (isReadOnly(configURL)) return unexpected(Failure(KarabinerWriterError::of(Kind::readOnly)));
-        auto identity = identityOf(configURL);
+        // A link is followed; what is checked later is the file read, by its descriptor's identity.
         auto content = fileManager.readFile(configURL);
         if (!content) return unexpected(Failure(content.error()));
-        return Change(std::move(*lock), configURL, fileManager, identity, std::move(content->bytes));
+        return Change(std::move(*lock), configURL, fileManager, content->identity, std::move(content->bytes));
     }
 
     std::string& bytes() { return bytes_; }
@@ -460,38 +515,84 @@ public:
         return std::nullopt;
     }
 
-    Result<KarabinerApplyResult, Failure> commit(const std::vector<std::string_view>& newBytes) {
-        auto backupURL = KarabinerWriter::backup(configURL_, fileManager_);
+    // `readBytes`: the bytes read (the apply has moved them on to be examined).
+    Result<KarabinerApplyResult, Failure> commit(const std::vector<std::string_view>& newBytes, std::string_view readBytes) {
+        const fs::path folder = configURL_.parent_path();
+        const fs::path destination = resolvedLinkTarget(configURL_);
+        const ReadState read{identity_, readBytes};
+        auto backupURL = backupOf(configURL_, folder, fileManager_, &read);
         if (!backupURL) return unexpected(Failure(backupURL.error()));
-        bool changed = false;
-        auto error = [&]() -> std::optional<Error> {
-            const fs::path destination = resolvedLinkTarget(configURL_);
+        // Names in one folder become durable in the order they were made; across folders the
+        // backup's name is made durable before the file it holds is replaced.
+        std::error_code ec;
+        const bool oneFolder = fs::equivalent(folder, destination.parent_path(), ec);
+        if (!oneFolder) fileManager_.syncFolder(folder);
+
+        auto outcome = [&]() -> Result<bool, Error> {
             auto file = PendingFile::create(destination, newBytes);
-            if (!file) return file.error();
-            if (identityOf(configURL_) != identity_) {
-                changed = true;
-                return Error{"changed", ESTALE};
-            }
-            if (auto error = fileManager_.moveItem(file->path(), destination)) return error;
-            file->placed();
-            fileManager_.syncFolder(destination.parent_path());
-            return std::nullopt;
+            if (!file) return unexpected(file.error());
+            return replace(*file, destination);
         }();
-        if (!error) return KarabinerApplyResult{std::move(*backupURL)};
+        if (outcome && *outcome) {
+            fileManager_.syncFolder(destination.parent_path());
+            return KarabinerApplyResult{std::move(*backupURL)};
+        }
         dropBackupIfShared(*backupURL, configURL_);
-        if (changed) return unexpected(Failure(KarabinerWriterError::of(Kind::changed)));
-        return unexpected(Failure(KarabinerWriterError::writeFailed(*error)));
+        if (!outcome) return unexpected(Failure(KarabinerWriterError::writeFailed(outcome.error())));
+        return unexpected(Failure(KarabinerWriterError::of(Kind::changed)));
     }
 
 private:
-    Change(FolderLock lock, fs::path configURL, FileManager& fileManager, std::optional<FileIdentity> identity, std::string bytes)
+    Change(FolderLock lock, fs::path configURL, FileManager& fileManager, FileIdentity identity, std::string bytes)
         : lock_(std::move(lock)), configURL_(std::move(configURL)), fileManager_(fileManager), identity_(identity),
           bytes_(std::move(bytes)) {}
+
+    // Puts the new file in place: true when done, false when the file was no longer the one read
+    // (then another program's bytes are in place).
+    //
+    // The new file and the live one exchange names in one step, and only then is the file that
+    // went out compared with the one read: another program's save, however late, is never
+    // replaced unseen; it is exchanged back. Where the file system cannot exchange, a last check
+    // and a rename remain.
+    Result<bool, Error> replace(PendingFile& file, const fs::path& destination) {
+        if (auto error = fileManager_.exchangeItems(file.path(), destination)) {
+            if (!FileManager::exchangeIsUnsupported(*error)) return unexpected(*error);
+            if (identityOf(configURL_) != identity_) return false;
+            if (auto moved = fileManager_.moveItem(file.path(), destination)) return unexpected(*moved);
+            file.placed();
+            return true;
+        }
+        // From here on the pending file's name holds whatever went out.
+        file.placed();
+        const fs::path out = file.path();
+        if (identityOfItem(out) == identity_) {
+            ::unlink(out.c_str());  // the old file; its backup is another name for it, or a copy
+            return true;
+        }
+        if (fileManager_.exchangeItems(out, destination)) {
+            keepAside(out);  // ours stays in place; theirs is not lost
+            return false;
+        }
+        // A save that came between the two exchanges took the place of ours: it is the newest, so it
+        // goes back in place, and the one it would have replaced is kept as a backup.
+        if (identityOfItem(out) != file.identity()) fileManager_.exchangeItems(out, destination);
+        if (identityOfItem(out) == file.identity()) ::unlink(out.c_str());
+        else keepAside(out);
+        return false;
+    }
+
+    // Another program's version, out of place: it becomes a backup.
+    void keepAside(const fs::path& path) {
+        if (backupOf(path, configURL_.parent_path(), fileManager_, nullptr)) {
+            ::unlink(path.c_str());
+            fileManager_.syncFolder(configURL_.parent_path());
+        }
+    }
 
     FolderLock lock_;
     fs::path configURL_;
     FileManager& fileManager_;
-    std::optional<FileIdentity> identity_;
+    FileIdentity identity_;
     std::string bytes_;
 };
 
@@ -517,35 +618,13 @@ bool KarabinerWriter::isBackupName(std::string_view name) {
 
 std::string KarabinerWriter::digest(std::string_view bytes) { return "sha256:" + sha256Hex(bytes); }
 
-Result<fs::path, KarabinerWriterError> KarabinerWriter::backup(const fs::path& configURL, FileManager& fileManager) {
-    const fs::path folder = configURL.parent_path();
-    const std::string stem = std::string(backupPrefix) + currentStamp();
-    auto nameFor = [&](int counter) { return folder / (counter == 1 ? stem + ".json" : stem + "-" + std::to_string(counter) + ".json"); };
-    // A name taken within the same second (by an earlier apply, or another process) is never
-    // replaced: it may hold the only copy of the rules from before that apply.
-    auto linkToFreeName = [&](const fs::path& source) -> Result<fs::path, Error> {
-        for (int counter = 1;; ++counter) {
-            auto error = fileManager.linkItem(source, nameFor(counter));
-            if (!error) return nameFor(counter);
-            if (error->code != EEXIST || counter > 100000) return unexpected(*error);
-        }
-    };
-    // The configuration's own file becomes the backup: its bytes are already complete on disk, and
-    // the apply then writes a new file in its place.
-    auto linked = linkToFreeName(configURL);
-    if (linked) return *linked;
-    const int reason = linked.error().code;
-    if (reason != EXDEV && reason != EPERM && reason != ENOTSUP && reason != EOPNOTSUPP && reason != EMLINK)
-        return unexpected(KarabinerWriterError::backupFailed(linked.error()));
+bool KarabinerWriter::isDigest(std::string_view text) {
+    return text.size() == 7 + 64 && text.starts_with("sha256:") &&
+           std::all_of(text.begin() + 7, text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
 
-    // On another file system (a linked karabiner.json), a complete copy under a temporary name
-    // gets the backup's name only once it is on disk.
-    const fs::path temporary = folder / (std::string(backupTemporaryPrefix) + randomUUIDString());
-    if (auto error = fileManager.copyItem(configURL, temporary)) return unexpected(KarabinerWriterError::backupFailed(*error));
-    auto copied = linkToFreeName(temporary);
-    fileManager.removeItem(temporary);
-    if (!copied) return unexpected(KarabinerWriterError::backupFailed(copied.error()));
-    return *copied;
+Result<fs::path, KarabinerWriterError> KarabinerWriter::backup(const fs::path& configURL, FileManager& fileManager) {
+    return backupOf(configURL, configURL.parent_path(), fileManager, nullptr);
 }
 
 Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const KarabinerApplyRequest& request, const fs::path& configURL,
@@ -578,7 +657,7 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const K
     } catch (const std::exception& e) {
         return unexpected(Failure(KarabinerWriterError::writeFailed(Error{e.what(), 0})));
     }
-    return change->commit(edited.views());
+    return change->commit(edited.views(), config->text());
 }
 
 Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(std::string_view title, const Json& manipulators,
@@ -598,13 +677,16 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::restore(std::
     if (!change) return unexpected(change.error());
     if (auto failure = change->checkDigest(baseDigest)) return unexpected(*failure);
 
-    // Only a plain file beside karabiner.json: never one a link leads to.
+    // Only a plain file beside karabiner.json: never one a link leads to, even one swapped in for it
+    // a moment ago; what is checked is the descriptor that is read.
     const fs::path backupURL = configURL.parent_path() / std::string(name);
-    struct stat st {};
-    if (::lstat(backupURL.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return noSuchBackup();
-    auto restored = fileManager.readFile(backupURL);
-    if (!restored) return unexpected(Failure(restored.error()));
-    return change->commit({restored->bytes});
+    auto restored = fileManager.readFile(backupURL, {.followLinks = false});
+    if (!restored) {
+        const int reason = restored.error().code;
+        if (reason == ENOENT || reason == ELOOP || reason == EMLINK || reason == EINVAL || reason == EISDIR) return noSuchBackup();
+        return unexpected(Failure(restored.error()));
+    }
+    return change->commit({restored->bytes}, change->bytes());
 }
 
 } // namespace tarvel

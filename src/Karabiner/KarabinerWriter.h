@@ -102,7 +102,7 @@ struct KarabinerWriter {
 
     // A second name for the configuration, "karabiner.backup-yyyyMMdd-HHmmss.json" beside it (then
     // "-2", "-3", ... within one second); never replaces a file, and a name always holds a
-    // complete copy.
+    // complete copy. A configuration gone meanwhile is "changed".
     static Result<std::filesystem::path, KarabinerWriterError> backup(const std::filesystem::path& configURL,
                                                                       FileManager& fileManager);
 
@@ -113,6 +113,8 @@ struct KarabinerWriter {
     static bool isBackupName(std::string_view name);
     // "sha256:<hex>" of the bytes.
     static std::string digest(std::string_view bytes);
+    // True for "sha256:" and 64 lower-case hexadecimal digits.
+    static bool isDigest(std::string_view text);
 };
 
 } // namespace tarvel

@@ -23,12 +23,7 @@ const Json* member(const Json& object, const char* name) {
 
 bool isIndex(const Json& value) { return value.is_number_unsigned() || (value.is_number_integer() && value.get<std::int64_t>() >= 0); }
 
-bool isDigest(const Json& value) {
-    if (!value.is_string()) return false;
-    const auto& text = value.get_ref<const std::string&>();
-    return text.size() == 7 + 64 && text.starts_with("sha256:") &&
-           std::all_of(text.begin() + 7, text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
+bool isDigest(const Json& value) { return value.is_string() && KarabinerWriter::isDigest(value.get_ref<const std::string&>()); }
 
 struct ApplyBody {
     std::string title;

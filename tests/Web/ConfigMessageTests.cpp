@@ -205,7 +205,10 @@ TEST_F(ConfigMessageTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {
     };
     for (const auto& body : applies)
         EXPECT_EQ(applied(body), Json({{"ok", false}, {"error", "malformed apply message from the web view"}, {"code", "malformed"}})) << body;
-    for (const Json& body : {Json(), Json("name"), Json({{"name", 1}}), Json({{"name", "x"}, {"baseDigest", 1}})})
+    // A digest that is not one is malformed for a restore as for an apply.
+    for (const Json& body : {Json(), Json("name"), Json({{"name", 1}}), Json({{"name", "x"}, {"baseDigest", 1}}),
+                             Json({{"name", "x"}, {"baseDigest", "nope"}}), Json({{"name", "x"}, {"baseDigest", "sha256:" + std::string(64, 'A')}}),
+                             Json({{"name", "x"}, {"baseDigest", sha256Hex(before)}})})
         EXPECT_EQ(restore(body), Json({{"ok", false}, {"error", "malformed restore message from the web view"}, {"code", "malformed"}})) << body;
     EXPECT_FALSE(fs::exists(linterRuns()));
     EXPECT_EQ(readFile(CoordinatorTest::config()), before);
