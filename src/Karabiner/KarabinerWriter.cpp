@@ -10,13 +10,12 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <functional>
 #include <stdexcept>
 #include <thread>
 
 #include "Karabiner/KarabinerConfig.h"
-#include "Karabiner/KarabinerFormatter.h"
+#include "Karabiner/KarabinerEdit.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileIO.h"
 #include "Platform/Sha256.h"
@@ -186,248 +185,15 @@ bool isReadOnly(const fs::path& path) {
     return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-// Text made of pieces: the file's own bytes where they stay, new text where it changes. Nothing
-// as large as the file is copied; the pieces go to the new file as they are.
-class Pieces {
-public:
-    // Bytes that outlive the pieces (the file's text).
-    void keep(std::string_view bytes) {
-        if (!bytes.empty()) views_.push_back(bytes);
-    }
-    // New text, added at the end.
-    void put(std::string text) { keep(store(std::move(text))); }
-    // New text to add, once or more, later: the view stays valid as long as the pieces.
-    std::string_view store(std::string text) {
-        owned_.push_back(std::move(text));
-        return owned_.back();
-    }
-    const std::vector<std::string_view>& views() const { return views_; }
+edit::Target members(std::vector<std::pair<std::string, edit::Target>> changed) {
+    return {edit::Target::Kind::members, nullptr, std::move(changed), {}, {}};
+}
 
-private:
-    std::deque<std::string> owned_;
-    std::vector<std::string_view> views_;
-};
-
-// The new text of a value, for the indentation of the line it starts on.
-struct NewValue {
-    bool oneLine = true;
-    std::function<void(Pieces& out, const std::string& indent)> write;
-};
-
-// Replaces the text of one profile's "rules" value, or inserts "complex_modifications" or "rules"
-// where they are missing, and keeps every other byte. Objects that held the value on one line are
-// spread over lines when it no longer fits on one; in a file laid out as Karabiner-Elements lays
-// it out, objects with a single member that now fits on one line are drawn together again. Only
-// the objects around the value change, and only their line breaks.
-class RulesEdit {
-public:
-    explicit RulesEdit(const KarabinerConfigText& config)
-        : config_(config), t_(config.text()), layout_{config.facts.indentUnit, config.facts.newline},
-          multiLineFile_(t_.find('\n') != std::string_view::npos) {}
-
-    // The rules array: Tarvel's rules as objects, then the kept rules' bytes.
-    NewValue rulesValue(const std::vector<Json>& tarvelRules, const std::vector<Span>& keptRules) const {
-        const std::size_t count = tarvelRules.size() + keptRules.size();
-        bool anyContainer = !tarvelRules.empty(), firstOneLine = true;
-        for (const auto& span : keptRules) anyContainer = anyContainer || t_[span.begin] == '{' || t_[span.begin] == '[';
-        if (count == 1)
-            firstOneLine = tarvelRules.empty() ? keptRules[0].of(t_).find('\n') == std::string_view::npos
-                                               : karabinerWritesOnOneLine(tarvelRules[0]);
-        const bool oneLine = count == 0 || (count == 1 ? firstOneLine : !anyContainer);
-        // The lists outlive the edit, which only lasts the apply's call.
-        return {oneLine, [this, &tarvelRules, &keptRules, oneLine](Pieces& out, const std::string& indent) {
-                    const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-                    container(out, '[', ']', tarvelRules.size() + keptRules.size(), oneLine, indent, [&](std::size_t i) {
-                        if (i >= tarvelRules.size()) return out.keep(keptRules[i - tarvelRules.size()].of(t_));
-                        auto text = formatLikeKarabiner(tarvelRules[i], inner, layout_);
-                        if (!text) throw std::runtime_error(text.error().localizedDescription());
-                        out.put(std::move(*text));
-                    });
-                }};
-    }
-
-    Pieces replaceRules(std::size_t profile, const KarabinerConfigText::Complex& complex, NewValue rules) const {
-        std::vector<Node> chain = {{true, config_.facts.top, config_.rootMembers, {}},
-                                   {false, config_.profilesValue, {}, config_.profiles},
-                                   {true, config_.profiles[profile], config_.profileMembers[profile], {}}};
-        Operation operation;
-        NewValue value;
-        if (complex.member && t_[complex.member->value.begin] == '{') {
-            chain.push_back({true, complex.member->value, complex.members, {}});
-            if (complex.rules) operation = {false, complex.rules->value, {}};
-            else operation = {true, {}, "rules"};
-            value = std::move(rules);
-        } else {
-            // Absent, or not an object: an object holding only the rules takes its place.
-            operation = complex.member ? Operation{false, complex.member->value, {}} : Operation{true, {}, "complex_modifications"};
-            value = objectOfRules(std::move(rules));
-        }
-
-        Pieces out;
-        for (std::size_t level = chain.size(); level-- > 0;) {
-            const Node& node = chain[level];
-            const std::size_t count = (node.object ? node.members.size() : node.elements.size()) + (operation.insert ? 1 : 0);
-            // The containers on this path hold objects, so only a single member can share their line.
-            const bool karabinerOneLine = count == 1 && value.oneLine;
-            const bool fileOneLine = node.span.of(t_).find('\n') == std::string_view::npos;
-            bool relayout;
-            if (fileOneLine) relayout = (!karabinerOneLine || operation.insert) && multiLineFile_;
-            else relayout = config_.facts.laidOutLikeKarabiner && karabinerOneLine;
-            if (!relayout || jsonc::hasCommentIn(t_, node.span)) {
-                inPlace(out, node, operation, value);
-                return out;
-            }
-            NewValue relaid{karabinerOneLine, [this, node, operation, value, karabinerOneLine](Pieces& pieces, const std::string& indent) {
-                                rendered(pieces, node, operation, value, karabinerOneLine, indent);
-                            }};
-            if (level == 0) {
-                out.keep(t_.substr(0, node.span.begin));
-                relaid.write(out, lineIndent(node.span.begin));
-                out.keep(t_.substr(node.span.end));
-                return out;
-            }
-            operation = {false, node.span, {}};
-            value = std::move(relaid);
-        }
-        return out;
-    }
-
-private:
-    struct Node {
-        bool object;
-        Span span;
-        std::vector<jsonc::Member> members;  // of an object
-        std::vector<Span> elements;          // of an array
-    };
-    struct Operation {
-        bool insert = false;
-        Span span;         // the value replaced
-        std::string name;  // the member inserted
-    };
-
-    NewValue objectOfRules(NewValue rules) const {
-        const bool oneLine = rules.oneLine;
-        return {oneLine, [this, rules, oneLine](Pieces& out, const std::string& indent) {
-                    const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-                    container(out, '{', '}', 1, oneLine, indent, [&](std::size_t) {
-                        out.put("\"rules\": ");
-                        rules.write(out, inner);
-                    });
-                }};
-    }
-
-    // An object or array of `count` items, each written by `item(i)`, on one line or one item a line.
-    void container(Pieces& out, char open, char close, std::size_t count, bool oneLine, const std::string& indent,
-                   const std::function<void(std::size_t)>& item) const {
-        if (count == 0) {
-            out.put({open, close});
-            return;
-        }
-        const bool object = open == '{';
-        const std::string inner = indent + layout_.indentUnit;
-        if (oneLine) out.put(object ? "{ " : "[");
-        else out.put(open + layout_.newline + inner);
-        const std::string_view separator = out.store(oneLine ? ", " : "," + layout_.newline + inner);
-        for (std::size_t i = 0; i < count; ++i) {
-            if (i > 0) out.keep(separator);
-            item(i);
-        }
-        if (oneLine) out.put(object ? " }" : "]");
-        else out.put(layout_.newline + indent + close);
-    }
-
-    // The white space that starts the line holding `pos`; at most 256 characters of it, since every
-    // new line repeats it.
-    std::string lineIndent(std::size_t pos) const {
-        std::size_t start = pos == 0 ? std::string_view::npos : t_.rfind('\n', pos - 1);
-        start = start == std::string_view::npos ? 0 : start + 1;
-        std::size_t end = start;
-        while (end < t_.size() && end - start < 256 && (t_[end] == ' ' || t_[end] == '\t')) ++end;
-        return std::string(t_.substr(start, end - start));
-    }
-
-    static std::string memberName(const std::string& name) { return Json(name).dump() + ": "; }
-
-    // Where a new member goes among the others: before the first whose name sorts after it.
-    std::size_t insertionIndex(const std::vector<jsonc::Member>& members, const std::string& name) const {
-        for (std::size_t i = 0; i < members.size(); ++i)
-            if (jsonc::decodeString(members[i].key.of(t_)) > name) return i;
-        return members.size();
-    }
-
-    void rendered(Pieces& out, const Node& node, const Operation& operation, const NewValue& value, bool oneLine,
-                  const std::string& indent) const {
-        const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-        if (!node.object) {
-            container(out, '[', ']', node.elements.size(), oneLine, indent, [&](std::size_t i) {
-                if (node.elements[i].begin == operation.span.begin) value.write(out, inner);
-                else out.keep(node.elements[i].of(t_));
-            });
-            return;
-        }
-        const std::size_t inserted = operation.insert ? insertionIndex(node.members, operation.name) : node.members.size() + 1;
-        container(out, '{', '}', node.members.size() + (operation.insert ? 1 : 0), oneLine, indent, [&](std::size_t i) {
-            if (i == inserted) {
-                out.put(memberName(operation.name));
-                return value.write(out, inner);
-            }
-            const auto& member = node.members[i > inserted ? i - 1 : i];
-            if (!operation.insert && member.value.begin == operation.span.begin) {
-                out.keep(t_.substr(member.key.begin, member.value.begin - member.key.begin));
-                value.write(out, inner);
-            } else {
-                out.keep(t_.substr(member.key.begin, member.value.end - member.key.begin));
-            }
-        });
-    }
-
-    void inPlace(Pieces& out, const Node& node, const Operation& operation, const NewValue& value) const {
-        if (!operation.insert) {
-            out.keep(t_.substr(0, operation.span.begin));
-            value.write(out, lineIndent(operation.span.begin));
-            out.keep(t_.substr(operation.span.end));
-            return;
-        }
-        const auto& members = node.members;
-        if (members.empty()) {
-            const std::string indent = lineIndent(node.span.begin) + layout_.indentUnit;
-            out.keep(t_.substr(0, node.span.begin + 1));
-            out.put(layout_.newline + indent + memberName(operation.name));
-            value.write(out, indent);
-            out.keep(t_.substr(node.span.begin + 1));
-            return;
-        }
-        // The new member takes the separator the file uses before a member.
-        auto separatorBefore = [&](const jsonc::Member& member) {
-            std::size_t start = member.key.begin;
-            while (start > node.span.begin + 1 && std::strchr(" \t\r\n", t_[start - 1])) --start;
-            return std::string(t_.substr(start, member.key.begin - start));
-        };
-        const std::size_t index = insertionIndex(members, operation.name);
-        if (index < members.size()) {
-            const auto& next = members[index];
-            out.keep(t_.substr(0, next.key.begin));
-            out.put(memberName(operation.name));
-            value.write(out, lineIndent(next.key.begin));
-            out.put(",");
-            out.put(separatorBefore(next));
-            out.keep(t_.substr(next.key.begin));
-            return;
-        }
-        const auto& last = members.back();
-        out.keep(t_.substr(0, last.value.end));
-        out.put(",");
-        out.put(separatorBefore(last));
-        out.put(memberName(operation.name));
-        value.write(out, lineIndent(last.key.begin));
-        out.keep(t_.substr(last.value.end));
-    }
-
-    const KarabinerConfigText& config_;
-    std::string_view t_;
-    KarabinerLayout layout_;
-    bool multiLineFile_;
-};
+// The whole file's change: only the profile's members named change.
+edit::Target profileTarget(std::size_t profile, std::vector<std::pair<std::string, edit::Target>> changed) {
+    edit::Target profiles{edit::Target::Kind::elements, nullptr, {}, {{profile, members(std::move(changed))}}, {}};
+    return members({{"profiles", std::move(profiles)}});
+}
 
 Json ruleObject(const TarvelRule& rule) {
     Json object = {{"description", std::string(KarabinerWriter::ruleTitleMarker) + rule.description}, {"manipulators", rule.manipulators}};
@@ -641,19 +407,20 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const K
         return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchProfile, std::to_string(profile))));
     const auto complex = config->complexModifications(profile);
     const auto& current = complex.ruleElements;
-    std::vector<Span> kept;
-    for (std::size_t index : request.keep) {
-        if (index >= current.size()) return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchRule, std::to_string(index))));
-        kept.push_back(current[index]);
-    }
     std::vector<Json> written;
     for (const auto& rule : request.rules)
         if (!rule.manipulators.empty()) written.push_back(ruleObject(rule));
+    // Tarvel's rules first, then the kept ones.
+    edit::Target rules{edit::Target::Kind::list, nullptr, {}, {}, {}};
+    for (const auto& rule : written) rules.list.push_back({std::nullopt, &rule});
+    for (std::size_t index : request.keep) {
+        if (index >= current.size()) return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchRule, std::to_string(index))));
+        rules.list.push_back({index, nullptr});
+    }
 
-    Pieces edited;
+    edit::Pieces edited;
     try {
-        RulesEdit edit(*config);
-        edited = edit.replaceRules(profile, complex, edit.rulesValue(written, kept));
+        edited = edit::rewrite(config->text(), config->facts, config->facts.top, profileTarget(profile, {{"complex_modifications", members({{"rules", rules}})}}));
     } catch (const std::exception& e) {
         return unexpected(Failure(KarabinerWriterError::writeFailed(Error{e.what(), 0})));
     }
