@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include "Karabiner/KarabinerEdit.h"
 #include "Platform/FileIO.h"
 
 namespace tarvel {
@@ -137,7 +138,10 @@ Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(con
             profile.selected = i == config->selected;
             if (auto name = jsonc::lastMember(text, members, "name"); name && text[name->value.begin] == '"')
                 profile.name = jsonc::decodeString(name->value.of(text));
-            for (const Span& rule : config->rules(i)) profile.rules.push_back(parseSpan(text, rule));
+            const auto complex = config->complexModifications(i);
+            for (const Span& rule : complex.ruleElements) profile.rules.push_back(parseSpan(text, rule));
+            if (complex.rules && text[complex.rules->value.begin] == '[')
+                profile.commentedRules = edit::commentedItems(text, complex.rules->value, complex.ruleElements);
             if (auto devices = jsonc::lastMember(text, members, "devices"); devices && text[devices->value.begin] == '[') {
                 for (const Span& device : jsonc::elements(text, devices->value.begin)) {
                     if (text[device.begin] != '{') continue;
@@ -154,7 +158,6 @@ Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(con
             };
             if (auto value = valueOf(members, "simple_modifications", '[')) profile.simpleModifications = std::move(*value);
             if (auto value = valueOf(members, "fn_function_keys", '[')) profile.fnFunctionKeys = std::move(*value);
-            const auto complex = config->complexModifications(i);
             if (auto value = valueOf(complex.members, "parameters", '{')) profile.parameters = std::move(*value);
             if (auto keyboard = valueOf(members, "virtual_hid_keyboard", '{'); keyboard && (*keyboard)["keyboard_type_v2"].is_string())
                 profile.keyboardType = (*keyboard)["keyboard_type_v2"];

@@ -48,6 +48,7 @@ TEST_F(ConfigMessageTest, TheConfigurationAsThePageShowsIt) {
          "fn_function_keys": {"not": "an array"}, "virtual_hid_keyboard": {"keyboard_type_v2": "jis"}},
         {"name": "Home", "selected": true, "complex_modifications": {"parameters": {"basic.to_if_alone_timeout_milliseconds": 300}, "rules": [
             {"description": "[Tarvel] Keys: Caps", "manipulators": [{"type": "basic", "from": {"key_code": "caps_lock"}}]},
+            // mine, off for now
             {"description": "mine", "enabled": false, "manipulators": [{"type": "basic", "parameters": {"x": 1.5}}]}
         ]}},
         {"selected": true}
@@ -58,15 +59,15 @@ TEST_F(ConfigMessageTest, TheConfigurationAsThePageShowsIt) {
     EXPECT_EQ(answer, Json::parse(R"({"ok": true, "path": ")" + CoordinatorTest::config().string() + R"(",
         "digest": "sha256:)" + sha256Hex(text) + R"(", "hasComments": true, "backups": [],
         "profiles": [
-            {"name": "Work", "selected": false, "rules": [], "devices": [{"vendor_id": 1452, "product_id": 641}],
+            {"name": "Work", "selected": false, "rules": [], "commentedRules": [], "devices": [{"vendor_id": 1452, "product_id": 641}],
              "simpleModifications": [{"from": {"key_code": "caps_lock"}, "to": [{"key_code": "left_control"}]}],
              "fnFunctionKeys": [], "parameters": {}, "keyboardType": "jis",
              "deviceSettings": [{"identifiers": {"vendor_id": 1452, "product_id": 641}, "ignore": true}, {"ignore": false}]},
-            {"name": "Home", "selected": true, "devices": [], "simpleModifications": [], "fnFunctionKeys": [],
+            {"name": "Home", "selected": true, "commentedRules": [1], "devices": [], "simpleModifications": [], "fnFunctionKeys": [],
              "parameters": {"basic.to_if_alone_timeout_milliseconds": 300}, "deviceSettings": [], "keyboardType": null, "rules": [
                 {"description": "[Tarvel] Keys: Caps", "manipulators": [{"type": "basic", "from": {"key_code": "caps_lock"}}]},
                 {"description": "mine", "enabled": false, "manipulators": [{"type": "basic", "parameters": {"x": 1.5}}]}]},
-            {"name": null, "selected": false, "rules": [], "devices": [], "simpleModifications": [], "fnFunctionKeys": [],
+            {"name": null, "selected": false, "rules": [], "commentedRules": [], "devices": [], "simpleModifications": [], "fnFunctionKeys": [],
              "parameters": {}, "deviceSettings": [], "keyboardType": null}
         ]})"));
 }
