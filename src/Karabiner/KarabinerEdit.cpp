@@ -136,6 +136,7 @@ struct Item {
     bool oneLine = true;                // its value is written on one line
     bool container = false;             // its value is an object or an array
     std::function<void(Pieces&, const std::string& indent)> write;
+    bool changed = true;                // false: its bytes as read
 };
 
 // A value's new text, for the indentation of the line it starts on.
@@ -143,6 +144,7 @@ struct Planned {
     bool oneLine = true;
     bool container = false;
     std::function<void(Pieces&, const std::string& indent)> write;
+    bool changed = true;
 };
 
 class Rewriter {
@@ -177,7 +179,7 @@ private:
 
     Planned kept(Span span) const {
         return {!hasLineBreak(t_, span), t_[span.begin] == '{' || t_[span.begin] == '[',
-                [this, span](Pieces& out, const std::string&) { out.keep(span.of(t_)); }};
+                [this, span](Pieces& out, const std::string&) { out.keep(span.of(t_)); }, false};
     }
 
     Planned fresh(std::shared_ptr<const Json> value, std::string_view name) const {
@@ -193,7 +195,7 @@ private:
 
     // An element as it is, or rewritten.
     Item element(std::size_t index, Planned planned) const {
-        return {index, planned.oneLine, planned.container, std::move(planned.write)};
+        return {index, planned.oneLine, planned.container, std::move(planned.write), planned.changed};
     }
     Item keptElement(std::size_t index, Span span) const { return element(index, kept(span)); }
 
@@ -207,7 +209,8 @@ private:
                 [this, head, valueOnKeyLine, valueIndent, write = std::move(value.write)](Pieces& out, const std::string& indent) {
                     out.keep(head.of(t_));
                     write(out, valueOnKeyLine ? indent : valueIndent);
-                }};
+                },
+                value.changed};
     }
     Item keptMember(std::size_t index, const jsonc::Member& m) const { return member(index, m, kept(m.value)); }
     Item newMember(const std::string& name, Planned value) const {
@@ -349,6 +352,10 @@ private:
         c->items = std::move(items);
         c->entries = std::move(entries);
         const std::size_t n = c->items.size(), m = c->entries.size();
+        // Nothing changed: the bytes as they are.
+        bool same = m == n;
+        for (std::size_t k = 0; same && k < m; ++k) same = c->entries[k].source == k && !c->entries[k].changed;
+        if (same) return kept(span);
 
         // How Karabiner-Elements would lay the new value out.
         bool karabinerOneLine;

@@ -54,7 +54,8 @@ std::string KarabinerWriterError::errorDescription() const {
     case Kind::changed: return "karabiner.json changed since Tarvel read it; reload to see the change";
     case Kind::busy: return "another apply to karabiner.json did not finish within 10 seconds; try again";
     case Kind::noSuchProfile: return "karabiner.json has no profile " + detail_;
-    case Kind::noSuchRule: return "the profile has no rule " + detail_ + " to keep";
+    case Kind::noSuchRule: return "the profile has no rule " + detail_;
+    case Kind::noSuchDevice: return "the profile has no device " + detail_;
     case Kind::noSuchBackup: return "there is no backup named \"" + detail_ + "\" beside karabiner.json";
     }
     return {};
@@ -76,6 +77,7 @@ std::string_view KarabinerWriterError::code() const noexcept {
     case Kind::busy: return "busy";
     case Kind::noSuchProfile: return "noSuchProfile";
     case Kind::noSuchRule: return "noSuchRule";
+    case Kind::noSuchDevice: return "noSuchDevice";
     case Kind::noSuchBackup: return "noSuchBackup";
     }
     return {};
@@ -407,20 +409,66 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const K
         return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchProfile, std::to_string(profile))));
     const auto complex = config->complexModifications(profile);
     const auto& current = complex.ruleElements;
+    const auto noSuchRule = [](std::size_t index) { return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchRule, std::to_string(index)))); };
+
+    // The rules array as a list: a rule as read (kept, or changed where it differs), or new.
     std::vector<Json> written;
-    for (const auto& rule : request.rules)
-        if (!rule.manipulators.empty()) written.push_back(ruleObject(rule));
-    // Tarvel's rules first, then the kept ones.
     edit::Target rules{edit::Target::Kind::list, nullptr, {}, {}, {}};
-    for (const auto& rule : written) rules.list.push_back({std::nullopt, &rule});
-    for (std::size_t index : request.keep) {
-        if (index >= current.size()) return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchRule, std::to_string(index))));
-        rules.list.push_back({index, nullptr});
+    bool unchanged = false;
+    if (request.ruleList) {
+        for (const auto& entry : *request.ruleList) {
+            if (entry.index && *entry.index >= current.size()) return noSuchRule(*entry.index);
+            rules.list.push_back({entry.index, entry.rule ? &*entry.rule : nullptr});
+        }
+        // Every rule kept where it is: the rules are not touched (nor inserted where there are none).
+        unchanged = rules.list.size() == current.size();
+        for (std::size_t i = 0; unchanged && i < rules.list.size(); ++i) unchanged = rules.list[i].source == i && !rules.list[i].value;
+    } else {
+        // Tarvel's rules first, then the kept ones.
+        for (const auto& rule : request.rules)
+            if (!rule.manipulators.empty()) written.push_back(ruleObject(rule));
+        for (const auto& rule : written) rules.list.push_back({std::nullopt, &rule});
+        for (std::size_t index : request.keep) {
+            if (index >= current.size()) return noSuchRule(index);
+            rules.list.push_back({index, nullptr});
+        }
     }
+
+    std::vector<std::pair<std::string, edit::Target>> profileChanges, complexChanges;
+    std::vector<std::pair<std::size_t, edit::Target>> deviceChanges;
+    if (!unchanged) complexChanges.emplace_back("rules", std::move(rules));
+    std::optional<std::vector<Span>> devices;
+    for (const auto& value : request.values) {
+        using ValueKind = ProfileValue::Kind;
+        switch (value.kind) {
+        case ValueKind::simpleModifications: profileChanges.emplace_back("simple_modifications", edit::Target::of(value.value)); break;
+        case ValueKind::fnFunctionKeys: profileChanges.emplace_back("fn_function_keys", edit::Target::of(value.value)); break;
+        case ValueKind::parameters: complexChanges.emplace_back("parameters", edit::Target::of(value.value)); break;
+        case ValueKind::deviceSimpleModifications:
+        case ValueKind::deviceFnFunctionKeys: {
+            if (!devices) {
+                const std::string_view text = config->text();
+                auto member = jsonc::lastMember(text, config->profileMembers[profile], "devices");
+                devices = member && text[member->value.begin] == '[' ? jsonc::elements(text, member->value.begin) : std::vector<Span>{};
+            }
+            if (value.device >= devices->size() || config->text()[(*devices)[value.device].begin] != '{')
+                return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchDevice, std::to_string(value.device))));
+            auto device = std::find_if(deviceChanges.begin(), deviceChanges.end(), [&](const auto& d) { return d.first == value.device; });
+            if (device == deviceChanges.end())
+                device = deviceChanges.insert(deviceChanges.end(), std::pair<std::size_t, edit::Target>(value.device, members({})));
+            device->second.members.emplace_back(value.kind == ValueKind::deviceSimpleModifications ? "simple_modifications" : "fn_function_keys",
+                                                edit::Target::of(value.value));
+            break;
+        }
+        }
+    }
+    if (!complexChanges.empty()) profileChanges.emplace_back("complex_modifications", members(std::move(complexChanges)));
+    if (!deviceChanges.empty())
+        profileChanges.emplace_back("devices", edit::Target{edit::Target::Kind::elements, nullptr, {}, std::move(deviceChanges), {}});
 
     edit::Pieces edited;
     try {
-        edited = edit::rewrite(config->text(), config->facts, config->facts.top, profileTarget(profile, {{"complex_modifications", members({{"rules", rules}})}}));
+        edited = edit::rewrite(config->text(), config->facts, config->facts.top, profileTarget(profile, std::move(profileChanges)));
     } catch (const std::exception& e) {
         return unexpected(Failure(KarabinerWriterError::writeFailed(Error{e.what(), 0})));
     }
