@@ -2,6 +2,10 @@
 // (docs/BRIDGE.md, "Comments around rules"), byte for byte where nothing changed around it.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+
+#include "Karabiner/ApplyCheck.h"
 #include "Karabiner/KarabinerFormatter.h"
 #include "Karabiner/KarabinerWriter.h"
 #include "TestSupport.h"
@@ -105,6 +109,76 @@ TEST_F(RuleCommentsTest, NewRulesComeBetweenTheCommentsWithoutMovingThem) {
     EXPECT_EQ(applied(withRules(blank), {0, 1}), withRules(blank));
     // Rules on one line with a comment between them: the comment is laid out on a line of its own.
     EXPECT_EQ(applied(withRules(A + ", /* x */ " + B), {1}), withRules("\n" + I + "/* x */\n" + I + B + "\n" + O));
+}
+
+// The comments of a text (outside strings), each with where it starts.
+std::vector<std::pair<std::size_t, std::string>> commentsOf(const std::string& text) {
+    std::vector<std::pair<std::size_t, std::string>> found;
+    for (std::size_t p = 0; p < text.size(); ++p) {
+        if (text[p] == '"') {
+            for (++p; p < text.size() && text[p] != '"'; ++p)
+                if (text[p] == '\\') ++p;
+        } else if (text.compare(p, 2, "//") == 0 || text.compare(p, 2, "/*") == 0) {
+            const bool line = text[p + 1] == '/';
+            const std::size_t end = line ? text.find_first_of("\r\n", p) : text.find("*/", p) + 2;
+            found.emplace_back(p, text.substr(p, end - p));
+            p = (end == std::string::npos ? text.size() : end) - 1;
+        }
+    }
+    return found;
+}
+
+// Seeded rule lists (rules dropped, moved, edited, added) on files with comments: every comment
+// outside the rules that go is still there, every kept rule's bytes are, and the file reads as
+// the list says.
+TEST_F(RuleCommentsTest, NoCommentOutsideARuleThatGoesIsEverLost) {
+    const fs::path fixtures = TARVEL_FIXTURES_DIR "/karabiner";
+    const std::vector<std::string> texts = {withRules(commented), withRules(commented, "\r\n"), withRules(A + ", /* x */ " + B + " // y\n" + O),
+                                            test::readFile(fixtures / "comments.jsonc"), test::readFile(fixtures / "karabiner-elements-example.jsonc"),
+                                            test::readFile(fixtures / "real-commented-out-rule.json")};
+    std::mt19937 random(7);
+    for (const auto& text : texts) {
+        const auto span = test::rulesSpan(text, std::nullopt);
+        ASSERT_TRUE(span);
+        const auto rules = jsonc::elements(text, span->begin);
+        for (int round = 0; round < 25; ++round) {
+            std::vector<std::size_t> order(rules.size());
+            for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+            std::shuffle(order.begin(), order.end(), random);
+            order.resize(random() % (order.size() + 1));
+            KarabinerApplyRequest request;
+            request.baseDigest = KarabinerWriter::digest(text);
+            request.ruleList.emplace();
+            std::vector<bool> kept(rules.size(), false);
+            for (std::size_t index : order) {
+                kept[index] = true;
+                Json rule = test::readerView(std::string(rules[index].of(text)));
+                switch (random() % 3) {
+                case 0: request.ruleList->push_back({index, std::nullopt}); break;
+                case 1: rule["description"] = "edited " + std::to_string(round); request.ruleList->push_back({index, rule}); break;
+                default: rule["enabled"] = !rule.value("enabled", true); request.ruleList->push_back({index, rule}); break;
+                }
+                if (random() % 4 == 0) request.ruleList->push_back({std::nullopt, Json{{"description", "new"}, {"manipulators", manipulators}}});
+            }
+            const auto check = test::checkApply(text, request, home / "apply");
+            SCOPED_TRACE(text.substr(0, 80) + "\n" + check.result);
+            ASSERT_EQ(check.error, "");
+            EXPECT_TRUE(check.sameAsFullRewrite);
+            std::map<std::string, int> left;
+            for (const auto& [at, comment] : commentsOf(check.result)) ++left[comment];
+            for (const auto& [at, comment] : commentsOf(text)) {
+                bool inDroppedRule = false;
+                for (std::size_t i = 0; i < rules.size(); ++i) inDroppedRule |= !kept[i] && at > rules[i].begin && at < rules[i].end;
+                if (!inDroppedRule) {
+                    EXPECT_GT(left[comment]--, 0) << comment;
+                }
+            }
+            for (const auto& entry : *request.ruleList)
+                if (entry.index && !entry.rule) {
+                    EXPECT_NE(check.result.find(rules[*entry.index].of(text)), std::string::npos) << *entry.index;
+                }
+        }
+    }
 }
 
 } // namespace
