@@ -1,6 +1,7 @@
 #include "Karabiner/KarabinerEdit.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -44,7 +45,9 @@ namespace {
 using Line = Surroundings::Line;
 
 bool hasLineBreak(std::string_view text, Span span) {
-    return span.of(text).find_first_of("\r\n") != std::string_view::npos;
+    const char* begin = text.data() + span.begin;
+    const std::size_t size = span.end - span.begin;
+    return std::memchr(begin, '\n', size) || std::memchr(begin, '\r', size);
 }
 
 enum class Tok { space, lineBreak, comment, comma };
