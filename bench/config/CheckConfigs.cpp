@@ -1,7 +1,10 @@
 // Applies to every configuration in a folder (on a copy) and says, per file and per kind of
 // apply, whether bytes outside the profile's rules value stayed, whether the result reads as the
 // document a full rewrite gives, and, for files that Karabiner-Elements wrote, whether the result
-// is exactly what it would write. Run through bench/check-configs.
+// is exactly what it would write. Two more applies state the profile's final rule list: every rule
+// kept in its place (the file must stay byte for byte), and the rules reversed with the first one
+// edited (turned off or on, renamed), a new one in the middle, a simple modification and a
+// parameter changed (the result must read as that document). Run through bench/check-configs.
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -29,8 +32,8 @@ int main(int argc, char** argv) {
     test::TemporaryDirectory scratch;
     std::map<std::string, int> totals;
     int failures = 0;
-    std::printf("%-64s %8s %-3s | %-44s | %-44s | %s\n", "file", "bytes", "KE", "add two rules, keep the others", "replace every rule",
-                "remove every rule");
+    std::printf("%-64s %8s %-3s | %-44s | %-44s | %-44s | %-14s | %s\n", "file", "bytes", "KE", "add two rules, keep the others",
+                "replace every rule", "remove every rule", "list: kept", "list: reversed, edited, added, values");
     for (const auto& file : files) {
         const std::string original = test::readFile(file);
         std::printf("%-64.64s %8zu ", file.filename().c_str(), original.size());
@@ -76,10 +79,77 @@ int main(int argc, char** argv) {
             }
             std::printf(" | %-44s", cell.c_str());
         }
-        std::printf("\n");
+        // The profile's final rule list (for the files that are configurations): first every rule in its place.
+        Json profile;
+        try {
+            const Json document = test::readerView(original);
+            profile = document.at("profiles").at(0);
+            for (const auto& p : document["profiles"])
+                if (p.is_object() && p.contains("selected") && p["selected"] == true) {
+                    profile = p;
+                    break;
+                }
+        } catch (const std::exception&) {
+        }
+        if (!profile.is_object() || !test::checkApply(original, {}, scratch / "config").error.empty()) {
+            std::printf(" | %-14s | -\n", "-");
+            continue;
+        }
+        const Json rules = span && original[span->begin] == '[' ? profile["complex_modifications"]["rules"] : Json::array();
+        KarabinerApplyRequest kept;
+        kept.baseDigest = KarabinerWriter::digest(original);
+        kept.ruleList.emplace();
+        for (std::size_t i = 0; i < rules.size(); ++i) kept.ruleList->push_back({i, std::nullopt});
+        auto same = test::checkApply(original, kept, scratch / "config");
+        const bool identical = same.error.empty() && same.result == original;
+        std::printf(" | %-14s", identical ? "same bytes" : ("DIFFERS " + same.error.substr(0, 30)).c_str());
+        failures += !identical;
+        ++totals[identical ? "list kept: same bytes" : "list kept: DIFFERS"];
+
+        // Then reversed, the first rule edited, a new rule in the middle, two values replaced.
+        KarabinerApplyRequest round;
+        round.baseDigest = kept.baseDigest;
+        round.ruleList.emplace();
+        for (std::size_t i = rules.size(); i-- > 0;) {
+            if (i == 0 && rules[0].is_object()) {
+                Json rule = rules[0];
+                rule["description"] = rule.value("description", Json("")).is_string() ? rule.value("description", "") + " (edited)" : "edited";
+                if (rule.contains("enabled") && rule["enabled"] == false) rule.erase("enabled");
+                else rule["enabled"] = false;
+                if (!rule.contains("manipulators") || !rule["manipulators"].is_array()) rule["manipulators"] = manipulators;
+                round.ruleList->push_back({0, rule});
+            } else {
+                round.ruleList->push_back({i, std::nullopt});
+            }
+            if (i == rules.size() / 2) round.ruleList->push_back({std::nullopt, Json{{"description", "Check: new"}, {"manipulators", manipulators}}});
+        }
+        if (rules.empty()) round.ruleList->push_back({std::nullopt, Json{{"description", "Check: new"}, {"manipulators", manipulators}}});
+        Json modifications = profile.contains("simple_modifications") && profile["simple_modifications"].is_array() ? profile["simple_modifications"] : Json::array();
+        modifications.push_back({{"from", {{"key_code", "f13"}}}, {"to", {{{"key_code", "escape"}}}}});
+        Json parameters = profile.contains("complex_modifications") && profile["complex_modifications"].is_object()
+                              ? profile["complex_modifications"].value("parameters", Json::object())
+                              : Json::object();
+        if (!parameters.is_object()) parameters = Json::object();
+        parameters["basic.to_if_alone_timeout_milliseconds"] = 250;
+        round.values = {{ProfileValue::Kind::simpleModifications, 0, modifications}, {ProfileValue::Kind::parameters, 0, parameters}};
+        auto trip = test::checkApply(original, round, scratch / "config");
+        std::string cell;
+        if (!trip.error.empty()) {
+            cell = "refused: " + trip.error.substr(0, 60);
+            ++failures;
+        } else {
+            cell = trip.sameAsFullRewrite ? "reads as expected" : "DIFFERS";
+            if (trip.karabinerWritten) cell += std::string(", as KE ") + (trip.asKarabinerWrites ? "yes" : "NO");
+            failures += !trip.sameAsFullRewrite || (trip.karabinerWritten && !trip.asKarabinerWrites);
+            ++totals[trip.sameAsFullRewrite ? "list edited: reads as expected" : "list edited: DIFFERS"];
+            if (trip.karabinerWritten) ++totals[trip.asKarabinerWrites ? "list edited: as KE" : "list edited: not as KE"];
+        }
+        std::printf(" | %s\n", cell.c_str());
     }
-    std::printf("\n%zu files, 3 applies each:", files.size());
+    std::printf("\n%zu files, 3 applies each, 2 more stating the rule list where there is one:", files.size());
     for (const auto& [name, count] : totals) std::printf(" %s %d;", name.c_str(), count);
-    std::printf("\n%s\n", failures ? "FAILED" : "every apply read as a full rewrite; every file Karabiner-Elements wrote came out as it writes");
+    std::printf("\n%s\n", failures ? "FAILED"
+                                    : "every apply read as expected; a list keeping every rule left every file as it was; every file "
+                                      "Karabiner-Elements wrote came out as it writes");
     return failures ? 1 : 0;
 }

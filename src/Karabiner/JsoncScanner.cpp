@@ -177,9 +177,9 @@ private:
     bool skip() {
         while (p_ < t_.size()) {
             const char c = t_[p_];
-            if (c == ' ' || c == '\t' || c == '\r') {
+            if (c == ' ' || c == '\t' || (c == '\r' && p_ + 1 < t_.size() && t_[p_ + 1] == '\n')) {
                 ++p_;
-            } else if (c == '\n') {
+            } else if (c == '\n' || c == '\r') {  // a CR alone ends a line too
                 ++newlines_;
                 ++p_;
             } else if (c == '/') {
@@ -355,11 +355,13 @@ private:
     static constexpr std::size_t maxIndentUnit = 16;
 
     void findLayout() {
-        const std::size_t firstLineEnd = t_.find('\n');
-        if (firstLineEnd != std::string_view::npos && firstLineEnd > 0 && t_[firstLineEnd - 1] == '\r') facts_.newline = "\r\n";
+        // CR LF or CR alone where the first line ends so.
+        const std::size_t firstLineEnd = t_.find_first_of("\r\n");
+        if (firstLineEnd != std::string_view::npos && t_[firstLineEnd] == '\r')
+            facts_.newline = firstLineEnd + 1 < t_.size() && t_[firstLineEnd + 1] == '\n' ? "\r\n" : "\r";
         // The first line that starts with white space and a member name shows the unit of indentation.
         const std::size_t limit = std::min<std::size_t>(t_.size(), 1 << 16);
-        for (std::size_t i = t_.find('\n'); i < limit; i = t_.find('\n', i + 1)) {
+        for (std::size_t i = t_.find_first_of("\r\n"); i < limit; i = t_.find_first_of("\r\n", i + 1)) {
             std::size_t j = i + 1;
             while (j < t_.size() && (t_[j] == ' ' || t_[j] == '\t')) ++j;
             if (j > i + 1 && j < t_.size() && t_[j] == '"') {

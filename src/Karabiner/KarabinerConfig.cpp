@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include "Karabiner/KarabinerEdit.h"
 #include "Platform/FileIO.h"
 
 namespace tarvel {
@@ -119,13 +120,13 @@ Result<KarabinerConfigText, KarabinerWriterError> examineConfiguration(std::stri
 Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(const fs::path& configURL, FileManager& fileManager) {
     using Failure = KarabinerApplyError;
     if (!fileManager.fileExists(configURL)) return unexpected(Failure(KarabinerWriterError::configNotFound(configURL)));
-    auto bytes = readWholeFile(configURL);
-    if (!bytes) return unexpected(Failure(bytes.error()));
+    auto content = fileManager.readFile(configURL);
+    if (!content) return unexpected(Failure(content.error()));
 
     KarabinerConfigView view;
     view.path = configURL;
-    view.digest = KarabinerWriter::digest(*bytes);
-    auto config = examineConfiguration(std::move(*bytes));
+    view.digest = KarabinerWriter::digest(content->bytes);
+    auto config = examineConfiguration(std::move(content->bytes));
     if (!config) return unexpected(Failure(config.error()));
     const std::string_view text = config->text();
     view.hasComments = config->facts.hasComments;
@@ -137,7 +138,10 @@ Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(con
             profile.selected = i == config->selected;
             if (auto name = jsonc::lastMember(text, members, "name"); name && text[name->value.begin] == '"')
                 profile.name = jsonc::decodeString(name->value.of(text));
-            for (const Span& rule : config->rules(i)) profile.rules.push_back(parseSpan(text, rule));
+            const auto complex = config->complexModifications(i);
+            for (const Span& rule : complex.ruleElements) profile.rules.push_back(parseSpan(text, rule));
+            if (complex.rules && text[complex.rules->value.begin] == '[')
+                profile.commentedRules = edit::commentedItems(text, complex.rules->value, complex.ruleElements);
             if (auto devices = jsonc::lastMember(text, members, "devices"); devices && text[devices->value.begin] == '[') {
                 for (const Span& device : jsonc::elements(text, devices->value.begin)) {
                     if (text[device.begin] != '{') continue;
@@ -154,7 +158,6 @@ Result<KarabinerConfigView, KarabinerApplyError> KarabinerConfigReader::read(con
             };
             if (auto value = valueOf(members, "simple_modifications", '[')) profile.simpleModifications = std::move(*value);
             if (auto value = valueOf(members, "fn_function_keys", '[')) profile.fnFunctionKeys = std::move(*value);
-            const auto complex = config->complexModifications(i);
             if (auto value = valueOf(complex.members, "parameters", '{')) profile.parameters = std::move(*value);
             if (auto keyboard = valueOf(members, "virtual_hid_keyboard", '{'); keyboard && (*keyboard)["keyboard_type_v2"].is_string())
                 profile.keyboardType = (*keyboard)["keyboard_type_v2"];
@@ -195,11 +198,14 @@ std::vector<KarabinerBackupView> KarabinerConfigReader::backups(const fs::path& 
         view.modified = localISOTime(st.st_mtime);
         if (view.size > budget) {
             view.error = "not read: the newer backups already took the time Tarvel gives to reading them";
-        } else if (auto bytes = readWholeFile(view.path); !bytes) {
-            view.error = bytes.error().localizedDescription();
+        } else if (auto content = readFileContent(view.path, {.followLinks = false}); !content) {
+            // Also a link put in the backup's place since it was looked at: never read through.
+            view.error = content.error().localizedDescription();
         } else {
-            budget -= view.size;
-            auto config = examineConfiguration(std::move(*bytes));
+            view.size = static_cast<std::uintmax_t>(content->identity.size);
+            view.modified = localISOTime(static_cast<std::time_t>(content->identity.modifiedSeconds));
+            budget -= std::min(budget, view.size);
+            auto config = examineConfiguration(std::move(content->bytes));
             if (config) view.rules = ruleSummaries(*config);
             else view.error = config.error().errorDescription();
         }

@@ -46,6 +46,8 @@ struct KarabinerProfileView {
     Json name;  // a string, or null
     bool selected = false;
     Json rules = Json::array();    // the rule objects as they are
+    // The indices of the rules with comments around them (docs/BRIDGE.md, "Comments around rules").
+    std::vector<std::size_t> commentedRules;
     Json devices = Json::array();  // each device's "identifiers" object
     // The rest of the profile that shapes what a key does, as the file has it.
     Json simpleModifications = Json::array();

@@ -94,6 +94,11 @@ Json KarabinerLinter::lintDocument(std::string_view title, const std::vector<Tar
 
 std::optional<std::string> KarabinerLinter::lint(std::string_view title, const std::vector<TarvelRule>& rules,
                                                  const fs::path& cliPath, FileManager& fileManager, const LintRunLimits& limits) {
+    return lintComplexModifications(lintDocument(title, rules), cliPath, fileManager, limits);
+}
+
+std::optional<std::string> KarabinerLinter::lintComplexModifications(const Json& lintable, const fs::path& cliPath, FileManager& fileManager,
+                                                                     const LintRunLimits& limits) {
     // Without Karabiner-Elements' tool there is nothing to ask; one that is there but cannot run
     // must not let the rule set through unchecked.
     if (!fileManager.fileExists(cliPath)) return std::nullopt;
@@ -101,7 +106,7 @@ std::optional<std::string> KarabinerLinter::lint(std::string_view title, const s
         return "karabiner_cli cannot be run: " + cliPath.string() +
                (fileManager.isDirectory(cliPath) ? " is a folder" : " is not an executable file");
 
-    auto document = serializePretty(lintDocument(title, rules));
+    auto document = serializePretty(lintable);
     if (!document) return "could not encode rule for linting";
 
     // karabiner_cli reads its arguments as glob patterns, and one that matches nothing passes.

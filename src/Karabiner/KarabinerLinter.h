@@ -43,6 +43,11 @@ struct KarabinerLinter {
         return lint(title, {TarvelRule{std::string(title), true, manipulators}}, cliPath, fileManager, limits);
     }
 
+    // A complex-modifications document ({"title", "rules"}) as it is.
+    static std::optional<std::string> lintComplexModifications(const Json& document, const std::filesystem::path& cliPath,
+                                                               FileManager& fileManager = FileManager::defaultManager(),
+                                                               const LintRunLimits& limits = {});
+
     // The complex-modifications document the tool reads: every rule that will be written, as it
     // will be written but without the marker.
     static Json lintDocument(std::string_view title, const std::vector<TarvelRule>& rules);

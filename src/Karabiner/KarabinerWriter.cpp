@@ -10,13 +10,12 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <functional>
 #include <stdexcept>
 #include <thread>
 
 #include "Karabiner/KarabinerConfig.h"
-#include "Karabiner/KarabinerFormatter.h"
+#include "Karabiner/KarabinerEdit.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileIO.h"
 #include "Platform/Sha256.h"
@@ -55,7 +54,8 @@ std::string KarabinerWriterError::errorDescription() const {
     case Kind::changed: return "karabiner.json changed since Tarvel read it; reload to see the change";
     case Kind::busy: return "another apply to karabiner.json did not finish within 10 seconds; try again";
     case Kind::noSuchProfile: return "karabiner.json has no profile " + detail_;
-    case Kind::noSuchRule: return "the profile has no rule " + detail_ + " to keep";
+    case Kind::noSuchRule: return "the profile has no rule " + detail_;
+    case Kind::noSuchDevice: return "the profile has no device " + detail_;
     case Kind::noSuchBackup: return "there is no backup named \"" + detail_ + "\" beside karabiner.json";
     }
     return {};
@@ -77,6 +77,7 @@ std::string_view KarabinerWriterError::code() const noexcept {
     case Kind::busy: return "busy";
     case Kind::noSuchProfile: return "noSuchProfile";
     case Kind::noSuchRule: return "noSuchRule";
+    case Kind::noSuchDevice: return "noSuchDevice";
     case Kind::noSuchBackup: return "noSuchBackup";
     }
     return {};
@@ -176,23 +177,8 @@ void removeLeftovers(const fs::path& configURL, const fs::path& target) {
     });
 }
 
-// What changes when another program writes the file, in place or by renaming a new one over it.
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    fs::file_time_type modified;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-std::optional<FileIdentity> identityOf(const fs::path& path) {
-    struct stat st {};
-    std::error_code ec;
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    auto modified = fs::last_write_time(path, ec);
-    if (ec) return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino, st.st_size, modified};
-}
+// The identity of the file a path leads to (links followed).
+std::optional<FileIdentity> identityOf(const fs::path& path) { return identityOfItem(resolvedLinkTarget(path)); }
 
 // No write permission for anyone, or none for this user: the user meant the file to stay as it is.
 bool isReadOnly(const fs::path& path) {
@@ -201,248 +187,15 @@ bool isReadOnly(const fs::path& path) {
     return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-// Text made of pieces: the file's own bytes where they stay, new text where it changes. Nothing
-// as large as the file is copied; the pieces go to the new file as they are.
-class Pieces {
-public:
-    // Bytes that outlive the pieces (the file's text).
-    void keep(std::string_view bytes) {
-        if (!bytes.empty()) views_.push_back(bytes);
-    }
-    // New text, added at the end.
-    void put(std::string text) { keep(store(std::move(text))); }
-    // New text to add, once or more, later: the view stays valid as long as the pieces.
-    std::string_view store(std::string text) {
-        owned_.push_back(std::move(text));
-        return owned_.back();
-    }
-    const std::vector<std::string_view>& views() const { return views_; }
+edit::Target members(std::vector<std::pair<std::string, edit::Target>> changed) {
+    return {edit::Target::Kind::members, nullptr, std::move(changed), {}, {}};
+}
 
-private:
-    std::deque<std::string> owned_;
-    std::vector<std::string_view> views_;
-};
-
-// The new text of a value, for the indentation of the line it starts on.
-struct NewValue {
-    bool oneLine = true;
-    std::function<void(Pieces& out, const std::string& indent)> write;
-};
-
-// Replaces the text of one profile's "rules" value, or inserts "complex_modifications" or "rules"
-// where they are missing, and keeps every other byte. Objects that held the value on one line are
-// spread over lines when it no longer fits on one; in a file laid out as Karabiner-Elements lays
-// it out, objects with a single member that now fits on one line are drawn together again. Only
-// the objects around the value change, and only their line breaks.
-class RulesEdit {
-public:
-    explicit RulesEdit(const KarabinerConfigText& config)
-        : config_(config), t_(config.text()), layout_{config.facts.indentUnit, config.facts.newline},
-          multiLineFile_(t_.find('\n') != std::string_view::npos) {}
-
-    // The rules array: Tarvel's rules as objects, then the kept rules' bytes.
-    NewValue rulesValue(const std::vector<Json>& tarvelRules, const std::vector<Span>& keptRules) const {
-        const std::size_t count = tarvelRules.size() + keptRules.size();
-        bool anyContainer = !tarvelRules.empty(), firstOneLine = true;
-        for (const auto& span : keptRules) anyContainer = anyContainer || t_[span.begin] == '{' || t_[span.begin] == '[';
-        if (count == 1)
-            firstOneLine = tarvelRules.empty() ? keptRules[0].of(t_).find('\n') == std::string_view::npos
-                                               : karabinerWritesOnOneLine(tarvelRules[0]);
-        const bool oneLine = count == 0 || (count == 1 ? firstOneLine : !anyContainer);
-        // The lists outlive the edit, which only lasts the apply's call.
-        return {oneLine, [this, &tarvelRules, &keptRules, oneLine](Pieces& out, const std::string& indent) {
-                    const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-                    container(out, '[', ']', tarvelRules.size() + keptRules.size(), oneLine, indent, [&](std::size_t i) {
-                        if (i >= tarvelRules.size()) return out.keep(keptRules[i - tarvelRules.size()].of(t_));
-                        auto text = formatLikeKarabiner(tarvelRules[i], inner, layout_);
-                        if (!text) throw std::runtime_error(text.error().localizedDescription());
-                        out.put(std::move(*text));
-                    });
-                }};
-    }
-
-    Pieces replaceRules(std::size_t profile, const KarabinerConfigText::Complex& complex, NewValue rules) const {
-        std::vector<Node> chain = {{true, config_.facts.top, config_.rootMembers, {}},
-                                   {false, config_.profilesValue, {}, config_.profiles},
-                                   {true, config_.profiles[profile], config_.profileMembers[profile], {}}};
-        Operation operation;
-        NewValue value;
-        if (complex.member && t_[complex.member->value.begin] == '{') {
-            chain.push_back({true, complex.member->value, complex.members, {}});
-            if (complex.rules) operation = {false, complex.rules->value, {}};
-            else operation = {true, {}, "rules"};
-            value = std::move(rules);
-        } else {
-            // Absent, or not an object: an object holding only the rules takes its place.
-            operation = complex.member ? Operation{false, complex.member->value, {}} : Operation{true, {}, "complex_modifications"};
-            value = objectOfRules(std::move(rules));
-        }
-
-        Pieces out;
-        for (std::size_t level = chain.size(); level-- > 0;) {
-            const Node& node = chain[level];
-            const std::size_t count = (node.object ? node.members.size() : node.elements.size()) + (operation.insert ? 1 : 0);
-            // The containers on this path hold objects, so only a single member can share their line.
-            const bool karabinerOneLine = count == 1 && value.oneLine;
-            const bool fileOneLine = node.span.of(t_).find('\n') == std::string_view::npos;
-            bool relayout;
-            if (fileOneLine) relayout = (!karabinerOneLine || operation.insert) && multiLineFile_;
-            else relayout = config_.facts.laidOutLikeKarabiner && karabinerOneLine;
-            if (!relayout || jsonc::hasCommentIn(t_, node.span)) {
-                inPlace(out, node, operation, value);
-                return out;
-            }
-            NewValue relaid{karabinerOneLine, [this, node, operation, value, karabinerOneLine](Pieces& pieces, const std::string& indent) {
-                                rendered(pieces, node, operation, value, karabinerOneLine, indent);
-                            }};
-            if (level == 0) {
-                out.keep(t_.substr(0, node.span.begin));
-                relaid.write(out, lineIndent(node.span.begin));
-                out.keep(t_.substr(node.span.end));
-                return out;
-            }
-            operation = {false, node.span, {}};
-            value = std::move(relaid);
-        }
-        return out;
-    }
-
-private:
-    struct Node {
-        bool object;
-        Span span;
-        std::vector<jsonc::Member> members;  // of an object
-        std::vector<Span> elements;          // of an array
-    };
-    struct Operation {
-        bool insert = false;
-        Span span;         // the value replaced
-        std::string name;  // the member inserted
-    };
-
-    NewValue objectOfRules(NewValue rules) const {
-        const bool oneLine = rules.oneLine;
-        return {oneLine, [this, rules, oneLine](Pieces& out, const std::string& indent) {
-                    const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-                    container(out, '{', '}', 1, oneLine, indent, [&](std::size_t) {
-                        out.put("\"rules\": ");
-                        rules.write(out, inner);
-                    });
-                }};
-    }
-
-    // An object or array of `count` items, each written by `item(i)`, on one line or one item a line.
-    void container(Pieces& out, char open, char close, std::size_t count, bool oneLine, const std::string& indent,
-                   const std::function<void(std::size_t)>& item) const {
-        if (count == 0) {
-            out.put({open, close});
-            return;
-        }
-        const bool object = open == '{';
-        const std::string inner = indent + layout_.indentUnit;
-        if (oneLine) out.put(object ? "{ " : "[");
-        else out.put(open + layout_.newline + inner);
-        const std::string_view separator = out.store(oneLine ? ", " : "," + layout_.newline + inner);
-        for (std::size_t i = 0; i < count; ++i) {
-            if (i > 0) out.keep(separator);
-            item(i);
-        }
-        if (oneLine) out.put(object ? " }" : "]");
-        else out.put(layout_.newline + indent + close);
-    }
-
-    // The white space that starts the line holding `pos`; at most 256 characters of it, since every
-    // new line repeats it.
-    std::string lineIndent(std::size_t pos) const {
-        std::size_t start = pos == 0 ? std::string_view::npos : t_.rfind('\n', pos - 1);
-        start = start == std::string_view::npos ? 0 : start + 1;
-        std::size_t end = start;
-        while (end < t_.size() && end - start < 256 && (t_[end] == ' ' || t_[end] == '\t')) ++end;
-        return std::string(t_.substr(start, end - start));
-    }
-
-    static std::string memberName(const std::string& name) { return Json(name).dump() + ": "; }
-
-    // Where a new member goes among the others: before the first whose name sorts after it.
-    std::size_t insertionIndex(const std::vector<jsonc::Member>& members, const std::string& name) const {
-        for (std::size_t i = 0; i < members.size(); ++i)
-            if (jsonc::decodeString(members[i].key.of(t_)) > name) return i;
-        return members.size();
-    }
-
-    void rendered(Pieces& out, const Node& node, const Operation& operation, const NewValue& value, bool oneLine,
-                  const std::string& indent) const {
-        const std::string inner = oneLine ? indent : indent + layout_.indentUnit;
-        if (!node.object) {
-            container(out, '[', ']', node.elements.size(), oneLine, indent, [&](std::size_t i) {
-                if (node.elements[i].begin == operation.span.begin) value.write(out, inner);
-                else out.keep(node.elements[i].of(t_));
-            });
-            return;
-        }
-        const std::size_t inserted = operation.insert ? insertionIndex(node.members, operation.name) : node.members.size() + 1;
-        container(out, '{', '}', node.members.size() + (operation.insert ? 1 : 0), oneLine, indent, [&](std::size_t i) {
-            if (i == inserted) {
-                out.put(memberName(operation.name));
-                return value.write(out, inner);
-            }
-            const auto& member = node.members[i > inserted ? i - 1 : i];
-            if (!operation.insert && member.value.begin == operation.span.begin) {
-                out.keep(t_.substr(member.key.begin, member.value.begin - member.key.begin));
-                value.write(out, inner);
-            } else {
-                out.keep(t_.substr(member.key.begin, member.value.end - member.key.begin));
-            }
-        });
-    }
-
-    void inPlace(Pieces& out, const Node& node, const Operation& operation, const NewValue& value) const {
-        if (!operation.insert) {
-            out.keep(t_.substr(0, operation.span.begin));
-            value.write(out, lineIndent(operation.span.begin));
-            out.keep(t_.substr(operation.span.end));
-            return;
-        }
-        const auto& members = node.members;
-        if (members.empty()) {
-            const std::string indent = lineIndent(node.span.begin) + layout_.indentUnit;
-            out.keep(t_.substr(0, node.span.begin + 1));
-            out.put(layout_.newline + indent + memberName(operation.name));
-            value.write(out, indent);
-            out.keep(t_.substr(node.span.begin + 1));
-            return;
-        }
-        // The new member takes the separator the file uses before a member.
-        auto separatorBefore = [&](const jsonc::Member& member) {
-            std::size_t start = member.key.begin;
-            while (start > node.span.begin + 1 && std::strchr(" \t\r\n", t_[start - 1])) --start;
-            return std::string(t_.substr(start, member.key.begin - start));
-        };
-        const std::size_t index = insertionIndex(members, operation.name);
-        if (index < members.size()) {
-            const auto& next = members[index];
-            out.keep(t_.substr(0, next.key.begin));
-            out.put(memberName(operation.name));
-            value.write(out, lineIndent(next.key.begin));
-            out.put(",");
-            out.put(separatorBefore(next));
-            out.keep(t_.substr(next.key.begin));
-            return;
-        }
-        const auto& last = members.back();
-        out.keep(t_.substr(0, last.value.end));
-        out.put(",");
-        out.put(separatorBefore(last));
-        out.put(memberName(operation.name));
-        value.write(out, lineIndent(last.key.begin));
-        out.keep(t_.substr(last.value.end));
-    }
-
-    const KarabinerConfigText& config_;
-    std::string_view t_;
-    KarabinerLayout layout_;
-    bool multiLineFile_;
-};
+// The whole file's change: only the profile's members named change.
+edit::Target profileTarget(std::size_t profile, std::vector<std::pair<std::string, edit::Target>> changed) {
+    edit::Target profiles{edit::Target::Kind::elements, nullptr, {}, {{profile, members(std::move(changed))}}, {}};
+    return members({{"profiles", std::move(profiles)}});
+}
 
 Json ruleObject(const TarvelRule& rule) {
     Json object = {{"description", std::string(KarabinerWriter::ruleTitleMarker) + rule.description}, {"manipulators", rule.manipulators}};
@@ -450,8 +203,63 @@ Json ruleObject(const TarvelRule& rule) {
     return object;
 }
 
-// What an apply and a restore share: the lock, the checks on the file as it is, and the write
-// that is refused when the file changed after it was read.
+// What was read of karabiner.json: a backup made by copying must hold exactly these bytes, and a
+// backup made by linking must be this file.
+struct ReadState {
+    FileIdentity identity;
+    std::string_view bytes;
+};
+
+// A second name for `source`, "karabiner.backup-yyyyMMdd-HHmmss.json" in `folder` (then "-2",
+// "-3", ... within one second); across file systems a complete copy (of `read`'s bytes when given)
+// under a temporary name, on disk before it gets the backup's name. With `read`, a name that by
+// then leads to another file means the file changed.
+Result<fs::path, KarabinerWriterError> backupOf(const fs::path& source, const fs::path& folder, FileManager& fileManager,
+                                                const ReadState* read) {
+    const std::string stem = std::string(KarabinerWriter::backupPrefix) + currentStamp();
+    auto nameFor = [&](int counter) { return folder / (counter == 1 ? stem + ".json" : stem + "-" + std::to_string(counter) + ".json"); };
+    // A name taken within the same second (by an earlier apply, or another process) is never
+    // replaced: it may hold the only copy of the rules from before that apply.
+    auto linkToFreeName = [&](const fs::path& from) -> Result<fs::path, Error> {
+        for (int counter = 1;; ++counter) {
+            auto error = fileManager.linkItem(from, nameFor(counter));
+            if (!error) return nameFor(counter);
+            if (error->code != EEXIST || counter > 100000) return unexpected(*error);
+        }
+    };
+    const auto changed = [] { return unexpected(KarabinerWriterError::of(Kind::changed)); };
+    // The file itself becomes the backup: its bytes are already complete on disk, and the apply
+    // then puts a new file in its place.
+    auto linked = linkToFreeName(source);
+    if (linked) {
+        if (read && identityOfItem(*linked) != read->identity) {
+            ::unlink(linked->c_str());
+            return changed();
+        }
+        return *linked;
+    }
+    const int reason = linked.error().code;
+    // Another program replacing the file at that moment.
+    if (reason == ENOENT) return changed();
+    if (reason != EXDEV && reason != EPERM && reason != ENOTSUP && reason != EOPNOTSUPP && reason != EMLINK)
+        return unexpected(KarabinerWriterError::backupFailed(linked.error()));
+
+    const fs::path temporary = folder / (std::string(backupTemporaryPrefix) + randomUUIDString());
+    if (read) {
+        struct stat st {};
+        const mode_t mode = ::stat(source.c_str(), &st) == 0 ? st.st_mode & 07777 : 0600;
+        if (auto error = writeNewFile(temporary, read->bytes, mode)) return unexpected(KarabinerWriterError::backupFailed(*error));
+    } else if (auto error = fileManager.copyItem(source, temporary)) {
+        return unexpected(KarabinerWriterError::backupFailed(*error));
+    }
+    auto copied = linkToFreeName(temporary);
+    fileManager.removeItem(temporary);
+    if (!copied) return unexpected(KarabinerWriterError::backupFailed(copied.error()));
+    return *copied;
+}
+
+// What an apply and a restore share: the lock, the checks on the file as it is, and the
+// replacement, which never loses a save another program makes meanwhile.
 class Change {
 public:
     using Failure = KarabinerApplyError;
@@ -462,10 +270,10 @@ public:
         if (!lock) return unexpected(Failure(lock.error()));
         removeLeftovers(configURL, resolvedLinkTarget(configURL));
         if (isReadOnly(configURL)) return unexpected(Failure(KarabinerWriterError::of(Kind::readOnly)));
-        auto identity = identityOf(configURL);
-        auto bytes = readWholeFile(configURL);
-        if (!bytes) return unexpected(Failure(bytes.error()));
-        return Change(std::move(*lock), configURL, fileManager, identity, std::move(*bytes));
+        // A link is followed; what is checked later is the file read, by its descriptor's identity.
+        auto content = fileManager.readFile(configURL);
+        if (!content) return unexpected(Failure(content.error()));
+        return Change(std::move(*lock), configURL, fileManager, content->identity, std::move(content->bytes));
     }
 
     std::string& bytes() { return bytes_; }
@@ -475,30 +283,84 @@ public:
         return std::nullopt;
     }
 
-    Result<KarabinerApplyResult, Failure> commit(const std::vector<std::string_view>& newBytes) {
-        auto backupURL = KarabinerWriter::backup(configURL_, fileManager_);
+    // `readBytes`: the bytes read (the apply has moved them on to be examined).
+    Result<KarabinerApplyResult, Failure> commit(const std::vector<std::string_view>& newBytes, std::string_view readBytes) {
+        const fs::path folder = configURL_.parent_path();
+        const fs::path destination = resolvedLinkTarget(configURL_);
+        const ReadState read{identity_, readBytes};
+        auto backupURL = backupOf(configURL_, folder, fileManager_, &read);
         if (!backupURL) return unexpected(Failure(backupURL.error()));
-        bool changed = false;
-        auto error = writeFileAtomically(configURL_, newBytes, [&]() -> std::optional<Error> {
-            if (identityOf(configURL_) == identity_) return std::nullopt;
-            changed = true;
-            return Error{"changed", ESTALE};
-        });
-        if (!error) return KarabinerApplyResult{std::move(*backupURL)};
+        // Names in one folder become durable in the order they were made; across folders the
+        // backup's name is made durable before the file it holds is replaced.
+        std::error_code ec;
+        const bool oneFolder = fs::equivalent(folder, destination.parent_path(), ec);
+        if (!oneFolder) fileManager_.syncFolder(folder);
+
+        auto outcome = [&]() -> Result<bool, Error> {
+            auto file = PendingFile::create(destination, newBytes);
+            if (!file) return unexpected(file.error());
+            return replace(*file, destination);
+        }();
+        if (outcome && *outcome) {
+            fileManager_.syncFolder(destination.parent_path());
+            return KarabinerApplyResult{std::move(*backupURL)};
+        }
         dropBackupIfShared(*backupURL, configURL_);
-        if (changed) return unexpected(Failure(KarabinerWriterError::of(Kind::changed)));
-        return unexpected(Failure(KarabinerWriterError::writeFailed(*error)));
+        if (!outcome) return unexpected(Failure(KarabinerWriterError::writeFailed(outcome.error())));
+        return unexpected(Failure(KarabinerWriterError::of(Kind::changed)));
     }
 
 private:
-    Change(FolderLock lock, fs::path configURL, FileManager& fileManager, std::optional<FileIdentity> identity, std::string bytes)
+    Change(FolderLock lock, fs::path configURL, FileManager& fileManager, FileIdentity identity, std::string bytes)
         : lock_(std::move(lock)), configURL_(std::move(configURL)), fileManager_(fileManager), identity_(identity),
           bytes_(std::move(bytes)) {}
+
+    // Puts the new file in place: true when done, false when the file was no longer the one read
+    // (then another program's bytes are in place).
+    //
+    // The new file and the live one exchange names in one step, and only then is the file that
+    // went out compared with the one read: another program's save, however late, is never
+    // replaced unseen; it is exchanged back. Where the file system cannot exchange, a last check
+    // and a rename remain.
+    Result<bool, Error> replace(PendingFile& file, const fs::path& destination) {
+        if (auto error = fileManager_.exchangeItems(file.path(), destination)) {
+            if (!FileManager::exchangeIsUnsupported(*error)) return unexpected(*error);
+            if (identityOf(configURL_) != identity_) return false;
+            if (auto moved = fileManager_.moveItem(file.path(), destination)) return unexpected(*moved);
+            file.placed();
+            return true;
+        }
+        // From here on the pending file's name holds whatever went out.
+        file.placed();
+        const fs::path out = file.path();
+        if (identityOfItem(out) == identity_) {
+            ::unlink(out.c_str());  // the old file; its backup is another name for it, or a copy
+            return true;
+        }
+        if (fileManager_.exchangeItems(out, destination)) {
+            keepAside(out);  // ours stays in place; theirs is not lost
+            return false;
+        }
+        // A save that came between the two exchanges took the place of ours: it is the newest, so it
+        // goes back in place, and the one it would have replaced is kept as a backup.
+        if (identityOfItem(out) != file.identity()) fileManager_.exchangeItems(out, destination);
+        if (identityOfItem(out) == file.identity()) ::unlink(out.c_str());
+        else keepAside(out);
+        return false;
+    }
+
+    // Another program's version, out of place: it becomes a backup.
+    void keepAside(const fs::path& path) {
+        if (backupOf(path, configURL_.parent_path(), fileManager_, nullptr)) {
+            ::unlink(path.c_str());
+            fileManager_.syncFolder(configURL_.parent_path());
+        }
+    }
 
     FolderLock lock_;
     fs::path configURL_;
     FileManager& fileManager_;
-    std::optional<FileIdentity> identity_;
+    FileIdentity identity_;
     std::string bytes_;
 };
 
@@ -524,35 +386,13 @@ bool KarabinerWriter::isBackupName(std::string_view name) {
 
 std::string KarabinerWriter::digest(std::string_view bytes) { return "sha256:" + sha256Hex(bytes); }
 
-Result<fs::path, KarabinerWriterError> KarabinerWriter::backup(const fs::path& configURL, FileManager& fileManager) {
-    const fs::path folder = configURL.parent_path();
-    const std::string stem = std::string(backupPrefix) + currentStamp();
-    auto nameFor = [&](int counter) { return folder / (counter == 1 ? stem + ".json" : stem + "-" + std::to_string(counter) + ".json"); };
-    // A name taken within the same second (by an earlier apply, or another process) is never
-    // replaced: it may hold the only copy of the rules from before that apply.
-    auto linkToFreeName = [&](const fs::path& source) -> Result<fs::path, Error> {
-        for (int counter = 1;; ++counter) {
-            auto error = fileManager.linkItem(source, nameFor(counter));
-            if (!error) return nameFor(counter);
-            if (error->code != EEXIST || counter > 100000) return unexpected(*error);
-        }
-    };
-    // The configuration's own file becomes the backup: its bytes are already complete on disk, and
-    // the apply then writes a new file in its place.
-    auto linked = linkToFreeName(configURL);
-    if (linked) return *linked;
-    const int reason = linked.error().code;
-    if (reason != EXDEV && reason != EPERM && reason != ENOTSUP && reason != EOPNOTSUPP && reason != EMLINK)
-        return unexpected(KarabinerWriterError::backupFailed(linked.error()));
+bool KarabinerWriter::isDigest(std::string_view text) {
+    return text.size() == 7 + 64 && text.starts_with("sha256:") &&
+           std::all_of(text.begin() + 7, text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
 
-    // On another file system (a linked karabiner.json), a complete copy under a temporary name
-    // gets the backup's name only once it is on disk.
-    const fs::path temporary = folder / (std::string(backupTemporaryPrefix) + randomUUIDString());
-    if (auto error = fileManager.copyItem(configURL, temporary)) return unexpected(KarabinerWriterError::backupFailed(*error));
-    auto copied = linkToFreeName(temporary);
-    fileManager.removeItem(temporary);
-    if (!copied) return unexpected(KarabinerWriterError::backupFailed(copied.error()));
-    return *copied;
+Result<fs::path, KarabinerWriterError> KarabinerWriter::backup(const fs::path& configURL, FileManager& fileManager) {
+    return backupOf(configURL, configURL.parent_path(), fileManager, nullptr);
 }
 
 Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const KarabinerApplyRequest& request, const fs::path& configURL,
@@ -569,23 +409,70 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(const K
         return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchProfile, std::to_string(profile))));
     const auto complex = config->complexModifications(profile);
     const auto& current = complex.ruleElements;
-    std::vector<Span> kept;
-    for (std::size_t index : request.keep) {
-        if (index >= current.size()) return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchRule, std::to_string(index))));
-        kept.push_back(current[index]);
-    }
-    std::vector<Json> written;
-    for (const auto& rule : request.rules)
-        if (!rule.manipulators.empty()) written.push_back(ruleObject(rule));
+    const auto noSuchRule = [](std::size_t index) { return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchRule, std::to_string(index)))); };
 
-    Pieces edited;
+    // The rules array as a list: a rule as read (kept, or changed where it differs), or new.
+    std::vector<Json> written;
+    edit::Target rules{edit::Target::Kind::list, nullptr, {}, {}, {}};
+    bool unchanged = false;
+    if (request.ruleList) {
+        for (const auto& entry : *request.ruleList) {
+            if (entry.index && *entry.index >= current.size()) return noSuchRule(*entry.index);
+            rules.list.push_back({entry.index, entry.rule ? &*entry.rule : nullptr});
+        }
+        // Every rule kept where it is: the rules are not touched (nor inserted where there are none).
+        unchanged = rules.list.size() == current.size();
+        for (std::size_t i = 0; unchanged && i < rules.list.size(); ++i) unchanged = rules.list[i].source == i && !rules.list[i].value;
+    } else {
+        // Tarvel's rules first, then the kept ones.
+        for (const auto& rule : request.rules)
+            if (!rule.manipulators.empty()) written.push_back(ruleObject(rule));
+        for (const auto& rule : written) rules.list.push_back({std::nullopt, &rule});
+        for (std::size_t index : request.keep) {
+            if (index >= current.size()) return noSuchRule(index);
+            rules.list.push_back({index, nullptr});
+        }
+    }
+
+    std::vector<std::pair<std::string, edit::Target>> profileChanges, complexChanges;
+    std::vector<std::pair<std::size_t, edit::Target>> deviceChanges;
+    if (!unchanged) complexChanges.emplace_back("rules", std::move(rules));
+    std::optional<std::vector<Span>> devices;
+    for (const auto& value : request.values) {
+        using ValueKind = ProfileValue::Kind;
+        switch (value.kind) {
+        case ValueKind::simpleModifications: profileChanges.emplace_back("simple_modifications", edit::Target::of(value.value)); break;
+        case ValueKind::fnFunctionKeys: profileChanges.emplace_back("fn_function_keys", edit::Target::of(value.value)); break;
+        case ValueKind::parameters: complexChanges.emplace_back("parameters", edit::Target::of(value.value)); break;
+        case ValueKind::deviceSimpleModifications:
+        case ValueKind::deviceFnFunctionKeys: {
+            if (!devices) {
+                const std::string_view text = config->text();
+                auto member = jsonc::lastMember(text, config->profileMembers[profile], "devices");
+                devices = member && text[member->value.begin] == '[' ? jsonc::elements(text, member->value.begin) : std::vector<Span>{};
+            }
+            if (value.device >= devices->size() || config->text()[(*devices)[value.device].begin] != '{')
+                return unexpected(Failure(KarabinerWriterError::of(Kind::noSuchDevice, std::to_string(value.device))));
+            auto device = std::find_if(deviceChanges.begin(), deviceChanges.end(), [&](const auto& d) { return d.first == value.device; });
+            if (device == deviceChanges.end())
+                device = deviceChanges.insert(deviceChanges.end(), std::pair<std::size_t, edit::Target>(value.device, members({})));
+            device->second.members.emplace_back(value.kind == ValueKind::deviceSimpleModifications ? "simple_modifications" : "fn_function_keys",
+                                                edit::Target::of(value.value));
+            break;
+        }
+        }
+    }
+    if (!complexChanges.empty()) profileChanges.emplace_back("complex_modifications", members(std::move(complexChanges)));
+    if (!deviceChanges.empty())
+        profileChanges.emplace_back("devices", edit::Target{edit::Target::Kind::elements, nullptr, {}, std::move(deviceChanges), {}});
+
+    edit::Pieces edited;
     try {
-        RulesEdit edit(*config);
-        edited = edit.replaceRules(profile, complex, edit.rulesValue(written, kept));
+        edited = edit::rewrite(config->text(), config->facts, config->facts.top, profileTarget(profile, std::move(profileChanges)));
     } catch (const std::exception& e) {
         return unexpected(Failure(KarabinerWriterError::writeFailed(Error{e.what(), 0})));
     }
-    return change->commit(edited.views());
+    return change->commit(edited.views(), config->text());
 }
 
 Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::apply(std::string_view title, const Json& manipulators,
@@ -605,13 +492,16 @@ Result<KarabinerApplyResult, KarabinerApplyError> KarabinerWriter::restore(std::
     if (!change) return unexpected(change.error());
     if (auto failure = change->checkDigest(baseDigest)) return unexpected(*failure);
 
-    // Only a plain file beside karabiner.json: never one a link leads to.
+    // Only a plain file beside karabiner.json: never one a link leads to, even one swapped in for it
+    // a moment ago; what is checked is the descriptor that is read.
     const fs::path backupURL = configURL.parent_path() / std::string(name);
-    struct stat st {};
-    if (::lstat(backupURL.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return noSuchBackup();
-    auto restored = readWholeFile(backupURL);
-    if (!restored) return unexpected(Failure(restored.error()));
-    return change->commit({*restored});
+    auto restored = fileManager.readFile(backupURL, {.followLinks = false});
+    if (!restored) {
+        const int reason = restored.error().code;
+        if (reason == ENOENT || reason == ELOOP || reason == EMLINK || reason == EINVAL || reason == EISDIR) return noSuchBackup();
+        return unexpected(Failure(restored.error()));
+    }
+    return change->commit({restored->bytes}, change->bytes());
 }
 
 } // namespace tarvel

@@ -23,6 +23,21 @@ struct TarvelRule {
     Json manipulators = Json::array();  // objects
 };
 
+// One rule of a profile's final rule list: a rule of the profile as read (`index`), kept byte for
+// byte, or with new content (`rule`) in place of its members that differ; or a new rule.
+struct RuleListEntry {
+    std::optional<std::size_t> index;
+    std::optional<Json> rule;
+};
+
+// A value of the profile that the apply replaces; only its bytes change.
+struct ProfileValue {
+    enum class Kind { simpleModifications, fnFunctionKeys, parameters, deviceSimpleModifications, deviceFnFunctionKeys };
+    Kind kind = Kind::simpleModifications;
+    std::size_t device = 0;  // for the device kinds: the index in the profile's "devices"
+    Json value;
+};
+
 struct KarabinerApplyRequest {
     std::vector<TarvelRule> rules;  // a rule without manipulators is not written
     // "sha256:<hex>" of the bytes the page read; the apply is refused when the file differs.
@@ -31,6 +46,11 @@ struct KarabinerApplyRequest {
     // are copied unchanged.
     std::vector<std::size_t> keep;
     std::optional<std::size_t> profile;  // default: the one Karabiner-Elements uses
+    // The profile's rules after the apply, in order; when set, `rules` and `keep` are not looked at
+    // and descriptions are written as given (no marker). A list that keeps every rule in its
+    // place changes nothing.
+    std::optional<std::vector<RuleListEntry>> ruleList;
+    std::vector<ProfileValue> values;
 };
 
 struct KarabinerApplyResult {
@@ -41,7 +61,7 @@ class KarabinerWriterError {
 public:
     enum class Kind {
         configNotFound, backupFailed, writeFailed, notAnObject, noProfiles, syntax, trailingComma, numberOutOfRange,
-        tooDeep, readOnly, changed, busy, noSuchProfile, noSuchRule, noSuchBackup,
+        tooDeep, readOnly, changed, busy, noSuchProfile, noSuchRule, noSuchBackup, noSuchDevice,
     };
 
     static KarabinerWriterError configNotFound(std::filesystem::path configURL);
@@ -102,7 +122,7 @@ struct KarabinerWriter {
 
     // A second name for the configuration, "karabiner.backup-yyyyMMdd-HHmmss.json" beside it (then
     // "-2", "-3", ... within one second); never replaces a file, and a name always holds a
-    // complete copy.
+    // complete copy. A configuration gone meanwhile is "changed".
     static Result<std::filesystem::path, KarabinerWriterError> backup(const std::filesystem::path& configURL,
                                                                       FileManager& fileManager);
 
@@ -113,6 +133,8 @@ struct KarabinerWriter {
     static bool isBackupName(std::string_view name);
     // "sha256:<hex>" of the bytes.
     static std::string digest(std::string_view bytes);
+    // True for "sha256:" and 64 lower-case hexadecimal digits.
+    static bool isDigest(std::string_view text);
 };
 
 } // namespace tarvel

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileIO.h"
+#include "Platform/FileSystemCalls.h"
 
 namespace tarvel {
 
@@ -69,7 +71,7 @@ std::optional<Error> PosixFileManager::copyItem(const fs::path& from, const fs::
     }
     // open() applied the umask; the copy keeps the source's bits exactly.
     if (::fchmod(destination.get(), st.st_mode & 07777) != 0) return fail(errno);
-    if (::fsync(destination.get()) != 0) return fail(errno);
+    if (int errnum = fscalls::syncToDisk(destination.get())) return fail(errnum);
     if (::close(destination.release()) != 0) {
         int errnum = errno;
         ::unlink(to.c_str());
@@ -82,6 +84,24 @@ std::optional<Error> PosixFileManager::linkItem(const fs::path& from, const fs::
     if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return std::nullopt;
     return Error::fromErrno("could not link " + from.string() + " to " + to.string(), errno);
 }
+
+Result<FileContent, Error> PosixFileManager::readFile(const fs::path& path, const ReadOptions& options) {
+    return readFileContent(path, options);
+}
+
+std::optional<Error> PosixFileManager::exchangeItems(const fs::path& a, const fs::path& b) {
+    if (int errnum = fscalls::exchange(a.c_str(), b.c_str())) return Error::fromErrno("could not exchange " + a.string() + " and " + b.string(), errnum);
+    return std::nullopt;
+}
+
+std::optional<Error> PosixFileManager::moveItem(const fs::path& from, const fs::path& to) {
+    if (::rename(from.c_str(), to.c_str()) == 0) return std::nullopt;
+    return Error::fromErrno("could not rename " + from.string() + " to " + to.string(), errno);
+}
+
+std::optional<Error> PosixFileManager::syncFolder(const fs::path& folder) { return tarvel::syncFolder(folder); }
+
+bool FileManager::exchangeIsUnsupported(const Error& error) { return fscalls::exchangeUnsupported(error.code); }
 
 fs::path PosixFileManager::temporaryDirectory() const {
     std::error_code ec;

@@ -3,11 +3,14 @@
 #include <optional>
 
 #include "Platform/Error.h"
+#include "Platform/FileIO.h"
+#include "Platform/Result.h"
 
 namespace tarvel {
 
-// The file-system service behind existence tests, removal, copying and linking. The real one is the
-// default; tests put a failing one in its place (they run as root, where permission bits stop nothing).
+// The file-system service behind existence tests, reading, removal, copying, linking and replacing.
+// The real one is the default; tests put a failing or meddling one in its place (they run as root,
+// where permission bits stop nothing, and they force the order of events that races would make).
 class FileManager {
 public:
     virtual ~FileManager() = default;
@@ -27,7 +30,20 @@ public:
     // The error's code is errno (EXDEV across file systems).
     virtual std::optional<Error> linkItem(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
 
+    // A regular file's bytes and the identity of what was read, from one descriptor.
+    virtual Result<FileContent, Error> readFile(const std::filesystem::path& path, const ReadOptions& options = {}) = 0;
+    // Exchanges what two names lead to, atomically (both must exist; links are not followed). The
+    // error's code is errno; see exchangeIsUnsupported().
+    virtual std::optional<Error> exchangeItems(const std::filesystem::path& a, const std::filesystem::path& b) = 0;
+    // Renames `from` to `to`, replacing what `to` named.
+    virtual std::optional<Error> moveItem(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+    // Makes the names in a folder durable.
+    virtual std::optional<Error> syncFolder(const std::filesystem::path& folder) = 0;
+
     virtual std::filesystem::path temporaryDirectory() const = 0;
+
+    // True for an error of exchangeItems() saying that the file system cannot exchange.
+    static bool exchangeIsUnsupported(const Error& error);
 
     static FileManager& defaultManager();
 };
@@ -41,6 +57,10 @@ public:
     std::optional<Error> removeItem(const std::filesystem::path& path) override;
     std::optional<Error> copyItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
     std::optional<Error> linkItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    Result<FileContent, Error> readFile(const std::filesystem::path& path, const ReadOptions& options = {}) override;
+    std::optional<Error> exchangeItems(const std::filesystem::path& a, const std::filesystem::path& b) override;
+    std::optional<Error> moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    std::optional<Error> syncFolder(const std::filesystem::path& folder) override;
     std::filesystem::path temporaryDirectory() const override;
 };
 

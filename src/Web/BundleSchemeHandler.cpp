@@ -123,15 +123,24 @@ void BundleSchemeHandler::start(SchemeTask& task) const {
         task.didFailWithError(fileDoesNotExist(*url));
         return;
     }
-    auto bytes = readWholeFile(*file);
-    if (!bytes) {
-        task.didFailWithError({"NSPOSIXErrorDomain", bytes.error().code, bytes.error().localizedDescription()});
+    // The file is opened from the real folder name by name, following no link: a link swapped in
+    // since the check above is refused, never followed out of the folder.
+    auto realRoot = realPath(withoutTrailingSlash(rootURL_.lexically_normal().string()));
+    auto realFile = realPath(*file);
+    if (!realRoot || !realFile || !isInside(*realFile, *realRoot) || *realFile == *realRoot) {
+        task.didFailWithError(fileDoesNotExist(*url));
         return;
     }
+    auto content = readFileBeneath(*realRoot, fs::path(*realFile).lexically_relative(*realRoot));
+    if (!content) {
+        task.didFailWithError({"NSPOSIXErrorDomain", content.error().code, content.error().localizedDescription()});
+        return;
+    }
+    const std::string& bytes = content->bytes;
     std::string extension = file->extension().string();
     if (!extension.empty()) extension.erase(0, 1);
-    task.didReceiveResponse({*url, mimeType(extension), bytes->size(), "utf-8"});
-    task.didReceiveData(*bytes);
+    task.didReceiveResponse({*url, mimeType(extension), bytes.size(), "utf-8"});
+    task.didReceiveData(bytes);
     task.didFinish();
 }
 

@@ -23,6 +23,7 @@ std::string answer(const Services& services) {
         profiles.push_back({{"name", std::move(profile.name)},
                             {"selected", profile.selected},
                             {"rules", std::move(profile.rules)},
+                            {"commentedRules", std::move(profile.commentedRules)},
                             {"devices", std::move(profile.devices)},
                             {"simpleModifications", std::move(profile.simpleModifications)},
                             {"fnFunctionKeys", std::move(profile.fnFunctionKeys)},

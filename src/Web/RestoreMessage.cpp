@@ -14,7 +14,8 @@ std::string restore(const Json& body, const Services& services) {
     if (name == body.end() || !name->is_string()) return malformed();
     std::optional<std::string> baseDigest;
     if (auto digest = body.find("baseDigest"); digest != body.end()) {
-        if (!digest->is_string()) return malformed();
+        // One answer per kind of digest, as for an apply: not a digest is malformed, another file's is "changed".
+        if (!digest->is_string() || !KarabinerWriter::isDigest(digest->get_ref<const std::string&>())) return malformed();
         baseDigest = digest->get<std::string>();
     }
     const auto& backupName = name->get_ref<const std::string&>();

@@ -26,7 +26,8 @@ struct ApplyCheck {
 
 inline Json readerView(const std::string& text) { return Json::parse(text, nullptr, true, true); }
 
-// The document the old full rewrite gave: the profile's rules replaced, everything else as read.
+// The document the old full rewrite gave: the profile's rules replaced (and the values named),
+// everything else as read.
 inline Json fullRewrite(const std::string& original, const KarabinerApplyRequest& request) {
     Json document = readerView(original);
     Json& profiles = document["profiles"];
@@ -43,16 +44,34 @@ inline Json fullRewrite(const std::string& original, const KarabinerApplyRequest
                        ? profile["complex_modifications"]["rules"]
                        : Json::array();
     Json rules = Json::array();
-    for (const auto& rule : request.rules) {
-        if (rule.manipulators.empty()) continue;
-        Json object = {{"description", std::string(KarabinerWriter::ruleTitleMarker) + rule.description}, {"manipulators", rule.manipulators}};
-        if (!rule.enabled) object["enabled"] = false;
-        rules.push_back(object);
+    if (request.ruleList) {
+        for (const auto& entry : *request.ruleList) rules.push_back(entry.rule ? *entry.rule : current[*entry.index]);
+    } else {
+        for (const auto& rule : request.rules) {
+            if (rule.manipulators.empty()) continue;
+            Json object = {{"description", std::string(KarabinerWriter::ruleTitleMarker) + rule.description}, {"manipulators", rule.manipulators}};
+            if (!rule.enabled) object["enabled"] = false;
+            rules.push_back(object);
+        }
+        for (auto index : request.keep) rules.push_back(current[index]);
     }
-    for (auto index : request.keep) rules.push_back(current[index]);
-    if (!profile.contains("complex_modifications") || !profile["complex_modifications"].is_object())
-        profile["complex_modifications"] = Json::object();
-    profile["complex_modifications"]["rules"] = rules;
+    auto complex = [&]() -> Json& {
+        if (!profile.contains("complex_modifications") || !profile["complex_modifications"].is_object())
+            profile["complex_modifications"] = Json::object();
+        return profile["complex_modifications"];
+    };
+    // A list that keeps every rule in its place leaves the profile as it is.
+    if (!request.ruleList || rules != current) complex()["rules"] = rules;
+    for (const auto& value : request.values) {
+        using Kind = ProfileValue::Kind;
+        switch (value.kind) {
+        case Kind::simpleModifications: profile["simple_modifications"] = value.value; break;
+        case Kind::fnFunctionKeys: profile["fn_function_keys"] = value.value; break;
+        case Kind::parameters: complex()["parameters"] = value.value; break;
+        case Kind::deviceSimpleModifications: profile["devices"][value.device]["simple_modifications"] = value.value; break;
+        case Kind::deviceFnFunctionKeys: profile["devices"][value.device]["fn_function_keys"] = value.value; break;
+        }
+    }
     return document;
 }
 

@@ -178,6 +178,7 @@ TEST(JsoncScanner, FactsAboutLayout) {
         {"{ \"a\": 1, \"b\": 2 }", false, false, "\n", "    "},                   // two members on one line
         {"{\n\t\"a\": [\n\t\t1,\n\t\t2\n\t]\n}", false, false, "\n", "\t"},    // scalars spread
         {"{\r\n  // note\r\n  \"a\": 1,\r\n  \"b\": 2\r\n}", true, true, "\r\n", "  "},
+        {"{\r\t\"a\": [\r\t\t{},\r\t\t{}\r\t]\r}", false, true, "\r", "\t"},  // CR alone ends lines too
         {"{\n    \"bundle_identifiers\": [\n        \"x\"\n    ],\n    \"k\": 1\n}", false, true, "\n", "    "},
         {"{\n    \"bundle_identifiers\": [\"x\"],\n    \"k\": 1\n}", false, false, "\n", "    "},
     };

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "Karabiner/ApplyCheck.h"
@@ -294,6 +295,152 @@ TEST_F(KarabinerWriterTest, AChangeMadeBetweenReadingAndWritingIsNotLost) {
             fs::remove(folder() / name);
         }
     }
+}
+
+// Another program saves by renaming its file into place at the last moment: after every check
+// Tarvel makes, just before (or while) Tarvel's file takes the name. The save stays, the apply says
+// "changed", and every version the other program wrote is still somewhere.
+TEST_F(KarabinerWriterTest, AnOutsideSaveAtTheLastMomentIsNeverReplaced) {
+    class LateSave : public test::ScriptedFileManager {
+    public:
+        std::vector<std::function<void()>> saves;  // one before each exchange or rename, in turn
+        std::optional<Error> exchangeFailure;
+        std::optional<Error> exchangeItems(const fs::path& a, const fs::path& b) override {
+            next();
+            if (exchangeFailure) return exchangeFailure;
+            return ScriptedFileManager::exchangeItems(a, b);
+        }
+        std::optional<Error> moveItem(const fs::path& from, const fs::path& to) override {
+            next();
+            return ScriptedFileManager::moveItem(from, to);
+        }
+        void next() {
+            if (saves.empty()) return;
+            auto save = std::move(saves.front());
+            saves.erase(saves.begin());
+            if (save) save();
+        }
+    } late;
+    const fs::path dotfiles = home / "dotfiles/karabiner.json";
+    auto saveAs = [&](const fs::path& target, const std::string& bytes) {
+        return [target, bytes] {
+            writeFile(target.parent_path() / "karabiner.json.tmp", bytes);
+            fs::rename(target.parent_path() / "karabiner.json.tmp", target);
+        };
+    };
+    const std::string first = Json({{"profiles", {{{"name", "theirs"}}}}}).dump(4);
+    const std::string second = Json({{"profiles", {{{"name", "theirs, again"}}}}}).dump(4);
+    for (bool linked : {false, true}) {
+        const fs::path target = linked ? dotfiles : config();
+        const struct {
+            const char* what;
+            std::vector<std::function<void()>> saves;
+            std::string live;                // afterwards
+            std::vector<std::string> backedUp;  // besides the file Tarvel read
+        } cases[] = {
+            {"a save renamed into place", {saveAs(target, first)}, first, {}},
+            {"a save written in place", {[&] { std::ofstream(target, std::ios::trunc) << first; }}, first, {}},
+            // The later save stays in place; the earlier one, which it would have replaced had Tarvel not
+            // been there, is kept as a backup.
+            {"a second save between the exchange and the exchange back", {saveAs(target, first), saveAs(target, second)}, second, {first}},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (linked ? ", through a link" : ""));
+            fs::remove_all(folder());
+            fs::remove_all(dotfiles.parent_path());
+            writeFile(target, Json({{"profiles", {{{"name", "read"}}}}}).dump());
+            fs::create_directories(folder());
+            if (linked) fs::create_symlink(dotfiles, config());
+            const std::string read = readFile(target);
+            late.saves = c.saves;
+            auto result = KarabinerWriter::apply("t", oneManipulator, config(), late);
+            ASSERT_FALSE(result);
+            EXPECT_EQ(errorCode(result.error()), "changed");
+            EXPECT_EQ(readFile(config()), c.live);
+            std::multiset<std::string> kept;
+            for (const auto& name : backups()) kept.insert(readFile(folder() / name));
+            std::multiset<std::string> expected(c.backedUp.begin(), c.backedUp.end());
+            kept.erase(read);
+            EXPECT_EQ(kept, expected);
+            for (const auto& name : listing(target.parent_path())) EXPECT_FALSE(name.starts_with(".karabiner.json.tarvel-")) << name;
+        }
+    }
+    // Where the file system cannot exchange, the file is renamed into place after a last check.
+    fs::remove_all(folder());
+    writeConfig({{"profiles", {{{"name", "A"}}}}});
+    late.saves = {};
+    late.exchangeFailure = Error{"could not exchange: Invalid argument", EINVAL};
+    ASSERT_TRUE(KarabinerWriter::apply("t", oneManipulator, config(), late));
+    EXPECT_EQ(readConfig()["profiles"][0]["complex_modifications"]["rules"].size(), 1u);
+}
+
+// The new name of the backup is in the configuration's folder, the new file in the folder a link
+// leads to: both are made durable, the backup's before the file is replaced.
+TEST_F(KarabinerWriterTest, BothFoldersAreSyncedWhenTheConfigurationIsALink) {
+    class Recording : public test::ScriptedFileManager {
+    public:
+        std::vector<std::string> events;
+        std::optional<Error> syncFolder(const fs::path& folder) override {
+            events.push_back("sync " + folder.string());
+            return ScriptedFileManager::syncFolder(folder);
+        }
+        std::optional<Error> exchangeItems(const fs::path& a, const fs::path& b) override {
+            events.push_back("replace");
+            return ScriptedFileManager::exchangeItems(a, b);
+        }
+        std::optional<Error> moveItem(const fs::path& from, const fs::path& to) override {
+            events.push_back("replace");
+            return ScriptedFileManager::moveItem(from, to);
+        }
+    } recording;
+    const fs::path dotfiles = home / "dotfiles/karabiner.json";
+    writeFile(dotfiles, Json({{"profiles", {{{"name", "linked"}}}}}).dump());
+    fs::create_directories(folder());
+    fs::create_symlink(dotfiles, config());
+    ASSERT_TRUE(KarabinerWriter::apply("t", oneManipulator, config(), recording));
+    EXPECT_EQ(recording.events, (std::vector<std::string>{"sync " + folder().string(), "replace", "sync " + dotfiles.parent_path().string()}));
+
+    recording.events.clear();
+    fs::remove(config());
+    writeConfig({{"profiles", {{{"name", "A"}}}}});
+    ASSERT_TRUE(KarabinerWriter::apply("t", oneManipulator, config(), recording));
+    EXPECT_EQ(recording.events, (std::vector<std::string>{"replace", "sync " + folder().string()}));
+}
+
+// A backup's name swapped for a link to a file outside the folder, between Tarvel's look at the
+// name and its reading: the outside file's bytes never reach karabiner.json.
+TEST_F(KarabinerWriterTest, ARestoreNeverReadsThroughALinkSwappedInForTheBackup) {
+    class Swapping : public test::ScriptedFileManager {
+    public:
+        fs::path backup, outside;
+        Result<FileContent, Error> readFile(const fs::path& path, const ReadOptions& options) override {
+            if (path == backup) {
+                fs::remove(backup);
+                fs::create_symlink(outside, backup);
+            }
+            return ScriptedFileManager::readFile(path, options);
+        }
+    } swapping;
+    writeConfig({{"profiles", {{{"name", "A"}}}}});
+    const std::string current = readFile(config());
+    swapping.backup = writeFile(folder() / "karabiner.backup-20200101-000000.json", "{\"profiles\": [{\"name\": \"backup\"}]}");
+    swapping.outside = writeFile(home / "elsewhere.json", "{\"profiles\": [{\"name\": \"not yours\"}]}");
+    auto result = KarabinerWriter::restore("karabiner.backup-20200101-000000.json", std::nullopt, config(), swapping);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(errorCode(result.error()), "noSuchBackup");
+    EXPECT_EQ(readFile(config()), current);
+}
+
+// Another program replacing the file while the backup's second name is made: the name is gone for
+// a moment. That is a change of the file, not a failure to back it up.
+TEST_F(KarabinerWriterTest, ABackupThatFindsTheFileGoneMeansTheFileChanged) {
+    writeConfig({{"profiles", {{{"name", "A"}}}}});
+    const std::string before = readFile(config());
+    fileManager.linkFailure = Error{"could not link: No such file or directory", ENOENT};
+    auto result = apply("t", oneManipulator);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(errorCode(result.error()), "changed");
+    EXPECT_EQ(readFile(config()), before);
 }
 
 TEST_F(KarabinerWriterTest, ASecondApplyInTheSameSecondKeepsBothBackups) {

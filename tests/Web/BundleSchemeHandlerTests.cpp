@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "TestSupport.h"
 #include "Web/BundleSchemeHandler.h"
@@ -141,6 +143,31 @@ TEST_F(BundleSchemeHandlerTest, FailsOnceWithFileDoesNotExist) {
     // Percent-encoded names that stay inside are served.
     writeFile(root / "with space.json", "{}");
     EXPECT_EQ(start("tarvelresource://local/with%20space.json").data, "{}");
+}
+
+// A file inside swapped, again and again, for a link to a file outside: whatever moment the
+// request falls on, the outside file is never served.
+TEST_F(BundleSchemeHandlerTest, AFileSwappedForALinkOutsideIsNeverServed) {
+    writeFile(root / "assets/swapped.js", "inside");
+    std::atomic<bool> done = false;
+    std::thread swapper([&] {
+        for (int i = 0; !done; ++i) {
+            const fs::path next = root / "assets/next";
+            if (i % 2) writeFile(next, "inside");
+            else fs::create_symlink(dir / "secret.txt", next);
+            fs::rename(next, root / "assets/swapped.js");
+        }
+    });
+    int served = 0, leaked = 0;
+    for (int i = 0; i < 3000; ++i) {
+        auto task = start("tarvelresource://local/assets/swapped.js");
+        served += task.data == "inside";
+        leaked += task.data == "outside";
+    }
+    done = true;
+    swapper.join();
+    EXPECT_EQ(leaked, 0);
+    EXPECT_GT(served, 0);
 }
 
 } // namespace

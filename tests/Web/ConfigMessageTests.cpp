@@ -48,6 +48,7 @@ TEST_F(ConfigMessageTest, TheConfigurationAsThePageShowsIt) {
          "fn_function_keys": {"not": "an array"}, "virtual_hid_keyboard": {"keyboard_type_v2": "jis"}},
         {"name": "Home", "selected": true, "complex_modifications": {"parameters": {"basic.to_if_alone_timeout_milliseconds": 300}, "rules": [
             {"description": "[Tarvel] Keys: Caps", "manipulators": [{"type": "basic", "from": {"key_code": "caps_lock"}}]},
+            // mine, off for now
             {"description": "mine", "enabled": false, "manipulators": [{"type": "basic", "parameters": {"x": 1.5}}]}
         ]}},
         {"selected": true}
@@ -58,15 +59,15 @@ TEST_F(ConfigMessageTest, TheConfigurationAsThePageShowsIt) {
     EXPECT_EQ(answer, Json::parse(R"({"ok": true, "path": ")" + CoordinatorTest::config().string() + R"(",
         "digest": "sha256:)" + sha256Hex(text) + R"(", "hasComments": true, "backups": [],
         "profiles": [
-            {"name": "Work", "selected": false, "rules": [], "devices": [{"vendor_id": 1452, "product_id": 641}],
+            {"name": "Work", "selected": false, "rules": [], "commentedRules": [], "devices": [{"vendor_id": 1452, "product_id": 641}],
              "simpleModifications": [{"from": {"key_code": "caps_lock"}, "to": [{"key_code": "left_control"}]}],
              "fnFunctionKeys": [], "parameters": {}, "keyboardType": "jis",
              "deviceSettings": [{"identifiers": {"vendor_id": 1452, "product_id": 641}, "ignore": true}, {"ignore": false}]},
-            {"name": "Home", "selected": true, "devices": [], "simpleModifications": [], "fnFunctionKeys": [],
+            {"name": "Home", "selected": true, "commentedRules": [1], "devices": [], "simpleModifications": [], "fnFunctionKeys": [],
              "parameters": {"basic.to_if_alone_timeout_milliseconds": 300}, "deviceSettings": [], "keyboardType": null, "rules": [
                 {"description": "[Tarvel] Keys: Caps", "manipulators": [{"type": "basic", "from": {"key_code": "caps_lock"}}]},
                 {"description": "mine", "enabled": false, "manipulators": [{"type": "basic", "parameters": {"x": 1.5}}]}]},
-            {"name": null, "selected": false, "rules": [], "devices": [], "simpleModifications": [], "fnFunctionKeys": [],
+            {"name": null, "selected": false, "rules": [], "commentedRules": [], "devices": [], "simpleModifications": [], "fnFunctionKeys": [],
              "parameters": {}, "deviceSettings": [], "keyboardType": null}
         ]})"));
 }
@@ -168,6 +169,8 @@ TEST_F(ConfigMessageTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {
     const std::string before = readFile(CoordinatorTest::config());
     const std::string digest = "sha256:" + sha256Hex(before);
     const Json rule = {{"name", "r"}, {"manipulators", someManipulators()}};
+    const Json ruleContent = {{"description", "r"}, {"manipulators", someManipulators()}};
+    auto withValues = [&](const char* values) { return Json({{"baseDigest", digest}, {"ruleList", Json::array()}, {"values", Json::parse(values)}}); };
     auto with = [&](Json extra) {
         Json body = applyBody("t", someManipulators());
         body.update(extra);
@@ -202,10 +205,37 @@ TEST_F(ConfigMessageTest, MalformedBodiesAreRefusedBeforeAnythingRuns) {
         with({{"baseDigest", digest}, {"keep", {0, 0}}}),
         with({{"profile", -1}}),
         with({{"profile", "0"}}),
+        // The profile's final rule list.
+        Json({{"ruleList", Json::array()}}),  // the digest is required
+        Json({{"baseDigest", digest}, {"ruleList", {{"keep", 0}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {"keep"}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {Json::object()}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"keep", 0}, {"rule", ruleContent}}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"keep", 0}, {"edit", 1}}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"edit", 0}}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"keep", -1}}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"keep", 0}}, {{"edit", 0}, {"rule", ruleContent}}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"rule", {{"description", "r"}}}}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"rule", {{"description", 1}, {"manipulators", someManipulators()}}}}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"rule", {{"enabled", "no"}, {"manipulators", someManipulators()}}}}}}}),
+        Json({{"baseDigest", digest}, {"ruleList", {{{"rule", {{"manipulators", {1}}}}}}}}),
+        withValues("{}"),
+        withValues(R"([{"path": ["simple_modifications"]}])"),
+        withValues(R"([{"path": ["parameters"], "value": {}}])"),
+        withValues(R"([{"path": ["devices", "0", "fn_function_keys"], "value": []}])"),
+        withValues(R"([{"path": ["devices", 0], "value": []}])"),
+        withValues(R"([{"path": ["devices", 0, "simple_modifications", 1], "value": []}])"),
+        withValues(R"([{"path": ["simple_modifications"], "value": {}}])"),
+        withValues(R"([{"path": ["simple_modifications"], "value": [1]}])"),
+        withValues(R"([{"path": ["complex_modifications", "parameters"], "value": []}])"),
+        withValues(R"([{"path": ["fn_function_keys"], "value": []}, {"path": ["fn_function_keys"], "value": []}])"),
     };
     for (const auto& body : applies)
         EXPECT_EQ(applied(body), Json({{"ok", false}, {"error", "malformed apply message from the web view"}, {"code", "malformed"}})) << body;
-    for (const Json& body : {Json(), Json("name"), Json({{"name", 1}}), Json({{"name", "x"}, {"baseDigest", 1}})})
+    // A digest that is not one is malformed for a restore as for an apply.
+    for (const Json& body : {Json(), Json("name"), Json({{"name", 1}}), Json({{"name", "x"}, {"baseDigest", 1}}),
+                             Json({{"name", "x"}, {"baseDigest", "nope"}}), Json({{"name", "x"}, {"baseDigest", "sha256:" + std::string(64, 'A')}}),
+                             Json({{"name", "x"}, {"baseDigest", sha256Hex(before)}})})
         EXPECT_EQ(restore(body), Json({{"ok", false}, {"error", "malformed restore message from the web view"}, {"code", "malformed"}})) << body;
     EXPECT_FALSE(fs::exists(linterRuns()));
     EXPECT_EQ(readFile(CoordinatorTest::config()), before);
@@ -234,6 +264,52 @@ TEST_F(ConfigMessageTest, AtMostTwentyThousandManipulatorsInTheRulesThatAreWritt
         }
     }
     EXPECT_EQ(readFile(linterRuns()), "run\nrun\n");
+}
+
+// The page states the profile's final rule list: rules kept (moved or not), edited in place, new;
+// and the values it replaces. Only the new and edited rules are linted, together; the title and
+// the old members are not looked at.
+TEST_F(ConfigMessageTest, TheProfilesFinalRuleListAndValues) {
+    useLinter("cp \"$2\" '" + (tools / "linted.json").string() + "'; exit 0");
+    writeFile(CoordinatorTest::config(), R"({"profiles": [{"selected": true, "devices": [{"identifiers": {"vendor_id": 1}}],
+        "complex_modifications": {"rules": [
+            {"description": "A", "manipulators": [{"type": "basic", "from": {"key_code": "a"}}]},
+            {"description": "B", "manipulators": [{"type": "basic", "from": {"key_code": "b"}}]}, // mine
+            {"description": "C", "manipulators": [{"type": "basic", "parameters": {"n": 1.0E2}}]}]}}]})");
+    Json read = config();
+    const Json edited = {{"description", "A"}, {"enabled", false}, {"manipulators", {{{"type", "basic"}, {"from", {{"key_code", "a"}}}}}}};
+    const Json added = {{"description", "New"}, {"manipulators", someManipulators()}};
+    const Json modifications = Json::parse(R"([{"from": {"key_code": "caps_lock"}, "to": [{"key_code": "escape"}]}])");
+    Json outcome = applied({{"baseDigest", read["digest"]},
+                            {"title", 7},
+                            {"keep", "not looked at"},
+                            {"ruleList", {{{"keep", 2}}, {{"edit", 0}, {"rule", edited}}, {{"rule", added}}, {{"keep", 1}}}},
+                            {"values", {{{"path", {"simple_modifications"}}, {"value", modifications}},
+                                        {{"path", {"devices", 0, "fn_function_keys"}}, {"value", Json::array()}}}}});
+    ASSERT_EQ(outcome["ok"], true) << outcome;
+    EXPECT_EQ(Json::parse(readFile(tools / "linted.json")), Json({{"title", ""}, {"rules", {edited, added}}}));
+    Json profile = config()["profiles"][0];
+    EXPECT_EQ(profile["rules"], Json({read["profiles"][0]["rules"][2], edited, added, read["profiles"][0]["rules"][1]}));
+    EXPECT_EQ(profile["simpleModifications"], modifications);
+    EXPECT_EQ(profile["deviceSettings"][0]["fn_function_keys"], Json::array());
+    EXPECT_EQ(profile["commentedRules"], Json({3}));
+    const std::string text = readFile(CoordinatorTest::config());
+    EXPECT_NE(text.find(R"("parameters": {"n": 1.0E2})"), std::string::npos) << "a kept rule keeps its bytes";
+
+    // Only rules kept: nothing to lint.
+    fs::remove(linterRuns());
+    outcome = applied({{"baseDigest", config()["digest"]}, {"ruleList", {{{"keep", 1}}, {{"keep", 0}}}}});
+    ASSERT_EQ(outcome["ok"], true) << outcome;
+    EXPECT_FALSE(fs::exists(linterRuns()));
+
+    // A device or rule that is not there; manipulators counted in the new and edited rules.
+    const auto digest = config()["digest"];
+    EXPECT_EQ(applied({{"baseDigest", digest}, {"ruleList", Json::array()}, {"values", {{{"path", {"devices", 3, "simple_modifications"}}, {"value", Json::array()}}}}}),
+              Json({{"ok", false}, {"error", "the profile has no device 3"}, {"code", "noSuchDevice"}}));
+    EXPECT_EQ(applied({{"baseDigest", digest}, {"ruleList", {{{"edit", 7}, {"rule", added}}}}}),
+              Json({{"ok", false}, {"error", "the profile has no rule 7"}, {"code", "noSuchRule"}}));
+    Json many = {{"description", "many"}, {"manipulators", Json(std::vector<Json>(10001, Json::object()))}};
+    EXPECT_EQ(applied({{"baseDigest", digest}, {"ruleList", {{{"rule", many}}, {{"edit", 0}, {"rule", many}}}}})["code"], "tooManyManipulators");
 }
 
 } // namespace

@@ -504,7 +504,7 @@ export const en = {
   'code.changed': 'karabiner.json changed since Tarvel read it; reload to see the change. Nothing was written.',
   'code.busy': 'Another apply to karabiner.json was still running; try again.',
   'code.noSuchProfile': 'That profile is no longer in karabiner.json; reload it.',
-  'code.noSuchRule': 'A rule to keep is no longer in karabiner.json; reload it.',
+  'code.noSuchRule': 'A rule the apply names is no longer in karabiner.json; reload it.',
   'code.noSuchDevice': 'A device whose settings you changed is no longer in karabiner.json; reload it.',
   'code.noSuchBackup': 'That backup is gone; reload the list of backups.',
   'code.backupFailed': 'karabiner.json could not be backed up, so nothing was written.',

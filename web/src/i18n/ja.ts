@@ -506,7 +506,7 @@ export const ja: Record<MessageKey, string> = {
   'code.changed': 'Tarvel が読んだ後に karabiner.json が変更されました。読み込み直して変更を確認してください。何も書き込んでいません。',
   'code.busy': 'karabiner.json への別の適用が終わっていませんでした。もう一度試してください。',
   'code.noSuchProfile': 'そのプロファイルはもう karabiner.json にありません。読み込み直してください。',
-  'code.noSuchRule': '残すルールがもう karabiner.json にありません。読み込み直してください。',
+  'code.noSuchRule': '適用が指すルールがもう karabiner.json にありません。読み込み直してください。',
   'code.noSuchDevice': '設定を変えたデバイスがもう karabiner.json にありません。読み込み直してください。',
   'code.noSuchBackup': 'そのバックアップはもうありません。バックアップの一覧を読み込み直してください。',
   'code.backupFailed': 'karabiner.json をバックアップできなかったため、何も書き込んでいません。',
