@@ -2,7 +2,7 @@
 // tree) or search (a list), a document's rules with the picture, what each runs and its forms
 // (read-only), what they would do with the profile where they would go, Try it and Add; newer
 // versions and documents from an address come through the native side.
-import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
+import { useEffect, useLayoutEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { hasMessage, t } from '../i18n';
 import { checkMapping } from '../model/check';
 import { commandsOf, visibleText } from '../model/commands';
@@ -59,7 +59,8 @@ function useRoving(items: Item[], box: { current: HTMLElement | null }) {
   const [focus, setFocus] = useState<string | undefined>(undefined);
   const moved = useRef(false);
   const current = items.some((i) => i.key === focus) ? focus : items[0]?.key;
-  useEffect(() => {
+  // Focus follows at once, so that keys pressed in a quick run each start from where the last one went.
+  useLayoutEffect(() => {
     if (!moved.current) return;
     moved.current = false;
     (box.current?.querySelector(`[data-key="${CSS.escape(current ?? '')}"]`) as HTMLElement | null)?.focus();
@@ -113,7 +114,7 @@ function GroupTree({ model }: { model: GalleryModel }) {
         const key = `g:${g.id}`;
         return (
           <li key={g.id} role="treeitem" aria-expanded={open} aria-level={1} aria-setsize={groups.length} aria-posinset={gi + 1}
-            aria-label={t('gallery.groupItem', { name: groupName(g), n: g.documents.length })} data-key={key} tabIndex={current === key ? 0 : -1}
+            aria-label={t('gallery.groupItem', { name: groupName(g), n: g.documents.length })} data-key={key} tabIndex={current === key ? 0 : -1} onFocus={() => setFocus(key)}
             onClick={(e) => { if (e.target === e.currentTarget || (e.target as HTMLElement).parentElement === e.currentTarget) { setFocus(key); model.toggleGroup(g.id); } }}>
             <span class="twisty" aria-hidden="true">{open ? '▾' : '▸'}</span>
             <span class="gname">{groupName(g)}</span> <span class="num">{g.documents.length}</span>
@@ -124,7 +125,7 @@ function GroupTree({ model }: { model: GalleryModel }) {
                   const dkey = `d:${g.id}:${path}`;
                   return (
                     <li key={path} role="treeitem" aria-level={2} aria-setsize={g.documents.length} aria-posinset={di + 1} aria-selected={shown === path}
-                      data-key={dkey} tabIndex={current === dkey ? 0 : -1} class={shown === path ? 'current' : ''}
+                      data-key={dkey} tabIndex={current === dkey ? 0 : -1} class={shown === path ? 'current' : ''} onFocus={() => setFocus(dkey)}
                       onClick={(ev) => { ev.stopPropagation(); setFocus(dkey); model.open(path); }}>
                       {docTitle(e?.title ?? '', path)}
                     </li>
@@ -163,7 +164,7 @@ function Results({ model, list }: { model: GalleryModel; list: GalleryEntry[] })
           const key = `r:${e.path}`;
           const g = groups.get(e.groups[0] ?? '');
           return (
-            <li key={e.path} role="option" aria-selected={shown === e.path} data-key={key} tabIndex={current === key ? 0 : -1} class={shown === e.path ? 'current' : ''}
+            <li key={e.path} role="option" aria-selected={shown === e.path} data-key={key} tabIndex={current === key ? 0 : -1} class={shown === e.path ? 'current' : ''} onFocus={() => setFocus(key)}
               onClick={() => { setFocus(key); model.open(e.path); }}>
               <span class="title">{docTitle(e.title, e.path)}</span>
               <span class="hint">{[g ? groupName(g) : '', t('gallery.counts', { r: e.rules, n: e.manipulators })].filter(Boolean).join(' · ')}</span>
@@ -305,7 +306,9 @@ function CheckLine({ model, doc }: { model: GalleryModel; doc: GalleryDocument }
 
 const SHOWN_MAPPINGS = 40;
 
-interface Finding { rule: number; text: string; what: string }
+/** A never-fire finding about a gallery rule tried where it would go: it never fires, or it keeps one of the profile's from firing. */
+interface Finding { never: boolean; text: string; what: string }
+const SHOWN_FINDINGS = 20;
 
 function GalleryRule({ store, model, doc, i, rule, findings, open, setOpen }: {
   store: Store; model: GalleryModel; doc: GalleryDocument; i: number; rule: Rule; findings: Finding[]; open: string | undefined; setOpen: (id: string | undefined) => void;
@@ -334,9 +337,13 @@ function GalleryRule({ store, model, doc, i, rule, findings, open, setOpen }: {
       </p>
       {notes.map((n, k) => <p key={k} class="hint">{visibleText(n)}</p>)}
       {chosen && findings.length > 0 && (
-        <ul class="galfindings" aria-label={t('gallery.findings', { name })}>
-          {findings.map((f, k) => <li key={k}>{f.text}<div class="hint">{f.what}</div></li>)}
-        </ul>
+        <details class="galfindings" open={findings.length <= 3}>
+          <summary>{t('gallery.findings', { never: findings.filter((f) => f.never).length, keeps: findings.filter((f) => !f.never).length })}</summary>
+          <ul>
+            {findings.slice(0, SHOWN_FINDINGS).map((f, k) => <li key={k}>{f.text}<div class="hint">{f.what}</div></li>)}
+            {findings.length > SHOWN_FINDINGS && <li class="hint">{t('gallery.moreFindings', { n: findings.length - SHOWN_FINDINGS })}</li>}
+          </ul>
+        </details>
       )}
       <ul class="galmappings">
         {shown.map((m, k) => <GalleryMapping key={m.id} store={store} m={m} n={k + 1} open={open === m.id} toggle={() => setOpen(open === m.id ? undefined : m.id)} />)}
@@ -394,7 +401,7 @@ function DocumentView({ store, model, doc }: { store: Store; model: GalleryModel
     const push = (rule: number, f: Finding) => out.set(rule, [...(out.get(rule) ?? []), f]);
     for (const s of found.shadowed) {
       push(chosenIdx[s.rule - from], {
-        rule: s.rule, text: t('gallery.neverFires', { n: new Set(found.rules[s.rule].mappingIds?.slice(0, s.manipulator + 1)).size, why: t(`sim.why.${s.why}`, { by: store.winners(s, found.rules) }) }),
+        never: true, text: t('gallery.neverFires', { n: new Set(found.rules[s.rule].mappingIds?.slice(0, s.manipulator + 1)).size, why: t(`sim.why.${s.why}`, { by: store.winners(s, found.rules) }) }),
         what: describeManipulator(found.rules[s.rule].manipulators[s.manipulator]),
       });
     }
@@ -402,7 +409,7 @@ function DocumentView({ store, model, doc }: { store: Store; model: GalleryModel
       const w = s.by.find((x): x is { rule: number; manipulator: number } => 'rule' in x && x.rule >= from && x.rule < from + tried.length);
       if (!w) continue;
       push(chosenIdx[w.rule - from], {
-        rule: s.rule, text: t('gallery.takesFrom', { place: store.placeName(s.rule, s.manipulator, found.rules) }),
+        never: false, text: t('gallery.takesFrom', { place: store.placeName(s.rule, s.manipulator, found.rules) }),
         what: describeManipulator(found.rules[s.rule].manipulators[s.manipulator]),
       });
     }

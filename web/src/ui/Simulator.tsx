@@ -151,7 +151,6 @@ function TrialBox({ store }: { store: Store }) {
   return (
     <section class="trial" aria-labelledby="trial-heading">
       <h3 id="trial-heading">{t('trial.heading', { title: visibleText(trial.title), n: trial.rules.length, at: at + 1 })}</h3>
-      <p class="hint">{t('trial.hint')}</p>
       <div class="row wrap">
         <button type="button" class="primary small" onClick={() => {
           store.addRules(trial.objects, trial.at);
@@ -160,10 +159,14 @@ function TrialBox({ store }: { store: Store }) {
         <button type="button" class="small" onClick={() => store.stopTrying()}>{t('trial.stop')}</button>
         <button type="button" class="small" onClick={() => store.showView('gallery')}>{t('trial.back')}</button>
       </div>
-      <h4>{t('trial.shadowed', { n: found.shadowed.length })}</h4>
-      {found.shadowed.length ? <ShadowItems store={store} shadows={found.shadowed} /> : <p class="hint">{t('trial.noShadowed')}</p>}
-      <h4>{t('trial.shadows', { n: found.shadows.length })}</h4>
-      {found.shadows.length ? <ShadowItems store={store} shadows={found.shadows} /> : <p class="hint">{t('trial.noShadows')}</p>}
+      <p class="hint">{t('trial.hint')}</p>
+      <details class="options">
+        <summary>{t('gallery.findings', { never: found.shadowed.length, keeps: found.shadows.length })}</summary>
+        <h4>{t('trial.shadowed', { n: found.shadowed.length })}</h4>
+        {found.shadowed.length ? <ShadowItems store={store} shadows={found.shadowed} /> : <p class="hint">{t('trial.noShadowed')}</p>}
+        <h4>{t('trial.shadows', { n: found.shadows.length })}</h4>
+        {found.shadows.length ? <ShadowItems store={store} shadows={found.shadows} /> : <p class="hint">{t('trial.noShadows')}</p>}
+      </details>
     </section>
   );
 }
