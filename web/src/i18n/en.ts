@@ -805,5 +805,10 @@ export const en = {
   'gallery.group.others': 'Others',
   'gallery.group.example-conditions': 'Examples: conditions',
   'gallery.group.example-others': 'Examples: others',
+  'gallery.indexChecking': 'Asking the gallery’s site for its list of documents…',
+  'gallery.indexFailed': 'The gallery’s list of documents could not be read, so new documents are not known.',
+  'gallery.indexSame': 'The gallery’s site lists no document that the snapshot lacks.',
+  'gallery.indexNew': 'New on the gallery’s site since the snapshot ({n}): open one to see it',
+  'gallery.fetch.notGalleryIndex': 'The gallery’s site did not answer with its list of documents.',
 };
 export type MessageKey = keyof typeof en;

@@ -807,4 +807,9 @@ export const ja: Record<MessageKey, string> = {
   'gallery.group.others': 'そのほか',
   'gallery.group.example-conditions': '例: 条件',
   'gallery.group.example-others': '例: そのほか',
+  'gallery.indexChecking': 'ギャラリーのサイトに文書の一覧を問い合わせています…',
+  'gallery.indexFailed': 'ギャラリーの文書の一覧を読めなかったため、新しい文書はわかりません。',
+  'gallery.indexSame': 'ギャラリーのサイトに、スナップショットにない文書はありません。',
+  'gallery.indexNew': 'スナップショット以降にギャラリーのサイトに加わった文書 ({n}): 開いて見られます',
+  'gallery.fetch.notGalleryIndex': 'ギャラリーのサイトが文書の一覧を返しませんでした。',
 };

@@ -1,10 +1,10 @@
 import { readFileSync } from 'node:fs';
 import { beforeAll, describe, expect, it } from 'vitest';
-import type { FetchOutcome } from '../bridge';
+import type { FetchOutcome, IndexOutcome } from '../bridge';
 import { setLanguage } from '../i18n';
 import { Store } from '../store';
 import { GALLERY_SNAPSHOT } from './gallery';
-import { compareVersions, GalleryModel, matchInDocument, searchEntries, siteUrl, type GalleryEntry } from './galleryview';
+import { compareVersions, GalleryModel, INDEX_URL, matchInDocument, searchEntries, siteUrl, type GalleryEntry } from './galleryview';
 import type { JsonObject } from './json';
 import { checkLimits } from './limits';
 import { importRule } from './rules';
@@ -128,9 +128,13 @@ describe('versions and matches', () => {
 
 describe('the network, through the native side', () => {
   const path = 'json/caps_lock.json';
-  function fetching(answers: Record<string, FetchOutcome>) {
+  function fetching(answers: Record<string, FetchOutcome>, index?: IndexOutcome) {
     const asked: string[] = [];
-    const m = new GalleryModel({ notify: () => {}, fetchFile: readSnapshot, fetchRule: async (url) => { asked.push(url); return answers[url] ?? { ok: false, error: 'could not reach x', code: 'offline' }; } });
+    const m = new GalleryModel({
+      notify: () => {}, fetchFile: readSnapshot,
+      fetchRule: async (url) => { asked.push(url); return answers[url] ?? { ok: false, error: 'could not reach x', code: 'offline' }; },
+      fetchIndex: async (url) => { asked.push(url); return index ?? { ok: false, error: 'could not reach x', code: 'offline' }; },
+    });
     return { m, asked };
   }
   it('a newer version: the same text, the same rules laid out anew, changed rules, a failure', async () => {
@@ -156,13 +160,21 @@ describe('the network, through the native side', () => {
       }
     }
   });
-  it('"Check for newer rules" asks for the documents the profile’s rules came from; an address opens its document or says why not', async () => {
-    const { m, asked } = fetching({ 'https://example.com/r.json': { ok: true, url: 'https://example.com/r.json', document: { title: 'R', rules: [installed[0]] }, text: '{}' } });
+  it('"Check for newer rules" asks for the documents the profile’s rules came from and for the site’s index; an address opens its document or says why not', async () => {
+    const added = { title: 'New', rules: [installed[1]] };
+    const index = { index: [{ id: 'international', name: 'International', files: [{ path: 'json/japanese.json' }, { path: 'json/new.json' }] }], example: [{ id: 'x', name: 'X', files: [{ path: 'json/new.json' }] }] };
+    const { m, asked } = fetching({
+      'https://example.com/r.json': { ok: true, url: 'https://example.com/r.json', document: { title: 'R', rules: [installed[0]] }, text: '{}' },
+      [siteUrl('json/new.json')]: { ok: true, url: siteUrl('json/new.json'), document: added, text: JSON.stringify(added) },
+    }, { ok: true, url: INDEX_URL, index, text: JSON.stringify(index) });
     await m.load();
     const doc = JSON.parse(m.snapshot!.documents['json/japanese.json']);
     await m.checkAll(['Mine: caps', doc.rules[2].description]);
-    expect(asked).toEqual([siteUrl('json/japanese.json')]);
+    expect(asked).toEqual([siteUrl('json/japanese.json'), 'https://ke-complex-modifications.pqrs.org/groups.json']);
     expect(m.checks.get('json/japanese.json')?.phase).toBe('failed');
+    expect(m.index).toEqual({ phase: 'done', added: [{ path: 'json/new.json', groups: [{ id: 'international', name: 'International' }, { id: 'x', name: 'X' }] }] });
+    await m.openNew('json/new.json');
+    expect([m.doc?.title, m.doc?.source]).toEqual(['New', { kind: 'site', path: 'json/new.json', url: siteUrl('json/new.json'), at: expect.any(Number) }]);
     expect(await m.importUrl(' https://example.com/r.json ')).toBe(true);
     expect([m.doc?.title, m.doc?.source.kind, m.url.phase]).toEqual(['R', 'url', 'idle']);
     expect(await m.importUrl('http://example.com/r.json')).toBe(false);

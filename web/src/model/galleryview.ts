@@ -3,7 +3,7 @@
 // and as the editor's rules (for the picture, the forms and the summaries), where the profile's
 // rules came from, and what the network brings through the native side: the gallery site's
 // current copy of a document, or a document from an address.
-import type { FetchOutcome, RuleDocument } from '../bridge';
+import type { FetchOutcome, IndexOutcome, RuleDocument } from '../bridge';
 import { en } from '../i18n/en';
 import { ja } from '../i18n/ja';
 import { contentKey, describe as descriptionOf, type Failure } from './config';
@@ -18,6 +18,8 @@ import { canonicalKey } from './vocabulary';
 /** Where the gallery's site serves each document (the snapshot's paths are relative to it). */
 export const GALLERY_SITE = 'https://ke-complex-modifications.pqrs.org/';
 export const siteUrl = (path: string): string => GALLERY_SITE + path;
+/** The gallery's index of its documents and their groups. */
+export const INDEX_URL = `${GALLERY_SITE}groups.json`;
 /** The file name a path ends in. */
 export const fileOf = (path: string): string => path.slice(path.lastIndexOf('/') + 1);
 
@@ -256,12 +258,31 @@ export type CheckState =
   | { phase: 'newer'; doc: GalleryDocument; diff: VersionDiff }
   | { phase: 'failed'; failure: Failure };
 export type UrlState = { phase: 'idle' } | { phase: 'busy' } | { phase: 'failed'; failure: Failure };
+/** The gallery site's index compared with the snapshot: the documents it lists that the snapshot has not. */
+export interface NewDocument { path: string; groups: { id: string; name: string }[] }
+export type IndexState = { phase: 'checking' } | { phase: 'done'; added: NewDocument[] } | { phase: 'failed'; failure: Failure };
+
+/** The documents an index (groups.json) lists that are not among `known`, with the groups that list them. */
+export function newInIndex(index: JsonObject, known: ReadonlySet<string>): NewDocument[] {
+  const out = new Map<string, NewDocument['groups']>();
+  for (const list of ['index', 'example']) {
+    for (const g of Array.isArray(index[list]) ? (index[list] as Json[]).filter(isObj) : []) {
+      for (const f of Array.isArray(g.files) ? g.files.filter(isObj) : []) {
+        if (!isStr(f.path) || known.has(f.path)) continue;
+        out.set(f.path, [...(out.get(f.path) ?? []), { id: isStr(g.id) ? g.id : '', name: isStr(g.name) ? g.name : '' }]);
+      }
+    }
+  }
+  return [...out].map(([path, groups]) => ({ path, groups }));
+}
 
 export interface GalleryDeps {
   /** Called after every change of state the view shows. */
   notify: () => void;
   /** The native side's fetch (bridge.fetchRuleDocument); undefined outside the app. */
   fetchRule?: (url: string) => Promise<FetchOutcome>;
+  /** The same for the gallery's index (bridge.fetchGalleryIndex). */
+  fetchIndex?: (url: string) => Promise<IndexOutcome>;
   /** Reads the snapshot beside the page. */
   fetchFile?: (path: string) => Promise<Response>;
 }
@@ -290,6 +311,10 @@ export class GalleryModel {
   /** "Check for newer rules": the documents it looked at, in order; undefined before the first. */
   checked: string[] | undefined;
   url: UrlState = { phase: 'idle' };
+  /** "Check for newer rules": documents the site lists that the snapshot has not. */
+  index: IndexState | undefined;
+  /** Such documents being fetched, or that could not be, by path. */
+  fetchingNew = new Map<string, { phase: 'busy' } | { phase: 'failed'; failure: Failure }>();
   private parsed = new Map<string, JsonObject>();
   private searchCache: { query: string; list: GalleryEntry[] } | undefined;
 
@@ -420,7 +445,34 @@ export class GalleryModel {
     const paths = [...new Set([...this.sourcesOf(descriptions), ...shown])];
     this.checked = paths;
     this.deps.notify();
-    await Promise.all(paths.map((p) => this.checkNewer(p)));
+    await Promise.all([...paths.map((p) => this.checkNewer(p)), this.checkIndex()]);
+  }
+
+  /** The site's index against the snapshot: which documents are new since. */
+  private async checkIndex(): Promise<void> {
+    const fetchIndex = this.deps.fetchIndex;
+    if (!fetchIndex || !this.snapshot || this.index?.phase === 'checking') return;
+    this.index = { phase: 'checking' };
+    this.deps.notify();
+    const answer = await fetchIndex(INDEX_URL);
+    this.index = answer.ok ? { phase: 'done', added: newInIndex(answer.index, new Set(Object.keys(this.snapshot.documents))) } : { phase: 'failed', failure: answer };
+    this.deps.notify();
+  }
+
+  /** A document the site has and the snapshot has not, fetched and shown. */
+  async openNew(path: string): Promise<void> {
+    const fetchRule = this.deps.fetchRule;
+    if (!fetchRule || this.fetchingNew.get(path)?.phase === 'busy') return;
+    this.fetchingNew.set(path, { phase: 'busy' });
+    this.deps.notify();
+    const answer = await fetchRule(siteUrl(path));
+    if (answer.ok) {
+      this.fetchingNew.delete(path);
+      this.show(readDocument(answer.document, answer.text, { kind: 'site', path, url: answer.url, at: Date.now() }));
+    } else {
+      this.fetchingNew.set(path, { phase: 'failed', failure: answer });
+      this.deps.notify();
+    }
   }
 
   /** "Import from a URL": an https address or a Karabiner-Elements import link, fetched by the app. */

@@ -30,7 +30,11 @@ export function galleryModel(store: Store): GalleryModel {
   let m = models.get(store);
   if (!m) {
     const bridge = store.bridge;
-    m = new GalleryModel({ notify: () => store.emit(), fetchRule: bridge.fetches ? (url) => bridge.fetchRuleDocument(url) : undefined });
+    m = new GalleryModel({
+      notify: () => store.emit(),
+      fetchRule: bridge.fetches ? (url) => bridge.fetchRuleDocument(url) : undefined,
+      fetchIndex: bridge.fetches ? (url) => bridge.fetchGalleryIndex(url) : undefined,
+    });
     models.set(store, m);
   }
   return m;
@@ -264,7 +268,35 @@ function CheckList({ model }: { model: GalleryModel }) {
           );
         })}
       </ul>
+      <NewDocuments model={model} />
     </section>
+  );
+}
+
+/** Documents the gallery's site lists that the snapshot has not: each can be fetched and opened. */
+function NewDocuments({ model }: { model: GalleryModel }) {
+  const index = model.index;
+  if (!index) return null;
+  if (index.phase === 'checking') return <p class="hint">{t('gallery.indexChecking')}</p>;
+  if (index.phase === 'failed') return <><p class="hint">{t('gallery.indexFailed')}</p><FetchFailure failure={index.failure} /></>;
+  if (!index.added.length) return <p class="hint">{t('gallery.indexSame')}</p>;
+  return (
+    <>
+      <h4 id="galnew">{t('gallery.indexNew', { n: index.added.length })}</h4>
+      <ul aria-labelledby="galnew" class="galnew">
+        {index.added.map(({ path, groups }) => {
+          const f = model.fetchingNew.get(path);
+          return (
+            <li key={path}>
+              <button type="button" class="link" disabled={f?.phase === 'busy'} onClick={() => void model.openNew(path)}>{fileOf(path)}</button>
+              {groups.length > 0 && <span class="hint"> · {groups.map((g) => groupName({ ...g, example: false, documents: [] })).join(', ')}</span>}
+              {f?.phase === 'busy' && <span class="hint"> {t('gallery.fetching')}</span>}
+              {f?.phase === 'failed' && <FetchFailure failure={f.failure} />}
+            </li>
+          );
+        })}
+      </ul>
+    </>
   );
 }
 
@@ -278,7 +310,7 @@ function sourceText(doc: GalleryDocument, model: GalleryModel): string {
 
 /** "Check for a newer version" of the document shown, and what came of it. */
 function CheckLine({ model, doc }: { model: GalleryModel; doc: GalleryDocument }) {
-  if (doc.source.kind === 'url') return null;
+  if (doc.source.kind === 'url' || model.snapshot?.documents[doc.source.path] === undefined) return null;
   const path = doc.source.path;
   const c = model.checks.get(path);
   return (

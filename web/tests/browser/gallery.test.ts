@@ -68,6 +68,7 @@ describe('the gallery, tried as a new user with a real configuration', () => {
     expect(await form.locator('input, select, textarea, button').evaluateAll((els) => els.filter((e) => e.matches(':enabled')).length)).toBe(0);
     expect(await form.locator('input').evaluateAll((els) => els.map((e) => (e as HTMLInputElement).value))).toContain('right_option');
     expect(await axeFindings(page), 'a document with a form open').toEqual([]);
+    expect(await page.evaluate(() => [document.documentElement, document.querySelector('.galdoc') as HTMLElement].every((el) => el.scrollWidth <= el.clientWidth)), 'fits 900 x 640').toBe(true);
     await page.getByLabel('Add at').selectOption('2');
     await page.getByRole('button', { name: 'Try the chosen rule in Try it' }).click();
     await expect.poll(() => page.locator('.trial h3').innerText()).toContain('1 rule at place 3');
@@ -109,11 +110,16 @@ describe('the network through the native side', () => {
   const caps = 'json/caps_lock_tapped_escape_held_left_control.json';
   const newer = { ...galleryDoc(caps), rules: [...galleryDoc(caps).rules, { description: 'Also: right_control alone to escape', manipulators: [{ type: 'basic', from: { key_code: 'right_control' }, to: [{ key_code: 'right_control' }], to_if_alone: [{ key_code: 'escape' }] }] }] };
   const mine = { title: 'My rules', rules: [{ description: 'F13 to Mission Control', manipulators: [{ type: 'basic', from: { key_code: 'f13' }, to: [{ apple_vendor_keyboard_key_code: 'mission_control' }] }] }] };
+  // The site's index lists one document the snapshot has not.
+  const added = { title: 'Added since', rules: [{ description: 'F14 to Launchpad', manipulators: [{ type: 'basic', from: { key_code: 'f14' }, to: [{ apple_vendor_keyboard_key_code: 'launchpad' }] }] }] };
+  const index = { index: [{ id: 'key-specific', name: 'Key Specific', files: [{ path: caps }, { path: 'json/added_since.json' }] }] };
   const link = `karabiner://karabiner/assets/complex_modifications/import?url=${encodeURIComponent('https://example.com/mine.json')}`;
   const fetchAnswers: Record<string, unknown> = {
     ...Object.fromEntries(refusals.filter(([, code]) => code !== 'offline').map(([url, code, more]) => [url, { ok: false, code, ...more }])),
     [site(caps)]: fetched(site(caps), JSON.stringify(newer, null, 2)),
     [link]: fetched('https://example.com/mine.json', JSON.stringify(mine)),
+    [site('groups.json')]: { ok: true, url: site('groups.json'), index, text: JSON.stringify(index) },
+    [site('json/added_since.json')]: fetched(site('json/added_since.json'), JSON.stringify(added)),
   };
 
   it.each([['en', en], ['ja', ja]] as const)('%s: every refusal says what it means and shows the app’s text; a link opens its document; newer rules are found', async (lang, catalog) => {
@@ -138,13 +144,18 @@ describe('the network through the native side', () => {
 
     // "Check for newer rules": the document the profile's Caps Lock rule came from has a new rule on the site.
     await page.getByRole('button', { name: catalog['gallery.checkAll'] }).click();
-    const checks = page.locator('section.checks li');
+    const checks = page.locator('section.checks li').first();
     await expect.poll(() => checks.innerText()).toContain(fill(catalog['gallery.newer'], { added: 1, changed: 0, removed: 0 }));
+    await expect.poll(() => page.locator('#galnew').innerText()).toBe(fill(catalog['gallery.indexNew'], { n: 1 }));
+    expect(await page.locator('ul.galnew').innerText()).toBe(`added_since.json · ${catalog['gallery.group.key-specific']}`);
+    await page.getByRole('button', { name: 'added_since.json' }).click();
+    await expect.poll(() => page.locator('#galdoc-title').innerText()).toBe('Added since');
     await checks.getByRole('button').click();
     await expect.poll(() => page.locator('.galdocument .source').innerText()).toContain(site(caps));
     expect(await page.locator('li.galrule h3').allInnerTexts()).toEqual(newer.rules.map((r: { description: string }) => r.description));
     expect((await bridge(page)).messages.filter((m: { name: string }) => m.name === 'tarvelFetch').map((m: { body: { url: string } }) => m.body.url))
-      .toEqual([...refusals.map(([url]) => url), link, site(caps)]);
+      .toEqual([...refusals.map(([url]) => url), link, site(caps), site('groups.json'), site('json/added_since.json')]);
+    expect((await bridge(page)).messages.find((m: { body: { url: string } }) => m.body.url === site('groups.json')).body).toEqual({ url: site('groups.json'), kind: 'galleryIndex' });
     await done(page);
   });
 });
