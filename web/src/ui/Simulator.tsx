@@ -150,7 +150,7 @@ function TrialBox({ store }: { store: Store }) {
   const at = Math.min(trial.at, store.ruleSet.rules.length);
   return (
     <section class="trial" aria-labelledby="trial-heading">
-      <h3 id="trial-heading">{t('trial.heading', { title: visibleText(trial.title), n: trial.rules.length, at: at + 1 })}</h3>
+      <h3 id="trial-heading">{t('trial.heading', { title: visibleText(trial.title.trim()), n: trial.rules.length, at: at + 1 })}</h3>
       <div class="row wrap">
         <button type="button" class="primary small" onClick={() => {
           store.addRules(trial.objects, trial.at);

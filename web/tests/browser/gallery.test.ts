@@ -74,6 +74,7 @@ describe('the gallery, tried as a new user with a real configuration', () => {
     await expect.poll(() => page.locator('.trial h3').innerText()).toContain('1 rule at place 3');
     await page.locator('.kbkey[data-key=right_option]').click();
     await expect.poll(() => page.locator('ol.simlog > li').first().innerText()).toContain('{"language":"ja"}');
+    await page.locator('.trial').evaluate((el) => el.scrollIntoView());
     await shot(page, 'gallery-try');
     await page.getByRole('button', { name: 'Back to the gallery' }).click();
     await page.getByRole('button', { name: 'Add the chosen rule' }).click();
