@@ -810,5 +810,6 @@ export const en = {
   'gallery.indexSame': 'The gallery’s site lists no document that the snapshot lacks.',
   'gallery.indexNew': 'New on the gallery’s site since the snapshot ({n}): open one to see it',
   'gallery.fetch.notGalleryIndex': 'The gallery’s site did not answer with its list of documents.',
+  'gallery.toEditor': '← Editor',
 };
 export type MessageKey = keyof typeof en;

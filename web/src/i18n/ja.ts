@@ -812,4 +812,5 @@ export const ja: Record<MessageKey, string> = {
   'gallery.indexSame': 'ギャラリーのサイトに、スナップショットにない文書はありません。',
   'gallery.indexNew': 'スナップショット以降にギャラリーのサイトに加わった文書 ({n}): 開いて見られます',
   'gallery.fetch.notGalleryIndex': 'ギャラリーのサイトが文書の一覧を返しませんでした。',
+  'gallery.toEditor': '← エディタ',
 };

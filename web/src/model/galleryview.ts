@@ -287,6 +287,11 @@ export interface GalleryDeps {
   fetchFile?: (path: string) => Promise<Response>;
 }
 
+const parseDocument = (path: string, text: string | undefined): JsonObject => {
+  const v: unknown = JSON.parse(text ?? 'null');
+  return isObj(v) ? v : { title: fileOf(path), rules: [] };
+};
+
 /** How many documents are indexed between two frames while the gallery opens. */
 const SLICE = 60;
 
@@ -337,7 +342,8 @@ export class GalleryModel {
       const entries: GalleryEntry[] = [];
       for (let i = 0; i < paths.length; i += SLICE) {
         for (const path of paths.slice(i, i + SLICE)) {
-          const doc = this.document(path, snapshot);
+          // Read for the index and let go: only the documents opened stay parsed.
+          const doc = parseDocument(path, snapshot.documents[path]);
           const groups = groupsOf.get(path) ?? [];
           entries.push(indexDocument(path, doc, groups, groups.flatMap((g) => names.get(g) ?? [])));
           for (const r of Array.isArray(doc.rules) ? doc.rules : []) {
@@ -360,13 +366,9 @@ export class GalleryModel {
     this.deps.notify();
   }
 
-  private document(path: string, snapshot = this.snapshot): JsonObject {
+  private document(path: string): JsonObject {
     let doc = this.parsed.get(path);
-    if (!doc) {
-      const v: unknown = JSON.parse(snapshot?.documents[path] ?? 'null');
-      doc = isObj(v) ? v : { title: fileOf(path), rules: [] };
-      this.parsed.set(path, doc);
-    }
+    if (!doc) this.parsed.set(path, (doc = parseDocument(path, this.snapshot?.documents[path])));
     return doc;
   }
 

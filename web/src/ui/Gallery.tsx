@@ -530,6 +530,7 @@ export function Gallery({ store }: { store: Store }) {
       <Browser model={model} />
       <section ref={pane} class="galdoc" aria-label={t('gallery.document')}>
         <div class="galtools row wrap">
+          <button type="button" class="small" onClick={() => store.showView('editor')}>{t('gallery.toEditor')}</button>
           <button type="button" class="small" disabled={!model.canFetch || model.phase !== 'ready'} onClick={() => void model.checkAll(store.ruleSet.rules.map((r) => r.name))}>
             {t('gallery.checkAll')}
           </button>
