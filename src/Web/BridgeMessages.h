@@ -27,7 +27,8 @@ std::string configAnswer(const Services& services);
 // "tarvelRestore": puts a backup back; the outcome as for an apply.
 std::string restoreAnswer(const Json& body, const Services& services);
 
-// "tarvelFetch": a rule document from the network, {"ok", "url", "document", "text"} or a failure
+// "tarvelFetch": a rule document from the network, {"ok", "url", "document", "text"} (with
+// "kind": "galleryIndex", the gallery's index: {"ok", "url", "index", "text"}) or a failure
 // {"ok", "error", "code", "status"?}; fetchRefusal is the failure for a body refused at the door.
 std::string fetchAnswer(const Json& body, const Services& services);
 std::string fetchRefusal(std::string_view code, std::string_view text);

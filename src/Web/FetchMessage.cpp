@@ -15,11 +15,18 @@ std::string fetch(const Json& body, const Services& services) {
     if (!body.is_object()) return fetchRefusal("malformed", KeymapWebView::Coordinator::malformedFetchMessage);
     auto url = body.find("url");
     if (url == body.end() || !url->is_string()) return fetchRefusal("malformed", KeymapWebView::Coordinator::malformedFetchMessage);
+    // What is asked for: a rule document unless the body says the gallery's index.
+    auto kind = RuleFetch::Kind::ruleDocument;
+    if (auto asked = body.find("kind"); asked != body.end()) {
+        if (*asked == "galleryIndex") kind = RuleFetch::Kind::galleryIndex;
+        else if (*asked != "ruleDocument") return fetchRefusal("malformed", KeymapWebView::Coordinator::malformedFetchMessage);
+    }
     if (!services.httpTransport) return failureText("offline", "this Tarvel cannot fetch from the network");
     auto result = RuleFetch::fetch(url->get_ref<const std::string&>(), *services.httpTransport, services.fetchLimits,
-                                   services.stopRequested);
+                                   services.stopRequested, kind);
     if (!result) return failureText(result.error().code, result.error().text, result.error().status);
-    Json value = {{"ok", true}, {"url", result->url}, {"document", std::move(result->document)}, {"text", std::move(result->text)}};
+    const char* member = kind == RuleFetch::Kind::galleryIndex ? "index" : "document";
+    Json value = {{"ok", true}, {"url", result->url}, {member, std::move(result->document)}, {"text", std::move(result->text)}};
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

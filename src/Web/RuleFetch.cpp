@@ -210,8 +210,39 @@ std::optional<std::string> RuleFetch::ruleDocumentProblem(const Json& value) {
     return std::nullopt;
 }
 
+std::optional<std::string> RuleFetch::galleryIndexProblem(const Json& value) {
+    if (!value.is_object()) return "it is not a JSON object";
+    for (const char* list : {"index", "example"}) {
+        auto groups = value.find(list);
+        if (groups == value.end()) {
+            if (std::string_view(list) == "index") return "it has no \"index\" list";
+            continue;
+        }
+        if (!groups->is_array()) return std::string("its \"") + list + "\" is not a list";
+        for (std::size_t i = 0; i < groups->size(); ++i) {
+            const Json& group = (*groups)[i];
+            const std::string which = std::string(list) + " group " + std::to_string(i + 1);
+            if (!group.is_object()) return which + " is not an object";
+            for (const char* text : {"id", "name"}) {
+                auto member = group.find(text);
+                if (member == group.end() || !member->is_string()) return which + " has no \"" + text + "\" text";
+            }
+            auto files = group.find("files");
+            if (files == group.end() || !files->is_array()) return which + " has no \"files\" list";
+            for (std::size_t j = 0; j < files->size(); ++j) {
+                const Json& file = (*files)[j];
+                auto path = file.is_object() ? file.find("path") : file.end();
+                if (!file.is_object() || path == file.end() || !path->is_string())
+                    return which + ", file " + std::to_string(j + 1) + " has no \"path\" text";
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 Result<RuleFetch::Document, RuleFetch::Failure> RuleFetch::fetch(std::string_view address, HttpTransport& transport,
-                                                                 const Limits& limits, const std::atomic<bool>* stopRequested) {
+                                                                 const Limits& limits, const std::atomic<bool>* stopRequested,
+                                                                 Kind kind) {
     auto start = httpsAddress(address);
     if (!start)
         return failure("notHttps", "only https:// addresses and Karabiner-Elements import links can be fetched, not \"" +
@@ -248,7 +279,9 @@ Result<RuleFetch::Document, RuleFetch::Failure> RuleFetch::fetch(std::string_vie
             return failure("httpStatus", "the server answered " + std::to_string(response->status) + " for " + url, response->status);
 
         std::string& text = response->body;
-        const std::string notRules = url + " is not a Karabiner-Elements rule document: ";
+        const bool index = kind == Kind::galleryIndex;
+        const std::string notRules = url + (index ? " is not the gallery's index: " : " is not a Karabiner-Elements rule document: ");
+        const char* const notCode = index ? "notGalleryIndex" : "notRuleDocument";
         if (jsonNestingDepth(text) > limits.maxDepth)
             return failure("tooDeep", "the answer from " + url + " is nested deeper than " + std::to_string(limits.maxDepth) + " levels");
         Json document;
@@ -259,9 +292,10 @@ Result<RuleFetch::Document, RuleFetch::Failure> RuleFetch::fetch(std::string_vie
             std::string what = e.what();
             if (auto bracket = what.find("] "); what.rfind("[json.exception", 0) == 0 && bracket != std::string::npos)
                 what.erase(0, bracket + 2);
-            return failure("notRuleDocument", notRules + "it is not JSON (" + what + ")");
+            return failure(notCode, notRules + "it is not JSON (" + what + ")");
         }
-        if (auto problem = ruleDocumentProblem(document)) return failure("notRuleDocument", notRules + *problem);
+        if (auto problem = index ? galleryIndexProblem(document) : ruleDocumentProblem(document))
+            return failure(notCode, notRules + *problem);
         return Document{std::move(url), std::move(document), std::move(text)};
     }
 }

@@ -14,8 +14,12 @@ namespace tarvel {
 
 // A rule document fetched from the web for the page ("Import from a URL", the gallery's newer
 // rules): https only, also after redirects, with bounds on redirects, size and time, and checked as
-// a rule document before the page sees it.
+// a rule document before the page sees it. The gallery's index of its documents (its groups.json)
+// comes the same way, checked as that index.
 struct RuleFetch {
+    // What the answer must be.
+    enum class Kind { ruleDocument, galleryIndex };
+
     struct Limits {
         int maxRedirects = 5;
         std::size_t maxBytes = 5 * 1024 * 1024;
@@ -25,13 +29,13 @@ struct RuleFetch {
 
     struct Document {
         std::string url;   // where it came from in the end
-        Json document;     // {"title", "rules": [...]}, as parsed
+        Json document;     // {"title", "rules": [...]} (the index: {"index": [...]}), as parsed
         std::string text;  // the bytes received
     };
 
     struct Failure {
         std::string code;  // "notHttps", "offline", "untrusted", "timeout", "tooLarge", "tooDeep",
-                           // "tooManyRedirects", "httpStatus", "notRuleDocument"
+                           // "tooManyRedirects", "httpStatus", "notRuleDocument", "notGalleryIndex"
         std::string text;  // English, for the user
         std::optional<int> status;  // with "httpStatus"
     };
@@ -53,9 +57,15 @@ struct RuleFetch {
     // it is one.
     static std::optional<std::string> ruleDocumentProblem(const Json& value);
 
+    // What keeps `value` from being the gallery's index (public/groups.json of
+    // pqrs-org/KE-complex_modifications): an object with an "index" array of groups (an "example"
+    // array too, when present), each an object with "id" and "name" texts and a "files" array of
+    // objects with a "path" text. None when it is one.
+    static std::optional<std::string> galleryIndexProblem(const Json& value);
+
     // Fetches `address` (as the page sent it) through `transport`, following redirects itself.
     static Result<Document, Failure> fetch(std::string_view address, HttpTransport& transport, const Limits& limits,
-                                           const std::atomic<bool>* stopRequested = nullptr);
+                                           const std::atomic<bool>* stopRequested = nullptr, Kind kind = Kind::ruleDocument);
 };
 
 } // namespace tarvel

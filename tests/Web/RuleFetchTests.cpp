@@ -149,25 +149,65 @@ TEST(RuleFetch, AGoodDocumentComesWithItsFinalAddressAndExactBytesWithinOneDeadl
     EXPECT_GE(transport.requests[0].deadline - before, std::chrono::seconds(20));
 }
 
+TEST(RuleFetch, TheGallerysIndexIsCheckedAsThatIndex) {
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"index": [{"id": "a", "name": "A", "files": [{"path": "json/a.json", "extra_description_path": "x"}]}], "example": []})", ""},
+        {R"({"index": []})", ""},
+        {R"([])", "it is not a JSON object"},
+        {R"({"title": "Caps", "rules": []})", "it has no \"index\" list"},
+        {R"({"index": {}})", "its \"index\" is not a list"},
+        {R"({"index": [], "example": 1})", "its \"example\" is not a list"},
+        {R"({"index": [3]})", "index group 1 is not an object"},
+        {R"({"index": [{"id": "a", "files": []}]})", "index group 1 has no \"name\" text"},
+        {R"({"index": [{"id": "a", "name": "A"}]})", "index group 1 has no \"files\" list"},
+        {R"({"index": [], "example": [{"id": "e", "name": "E", "files": [{"path": 2}]}]})", "example group 1, file 1 has no \"path\" text"},
+    };
+    for (const auto& [text, problem] : cases) {
+        EXPECT_EQ(RuleFetch::galleryIndexProblem(Json::parse(text)).value_or(""), problem) << text;
+    }
+    // Each kind refuses the other, with its own code.
+    TableTransport transport;
+    const std::string index = R"({"index": [{"id": "a", "name": "A", "files": [{"path": "json/a.json"}]}]})";
+    transport.serve("https://ke.example/groups.json", index);
+    transport.serve("https://ke.example/a.json", goodDocument);
+    auto asIndex = RuleFetch::fetch("https://ke.example/groups.json", transport, {}, nullptr, RuleFetch::Kind::galleryIndex);
+    ASSERT_TRUE(asIndex) << asIndex.error().text;
+    EXPECT_EQ(asIndex->document, Json::parse(index));
+    auto documentAsIndex = RuleFetch::fetch("https://ke.example/a.json", transport, {}, nullptr, RuleFetch::Kind::galleryIndex);
+    ASSERT_FALSE(documentAsIndex);
+    EXPECT_EQ(documentAsIndex.error().code, "notGalleryIndex");
+    EXPECT_EQ(documentAsIndex.error().text, "https://ke.example/a.json is not the gallery's index: it has no \"index\" list");
+    auto indexAsDocument = RuleFetch::fetch("https://ke.example/groups.json", transport, {});
+    ASSERT_FALSE(indexAsDocument);
+    EXPECT_EQ(indexAsDocument.error().code, "notRuleDocument");
+}
+
 TEST_F(CoordinatorTest, FetchIsAnsweredThroughItsOwnResolveFunctionOnTheWorker) {
     auto transport = std::make_shared<TableTransport>();
     transport->serve("https://ke.example/a.json", goodDocument);
+    transport->serve("https://ke.example/groups.json", R"({"index": []})");
     auto services = this->services();
     services.httpTransport = transport;
     KeymapWebView::Coordinator fetching(services);
     fetching.webView = page;
     for (const std::string& body : std::vector<std::string>{R"({"url": "https://ke.example/a.json"})", R"({"url": 3})", "[]",
-                                   R"({"url": ")" + std::string(65, '[') + "\"}", std::string(70, '[') + std::string(70, ']')})
+                                   R"({"url": ")" + std::string(65, '[') + "\"}", std::string(70, '[') + std::string(70, ']'),
+                                   R"({"url": "https://ke.example/groups.json", "kind": "galleryIndex"})",
+                                   R"({"url": "https://ke.example/a.json", "kind": "ruleDocument"})",
+                                   R"({"url": "https://ke.example/a.json", "kind": "page"})"})
         fetching.userContentControllerDidReceive("tarvelFetch", body, KeymapWebView::pageAddress);
     EXPECT_TRUE(transport->requests.empty()) << "nothing runs in the callback";
     auto values = answers(KeymapWebView::Coordinator::fetchAnswerStart);
-    ASSERT_EQ(values.size(), 5u);
+    ASSERT_EQ(values.size(), 8u);
     EXPECT_EQ(values[0], Json({{"ok", true}, {"url", "https://ke.example/a.json"}, {"document", Json::parse(goodDocument)}, {"text", goodDocument}}));
     const Json malformed = {{"ok", false}, {"error", "malformed fetch message from the web view"}, {"code", "malformed"}};
     EXPECT_EQ(values[1], malformed);
     EXPECT_EQ(values[2], malformed);
     EXPECT_EQ(values[3]["code"], "notHttps");
     EXPECT_EQ(values[4]["code"], "tooDeep");
+    EXPECT_EQ(values[5], Json({{"ok", true}, {"url", "https://ke.example/groups.json"}, {"index", {{"index", Json::array()}}}, {"text", R"({"index": []})"}}));
+    EXPECT_EQ(values[6], values[0]);
+    EXPECT_EQ(values[7], malformed);
 }
 
 } // namespace

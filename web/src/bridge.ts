@@ -25,6 +25,9 @@ export type RuleDocument = JsonObject & { title: string; rules: JsonObject[] };
  * A failure's `code` is one of docs/BRIDGE.md's (notHttps, offline, untrusted, timeout, tooLarge,
  * tooDeep, tooManyRedirects, httpStatus, notRuleDocument, malformed); `status` comes with httpStatus. */
 export type FetchOutcome = { ok: true; url: string; document: RuleDocument; text: string } | (Failure & { status?: number });
+/** What "tarvelFetch" answers for the gallery's index (its groups.json): `{"index": [groups], "example"?: [groups]}`,
+ * each group with "id", "name" and "files" ([{"path"}]); a failure as for a document (`notGalleryIndex` for another shape). */
+export type IndexOutcome = { ok: true; url: string; index: JsonObject; text: string } | (Failure & { status?: number });
 
 type Kind = 'Apps' | 'Apply' | 'Config' | 'Restore' | 'Fetch';
 interface Handler { postMessage(body: unknown): void }
@@ -53,6 +56,14 @@ export function readFetchOutcome(v: unknown): FetchOutcome {
     }
   }
   return { ok: false, error: 'malformed fetch answer: ' + String(JSON.stringify(v)).slice(0, 200) };
+}
+
+export function readIndexOutcome(v: unknown): IndexOutcome {
+  if (isObj(v) && v.ok === true && isStr(v.url) && isStr(v.text) && isObj(v.index) && Array.isArray(v.index.index)) {
+    return { ok: true, url: v.url, index: v.index, text: v.text };
+  }
+  const failure = readFetchOutcome(isObj(v) && v.ok === false ? v : null);
+  return failure.ok ? { ok: false, error: 'malformed fetch answer' } : failure;
 }
 
 function readInventory(v: unknown): Inventory | null {
@@ -110,6 +121,8 @@ export class Bridge {
   restore(body: RestoreBody): Promise<ApplyOutcome> { return this.post('Restore', body, readOutcome, (error) => ({ ok: false, error })); }
   /** An https address, or a karabiner://karabiner/assets/complex_modifications/import?url=... link. */
   fetchRuleDocument(url: string): Promise<FetchOutcome> { return this.post('Fetch', { url }, readFetchOutcome, (error) => ({ ok: false, error })); }
+  /** The gallery's index of its documents (its groups.json), checked as that by the native side. */
+  fetchGalleryIndex(url: string): Promise<IndexOutcome> { return this.post('Fetch', { url, kind: 'galleryIndex' }, readIndexOutcome, (error) => ({ ok: false, error })); }
   /** Calls `listener` each time karabiner.json changes on disk; the page then reads it again and
    * compares digests. Returns what stops the calls. */
   onConfigChanged(listener: () => void): () => void {

@@ -19,7 +19,8 @@ import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetFor
 import { isObj, isStr, type Json, type JsonObject } from './model/json';
 import { checkLimits, type LimitProblem } from './model/limits';
 import { defaultOptional, layersOf, triggerKeys, variableTests } from './model/manipulator';
-import { appliedDescription, compileRules, flatManipulators, newRule, plainName, type ApplyRule } from './model/rules';
+import { appliedDescription, compileRules, flatManipulators, importRule, newRule, plainName, type ApplyRule } from './model/rules';
+import { simRuleOf, withTrial } from './model/trial';
 import { keyLabel } from './model/keys';
 import { eventsOf, keyFieldOf } from './model/shapes';
 import { findShadows, type KeyId, type ProfileSettings, type Session, type Shadow, type SimContext, type SimRule } from './model/simulate';
@@ -62,6 +63,9 @@ export interface Notice { kind: 'info' | 'warn' | 'error'; text: string }
 export interface Confirm { title: string; body: string; items: string[]; confirm: string; run: () => void }
 /** A mapping being written that is not in the rule set until it does something. */
 export interface Draft { mapping: Mapping; ruleId?: string }
+
+/** Rules tried before they are added: where they would go in the document's rules. */
+export interface Trial { title: string; at: number; objects: JsonObject[]; rules: Rule[] }
 
 /** Where a mapping sits in the rule set. */
 export interface Located { rule: Rule; ruleIndex: number; mapping: Mapping; index: number }
@@ -244,17 +248,19 @@ export class Store {
   private shadows: { rules?: SimRule[]; problems: Problem[]; list?: Shadow[]; timer?: ReturnType<typeof setTimeout> } = { problems: [] };
   /** The manipulators that never fire, as last found. */
   get shadowList(): Shadow[] { return this.shadows.list ?? []; }
-  /** A manipulator of the rules tried, named as the list names it: the rule, and the mapping's place. */
-  placeName(rule: number, manipulator: number): string {
-    const r = this.simRules[rule];
+  /** A manipulator of the rules tried (`rules`: the document's unless others are given), named as
+   * the list names it: the rule, and the mapping's place. */
+  placeName(rule: number, manipulator: number, rules: readonly SimRule[] = this.simRules): string {
+    const r = rules[rule];
     if (!r) return '';
     const id = r.mappingIds?.[manipulator];
     const at = id ? this.locate(id) : undefined;
-    return t(r.kept ? 'sim.whereKept' : 'sim.where', { rule: plainName(r.name) || t('list.unnamed', { n: rule + 1 }), n: at ? at.index + 1 : manipulator + 1 });
+    const n = at ? at.index + 1 : r.tried && id ? new Set(r.mappingIds?.slice(0, manipulator + 1)).size : manipulator + 1;
+    return t(r.tried ? 'sim.whereTried' : r.kept ? 'sim.whereKept' : 'sim.where', { rule: plainName(r.name) || t('list.unnamed', { n: rule + 1 }), n });
   }
   /** What a finding says wins. */
-  winners(s: Shadow): string {
-    return s.by.map((w) => ('rule' in w ? this.placeName(w.rule, w.manipulator) : t('sim.simpleMod', { from: w.simple.replace(/^key_code:/, ''), to: w.to.replace(/key_code:/g, '') }))).join(t('sim.and'));
+  winners(s: Shadow, rules: readonly SimRule[] = this.simRules): string {
+    return s.by.map((w) => ('rule' in w ? this.placeName(w.rule, w.manipulator, rules) : t('sim.simpleMod', { from: w.simple.replace(/^key_code:/, ''), to: w.to.replace(/key_code:/g, '') }))).join(t('sim.and'));
   }
   private shadowProblems(simRules: SimRule[], located: Map<string, Located>, sync = false): Problem[] {
     if (this.shadows.rules === simRules) return this.shadows.problems;
@@ -372,7 +378,7 @@ export class Store {
     return () => this.listeners.delete(fn);
   }
   emit(): void { for (const fn of this.listeners) fn(); }
-  set(patch: Partial<Pick<Store, 'tab' | 'selectedId' | 'selectedRuleId' | 'query' | 'keyFilter' | 'notice' | 'picking' | 'apply' | 'confirm' | 'layerView' | 'draft' | 'sim' | 'config' | 'restoring'>>): void {
+  set(patch: Partial<Pick<Store, 'tab' | 'selectedId' | 'selectedRuleId' | 'query' | 'keyFilter' | 'notice' | 'picking' | 'apply' | 'confirm' | 'layerView' | 'draft' | 'sim' | 'config' | 'restoring' | 'view'>>): void {
     Object.assign(this, patch);
     this.emit();
   }
@@ -404,6 +410,8 @@ export class Store {
       this.updateDraft(fn);
       return;
     }
+    // A mapping shown but not in the document (a gallery rule's) is never edited.
+    if (!this.locate(id)) return;
     this.commit(this.mapRules((r) => (r.mappings.some((m) => m.id === id) ? { ...r, mappings: r.mappings.map((m) => (m.id === id ? fn(m) : m)) } : r)), coalesceKey && `${id}:${coalesceKey}`);
   }
   /** The rule new mappings go to: the selected one, else the first rule made here, else a new one
@@ -824,7 +832,7 @@ export class Store {
     }
     return this.contextCache.value as SimContext;
   }
-  get simSession(): Session { return this.tryIt.current(this.simRules, this.simProfile, this.simContext); }
+  get simSession(): Session { return this.tryIt.current(this.triedRules, this.simProfile, this.simContext); }
 
   simPress(keys: KeyRef[]): void {
     if (this.sim.mode === 'sequence') { this.set({ sim: this.tryIt.appendTap(this.sim, keys) }); return; }
@@ -839,7 +847,7 @@ export class Store {
   simSequence(text?: string): void {
     const state = text === undefined ? this.sim : { ...this.sim, sequence: text };
     performance.mark('tarvel-sequence-start');
-    const sim = this.tryIt.sequence(state, this.simRules, this.simProfile, this.simContext);
+    const sim = this.tryIt.sequence(state, this.triedRules, this.simProfile, this.simContext);
     performance.measure('tarvel-sequence', 'tarvel-sequence-start');
     this.set({ sim });
   }
@@ -852,6 +860,53 @@ export class Store {
   }
   simEnv(patch: Partial<SimContext>): void {
     this.set({ sim: { ...this.sim, context: { ...this.sim.context, ...patch }, keyboardTypeChosen: this.sim.keyboardTypeChosen || patch.keyboardType !== undefined } });
+  }
+
+  // ---- the gallery: rules tried where they would go, then added as they are ----------------------
+  // (the view and its model, ui/Gallery.tsx and model/galleryview.ts, load when the gallery opens)
+
+  /** The editor, or the public rule gallery. */
+  view: 'editor' | 'gallery' = 'editor';
+  /** Rules tried in Try it at the place they would be added, before they are in the document. */
+  trial: Trial | undefined;
+  showView(view: 'editor' | 'gallery'): void { this.set({ view }); }
+  /** Tries rule objects (a gallery document's) in Try it with the whole profile, at `at` in the document's rules. */
+  tryRules(title: string, rules: JsonObject[], at: number): void {
+    this.tryIt.reset();
+    this.trial = { title, at, objects: rules, rules: rules.map(importRule) };
+    this.tabChosen = true;
+    this.set({ view: 'editor', tab: 'try', sim: { ...this.sim, log: [] } });
+  }
+  stopTrying(): void {
+    this.tryIt.reset();
+    this.trial = undefined;
+    this.set({ sim: { ...this.sim, log: [] } });
+  }
+  private trialCache: { key: unknown[]; rules: SimRule[] } = { key: [], rules: [] };
+  /** What Try it runs: the document's rules, with the rules tried where they would be added. */
+  get triedRules(): SimRule[] {
+    const base = this.simRules;
+    const trial = this.trial;
+    if (!trial) return base;
+    if (this.trialCache.key[0] !== base || this.trialCache.key[1] !== trial) {
+      this.trialCache = { key: [base, trial], rules: withTrial(base, trial.rules.map((r) => simRuleOf(r, true)), trial.at) };
+    }
+    return this.trialCache.rules;
+  }
+  /**
+   * Rule objects added to the document at `at` (its end when past it), exactly as they are: an
+   * apply writes each as a new rule with this content, until the user edits it. One undo step.
+   */
+  addRules(rules: JsonObject[], at: number): Rule[] {
+    const rs = this.ruleSet;
+    const i = Math.max(0, Math.min(at, rs.rules.length));
+    const added = rules.map(importRule);
+    if (!added.length) return added;
+    this.commit({ ...rs, rules: [...rs.rules.slice(0, i), ...added, ...rs.rules.slice(i)] });
+    if (this.trial) this.tryIt.reset();
+    this.trial = undefined;
+    this.set({ selectedRuleId: added[0].id, selectedId: added[0].mappings[0]?.id, draft: undefined, keyFilter: undefined, query: '' });
+    return added;
   }
 
   /** A label for a layer id, as the picture's layer switcher shows it. */

@@ -137,6 +137,16 @@ TEST_F(SoupFetchTest, AGoodDocumentArrivesWhole) {
     }
 }
 
+TEST_F(SoupFetchTest, TheGallerysIndexArrivesAsThatIndexAndNothingElseDoes) {
+    auto index = RuleFetch::fetch(server->url("/groups.json"), transport, {}, nullptr, RuleFetch::Kind::galleryIndex);
+    ASSERT_TRUE(index) << index.error().text;
+    EXPECT_EQ(index->document["index"][0]["files"][0]["path"], "json/good.json");
+    EXPECT_EQ(Json::parse(index->text), index->document);
+    auto document = RuleFetch::fetch(server->url("/good.json"), transport, {}, nullptr, RuleFetch::Kind::galleryIndex);
+    ASSERT_FALSE(document);
+    EXPECT_EQ(document.error().code, "notGalleryIndex") << document.error().text;
+}
+
 TEST_F(SoupFetchTest, ClosingStopsAFetchThatWaits) {
     std::atomic<bool> stop{false};
     std::thread closer([&] {

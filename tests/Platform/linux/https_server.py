@@ -12,6 +12,7 @@ import time
 GOOD = json.dumps({"title": "Local", "rules": [{"description": "caps", "manipulators": [
     {"type": "basic", "from": {"key_code": "caps_lock"}, "to": [{"key_code": "escape"}]}]}]}, indent=2)
 BIG = '{"title": "' + "x" * (6 * 1024 * 1024) + '", "rules": []}'
+GROUPS = json.dumps({"index": [{"name": "Modifier Keys", "id": "modifier-keys", "files": [{"path": "json/good.json"}]}]}, indent=2)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -42,6 +43,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         port = self.server.server_address[1]
         if path == "/good.json":
             self.send(200, GOOD, [("Content-Type", "application/json")])
+        elif path == "/groups.json":
+            self.send(200, GROUPS, [("Content-Type", "application/json")])
         elif path == "/not-rules.json":
             self.send(200, '{"profiles": []}')
         elif path == "/big.json":

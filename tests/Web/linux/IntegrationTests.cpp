@@ -153,7 +153,8 @@ TEST_F(IntegrationTest, TheEditorPageAddsARecipeAndKeepsTheRulesAndCommentsItDid
     EXPECT_EQ(evaluate(view, "document.querySelector('header.top button.primary').disabled"), true);
 }
 
-// The gallery's snapshot lies beside the built page, served as gzip and unpacked by this engine.
+// The gallery's snapshot lies beside the built page, served as gzip and unpacked by this engine; the
+// gallery view's own code, a module of its own, loads through the scheme when the view opens.
 TEST_F(IntegrationTest, TheGallerySnapshotBesideThePageUnpacksInThisEngine) {
     const fs::path built = TARVEL_BUILT_RESOURCES;
     if (!fs::exists(built / "WebResources/index.html"))
@@ -166,6 +167,15 @@ TEST_F(IntegrationTest, TheGallerySnapshotBesideThePageUnpacksInThisEngine) {
     ASSERT_TRUE(got.is_array()) << got;
     EXPECT_EQ(got[0].get<std::string>().rfind("application/gzip", 0), 0u) << got;
     EXPECT_EQ(got[1], 843);
+
+    ASSERT_TRUE(waitInPage(view, "window.__tarvelReady !== undefined"));
+    evaluate(view, "[...document.querySelectorAll('header.top button')].find((b) => b.getAttribute('aria-pressed') !== null).click(), true");
+    ASSERT_TRUE(waitInPage(view, "document.querySelectorAll('[role=tree] > [role=treeitem]').length === 15"))
+        << evaluate(view, "document.body.innerText.slice(0, 2000)");
+    evaluate(view, "const input = document.querySelector('.gallist input[type=search]');"
+                   "input.value = 'home row mods'; input.dispatchEvent(new Event('input', {bubbles: true})); true");
+    EXPECT_TRUE(waitInPage(view, "document.querySelector('[role=option] .title')?.textContent === 'HRM: Home Row Mods ⌃⌥⌘⇧'"))
+        << evaluate(view, "document.querySelector('.gallist').innerText.slice(0, 2000)");
 }
 
 } // namespace

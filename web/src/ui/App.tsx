@@ -4,6 +4,7 @@ import { t, type Lang } from '../i18n';
 import { keyFromEventCode } from '../model/keys';
 import { triggerKeys } from '../model/manipulator';
 import { writable } from '../model/profile';
+import { ruleMarks } from '../model/trial';
 import { writtenRule } from '../model/rules';
 import { isObj } from '../model/json';
 import type { Mapping } from '../model/types';
@@ -122,6 +123,29 @@ function useShownMapping(selected: Mapping | undefined, later: { current: boolea
   return selected;
 }
 
+type GalleryModule = typeof import('./Gallery');
+/** The gallery view and its model: fetched the first time the gallery opens, not part of the page's own bundle. */
+function useGalleryModule(wanted: boolean): GalleryModule | 'failed' | undefined {
+  const [mod, setMod] = useState<GalleryModule | 'failed' | undefined>(undefined);
+  useEffect(() => {
+    if (!wanted || mod) return;
+    import('./Gallery').then(setMod, () => setMod('failed'));
+  }, [wanted, mod]);
+  return mod;
+}
+
+/** Marks of the document's rules, with those of the rules tried in Try it. */
+function useTrialMarks(store: Store, marks: Map<string, string[]>, layers: string[]) {
+  const trial = store.tab === 'try' ? store.trial : undefined;
+  return useMemo(() => {
+    if (!trial) return { marks, layers };
+    const tried = ruleMarks(trial.rules, store.layerView);
+    const all = new Map(marks);
+    for (const [k, ids] of tried.marks) all.set(k, [...(all.get(k) ?? []), ...ids]);
+    return { marks: all, layers: [...new Set([...layers, ...tried.layers])].sort((a, b) => a.localeCompare(b)) };
+  }, [trial, marks, layers, store.layerView]);
+}
+
 export function App({ store: s }: { store: Store }) {
   const store = useStore(s);
   const rs = store.ruleSet;
@@ -180,8 +204,10 @@ export function App({ store: s }: { store: Store }) {
     return () => clearTimeout(timer);
   }, [store.notice]);
 
-  const marks = store.marksFor(store.layerView);
-  const layerNames = useMemo(() => store.layers.map((l) => store.layerName(l)), [store.layers, store.lang]);
+  const shownMarks = useTrialMarks(store, store.marksFor(store.layerView), store.layers);
+  const marks = shownMarks.marks;
+  const layerNames = useMemo(() => shownMarks.layers.map((l) => store.layerName(l)), [shownMarks.layers, store.lang]);
+  const gallery = useGalleryModule(store.view === 'gallery');
   const selKeys = chosen ? [...new Set(chosen.manipulators.filter(isObj).flatMap(triggerKeys))].join(' ') : '';
 
   const onKeyboard = useCallback((key: string) => {
@@ -245,6 +271,8 @@ export function App({ store: s }: { store: Store }) {
           <span class="spacer" />
           <button type="button" class="icon" aria-label={t('app.undo')} title={t('app.undo')} disabled={!store.history.canUndo} onClick={() => store.undo()}>↶</button>
           <button type="button" class="icon" aria-label={t('app.redo')} title={t('app.redo')} disabled={!store.history.canRedo} onClick={() => store.redo()}>↷</button>
+          <button type="button" aria-pressed={store.view === 'gallery'} class={store.view === 'gallery' ? 'viewon' : ''}
+            onClick={() => store.showView(store.view === 'gallery' ? 'editor' : 'gallery')}>{t('app.gallery')}</button>
           <button type="button" onClick={() => fileInput.current?.click()}>{t('app.import')}</button>
           <input ref={fileInput} type="file" accept=".json,application/json" hidden data-testid="import"
             onChange={(e) => { const input = e.currentTarget as HTMLInputElement; void onFile(input.files?.[0]).finally(() => { input.value = ''; }); }} />
@@ -271,11 +299,16 @@ export function App({ store: s }: { store: Store }) {
             <button type="button" class="icon" aria-label={t('app.dismiss')} onClick={() => store.set({ notice: undefined })}>×</button>
           </div>
         )}
-        <main class="body">
+        {store.view === 'gallery' && (gallery && gallery !== 'failed' ? <gallery.Gallery store={store} /> : (
+          <main class="body gallery">
+            {gallery === 'failed' ? <p class="banner error" role="alert">{t('gallery.viewFailed')}</p> : <p class="hint busy" role="status"><span class="spinner" aria-hidden="true" />{t('gallery.opening')}</p>}
+          </main>
+        ))}
+        {store.view !== 'gallery' && <main class="body">
           <MappingList store={store} />
           <section class="work" aria-label={t('app.work')}>
             <Keyboard layout={rs.layout} marks={marks} simple={store.layerView ? undefined : store.simpleMarks} selected={selKeys} picking={!!store.picking} onKey={onKeyboard} lang={store.lang}
-              layer={store.layerView} layers={store.layers} layerNames={layerNames} onLayer={onLayer} label={kbLabel} />
+              layer={store.layerView} layers={shownMarks.layers} layerNames={layerNames} onLayer={onLayer} label={kbLabel} />
             <Tabs store={store} />
             <div class="tabpanel" id={`panel-${tab}`} ref={panel} role="tabpanel" aria-labelledby={`tab-${tab}`} tabIndex={0}>
               {tab === 'edit' && (selected ? (
@@ -289,7 +322,7 @@ export function App({ store: s }: { store: Store }) {
               {tab === 'backups' && <Backups store={store} />}
             </div>
           </section>
-        </main>
+        </main>}
       </div>
       {suggest && <KeyNames />}
       <Variables names={store.variables} />

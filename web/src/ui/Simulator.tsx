@@ -11,6 +11,7 @@ import {
   FLAGS, findShadows, flagKey, flagOf, formatSequence, nameOf, type Flag, type KeyId, type Outcome, type Place, type Sent, type Shadow,
 } from '../model/simulate';
 import { describeManipulator, eventText, scopeText } from '../model/summary';
+import { simRuleOf, trialFindings } from '../model/trial';
 import { MODIFIER_KEYS } from '../model/vocabulary';
 import type { Store } from '../store';
 import type { SimEntry } from '../tryit';
@@ -39,9 +40,10 @@ function PlaceRef({ store, place }: { store: Store; place: Place | undefined }) 
   if (place.rule === undefined || place.manipulator === undefined) {
     return <span>{t(place.stage === 'simple_modifications' ? 'sim.bySimple' : place.stage === 'device_keys' ? 'sim.byDevice' : 'sim.byFn')}</span>;
   }
-  const id = store.simRules[place.rule]?.mappingIds?.[place.manipulator];
-  const label = store.placeName(place.rule, place.manipulator);
-  return id ? <button type="button" class="link" onClick={() => store.select(id)}>{label}</button> : <span>{label}</span>;
+  const rules = store.triedRules;
+  const id = rules[place.rule]?.mappingIds?.[place.manipulator];
+  const label = store.placeName(place.rule, place.manipulator, rules);
+  return id && store.locate(id) ? <button type="button" class="link" onClick={() => store.select(id)}>{label}</button> : <span>{label}</span>;
 }
 
 /** What was sent, a key tapped shown once: "⌘Tab", else each change with its arrow. */
@@ -125,21 +127,56 @@ const Entry = memo(({ store, e }: { store: Store; e: SimEntry; rules: unknown; l
 
 const WHY: Record<Shadow['why'], string> = { always: 'sim.why.always', together: 'sim.why.together', chord: 'sim.why.chord', simple: 'sim.why.simple' };
 
+function ShadowItems({ store, shadows }: { store: Store; shadows: Shadow[] }) {
+  const rules = store.triedRules;
+  return (
+    <ul class="shadows">
+      {shadows.slice(0, 200).map((s, i) => (
+        <li key={i}>
+          <PlaceRef store={store} place={{ stage: 'complex_modifications', index: 0, rule: s.rule, manipulator: s.manipulator }} /> {t(WHY[s.why], { by: store.winners(s, rules) })}
+          <div class="hint">{describeManipulator(rules[s.rule]?.manipulators[s.manipulator])}</div>
+        </li>
+      ))}
+    </ul>
+  );
+}
+
+/** Rules from the gallery tried where they would be added: add them, or stop; what they change. */
+function TrialBox({ store }: { store: Store }) {
+  const trial = store.trial;
+  const found = useMemo(() => (trial ? trialFindings(store.simRules, trial.rules.map((r) => simRuleOf(r, true)), trial.at, store.simProfile) : undefined),
+    [store.simRules, trial, store.simProfile]);
+  if (!trial || !found) return null;
+  const at = Math.min(trial.at, store.ruleSet.rules.length);
+  return (
+    <section class="trial" aria-labelledby="trial-heading">
+      <h3 id="trial-heading">{t('trial.heading', { title: visibleText(trial.title.trim()), n: trial.rules.length, at: at + 1 })}</h3>
+      <div class="row wrap">
+        <button type="button" class="primary small" onClick={() => {
+          store.addRules(trial.objects, trial.at);
+          store.set({ notice: { kind: 'info', text: t('gallery.added', { n: trial.objects.length, at: at + 1 }) } });
+        }}>{t('trial.add', { n: trial.rules.length, at: at + 1 })}</button>
+        <button type="button" class="small" onClick={() => store.stopTrying()}>{t('trial.stop')}</button>
+        <button type="button" class="small" onClick={() => store.showView('gallery')}>{t('trial.back')}</button>
+      </div>
+      <p class="hint">{t('trial.hint')}</p>
+      <details class="options">
+        <summary>{t('gallery.findings', { never: found.shadowed.length, keeps: found.shadows.length })}</summary>
+        <h4>{t('trial.shadowed', { n: found.shadowed.length })}</h4>
+        {found.shadowed.length ? <ShadowItems store={store} shadows={found.shadowed} /> : <p class="hint">{t('trial.noShadowed')}</p>}
+        <h4>{t('trial.shadows', { n: found.shadows.length })}</h4>
+        {found.shadows.length ? <ShadowItems store={store} shadows={found.shadows} /> : <p class="hint">{t('trial.noShadows')}</p>}
+      </details>
+    </section>
+  );
+}
+
 function Shadows({ store }: { store: Store }) {
-  const shadows = useMemo(() => findShadows(store.simRules, store.simProfile), [store.simRules, store.simProfile]);
+  const shadows = useMemo(() => findShadows(store.triedRules, store.simProfile), [store.triedRules, store.simProfile]);
   return (
     <section aria-labelledby="shadows-heading">
       <h3 id="shadows-heading">{t('sim.shadows')}</h3>
-      {!shadows.length ? <p class="hint">{t('sim.noShadows')}</p> : (
-        <ul class="shadows">
-          {shadows.slice(0, 200).map((s, i) => (
-            <li key={i}>
-              <PlaceRef store={store} place={{ stage: 'complex_modifications', index: 0, rule: s.rule, manipulator: s.manipulator }} /> {t(WHY[s.why], { by: store.winners(s) })}
-              <div class="hint">{describeManipulator(store.simRules[s.rule]?.manipulators[s.manipulator])}</div>
-            </li>
-          ))}
-        </ul>
-      )}
+      {!shadows.length ? <p class="hint">{t('sim.noShadows')}</p> : <ShadowItems store={store} shadows={shadows} />}
     </section>
   );
 }
@@ -239,6 +276,7 @@ export function Simulator({ store }: { store: Store }) {
     <section class="simulator" aria-labelledby="sim-heading">
       <h2 id="sim-heading">{t('sim.heading')}</h2>
       <p class="hint">{t('sim.intro')}</p>
+      <TrialBox store={store} />
       <div class="row wrap">
         <span class="seg" role="radiogroup" aria-label={t('sim.pressKind')}>
           {(['tap', 'hold', 'sequence'] as const).map((m) => (
@@ -262,7 +300,7 @@ export function Simulator({ store }: { store: Store }) {
       <h3>{t('sim.results')}</h3>
       {!sim.log.length && <p class="hint">{t('sim.none')}</p>}
       <ol class="simlog" aria-live="polite">
-        {sim.log.slice(0, 8).map((e) => <Entry key={e.id} store={store} e={e} rules={store.simRules} lang={store.lang} />)}
+        {sim.log.slice(0, 8).map((e) => <Entry key={e.id} store={store} e={e} rules={store.triedRules} lang={store.lang} />)}
       </ol>
       {sim.log[0]?.action === 'sequence' && <p class="hint">{t('sim.asTyped', { seq: formatSequence(session.steps) })}</p>}
       {sim.mode !== 'sequence' && (

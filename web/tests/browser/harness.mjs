@@ -14,7 +14,7 @@ export const ORIGIN = 'http://tarvel.test';
 export const PAGE_URL = `${ORIGIN}/index.html`;
 
 /** @type {Record<string, string>} */
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.json': 'application/json', '.svg': 'image/svg+xml', '.png': 'image/png' };
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.json': 'application/json', '.svg': 'image/svg+xml', '.png': 'image/png', '.gz': 'application/gzip' };
 
 export async function launch() {
   return chromium.launch({
@@ -33,8 +33,13 @@ export const pageErrors = (page) => ERRORS.get(page) ?? [];
  * `config`: karabiner.json as "tarvelConfig" answers it; with it the stand-in also reads and writes
  * it as the app does (applies against a digest, kept rules, backups, restores). Without it the
  * stand-in is an app that does not read karabiner.json for the page.
- * @typedef {{ inventory?: unknown, applyAnswers?: unknown[], restoreAnswers?: unknown[], configAnswers?: unknown[], config?: any, delay?: number }} BridgeConfig
+ * `fetchAnswers`: with it the stand-in fetches for the page ("tarvelFetch"), answering each address
+ * with its entry there and any other as the app does offline; nothing reaches the network.
+ * @typedef {{ inventory?: unknown, applyAnswers?: unknown[], restoreAnswers?: unknown[], configAnswers?: unknown[], config?: any, delay?: number, fetchAnswers?: Record<string, unknown> }} BridgeConfig
  */
+
+/** What "tarvelFetch" answers for a rule document's text that came from `url`. @param {string} url @param {string} text */
+export const fetched = (url, text) => ({ ok: true, url, document: JSON.parse(text), text });
 
 // Screenshots for the docs are written only when asked (npm run screenshots).
 const SHOTS = process.env.TARVEL_SCREENSHOTS;
@@ -262,6 +267,16 @@ function installBridge(cfg) {
       postMessage(/** @type {unknown} */ body) {
         state.messages.push({ name: 'tarvelRestore', body: JSON.parse(JSON.stringify(body)) });
         answer('__tarvelRestoreResolve', state.restoreAnswers.shift() ?? restore(body));
+      },
+    };
+  }
+  if (cfg.fetchAnswers) {
+    w.webkit.messageHandlers.tarvelFetch = {
+      postMessage(/** @type {any} */ body) {
+        state.messages.push({ name: 'tarvelFetch', body: JSON.parse(JSON.stringify(body)) });
+        const url = typeof body?.url === 'string' ? body.url : '';
+        const host = /^[a-z]+:\/\/([^/?#]*)/i.exec(url.trim())?.[1] ?? url;
+        answer('__tarvelFetchResolve', cfg.fetchAnswers[url] ?? { ok: false, error: `could not reach ${host}: the tests have no network`, code: 'offline' });
       },
     };
   }

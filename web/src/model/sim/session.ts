@@ -18,6 +18,8 @@ export interface SimRule {
   /** The mapping each manipulator belongs to, for Tarvel's own rules. */
   mappingIds?: string[];
   kept?: boolean;
+  /** Tried before it is added (from the gallery): not in the document. */
+  tried?: boolean;
 }
 
 /** What of the profile besides its rules shapes what a key does. */
