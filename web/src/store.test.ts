@@ -274,7 +274,7 @@ describe('karabiner.json', () => {
     const mine = s.ruleSet.rules[1];
     win.__tarvelConfigChanged(null);
     await tick();
-    expect(s.notice).toEqual({ kind: 'warn', text: 'karabiner.json changed outside Tarvel: 1 rule changed. Your changes are kept. 1 of your changes meets a change made there: choose whose version stays.' });
+    expect(s.notice).toEqual({ kind: 'info', text: 'karabiner.json changed outside Tarvel: 1 rule changed. Your changes are kept. 1 of your changes meets a change made there: choose whose version stays.' });
     expect([s.conflicts.rules.map((r) => [r.name, r.enabled, r.outside]), s.applyHold]).toEqual([[['Build', false, 'changed']], 'conflict']);
     expect(s.applyBody.ruleList).toEqual([{ keep: 0 }, { keep: 1 }, { keep: 2 }]);
     // The same file again is no news.

@@ -63,7 +63,12 @@ export type ApplyHold = 'loading' | 'failed' | 'stale' | 'conflict' | 'nothing';
  * or replace the editor's rules, as the user says. */
 export interface Importing { ruleSet: RuleSet; mode: 'add' | 'replace'; raw: number }
 /** What another program changed in karabiner.json between two reads, as the page reports it. */
-export interface OutsideReport { added: number; removed: number; changed: number; values: boolean; conflicts: number }
+export interface OutsideReport {
+  added: number; removed: number; changed: number; values: boolean;
+  /** The user had changes of their own, and they stay. */
+  kept: boolean;
+  conflicts: number;
+}
 /** 'warn' stays until dismissed; 'info' goes by itself. */
 export interface Notice { kind: 'info' | 'warn' | 'error'; text: string }
 export interface Confirm { title: string; body: string; items: string[]; confirm: string; run: () => void }
@@ -101,6 +106,7 @@ export function outsideText(r: OutsideReport): string {
   if (r.removed) parts.push(t('outside.removed', { n: r.removed }));
   if (r.values) parts.push(t('outside.values'));
   let text = t('outside.report', { what: parts.join(t('outside.and')) });
+  if (r.kept) text += ` ${t('outside.kept')}`;
   if (r.conflicts) text += ` ${t('outside.conflicts', { n: r.conflicts })}`;
   return text;
 }
@@ -728,7 +734,8 @@ export class Store {
       this.saveChoices();
       this.config = { phase: 'ready', config: answer };
       const report = this.adopt(answer, had?.digest);
-      if (report) this.notice = { kind: report.conflicts ? 'warn' : 'info', text: outsideText(report) };
+      // What is left to choose stays on screen in its own banner; the report goes by itself.
+      if (report) this.notice = { kind: 'info', text: outsideText(report) };
       // The first view of a file with rules is its overview.
       if (first && !this.tabChosen && answer.profiles[this.choices.profile]?.rules.length) this.tab = 'installed';
       this.emit();
@@ -767,7 +774,11 @@ export class Store {
       const values = !deepEqual([before.simpleModifications, before.fnFunctionKeys, before.parameters, before.deviceSettings],
         [p.simpleModifications, p.fnFunctionKeys, p.parameters, p.deviceSettings]);
       const flagged = (x: RuleSet) => x.rules.filter((r) => r.outside).length + (x.values ?? []).filter((v) => v.outside).length;
-      report = { added: ch.added.length, removed: ch.removed.length, changed: ch.changed.length, values, conflicts: Math.max(0, flagged(next) - flagged(rs)) };
+      const plan = profilePlan(rs, before);
+      report = {
+        added: ch.added.length, removed: ch.removed.length, changed: ch.changed.length, values, kept: !nothingToDo(plan),
+        conflicts: Math.max(0, flagged(next) - flagged(rs)),
+      };
       if (!report.added && !report.removed && !report.changed && !values) report = undefined;
     }
     if (next === rs) return report;

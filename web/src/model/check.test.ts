@@ -52,7 +52,7 @@ describe('checks warn about what Karabiner-Elements may refuse and block only wh
     ['an unknown condition and a bad regular expression', basic({ conditions: [{ type: 'frontmost_application_if', bundle_identifiers: ['('] }, { type: 'weather_if' }] }),
       [['0.conditions[0].bundle_identifiers', 'v.regex', 'warning'], ['0.conditions[1]', 'v.conditionUnknown', 'warning']]],
     ['an application condition with no application blocks (only in: never; not in: always)',
-      basic({ conditions: [{ type: 'frontmost_application_if' }, { type: 'frontmost_application_unless', bundle_identifiers: [] }, { type: 'frontmost_application_if', bundle_identifiers: [], file_paths: [] }] }),
+      basic({ conditions: [{ type: 'frontmost_application_if' }, { type: 'frontmost_application_unless', bundle_identifiers: [] }, { type: 'frontmost_application_if', bundle_identifiers: [], file_paths: [''] }] }),
       [['0.conditions[0]', 'v.appEmpty', 'block'], ['0.conditions[1]', 'v.appEmpty', 'block'], ['0.conditions[2]', 'v.appEmpty', 'block']]],
     ['… also in a condition of an action; one list with an entry is enough', basic({
       conditions: [{ type: 'frontmost_application_if', bundle_identifiers: [], file_paths: ['^/Applications/Safari\\.app$'] }],

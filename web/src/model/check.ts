@@ -141,7 +141,8 @@ function checkConditions(v: Json, path: string, report: Report) {
     if (c.type.startsWith('frontmost_application_')) {
       // Karabiner-Elements takes an application condition that names no application, and then
       // "only in" never holds and "not in" always does: never what was meant.
-      if (!['bundle_identifiers', 'file_paths'].some((f) => c[f] !== undefined && !(Array.isArray(c[f]) && !(c[f] as Json[]).length))) {
+      // An empty pattern (what "+ pattern" starts with) names none either.
+      if (!['bundle_identifiers', 'file_paths'].some((f) => c[f] !== undefined && !(Array.isArray(c[f]) && (c[f] as Json[]).every((x) => x === '')))) {
         report(p, 'v.appEmpty', { type: c.type }, 'block');
       }
       for (const f of ['bundle_identifiers', 'file_paths']) {

@@ -51,8 +51,8 @@ export interface OutsideChanges { added: number[]; removed: number[]; changed: [
 
 /**
  * A rule whose content is in both reads is the same rule, wherever it went. Of the rest, a rule gone
- * and a rule come are one rule changed when they have the same description, else when they sit after
- * the same unchanged rule (in order: a rule renamed where it stands); the others were removed or added.
+ * and a rule come are one rule changed when they have the same description, or the same manipulators
+ * after the same unchanged rule (renamed where it stands); the others were removed or added.
  */
 export function outsideChanges(before: readonly Json[], after: readonly Json[]): OutsideChanges {
   const kb = ruleKeys(before as Json[]);
@@ -84,8 +84,10 @@ export function outsideChanges(before: readonly Json[], after: readonly Json[]):
     if (l) l.push(j); else byAnchor.set(a, [j]);
   }
   for (const i of rest) {
-    const j = byAnchor.get(anchor(kb, inAfter, i))?.shift();
-    if (j === undefined) { removed.push(i); continue; }
+    const here = byAnchor.get(anchor(kb, inAfter, i)) ?? [];
+    const k = here.findIndex((j) => deepEqual(manipulatorsOf(after[j]), manipulatorsOf(before[i])));
+    if (k < 0) { removed.push(i); continue; }
+    const [j] = here.splice(k, 1);
     free.delete(j);
     changed.push([i, j]);
   }

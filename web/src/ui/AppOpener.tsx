@@ -9,14 +9,15 @@ import { useMemo } from 'preact/hooks';
 
 let uid = 0;
 
-export function AppOpenerChoice({ store }: { store: Store }) {
+/** `folded`: in a narrow place, the choice opens from a line that says the current one. */
+export function AppOpenerChoice({ store, folded }: { store: Store; folded?: boolean }) {
   const id = useMemo(() => `opener-${++uid}`, []);
   const chosen = store.opener;
   const helper = store.focusHelper;
   const other: AppOpener = chosen === 'helper' ? 'engine' : 'helper';
   // Actions written the other way that the chosen way can say too.
   const rewrite = store.rewrittenOpeners(chosen);
-  return (
+  const body = (
     <fieldset class="opener">
       <legend id={id}>{t('opener.legend')}</legend>
       <div role="radiogroup" aria-labelledby={id}>
@@ -31,5 +32,12 @@ export function AppOpenerChoice({ store }: { store: Store }) {
         </button>
       )}
     </fieldset>
+  );
+  if (!folded) return body;
+  return (
+    <details class="options opener-fold">
+      <summary>{t('opener.summary', { way: t(`opener.${chosen}`) })}</summary>
+      {body}
+    </details>
   );
 }

@@ -24,8 +24,8 @@ function RuleConflict({ store, r }: { store: Store; r: Rule }) {
       <span class="buttons">
         {r.mappings.length > 0 && <button type="button" class="small" aria-label={t('config.showRule', { name })}
           onClick={() => { store.select(r.mappings[0].id); store.set({ selectedRuleId: r.id }); }}>{t('config.show')}</button>}
-        <button type="button" class="small" aria-label={t('conflict.mineOf', { name })} onClick={() => store.resolve([r.id], [], 'mine')}>{t(`conflict.mine.${r.outside}`)}</button>
-        <button type="button" class="small" aria-label={t('conflict.theirsOf', { name })} onClick={() => store.resolve([r.id], [], 'theirs')}>{t(`conflict.theirs.${r.outside}`)}</button>
+        <button type="button" class="small" aria-label={`${t(`conflict.mine.${r.outside}`)}: ${name}`} onClick={() => store.resolve([r.id], [], 'mine')}>{t(`conflict.mine.${r.outside}`)}</button>
+        <button type="button" class="small" aria-label={`${t(`conflict.theirs.${r.outside}`)}: ${name}`} onClick={() => store.resolve([r.id], [], 'theirs')}>{t(`conflict.theirs.${r.outside}`)}</button>
       </span>
     </li>
   );
@@ -43,8 +43,8 @@ function ValueConflict({ store, v }: { store: Store; v: ValueEdit }) {
         <Changes before={store.fileValueOf(v.path)} after={v.value} />
       </details>
       <span class="buttons">
-        <button type="button" class="small" aria-label={t('conflict.mineOf', { name })} onClick={() => store.resolve([], [v.path], 'mine')}>{t('conflict.mine.changed')}</button>
-        <button type="button" class="small" aria-label={t('conflict.theirsOf', { name })} onClick={() => store.resolve([], [v.path], 'theirs')}>{t('conflict.theirs.changed')}</button>
+        <button type="button" class="small" aria-label={`${t('conflict.mine.changed')}: ${name}`} onClick={() => store.resolve([], [v.path], 'mine')}>{t('conflict.mine.changed')}</button>
+        <button type="button" class="small" aria-label={`${t('conflict.theirs.changed')}: ${name}`} onClick={() => store.resolve([], [v.path], 'theirs')}>{t('conflict.theirs.changed')}</button>
       </span>
     </li>
   );

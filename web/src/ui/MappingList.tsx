@@ -131,9 +131,9 @@ const RuleRow = rowMemo(({ store, row, ruleSelected }: RowProps) => {
           {own && <span class="badge own">{t('config.own')}</span>}
           <span class="text">{name}</span>
           {state === 'new' && <span class="badge new">{t('list.state.new')}</span>}
-          {state === 'changed' && <span class="badge changed">{t('list.state.changed')}</span>}
+          {state === 'changed' && !rule.outside && <span class="badge changed">{t('list.state.changed')}</span>}
           {fixed && <span class="badge">{t('list.state.fixed')}</span>}
-          {rule.outside && <span class="badge outside" title={t(`conflict.${rule.outside}`, { name })}>{t('list.state.outside')}</span>}
+          {rule.outside && <span class="badge outside" title={t(`conflict.${rule.outside}`, { name })}>⚠ {t('list.state.outside')}</span>}
           <span class="num">{fixed ? '' : t('list.ruleCount', { n: rule.mappings.length })}</span>
         </button>
       )}

@@ -47,7 +47,7 @@ const RecipeCard = memo(({ store, recipe }: CardProps) => {
           {p.kind === 'app' && <AppPicker store={store} value={(values[p.name] as AppRef | undefined) ?? null} onChange={(a) => set(p.name, a)} />}
         </div>
       ))}
-      {recipe.params.some((p) => p.kind === 'app') && <AppOpenerChoice store={store} />}
+      {recipe.params.some((p) => p.kind === 'app') && <AppOpenerChoice store={store} folded />}
     </li>
   );
 });

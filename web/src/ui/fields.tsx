@@ -606,7 +606,8 @@ export function ConditionsEditor({ store, value, onChange, problems, at, compact
     <fieldset class="conditions">
       <legend>{t('edit.scope')}</legend>
       {body}
-      <Problems problems={problems} at={at} />
+      {/* Each condition shows its own findings; here only those of the list itself. */}
+      <Problems problems={problems} at={at} exact />
     </fieldset>
   );
 }
