@@ -288,6 +288,16 @@ describe('karabiner.json', () => {
     expect(s.applyBody.ruleList).toEqual([{ keep: 0 }, { edit: 1, rule: { ...installed[1], enabled: false } }, { keep: 2 }]);
   });
 
+  it('an application condition with no application blocks Apply in a rule that is written, not in one kept as the file has it', async () => {
+    const never = { type: 'basic', from: { key_code: 'f6' }, to: [{ key_code: 'mute' }], conditions: [{ type: 'frontmost_application_if', bundle_identifiers: [] }] };
+    const { s } = app({ config: [answer([...installed, { description: 'Never', manipulators: [never] }])] });
+    await tick();
+    const rule = s.ruleSet.rules[3];
+    expect([s.problems.filter((p) => p.code === 'v.appEmpty').map((p) => p.severity), s.blockCount]).toEqual([['warning'], 0]);
+    s.updateRule(rule.id, (r) => ({ ...r, name: 'Never!' }));
+    expect([s.problems.filter((p) => p.code === 'v.appEmpty').map((p) => p.severity), s.blockCount]).toEqual([['block'], 1]);
+  });
+
   it('a change heard while the file is being read is read once more afterwards', async () => {
     const { s, win, posted } = app({ config: [answer(installed), answer(installed, digest('1')), answer([installed[0]], digest('2'))] });
     await tick();

@@ -953,7 +953,8 @@ export class Store {
         this.commit(withNewRules(rs, fresh));
       }
     } else if (im.mode === 'replace' || empty) {
-      this.commit(im.ruleSet);
+      const { values: _v, removed: _r, ...rest } = im.ruleSet;
+      this.commit({ ...rest, rules: fresh });
     } else {
       this.commit({ ...rs, rules: [...rs.rules.filter((x) => x.mappings.length || !x.autoName), ...fresh] });
     }

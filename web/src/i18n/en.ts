@@ -715,7 +715,7 @@ export const en = {
   'conflict.removed': '“{name}” was removed from karabiner.json while you changed it here.',
   'conflict.returned': '“{name}” was changed in karabiner.json after you removed it here.',
   'conflict.value': '{name}: changed in karabiner.json while you changed it here.',
-  'conflict.differs': 'What yours changes in karabiner.json’s',
+  'conflict.differs': 'What your version changes in karabiner.json’s',
   'conflict.mine.changed': 'Keep mine',
   'conflict.theirs.changed': 'Take karabiner.json’s',
   'conflict.mine.removed': 'Keep mine as a new rule',

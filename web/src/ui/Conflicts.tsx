@@ -53,7 +53,8 @@ function ValueConflict({ store, v }: { store: Store; v: ValueEdit }) {
 export function Conflicts({ store }: { store: Store }) {
   const { rules, values } = store.conflicts;
   const n = rules.length + values.length;
-  if (!n) return null;
+  // Only the file read can settle them (work saved in the app and opened in a preview keeps its marks).
+  if (!n || !store.profile) return null;
   const all = (keep: 'mine' | 'theirs') => store.resolve(rules.map((r) => r.id), values.map((v) => v.path), keep);
   return (
     <section class="banner warn conflicts" aria-labelledby="conflicts-heading">

@@ -337,10 +337,8 @@ describe('karabiner.json in the editor', () => {
     await page.evaluate((rules) => (window as any).__bridge.outsideChange(rules, true), theirs);
     const notice = page.locator('.banner[role=status]', { hasText: 'changed outside Tarvel' });
     await notice.waitFor({ timeout: 1000 });
-    await shot(page, 'config-outside-change');
     expect(await notice.innerText()).toContain('karabiner.json changed outside Tarvel: 2 rules changed, 1 rule added, 1 rule removed. Your changes are kept. '
       + '1 of your changes meets a change made there: choose whose version stays.');
-    await notice.getByRole('button', { name: 'Dismiss' }).click();
     expect((await listRules(page)).map((r) => [r[1], r[2]])).toEqual([
       ['Keys: Caps Lock → Control / Escape', 'Tarvel'], ['Install tools', '⚠ choose'], ['Open Safari', ''], ['Added elsewhere', ''],
     ]);
@@ -351,6 +349,9 @@ describe('karabiner.json in the editor', () => {
     expect(await conflicts.locator('li .what').allInnerTexts()).toEqual(['“Install tools” was changed in karabiner.json while you changed it here.']);
     await conflicts.locator('summary').click();
     expect(await conflicts.locator('ul.changes').innerText()).toContain('"brew bundle" → "curl');
+    await page.locator('.tabpanel').hover();
+    await shot(page, 'config-outside-change');
+    await notice.getByRole('button', { name: 'Dismiss' }).click();
     expect(await applyButton(page).isDisabled()).toBe(true);
     expect(await applyButton(page).getAttribute('title')).toBe('Something you changed was changed in karabiner.json too: choose whose version stays first.');
     expect(await axeFindings(page), 'changed outside').toEqual([]);
