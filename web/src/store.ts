@@ -228,7 +228,8 @@ export class Store {
   get helperPath(): string | undefined { return this.ruleSet.opener === 'engine' ? undefined : this.inventory?.helperPath; }
   /** Where the app has tarvel-focus, whatever the rules use. */
   get focusHelper(): string | undefined { return this.inventory?.helperPath; }
-  get opener(): AppOpener { return this.ruleSet.opener ?? (this.inventory?.helperPath ? 'helper' : 'engine'); }
+  /** How new app actions are written: without tarvel-focus on this machine, open_application. */
+  get opener(): AppOpener { return this.inventory?.helperPath && this.ruleSet.opener !== 'engine' ? 'helper' : 'engine'; }
 
   // Checks, rules and marks follow the rule set; each is computed once per version, when asked.
   // Everything here depends on the rules only: renaming the rule set or switching the layout keeps it.

@@ -655,6 +655,7 @@ export const en = {
   'config.fate.changed': 'Changed in the editor: the apply rewrites this rule in its place.',
   'config.fate.moved': 'Moved to place {n}.',
   'config.fate.removed': 'Removed: the apply takes it out (the backup keeps it).',
+  'config.fate.outside': 'Changed here and in karabiner.json: stays as the file has it until you choose whose version stays.',
   'config.showRule': 'Show “{name}” in the editor',
   'config.putBack': 'Put back',
   'config.putBackRule': 'Put back “{name}”',

@@ -657,6 +657,7 @@ export const ja: Record<MessageKey, string> = {
   'config.fate.changed': 'エディタで変更されています。「適用」はこのルールをその位置で書き換えます。',
   'config.fate.moved': '{n} 番目に移動します。',
   'config.fate.removed': '削除されています。「適用」で取り除かれます(バックアップには残ります)。',
+  'config.fate.outside': 'ここと karabiner.json の両方で変更されています。どちらを残すか選ぶまでは、ファイルのまま残ります。',
   'config.showRule': '「{name}」をエディタで表示',
   'config.putBack': '元に戻す',
   'config.putBackRule': '「{name}」を元に戻す',

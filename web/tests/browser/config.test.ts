@@ -354,6 +354,8 @@ describe('karabiner.json in the editor', () => {
     await notice.getByRole('button', { name: 'Dismiss' }).click();
     expect(await applyButton(page).isDisabled()).toBe(true);
     expect(await applyButton(page).getAttribute('title')).toBe('Something you changed was changed in karabiner.json too: choose whose version stays first.');
+    expect(await page.locator('ol.installed-rules > li').nth(1).locator('.fate .hint').innerText())
+      .toBe('Changed here and in karabiner.json: stays as the file has it until you choose whose version stays.');
     expect(await axeFindings(page), 'changed outside').toEqual([]);
 
     await conflicts.getByRole('button', { name: 'Keep mine: Install tools' }).click();
