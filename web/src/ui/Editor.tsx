@@ -10,11 +10,10 @@ import {
 import { isObj, isStr, jsonDepth, type Json, type JsonObject } from '../model/json';
 import { LIMITS } from '../model/limits';
 import { variableIf, withKey, withEvents } from '../model/manipulator';
-import { newMapping } from '../model/rules';
+import { newMapping, plainName } from '../model/rules';
 import { eventsOf } from '../model/shapes';
 import type { FormKind, Mapping } from '../model/types';
 import type { Store } from '../store';
-import { plainName } from '../model/rules';
 import { ConditionsEditor, EventList, KeyField, ParametersEditor, Problems, Section, TriggerEditor, useId } from './fields';
 import { memo } from './memo';
 
