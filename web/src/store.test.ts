@@ -47,6 +47,44 @@ describe('drafts', () => {
   });
 });
 
+describe('new mappings and imports add, where the user says', () => {
+  const tap = (key: string, to: string) => ({ type: 'basic', from: { key_code: key }, to: [{ key_code: to }] });
+  it('a new mapping goes into a new rule named after it, whatever rule was used last; or into the rule chosen', () => {
+    const s = store();
+    recipe(s, 'hyper');
+    const hyper = s.ruleSet.rules.find((r) => r.name === '[Tarvel] hyper') as { id: string; mappings: { id: string }[] };
+    s.select(hyper.mappings[0].id);
+    s.openDraft('caps_lock', '');
+    const id = s.selectedId as string;
+    s.updateMapping(id, (m) => ({ ...m, manipulators: [{ ...m.manipulators[0], to: [{ key_code: 'escape' }] }] }));
+    expect(texts(s)).toEqual(['[Tarvel] Caps Lock → Escape: remap', '[Tarvel] hyper: tapHold']);
+    // The name follows the one mapping until the rule is named.
+    s.updateMapping(id, (m) => ({ ...m, manipulators: [{ ...m.manipulators[0], to: [{ key_code: 'tab' }] }] }));
+    expect(texts(s)[0]).toBe('[Tarvel] Caps Lock → Tab: remap');
+    s.openDraft('a', '');
+    s.setDraftRule(hyper.id);
+    s.updateMapping(s.selectedId as string, (m) => ({ ...m, manipulators: [{ ...m.manipulators[0], to: [{ key_code: 'b' }] }] }));
+    expect(texts(s)).toEqual(['[Tarvel] Caps Lock → Tab: remap', '[Tarvel] hyper: tapHold remap']);
+  });
+
+  it.each<[string, 'add' | 'replace', string[]]>([
+    ['added by default after the rules made here; one undo takes them out', 'add', ['[Tarvel] capsCtrlEsc', 'Doc 1', 'Doc 2']],
+    ['or replacing the editor’s rules', 'replace', ['Doc 1', 'Doc 2']],
+  ])('an import into an editor with work: %s', (_name, mode, expected) => {
+    const s = store();
+    recipe(s, 'capsCtrlEsc');
+    const before = s.ruleSet;
+    const doc = { title: 'Doc', rules: [{ description: 'Doc 1', manipulators: [tap('a', 'b')] }, { description: 'Doc 2', manipulators: [tap('c', 'd')] }] };
+    expect(s.importText(JSON.stringify(doc))).toEqual({ ok: true, pending: true });
+    expect(s.ruleSet).toBe(before);
+    s.finishImport({ ...(s.importing as NonNullable<Store['importing']>), mode });
+    expect(s.ruleSet.rules.map((r) => r.name)).toEqual(expected);
+    expect(s.notice?.text).toContain('2 rules, 2 mappings');
+    s.undo();
+    expect(s.ruleSet).toBe(before);
+  });
+});
+
 describe('editing', () => {
   it('a form that cannot hold a mapping asks first, naming what goes; cancelling changes nothing', () => {
     const s = store();
@@ -225,6 +263,50 @@ describe('karabiner.json', () => {
     await tick();
     expect(names(s)).toEqual(['[Tarvel] Keys: Caps', 'Elsewhere', 'Build', 'Old!']);
     expect(s.applyBody).toMatchObject({ baseDigest: digest('f'), ruleList: [{ keep: 0 }, { keep: 1 }, { keep: 2 }, { edit: 3 }] });
+  });
+
+  it('a rule changed elsewhere while the user changed it too: said, marked, not sent, until the user chooses', async () => {
+    const build2 = { description: 'Build', manipulators: [{ ...other, to: [{ shell_command: 'make all' }] }] };
+    const now = [installed[0], build2, installed[2]];
+    const { s, win } = app({ config: [answer(installed), answer(now, digest('f')), answer(now, digest('f'))] });
+    await tick();
+    s.updateRule(s.ruleSet.rules[1].id, (r) => ({ ...r, enabled: false }));
+    const mine = s.ruleSet.rules[1];
+    win.__tarvelConfigChanged(null);
+    await tick();
+    expect(s.notice).toEqual({ kind: 'info', text: 'karabiner.json changed outside Tarvel: 1 rule changed. Your changes are kept. 1 of your changes meets a change made there: choose whose version stays.' });
+    expect([s.conflicts.rules.map((r) => [r.name, r.enabled, r.outside]), s.applyHold]).toEqual([[['Build', false, 'changed']], 'conflict']);
+    expect(s.applyBody.ruleList).toEqual([{ keep: 0 }, { keep: 1 }, { keep: 2 }]);
+    // The same file again is no news.
+    s.set({ notice: undefined });
+    await s.loadConfig();
+    expect(s.notice).toBeUndefined();
+    s.resolve([mine.id], [], 'theirs');
+    expect([s.ruleSet.rules[1].enabled, s.applyHold]).toEqual([true, 'nothing']);
+    s.undo();
+    s.resolve([mine.id], [], 'mine');
+    expect(s.applyBody.ruleList).toEqual([{ keep: 0 }, { edit: 1, rule: { ...installed[1], enabled: false } }, { keep: 2 }]);
+  });
+
+  it('an application condition with no application blocks Apply in a rule that is written, not in one kept as the file has it', async () => {
+    const never = { type: 'basic', from: { key_code: 'f6' }, to: [{ key_code: 'mute' }], conditions: [{ type: 'frontmost_application_if', bundle_identifiers: [] }] };
+    const { s } = app({ config: [answer([...installed, { description: 'Never', manipulators: [never] }])] });
+    await tick();
+    const rule = s.ruleSet.rules[3];
+    expect([s.problems.filter((p) => p.code === 'v.appEmpty').map((p) => p.severity), s.blockCount]).toEqual([['warning'], 0]);
+    s.updateRule(rule.id, (r) => ({ ...r, name: 'Never!' }));
+    expect([s.problems.filter((p) => p.code === 'v.appEmpty').map((p) => p.severity), s.blockCount]).toEqual([['block'], 1]);
+  });
+
+  it('a change heard while the file is being read is read once more afterwards', async () => {
+    const { s, win, posted } = app({ config: [answer(installed), answer(installed, digest('1')), answer([installed[0]], digest('2'))] });
+    await tick();
+    const reading = s.loadConfig();
+    win.__tarvelConfigChanged(null);
+    await reading;
+    await tick();
+    expect(posted.map((p) => p.name)).toEqual(['tarvelConfig', 'tarvelConfig', 'tarvelConfig']);
+    expect(names(s)).toEqual(['[Tarvel] Keys: Caps']);
   });
 
   it('an apply refused because the file changed holds Apply until the file is read again', async () => {

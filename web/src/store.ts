@@ -3,11 +3,12 @@
 import { useLayoutEffect, useState } from 'preact/hooks';
 import { Bridge, type ApplyBody, type ApplyOutcome } from './bridge';
 import {
-  describe, devicesOf, isFailure, manipulatorsOf, sameProfile, selectedProfile, TARVEL_PREFIX,
+  describe, devicesOf, isFailure, manipulatorsOf, ruleKeys, sameProfile, selectedProfile, TARVEL_PREFIX,
   type Backup, type Choices, type Configuration, type Failure, type Profile,
 } from './model/config';
 import {
-  docValue, documentFromProfile, listValue, mergeDocument, nothingToDo, objectValue, profilePlan, winnerChanges, withNewRules, withValue, type ProfilePlan, type WinnerChange,
+  docValue, documentFromProfile, expectedProfile, fileValue, installedRule, listValue, mergeDocument, nothingToDo, objectValue, outsideChanges, profilePlan, ruleState,
+  winnerChanges, withNewRules, withValue, type ProfilePlan, type WinnerChange,
 } from './model/profile';
 import { detectLanguage, setLanguage, t, type Lang } from './i18n';
 import { mergeInventory, type AppEntry } from './model/apps';
@@ -16,7 +17,8 @@ import { commandsOf, type AppPathLookup } from './model/commands';
 import { convertMapping, layerLabel, variableNames } from './model/forms';
 import { History } from './model/history';
 import { exportDocument, exportFileName, importDocument, readRuleSet, ruleSetForSaving } from './model/io';
-import { isObj, isStr, type Json, type JsonObject } from './model/json';
+import { deepEqual, isObj, isStr, type Json, type JsonObject } from './model/json';
+import { convertOpeners } from './model/actions';
 import { checkLimits, type LimitProblem } from './model/limits';
 import { defaultOptional, layersOf, triggerKeys, variableTests } from './model/manipulator';
 import { appliedDescription, compileRules, flatManipulators, importRule, newRule, plainName, type ApplyRule } from './model/rules';
@@ -25,8 +27,8 @@ import { keyLabel } from './model/keys';
 import { eventsOf, keyFieldOf } from './model/shapes';
 import { findShadows, type KeyId, type ProfileSettings, type Session, type Shadow, type SimContext, type SimRule } from './model/simulate';
 import { initialSim, TryIt, type SimMode, type SimState } from './tryit';
-import { eventText, setAppNames } from './model/summary';
-import type { DeviceRecord, FormKind, Inventory, LayoutName, Mapping, Rule, RuleSet, ValuePath } from './model/types';
+import { eventText, setAppNames, summarize } from './model/summary';
+import type { AppOpener, DeviceRecord, FormKind, Inventory, LayoutName, Mapping, Rule, RuleSet, ValueEdit, ValuePath } from './model/types';
 import { newId } from './model/types';
 import type { KeyRef } from './model/manipulator';
 
@@ -57,11 +59,22 @@ export type RestoreState =
   | { phase: 'busy'; backup: Backup }
   | { phase: 'done'; outcome: ApplyOutcome };
 /** Why Apply is off although the rules are fine. */
-export type ApplyHold = 'loading' | 'failed' | 'stale' | 'nothing';
+export type ApplyHold = 'loading' | 'failed' | 'stale' | 'conflict' | 'nothing';
+/** A document chosen for import while the editor has work in it: its rules are added (the default)
+ * or replace the editor's rules, as the user says. */
+export interface Importing { ruleSet: RuleSet; mode: 'add' | 'replace'; raw: number }
+/** What another program changed in karabiner.json between two reads, as the page reports it. */
+export interface OutsideReport {
+  added: number; removed: number; changed: number; values: boolean;
+  /** The user had changes of their own, and they stay. */
+  kept: boolean;
+  conflicts: number;
+}
 /** 'warn' stays until dismissed; 'info' goes by itself. */
 export interface Notice { kind: 'info' | 'warn' | 'error'; text: string }
 export interface Confirm { title: string; body: string; items: string[]; confirm: string; run: () => void }
-/** A mapping being written that is not in the rule set until it does something. */
+/** A mapping being written that is not in the rule set until it does something; it then goes into
+ * the rule the user chose, else into a new rule named after it. */
 export interface Draft { mapping: Mapping; ruleId?: string }
 
 /** Rules tried before they are added: where they would go in the document's rules. */
@@ -82,7 +95,24 @@ function storage(): Storage | undefined {
 export const tarvelRule = (name: string, mappings: Mapping[] = []): Rule => newRule(`${TARVEL_PREFIX}${name}`, mappings);
 
 export function emptyRuleSet(lang: Lang): RuleSet {
-  return { title: t('app.defaultTitle'), layout: lang === 'ja' ? 'jis' : 'us', rules: [tarvelRule(t('app.defaultRule'))] };
+  // A placeholder: the first mapping made goes into it and names it.
+  return { title: t('app.defaultTitle'), layout: lang === 'ja' ? 'jis' : 'us', rules: [{ ...tarvelRule(t('app.defaultRule')), autoName: true }] };
+}
+
+/** The name of a new rule made for one mapping: what the mapping does ("Caps Lock → Escape"). */
+export const autoRuleName = (m: Mapping): string => `${TARVEL_PREFIX}${summarize(m) || t('app.defaultRule')}`;
+
+/** The text that says what changed outside. */
+export function outsideText(r: OutsideReport): string {
+  const parts: string[] = [];
+  if (r.changed) parts.push(t('outside.changed', { n: r.changed }));
+  if (r.added) parts.push(t('outside.added', { n: r.added }));
+  if (r.removed) parts.push(t('outside.removed', { n: r.removed }));
+  if (r.values) parts.push(t('outside.values'));
+  let text = t('outside.report', { what: parts.join(t('outside.and')) });
+  if (r.kept) text += ` ${t('outside.kept')}`;
+  if (r.conflicts) text += ` ${t('outside.conflicts', { n: r.conflicts })}`;
+  return text;
 }
 
 /** A rule set saved by a version in which Tarvel wrote each rule as "[Tarvel] <title>: <name>": its
@@ -149,6 +179,7 @@ export class Store {
   /** The user has chosen a tab: the first view of the file no longer overrides it. */
   private tabChosen = false;
   restoring: RestoreState = { phase: 'closed' };
+  importing: Importing | undefined;
   confirm: Confirm | undefined;
   notice: Notice | undefined;
   /** A key field waiting for a key press or a click on the keyboard. */
@@ -187,7 +218,8 @@ export class Store {
     if (this.bridge.available) void this.loadInventory();
     if (this.bridge.readsConfiguration) {
       // The app says when karabiner.json changed on disk; the digest tells whether it is news.
-      this.bridge.onConfigChanged(() => { if (this.config.phase !== 'loading') void this.loadConfig(); });
+      // A change heard while a read is under way may be newer than what that read sees: read once more after it.
+      this.bridge.onConfigChanged(() => { if (this.config.phase === 'loading') this.readAgain = true; else void this.loadConfig(); });
       void this.loadConfig();
     }
     // Closing or reloading the page writes what a pending save would have.
@@ -196,7 +228,12 @@ export class Store {
 
   get ruleSet(): RuleSet { return this.history.present; }
   get preview(): boolean { return !this.bridge.available; }
-  get helperPath(): string | undefined { return this.inventory?.helperPath; }
+  /** tarvel-focus, for new app actions; none when the rules are to open apps with Karabiner-Elements alone. */
+  get helperPath(): string | undefined { return this.ruleSet.opener === 'engine' ? undefined : this.inventory?.helperPath; }
+  /** Where the app has tarvel-focus, whatever the rules use. */
+  get focusHelper(): string | undefined { return this.inventory?.helperPath; }
+  /** How new app actions are written: without tarvel-focus on this machine, open_application. */
+  get opener(): AppOpener { return this.inventory?.helperPath && this.ruleSet.opener !== 'engine' ? 'helper' : 'engine'; }
 
   // Checks, rules and marks follow the rule set; each is computed once per version, when asked.
   // Everything here depends on the rules only: renaming the rule set or switching the layout keeps it.
@@ -211,7 +248,11 @@ export class Store {
       return { name: r.name, enabled: r.enabled, manipulators: on.flatMap((m) => m.manipulators), mappingIds: on.flatMap((m) => m.manipulators.map(() => m.id)) };
     });
     const problems: Problem[] = [];
-    for (const r of rs.rules) for (const m of r.mappings) if (m.enabled) problems.push(...this.checked(m));
+    for (const r of rs.rules) {
+      // An installed rule the apply keeps byte for byte: what would block a rule written anew is only a warning.
+      const kept = r.origin !== undefined && ruleState(r) === 'same';
+      for (const m of r.mappings) if (m.enabled) problems.push(...(kept ? this.checked(m).map(softened) : this.checked(m)));
+    }
     problems.push(...this.shadowProblems(simRules, located));
     const counts = new Map<string, { b: number; w: number }>();
     const byMapping = new Map<string, Problem[]>();
@@ -361,6 +402,7 @@ export class Store {
     if (c.phase === 'loading' || c.phase === 'off') return 'loading';
     if (c.phase === 'failed') return 'failed';
     if (c.stale) return 'stale';
+    if (this.conflicts.rules.length || this.conflicts.values.length) return 'conflict';
     const p = this.plan;
     return p && nothingToDo(p) ? 'nothing' : undefined;
   }
@@ -378,7 +420,7 @@ export class Store {
     return () => this.listeners.delete(fn);
   }
   emit(): void { for (const fn of this.listeners) fn(); }
-  set(patch: Partial<Pick<Store, 'tab' | 'selectedId' | 'selectedRuleId' | 'query' | 'keyFilter' | 'notice' | 'picking' | 'apply' | 'confirm' | 'layerView' | 'draft' | 'sim' | 'config' | 'restoring' | 'view'>>): void {
+  set(patch: Partial<Pick<Store, 'tab' | 'selectedId' | 'selectedRuleId' | 'query' | 'keyFilter' | 'notice' | 'picking' | 'apply' | 'confirm' | 'layerView' | 'draft' | 'sim' | 'config' | 'restoring' | 'view' | 'importing'>>): void {
     Object.assign(this, patch);
     this.emit();
   }
@@ -412,22 +454,30 @@ export class Store {
     }
     // A mapping shown but not in the document (a gallery rule's) is never edited.
     if (!this.locate(id)) return;
-    this.commit(this.mapRules((r) => (r.mappings.some((m) => m.id === id) ? { ...r, mappings: r.mappings.map((m) => (m.id === id ? fn(m) : m)) } : r)), coalesceKey && `${id}:${coalesceKey}`);
+    this.commit(this.mapRules((r) => {
+      if (!r.mappings.some((m) => m.id === id)) return r;
+      const mappings = r.mappings.map((m) => (m.id === id ? fn(m) : m));
+      // A rule named after its one mapping follows it.
+      return r.autoName && mappings.length === 1 ? { ...r, mappings, name: autoRuleName(mappings[0]) } : { ...r, mappings };
+    }), coalesceKey && `${id}:${coalesceKey}`);
   }
-  /** The rule new mappings go to: the selected one, else the first rule made here, else a new one
-   * (an installed rule changes only when the user chose it). */
-  private targetRule(ruleId?: string): { rs: RuleSet; ruleId: string } {
+  /** The rule new mappings go to: the one named, else a new rule named after what they do (an empty
+   * placeholder rule is used for it when there is one). Never the rule used last. */
+  private targetRule(ms: Mapping[], ruleId?: string): { rs: RuleSet; ruleId: string } {
     const rs = this.ruleSet;
-    const id = ruleId ?? this.selectedRuleId;
-    const found = rs.rules.find((r) => r.id === id && r.fixed === undefined) ?? rs.rules.find((r) => r.origin === undefined);
+    const found = ruleId === undefined ? undefined : rs.rules.find((r) => r.id === ruleId && r.fixed === undefined);
     if (found) return { rs, ruleId: found.id };
-    const rule = tarvelRule(t('app.defaultRule'));
+    const name = ms.length === 1 ? autoRuleName(ms[0]) : `${TARVEL_PREFIX}${t('app.defaultRule')}`;
+    const spare = rs.rules.find((r) => r.autoName && !r.mappings.length && r.origin === undefined);
+    if (spare) return { rs: { ...rs, rules: rs.rules.map((r) => (r === spare ? { ...r, name } : r)) }, ruleId: spare.id };
+    const rule: Rule = { ...tarvelRule(name.slice(TARVEL_PREFIX.length)), ...(ms.length === 1 ? { autoName: true } : {}) };
     return { rs: withNewRules(rs, [rule]), ruleId: rule.id };
   }
+  /** Mappings added to the rule `ruleId`, else to a new rule (see targetRule). */
   addMappings(ms: Mapping[], ruleId?: string, select = true): void {
     if (!ms.length) return;
-    const target = this.targetRule(ruleId);
-    this.commit({ ...target.rs, rules: target.rs.rules.map((r) => (r.id === target.ruleId ? { ...r, mappings: [...r.mappings, ...ms] } : r)) });
+    const target = this.targetRule(ms, ruleId);
+    this.commit({ ...target.rs, rules: target.rs.rules.map((r) => (r.id === target.ruleId ? { ...r, mappings: [...r.mappings, ...ms], ...(r.mappings.length ? { autoName: undefined } : {}) } : r)) });
     if (select) this.set({ selectedId: ms[0].id, selectedRuleId: target.ruleId, draft: undefined });
   }
   /** A rule made in Tarvel ("[Tarvel] <name>"), with the other new rules at the top. */
@@ -584,7 +634,11 @@ export class Store {
     const lv = layer ? this.layerVariable(layer) : undefined;
     if (lv) man.conditions = [{ type: 'variable_if', name: lv.name, value: lv.value }];
     const mapping: Mapping = { id: newId('d'), enabled: true, form: 'remap', manipulators: [man] };
-    this.set({ draft: { mapping, ruleId: this.selectedRuleId }, selectedId: mapping.id, tab: 'edit', keyFilter: key, query: '' });
+    this.set({ draft: { mapping }, selectedId: mapping.id, tab: 'edit', keyFilter: key, query: '' });
+  }
+  /** The rule the draft goes into; undefined: a new one. */
+  setDraftRule(ruleId: string | undefined): void {
+    if (this.draft) this.set({ draft: { mapping: this.draft.mapping, ...(ruleId ? { ruleId } : {}) } });
   }
   private layerVariable(layer: string): { name: string; value: JsonObject[string] } | undefined {
     for (const r of this.ruleSet.rules) for (const m of r.mappings) for (const man of m.manipulators) {
@@ -637,6 +691,7 @@ export class Store {
     this.inventory = inv;
     this.apps = mergeInventory(inv);
     const byId = new Map(this.apps.filter((a) => a.bundleId).map((a) => [a.bundleId as string, a.name]));
+    this.appNames = byId;
     this.appPaths = new Map(this.apps.filter((a) => a.bundleId && a.launchable && a.path).map((a) => [a.bundleId as string, a.path as string]));
     setAppNames((id) => byId.get(id));
     this.inventoryState = inv ? 'ready' : 'unavailable';
@@ -653,10 +708,14 @@ export class Store {
       this.set({ apply: { phase: 'refused', problem } });
       return;
     }
+    // What the file holds once this apply is written: a later read tells others' changes from it.
+    const plan = body.ruleList ? this.plan : undefined;
+    const profile = this.profile;
     this.applying++;
     this.set({ apply: { phase: 'busy' } });
     const outcome = await this.bridge.apply(body);
     this.applying--;
+    if (outcome.ok && plan && profile) this.base = expectedProfile(profile, plan);
     this.set({ apply: { phase: 'done', outcome } });
     this.afterWrite(outcome);
   }
@@ -664,28 +723,41 @@ export class Store {
   // ---- karabiner.json and its backups --------------------------------------------------------------
 
   private configRequests = 0;
+  /** A change was heard while a read was under way. */
+  private readAgain = false;
   /** Reads karabiner.json again; the last answer wins when several are under way. */
   async loadConfig(): Promise<void> {
     if (!this.bridge.readsConfiguration) return;
     const before = this.config;
     const first = before.phase === 'off';
+    const had = before.phase === 'ready' || before.phase === 'loading' ? before.config : undefined;
     const ticket = ++this.configRequests;
-    this.set({ config: { phase: 'loading', config: before.phase === 'ready' || before.phase === 'loading' ? before.config : undefined } });
+    this.set({ config: { phase: 'loading', config: had } });
     const answer = await this.bridge.requestConfiguration();
     performance.mark('tarvel-config-answer');
     if (ticket !== this.configRequests) return;
     if (isFailure(answer)) {
       this.set({ config: { phase: 'failed', failure: answer } });
-      return;
+    } else {
+      this.choices = this.carriedChoices(answer);
+      this.saveChoices();
+      this.config = { phase: 'ready', config: answer };
+      const report = this.adopt(answer, had?.digest);
+      // What is left to choose stays on screen in its own banner; the report goes by itself.
+      if (report) this.notice = { kind: 'info', text: outsideText(report) };
+      // The first view of a file with rules is its overview.
+      if (first && !this.tabChosen && answer.profiles[this.choices.profile]?.rules.length) this.tab = 'installed';
+      this.emit();
     }
-    this.choices = this.carriedChoices(answer);
-    this.saveChoices();
-    this.config = { phase: 'ready', config: answer };
-    this.adopt(answer);
-    // The first view of a file with rules is its overview.
-    if (first && !this.tabChosen && answer.profiles[this.choices.profile]?.rules.length) this.tab = 'installed';
-    this.emit();
+    if (this.readAgain) {
+      this.readAgain = false;
+      void this.loadConfig();
+    }
   }
+
+  /** The profile the document was last brought up to date with, or what the last apply wrote to it:
+   * what a new read is compared with. */
+  private base: Profile | undefined;
 
   /** The profile this document was made from, by place and name. */
   private docProfile: { profile: number; name: string | null } | undefined;
@@ -694,19 +766,86 @@ export class Store {
    * `mergeDocument`), or made anew from another profile, carrying the rules made here. A document
    * that changes this way starts a new undo history: the steps before it were made on another file.
    */
-  private adopt(c: Configuration): void {
+  private adopt(c: Configuration, lastDigest?: string): OutsideReport | undefined {
     const p = c.profiles[this.choices.profile];
     this.devices = devicesOf(p);
     const rs = this.ruleSet;
     const was = this.docProfile;
     const same = !was || sameProfile(c, was.profile, was.name) === this.choices.profile;
-    const next = same ? mergeDocument(rs, p) : withNewRules(documentFromProfile(p, rs), rs.rules.filter((r) => r.origin === undefined));
+    const before = same ? this.base : undefined;
+    const next = same ? mergeDocument(rs, p, before)
+      : withNewRules(documentFromProfile(p, rs), rs.rules.filter((r) => r.origin === undefined && r.outside === undefined));
     this.docProfile = { profile: this.choices.profile, name: p.name };
-    if (next === rs) return;
+    this.base = p;
+    let report: OutsideReport | undefined;
+    if (before && c.digest !== lastDigest) {
+      const ch = outsideChanges(before.rules, p.rules);
+      const values = !deepEqual([before.simpleModifications, before.fnFunctionKeys, before.parameters, before.deviceSettings],
+        [p.simpleModifications, p.fnFunctionKeys, p.parameters, p.deviceSettings]);
+      const flagged = (x: RuleSet) => x.rules.filter((r) => r.outside).length + (x.values ?? []).filter((v) => v.outside).length;
+      const plan = profilePlan(rs, before);
+      report = {
+        added: ch.added.length, removed: ch.removed.length, changed: ch.changed.length, values, kept: !nothingToDo(plan),
+        conflicts: Math.max(0, flagged(next) - flagged(rs)),
+      };
+      if (!report.added && !report.removed && !report.changed && !values) report = undefined;
+    }
+    if (next === rs) return report;
     this.history = new History(next);
     this.scheduleSave();
     if (this.selectedRuleId && !next.rules.some((r) => r.id === this.selectedRuleId)) this.selectedRuleId = undefined;
     if (this.selectedId && !this.draft && !this.locate(this.selectedId)) this.selectedId = undefined;
+    return report;
+  }
+
+  // ---- rules and values changed here and in the file ---------------------------------------------
+
+  private conflictCache: { rs?: RuleSet; rules: Rule[]; values: ValueEdit[] } = { rules: [], values: [] };
+  /** What changed both here and in karabiner.json, waiting for the user's choice. */
+  get conflicts(): { rules: Rule[]; values: ValueEdit[] } {
+    const rs = this.ruleSet;
+    if (this.conflictCache.rs !== rs) {
+      this.conflictCache = { rs, rules: rs.rules.filter((r) => r.outside), values: (rs.values ?? []).filter((v) => v.outside) };
+    }
+    return this.conflictCache;
+  }
+  /** The user's version stays ('mine') or the file's ('theirs'); one undo step for all given. */
+  resolve(ruleIds: string[], paths: ValuePath[], keep: 'mine' | 'theirs'): void {
+    const p = this.profile;
+    const rs = this.ruleSet;
+    if (!p) return;
+    const ids = new Set(ruleIds);
+    const removed = [...(rs.removed ?? [])];
+    const rules = rs.rules.flatMap((r): Rule[] => {
+      if (!ids.has(r.id) || !r.outside) return [r];
+      const { outside, ...plain } = r;
+      if (outside === 'changed') {
+        if (keep === 'mine') return [plain];
+        const i = ruleKeys(p.rules).indexOf(r.origin as string);
+        return i < 0 ? [plain] : [{ ...installedRule(p.rules[i], r.origin as string), id: r.id }];
+      }
+      if (outside === 'removed') return keep === 'mine' ? [plain] : [];
+      if (keep === 'theirs') return [plain];
+      if (r.origin !== undefined) removed.push(r.origin);
+      return [];
+    });
+    const wanted = new Set(paths.map((x) => JSON.stringify(x)));
+    const values = (rs.values ?? []).flatMap((v): ValueEdit[] => {
+      if (!v.outside || !wanted.has(JSON.stringify(v.path))) return [v];
+      if (keep === 'theirs') return [];
+      const { outside: _o, ...plain } = v;
+      return [plain];
+    });
+    const next: RuleSet = { ...rs, rules };
+    if (removed.length) next.removed = removed;
+    if (values.length) next.values = values; else delete next.values;
+    this.commit(next);
+    if (this.selectedId && !this.draft && !this.locate(this.selectedId)) this.set({ selectedId: undefined });
+  }
+  /** The file's value for a value edit, for showing both sides. */
+  fileValueOf(path: ValuePath): Json | undefined {
+    const p = this.profile;
+    return p ? fileValue(p, path) : undefined;
   }
 
   /**
@@ -764,7 +903,9 @@ export class Store {
 
   /** After an apply or a restore the file is read again, except after a refusal because it
    * changed: the user reloads, seeing why. */
-  private afterWrite(outcome: ApplyOutcome): void {
+  private afterWrite(outcome: ApplyOutcome, restored = false): void {
+    // A restore puts back an older file: nothing to compare it with.
+    if (restored && outcome.ok) this.base = undefined;
     if (!outcome.ok && outcome.code === 'changed') {
       if (this.config.phase === 'ready') this.set({ config: { ...this.config, stale: true } });
       return;
@@ -783,27 +924,98 @@ export class Store {
     this.set({ restoring: { phase: 'busy', backup: st.backup } });
     const outcome = await this.bridge.restore({ name: st.backup.name, ...(st.baseDigest ? { baseDigest: st.baseDigest } : {}) });
     this.set({ restoring: { phase: 'done', outcome } });
-    this.afterWrite(outcome);
+    this.afterWrite(outcome, true);
   }
 
-  importText(text: string): { ok: true; title: string; rules: number; n: number; raw: number } | { ok: false; error: string; detail?: string; value?: number; limit?: number } {
+  /**
+   * A file chosen for import. Into an editor with work in it, the rules wait for the user's choice
+   * (`importing`: added by default, or replacing the editor's rules); into an empty one they go at
+   * once. Either way one undo takes the import back.
+   */
+  importText(text: string): { ok: true; pending: boolean } | { ok: false; error: string; detail?: string; value?: number; limit?: number } {
     performance.mark('tarvel-import-start');
     const r = importDocument(text, this.helperPath);
     if (!r.ok) return r;
-    if (this.profile) {
-      // The profile stays the document: the file's rules join it as new rules.
-      const rules = r.ruleSet.rules.filter((x) => x.fixed === undefined).map(({ origin: _o, ...x }) => x);
-      this.commit(withNewRules(this.ruleSet, rules));
-    } else {
-      this.commit(r.ruleSet);
+    const raw = r.ruleSet.rules.reduce((n, x) => n + x.mappings.filter((m) => m.form === 'raw').length, 0);
+    const work = this.ruleSet.rules.some((x) => x.mappings.length > 0 || x.origin !== undefined);
+    if (work) {
+      this.set({ importing: { ruleSet: r.ruleSet, mode: 'add', raw } });
+      return { ok: true, pending: true };
     }
-    const first = r.ruleSet.rules.find((x) => x.mappings.length);
-    this.set({ selectedId: first?.mappings[0]?.id, selectedRuleId: first?.id, keyFilter: undefined, query: '', draft: undefined, layerView: '' });
+    this.finishImport({ ruleSet: r.ruleSet, mode: 'add', raw });
+    return { ok: true, pending: false };
+  }
+  /** The import chosen goes in, as one undo step. */
+  finishImport(im: Importing | undefined = this.importing): void {
+    this.importing = undefined;
+    if (!im) return;
+    const rs = this.ruleSet;
+    // Imported rules are new rules of this document, whatever they were where they came from.
+    const fresh = im.ruleSet.rules.filter((x) => x.fixed === undefined).map(({ origin: _o, outside: _x, autoName: _a, ...x }): Rule => x);
+    const empty = !rs.rules.some((x) => x.mappings.length > 0 || x.origin !== undefined);
+    if (this.profile) {
+      if (im.mode === 'replace') {
+        // The editor's rules go: the installed ones are removed from the profile by the next apply.
+        const gone = rs.rules.flatMap((x) => (x.origin !== undefined ? [x.origin] : []));
+        this.commit({ ...rs, rules: fresh, ...(gone.length || rs.removed?.length ? { removed: [...(rs.removed ?? []), ...gone] } : {}) });
+      } else {
+        this.commit(withNewRules(rs, fresh));
+      }
+    } else if (im.mode === 'replace' || empty) {
+      const { values: _v, removed: _r, ...rest } = im.ruleSet;
+      this.commit({ ...rest, rules: fresh });
+    } else {
+      this.commit({ ...rs, rules: [...rs.rules.filter((x) => x.mappings.length || !x.autoName), ...fresh] });
+    }
+    const first = fresh.find((x) => x.mappings.length);
+    const n = fresh.reduce((k, x) => k + x.mappings.length, 0);
+    const text = t(im.mode === 'add' && !empty ? 'import.added' : 'import.done', { title: im.ruleSet.title, r: fresh.length, n })
+      + (im.raw ? ` ${t('import.raw', { n: im.raw })}` : '');
+    this.set({
+      selectedId: first?.mappings[0]?.id, selectedRuleId: first?.id, keyFilter: undefined, query: '', draft: undefined, layerView: '',
+      notice: { kind: 'info', text }, tab: 'edit',
+    });
     this.checkNow();
     performance.measure('tarvel-import', 'tarvel-import-start');
-    const all = r.ruleSet.rules.flatMap((x) => x.mappings);
-    return { ok: true, title: r.ruleSet.title, rules: r.ruleSet.rules.length, n: all.length, raw: all.filter((m) => m.form === 'raw').length };
   }
+
+  // ---- how rules open applications ------------------------------------------------------------------
+
+  /** How new app actions are written; `rewrite` also rewrites the actions already there that the
+   * other way expresses (one undo step). */
+  setOpener(opener: AppOpener, rewrite = false): void {
+    const rs = this.ruleSet;
+    const rules = rewrite ? this.rewrittenOpeners(opener).rules : rs.rules;
+    this.commit({ ...rs, rules, opener });
+  }
+  /** The rules with every app action rewritten to `opener` where it can be, and how many were. */
+  rewrittenOpeners(opener: AppOpener): { rules: Rule[]; count: number; touched: number } {
+    const key = [this.ruleSet.rules, opener, this.focusHelper, this.apps];
+    if (!key.every((k, i) => k === this.openerCache.key[i])) this.openerCache = { key, out: this.rewriteOpeners(opener) };
+    return this.openerCache.out;
+  }
+  private openerCache: { key: unknown[]; out: { rules: Rule[]; count: number; touched: number } } = { key: [], out: { rules: [], count: 0, touched: 0 } };
+  private rewriteOpeners(opener: AppOpener): { rules: Rule[]; count: number; touched: number } {
+    let count = 0;
+    let touched = 0;
+    const rules = this.ruleSet.rules.map((r) => {
+      if (r.fixed !== undefined) return r;
+      let n = 0;
+      const mappings = r.mappings.map((m) => {
+        const out = convertOpeners(m.manipulators, opener, this.focusHelper, this.appPath, this.appName);
+        if (!out.count) return m;
+        n += out.count;
+        return { ...m, manipulators: out.manipulators };
+      });
+      if (!n) return r;
+      count += n;
+      touched++;
+      return { ...r, mappings };
+    });
+    return { rules, count, touched };
+  }
+  private appNames = new Map<string, string>();
+  appName = (bundleId: string): string | undefined => this.appNames.get(bundleId);
 
   exportFile(): { name: string; text: string } {
     return { name: exportFileName(this.ruleSet.title), text: `${JSON.stringify(exportDocument(this.ruleSet), null, 2)}\n` };
@@ -913,6 +1125,11 @@ export class Store {
   layerName(layer: string): string {
     return layer ? layerLabel(layer) : t('kb.baseLayer');
   }
+}
+
+/** A finding that would block a rule written anew, for a rule kept as it is. */
+function softened(p: Problem): Problem {
+  return p.severity === 'block' && p.code === 'v.appEmpty' ? { ...p, severity: 'warning' } : p;
 }
 
 export function useStore(store: Store): Store {

@@ -30,7 +30,7 @@ describe('the vocabulary is Karabiner-Elements’ own, aliases included', () => 
   });
 });
 
-describe('checks warn about what Karabiner-Elements may refuse and block only what nothing can read', () => {
+describe('checks warn about what Karabiner-Elements may refuse and block only what nothing can read or never means anything', () => {
   it.each<[string, Json, [string, string, Severity][]]>([
     ['aliases in keys and modifiers', { type: 'basic', from: { key_code: 'left_alt', modifiers: { mandatory: ['right_gui'], optional: 'any' } }, to: [{ key_code: 'a', modifiers: 'left_gui' }] }, []],
     ['result lists given as one object', basic({ to: { key_code: 'b' }, to_if_alone: { key_code: 'c' }, to_after_key_up: { set_variable: { name: 'x', value: 0 } }, to_if_held_down: { key_code: 'd' } }), []],
@@ -51,6 +51,13 @@ describe('checks warn about what Karabiner-Elements may refuse and block only wh
     ['a set_variable without a value', basic({ to: [{ set_variable: { name: 'x' } }] }), [['0.to[0].set_variable', 'v.variableValue', 'warning']]],
     ['an unknown condition and a bad regular expression', basic({ conditions: [{ type: 'frontmost_application_if', bundle_identifiers: ['('] }, { type: 'weather_if' }] }),
       [['0.conditions[0].bundle_identifiers', 'v.regex', 'warning'], ['0.conditions[1]', 'v.conditionUnknown', 'warning']]],
+    ['an application condition with no application blocks (only in: never; not in: always)',
+      basic({ conditions: [{ type: 'frontmost_application_if' }, { type: 'frontmost_application_unless', bundle_identifiers: [] }, { type: 'frontmost_application_if', bundle_identifiers: [], file_paths: [''] }] }),
+      [['0.conditions[0]', 'v.appEmpty', 'block'], ['0.conditions[1]', 'v.appEmpty', 'block'], ['0.conditions[2]', 'v.appEmpty', 'block']]],
+    ['… also in a condition of an action; one list with an entry is enough', basic({
+      conditions: [{ type: 'frontmost_application_if', bundle_identifiers: [], file_paths: ['^/Applications/Safari\\.app$'] }],
+      to: [{ key_code: 'b', conditions: [{ type: 'frontmost_application_unless', file_paths: [] }] }],
+    }), [['0.to[0].conditions[0]', 'v.appEmpty', 'block']]],
     ['a NUL in a command', basic({ to: [{ shell_command: 'a\u0000b' }] }), [['0.to[0].shell_command', 'v.nul', 'warning']]],
     ['a mouse manipulator is left to the linter', { type: 'mouse_motion_to_scroll', from: { modifiers: { mandatory: ['fn'] } } }, []],
   ])('%s', (_name, man, expected) => expect(findings(man)).toEqual(expected));

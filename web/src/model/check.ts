@@ -1,6 +1,7 @@
 // Checks run as the user types. Karabiner-Elements' linter decides what it accepts, so almost every
-// finding here is a warning with its reason; only a manipulator no engine can read blocks Apply: one
-// that is not an object, or a basic one whose `from` names no event.
+// finding here is a warning with its reason. What blocks Apply: a manipulator no engine can read (not
+// an object, or a basic one whose `from` names no event), and an application condition that names no
+// application (accepted, but it never does what was meant).
 import { isObj, isStr, type Json, type JsonObject } from './json';
 import { eventKind, eventsOf } from './shapes';
 import type { Mapping, RuleSet } from './types';
@@ -138,6 +139,12 @@ function checkConditions(v: Json, path: string, report: Report) {
       for (const d of c.identifiers) if (isObj(d)) unknownFields(d, DEVICE_FIELDS, `${p}.identifiers`, report);
     }
     if (c.type.startsWith('frontmost_application_')) {
+      // Karabiner-Elements takes an application condition that names no application, and then
+      // "only in" never holds and "not in" always does: never what was meant.
+      // An empty pattern (what "+ pattern" starts with) names none either.
+      if (!['bundle_identifiers', 'file_paths'].some((f) => c[f] !== undefined && !(Array.isArray(c[f]) && (c[f] as Json[]).every((x) => x === '')))) {
+        report(p, 'v.appEmpty', { type: c.type }, 'block');
+      }
       for (const f of ['bundle_identifiers', 'file_paths']) {
         if (!Array.isArray(c[f])) continue;
         for (const re of c[f] as Json[]) {

@@ -1,4 +1,5 @@
 import { describe, expect, it } from 'vitest';
+import { convertOpeners, otherOpener } from './actions';
 import { commandsOf, visibleText, type Command } from './commands';
 import type { JsonObject } from './json';
 
@@ -30,6 +31,40 @@ describe('what a manipulator runs or opens, in full', () => {
   ])('%s', (_n, man, expected) => expect(brief(commandsOf(man, lookup))).toEqual(expected));
 
   it('anything that is not a manipulator runs nothing', () => expect(commandsOf('rm -rf /')).toEqual([]));
+});
+
+describe('app actions written the other way: tarvel-focus and Karabiner-Elements’ open_application', () => {
+  const focus = (args: string) => ({ shell_command: `'${HELPER}' ${args}` });
+  const open = (o: JsonObject) => ({ software_function: { open_application: o } });
+  const lookup = (id: string) => (id === 'com.apple.Safari' ? '/Applications/Safari.app' : undefined);
+  const names = (id: string) => (id === 'com.apple.Safari' ? 'Safari' : undefined);
+  it.each<[string, JsonObject, 'engine' | 'helper', JsonObject | undefined]>([
+    ['by identifier, flags kept', { ...focus("--name 'Safari' --bundle-id 'com.apple.Safari' --fallback '/Applications/Safari.app'"), repeat: false }, 'engine',
+      { ...open({ bundle_identifier: 'com.apple.Safari' }), repeat: false }],
+    ['by path when there is no identifier', focus("--name 'Notes' --fallback '/Applications/Notes.app'"), 'engine', open({ file_path: '/Applications/Notes.app' })],
+    ['a name alone says nothing open_application can', focus("--name 'Notes'"), 'engine', undefined],
+    ['a shell command is no app action', { shell_command: 'open -a Safari' }, 'engine', undefined],
+    ['back: the name and the path from the inventory', open({ bundle_identifier: 'com.apple.Safari' }), 'helper',
+      focus("--name 'Safari' --bundle-id 'com.apple.Safari' --fallback '/Applications/Safari.app'")],
+    ['back: an identifier the inventory does not know', open({ bundle_identifier: 'org.example.x' }), 'helper', focus("--bundle-id 'org.example.x'")],
+    ['back: an application’s path', open({ file_path: '/Applications/Notes.app' }), 'helper', focus("--name 'Notes' --fallback '/Applications/Notes.app'")],
+    ['a file is not an application', open({ file_path: '/Users/me/run.command' }), 'helper', undefined],
+    ['“the app before” has no tarvel-focus form', open({ frontmost_application_history_index: 1 }), 'helper', undefined],
+  ])('%s', (_name, e, to, expected) => expect(otherOpener(e, to, HELPER, lookup, names)).toEqual(expected));
+
+  it('every result list is rewritten, the rest stays the same objects; what runs is shown either way', () => {
+    const safari = focus("--name 'Safari' --bundle-id 'com.apple.Safari' --fallback '/Applications/Safari.app'");
+    const keys = on([{ key_code: 'b' }]);
+    const man = on([safari], { to_if_alone: safari, to_delayed_action: { to_if_invoked: [{ key_code: 'c' }, safari] } });
+    const out = convertOpeners([keys, man], 'engine', HELPER);
+    expect(out.count).toBe(3);
+    expect(out.manipulators[0]).toBe(keys);
+    expect(brief(commandsOf(out.manipulators[1]))).toEqual([['openApplication', 'com.apple.Safari', null], ['openApplication', 'com.apple.Safari', null], ['openApplication', 'com.apple.Safari', null]]);
+    const back = convertOpeners(out.manipulators, 'helper', HELPER, lookup, names);
+    expect(back.manipulators[1]).toEqual(man);
+    expect(convertOpeners([man], 'helper', HELPER).count).toBe(0);
+    expect(convertOpeners(out.manipulators, 'helper', undefined).count).toBe(0);
+  });
 });
 
 describe('invisible characters are made visible', () => {

@@ -20,13 +20,16 @@ export function ruleSetForSaving(rs: RuleSet): JsonObject {
     if (r.extra) out.extra = r.extra;
     if (r.origin) out.origin = r.origin;
     if (r.fixed !== undefined) out.fixed = r.fixed;
+    if (r.outside) out.outside = r.outside;
+    if (r.autoName) out.autoName = true;
     out.mappings = r.mappings.map((m) => ({ enabled: m.enabled, form: m.form, manipulators: m.manipulators }));
     return out;
   });
   const out: JsonObject = { title: rs.title, layout: rs.layout, rules };
   if (rs.extra) out.extra = rs.extra;
   if (rs.removed?.length) out.removed = rs.removed;
-  if (rs.values?.length) out.values = rs.values.map((v) => ({ path: v.path, value: v.value, ...(v.device ? { device: v.device } : {}) }));
+  if (rs.values?.length) out.values = rs.values.map((v) => ({ path: v.path, value: v.value, ...(v.device ? { device: v.device } : {}), ...(v.outside ? { outside: true } : {}) }));
+  if (rs.opener) out.opener = rs.opener;
   return out;
 }
 
@@ -53,6 +56,8 @@ function readRule(v: unknown): Rule | undefined {
   if (isObj(v.extra)) rule.extra = v.extra;
   if (isStr(v.origin)) rule.origin = v.origin;
   if (v.fixed !== undefined && rule.origin !== undefined) rule.fixed = v.fixed;
+  if (v.outside === 'changed' || v.outside === 'removed' || v.outside === 'returned') rule.outside = v.outside;
+  if (v.autoName === true) rule.autoName = true;
   return rule;
 }
 
@@ -79,10 +84,11 @@ export function readRuleSet(v: unknown, helperPath?: string): RuleSet | undefine
   if (Array.isArray(v.values)) {
     const values = v.values.flatMap((e): ValueEdit[] => {
       const path = isObj(e) ? valuePath(e.path) : undefined;
-      return path && isObj(e) && e.value !== undefined ? [{ path, value: e.value, ...(isObj(e.device) ? { device: e.device } : {}) }] : [];
+      return path && isObj(e) && e.value !== undefined ? [{ path, value: e.value, ...(isObj(e.device) ? { device: e.device } : {}), ...(e.outside === true ? { outside: true } : {}) }] : [];
     });
     if (values.length) rs.values = values;
   }
+  if (v.opener === 'helper' || v.opener === 'engine') rs.opener = v.opener;
   return rs;
 }
 

@@ -5,7 +5,7 @@ import { ruleKeys, type Profile } from './config';
 import { jsonChanges, pathText } from './diff';
 import type { Json, JsonObject } from './json';
 import {
-  commentPlaces, documentFromProfile, mergeDocument, nothingToDo, profilePlan, ruleState, winnerChanges, withNewRules, withValue,
+  commentPlaces, documentFromProfile, expectedProfile, mergeDocument, nothingToDo, outsideChanges, profilePlan, ruleState, winnerChanges, withNewRules, withValue,
 } from './profile';
 import { newRule } from './rules';
 import type { Rule, RuleSet, ValuePath } from './types';
@@ -75,6 +75,86 @@ describe('the profile as the document', () => {
     // Merging again changes nothing.
     expect(mergeDocument(out, p)).toBe(out);
     if (expected.join() === names(rs).join() && (removed === undefined || removed.length === (rs.removed ?? []).length)) expect(out).toBe(rs);
+  });
+});
+
+describe('changes made by another program', () => {
+  const B2 = rule('B', man('B', 'z'));
+  it.each<[string, Json[], Json[], string]>([
+    ['nothing', [A, B, C], [A, B, C], ''],
+    ['moved rules are the same rules', [A, B, C], [C, A, B], ''],
+    ['one changed: found by its description', [A, B, C], [A, B2, C], 'changed B'],
+    ['… also when it moved', [A, B, C], [B2, A, C], 'changed B'],
+    ['one renamed where it stands: found by its place', [A, B, C], [A, rule('B renamed', man('B')), C], 'changed B as B renamed'],
+    ['added and removed', [A, B, C], [X, A, C], 'added X; removed B'],
+    ['two renamed between the same rules, in order', [A, B, C], [rule('P', man('A')), rule('Q', man('B')), C], 'changed A as P, B as Q'],
+    ['one gone and another come in its place are not one rule', [A, B, C], [A, rule('P', man('p')), C], 'added P; removed B'],
+    ['a duplicate added', [A, B], [A, A, B], 'added A'],
+    ['from nothing and to nothing', [], [A], 'added A'],
+    ['… to nothing', [A, B], [], 'removed A, B'],
+  ])('%s', (_name, before, after, expected) => {
+    const ch = outsideChanges(before, after);
+    const d = (list: Json[], i: number) => (list[i] as JsonObject).description;
+    const parts = [
+      ch.changed.length ? `changed ${ch.changed.map(([i, j]) => `${d(before, i)}${d(after, j) === d(before, i) ? '' : ` as ${d(after, j)}`}`).join(', ')}` : '',
+      ch.added.length ? `added ${ch.added.map((j) => d(after, j)).join(', ')}` : '',
+      ch.removed.length ? `removed ${ch.removed.map((i) => d(before, i)).join(', ')}` : '',
+    ];
+    expect(parts.filter(Boolean).join('; ')).toEqual(expected);
+  });
+
+  // Each case: the document (made from `before`, then edited), the file read now, and with `before`
+  // known or not (a page opened on work saved earlier). Expected: the rules (* new, ! marked with
+  // what is marked) and what the apply would send.
+  const off = (r: Rule): Rule => ({ ...r, enabled: false });
+  const base = doc(profile([A, B, C]));
+  type Merge = [string, RuleSet, Json[], boolean, string[], unknown[]];
+  it.each<Merge>([
+    ['a rule changed there and not here takes the new content where it stands', move(base, ['C', 'A', 'B']), [A, B2, C], true,
+      ['C', 'A', 'B'], [{ keep: 2 }, { keep: 0 }, { keep: 1 }]],
+    ['a rule changed there and here is marked; the apply keeps the file’s until the user chooses', edit(base, 'B', off), [A, B2, C], true,
+      ['A', 'B!changed', 'C'], [{ keep: 0 }, { keep: 1 }, { keep: 2 }]],
+    ['… also without the last read, found by its description', edit(base, 'B', off), [A, C, B2], false,
+      ['A', 'B!changed', 'C'], [{ keep: 0 }, { keep: 2 }, { keep: 1 }]],
+    ['… and when it was renamed there where it stands', edit(base, 'B', off), [A, rule('B2', man('B')), C], true,
+      ['A', 'B!changed', 'C'], [{ keep: 0 }, { keep: 1 }, { keep: 2 }]],
+    ['changed there into just what the user made: no question', edit(base, 'B', off), [A, { ...B, enabled: false }, C], true,
+      ['A', 'B', 'C'], [{ keep: 0 }, { keep: 1 }, { keep: 2 }]],
+    ['removed there, changed here: kept as a new rule, marked, not sent', edit(base, 'B', off), [A, C], true,
+      ['A', 'B*!removed', 'C'], [{ keep: 0 }, { keep: 1 }]],
+    ['removed there, not changed here: gone', base, [A, C], true, ['A', 'C'], [{ keep: 0 }, { keep: 1 }]],
+    ['removed here, changed there: back, marked, kept', drop(base, 'B'), [A, B2, C], true,
+      ['A', 'B!returned', 'C'], [{ keep: 0 }, { keep: 1 }, { keep: 2 }]],
+    ['added there while rules were edited here: comes in near its place', edit(base, 'A', off), [A, X, B, C], true,
+      ['A', 'X', 'B', 'C'], [{ edit: 0, rule: { description: 'A', enabled: false, manipulators: [man('A')] } }, { keep: 1 }, { keep: 2 }, { keep: 3 }]],
+  ])('%s', (_name, rs, now, known, expected, ruleList) => {
+    const p = profile(now);
+    const out = mergeDocument(rs, p, known ? profile([A, B, C]) : undefined);
+    expect(out.rules.map((r) => `${r.name}${r.origin === undefined ? '*' : ''}${r.outside ? `!${r.outside}` : ''}`)).toEqual(expected);
+    expect(profilePlan(out, p).ruleList).toEqual(ruleList);
+    // Read again, nothing more changes.
+    expect(mergeDocument(out, p, p)).toBe(out);
+  });
+
+  it('after an apply the file is compared with what the apply wrote: the user’s own edits are no news', () => {
+    const p = profile([A, B, C]);
+    const rs = withNewRules(edit(doc(p), 'B', off), [made('N', man('n'))]);
+    const plan = profilePlan(rs, p);
+    const written = profile(plan.steps.map((s) => s.content));
+    const out = mergeDocument(rs, written, expectedProfile(p, plan));
+    expect(out.rules.map((r) => [r.name, r.outside, ruleState(r)])).toEqual([['N', undefined, 'same'], ['A', undefined, 'same'], ['B', undefined, 'same'], ['C', undefined, 'same']]);
+    expect(outsideChanges(expectedProfile(p, plan).rules, written.rules)).toEqual({ added: [], removed: [], changed: [] });
+  });
+
+  it.each<[string, Json, Json, boolean]>([
+    ['a value changed here and there is marked and not sent', [], [{ from: { key_code: 'a' } }], true],
+    ['a value changed here only stays an edit', [], [], false],
+  ])('%s', (_name, was, now, marked) => {
+    const mine = [{ from: { key_code: 'caps_lock' }, to: [{ key_code: 'escape' }] }];
+    const q = profile([A], { simpleModifications: was as JsonObject[] });
+    const out = mergeDocument(withValue(doc(q), ['simple_modifications'], mine), profile([A], { simpleModifications: now as JsonObject[] }), q);
+    expect(out.values?.[0].outside ?? false).toBe(marked);
+    expect(profilePlan(out, profile([A], { simpleModifications: now as JsonObject[] })).values.length).toBe(marked ? 0 : 1);
   });
 });
 

@@ -43,18 +43,104 @@ export function installedRule(raw: Json, key: string): Rule {
 /** Whether a new rule has anything to write (Karabiner-Elements refuses a rule without manipulators). */
 export const writable = (r: Rule): boolean => r.fixed !== undefined || ruleManipulators(r).length > 0;
 
+// ---- changes made outside --------------------------------------------------------------------------
+
+/** What another program did to a profile's rules between two reads: indices into `after` for rules
+ * added, into `before` for rules removed, and [before, after] for a rule whose content changed. */
+export interface OutsideChanges { added: number[]; removed: number[]; changed: [number, number][] }
+
 /**
- * The document brought up to date with the profile as read: links to rules still there hold; a
- * rule whose installed rule is gone stays only if the user changed it (then as a new rule); a new
- * rule equal to an installed one that nothing stands for links to it (after an apply); every other
- * installed rule comes in near its place in the file, unless the user removed it. Profile values
- * the file now has are no longer edits. The same object when nothing changes.
+ * A rule whose content is in both reads is the same rule, wherever it went. Of the rest, a rule gone
+ * and a rule come are one rule changed when they have the same description, or the same manipulators
+ * after the same unchanged rule (renamed where it stands); the others were removed or added.
  */
-export function mergeDocument(rs: RuleSet, profile: Profile): RuleSet {
+export function outsideChanges(before: readonly Json[], after: readonly Json[]): OutsideChanges {
+  const kb = ruleKeys(before as Json[]);
+  const ka = ruleKeys(after as Json[]);
+  const inBefore = new Set(kb);
+  const inAfter = new Set(ka);
+  const come = ka.flatMap((k, j) => (inBefore.has(k) ? [] : [j]));
+  const free = new Set(come);
+  const changed: [number, number][] = [];
+  const rest: number[] = [];
+  for (let i = 0; i < kb.length; i++) {
+    if (inAfter.has(kb[i])) continue;
+    const d = describe(before[i]);
+    const j = d ? come.find((x) => free.has(x) && describe(after[x]) === d) : undefined;
+    if (j === undefined) { rest.push(i); continue; }
+    free.delete(j);
+    changed.push([i, j]);
+  }
+  const anchor = (keys: string[], shared: Set<string>, i: number): string => {
+    for (let k = i - 1; k >= 0; k--) if (shared.has(keys[k])) return keys[k];
+    return '';
+  };
+  const removed: number[] = [];
+  const byAnchor = new Map<string, number[]>();
+  for (const j of come) {
+    if (!free.has(j)) continue;
+    const a = anchor(ka, inBefore, j);
+    const l = byAnchor.get(a);
+    if (l) l.push(j); else byAnchor.set(a, [j]);
+  }
+  for (const i of rest) {
+    const here = byAnchor.get(anchor(kb, inAfter, i)) ?? [];
+    const k = here.findIndex((j) => deepEqual(manipulatorsOf(after[j]), manipulatorsOf(before[i])));
+    if (k < 0) { removed.push(i); continue; }
+    const [j] = here.splice(k, 1);
+    free.delete(j);
+    changed.push([i, j]);
+  }
+  changed.sort((x, y) => x[1] - y[1]);
+  return { added: come.filter((j) => free.has(j)), removed, changed };
+}
+
+/** The profile as an apply of `plan` leaves it, for telling that apply's own change from others'. */
+export function expectedProfile(p: Profile, plan: ProfilePlan): Profile {
+  const out: Profile = { ...p, rules: plan.steps.map((s) => s.content), deviceSettings: [...p.deviceSettings] };
+  for (const v of plan.values) {
+    if (v.path[0] === 'simple_modifications') out.simpleModifications = listValue(v.value);
+    else if (v.path[0] === 'fn_function_keys') out.fnFunctionKeys = listValue(v.value);
+    else if (v.path[0] === 'complex_modifications') out.parameters = objectValue(v.value);
+    else if (out.deviceSettings[v.path[1]]) out.deviceSettings[v.path[1]] = { ...out.deviceSettings[v.path[1]], [v.path[2]]: v.value };
+  }
+  return out;
+}
+
+/**
+ * The document brought up to date with the profile as read; `before` is the profile the document
+ * was last brought up to date with (or what the last apply wrote), when known. Links to rules still
+ * there hold. A rule changed in the file takes the new content where it stands, unless the user
+ * changed it too: then the user's content stays, linked to the file's new rule and marked, and
+ * nothing of it is sent until the user chooses (`outside`). A rule gone from the file goes, unless
+ * the user changed it: then it stays as a new rule, marked. Without `before`, a rule changed in the
+ * file is found by its description. A new rule equal to an installed one that nothing stands for
+ * links to it (after an apply); every other installed rule comes in near its place in the file,
+ * unless the user removed it (marked, when the file changed it since). Profile values the file now
+ * has are no longer edits; one the file changed while the user changed it too is marked. The same
+ * object when nothing changes.
+ */
+export function mergeDocument(rs: RuleSet, profile: Profile, before?: Profile): RuleSet {
   const installed = profile.rules;
   const keys = ruleKeys(installed);
   const at = new Map(keys.map((k, i) => [k, i]));
   const taken: boolean[] = new Array(installed.length).fill(false);
+  // Installed rules a rule of the document stands for: never another rule's successor.
+  const linked = new Set<number>();
+  for (const r of rs.rules) {
+    const i = r.origin === undefined ? undefined : at.get(r.origin);
+    if (i !== undefined) linked.add(i);
+  }
+  // What each rule of the last read became, when it changed.
+  const became = new Map<string, number>();
+  if (before) {
+    const bk = ruleKeys(before.rules);
+    for (const [i, j] of outsideChanges(before.rules, installed).changed) if (!linked.has(j)) became.set(bk[i], j);
+  }
+  const successor = (r: Rule): number | undefined => {
+    const j = before ? became.get(r.origin as string) : installed.findIndex((x, k) => !linked.has(k) && !taken[k] && describe(x) === r.name);
+    return j === undefined || j < 0 || taken[j] ? undefined : j;
+  };
   let changed = false;
   const list: { rule: Rule; idx?: number }[] = [];
   const loose: number[] = [];
@@ -68,10 +154,22 @@ export function mergeDocument(rs: RuleSet, profile: Profile): RuleSet {
       }
       changed = true;
       // Nothing of the user's in it: the file has the last word.
-      if (r.fixed !== undefined || ruleState(r) === 'same') continue;
+      const mine = r.fixed === undefined && ruleState(r) !== 'same';
+      const j = successor(r);
+      if (j !== undefined) {
+        taken[j] = true;
+        const { outside: _o, ...rest } = r;
+        let rule: Rule;
+        if (!mine) rule = { ...installedRule(installed[j], keys[j]), id: r.id };
+        else if (writtenKey(r) === keyContent(keys[j])) rule = { ...rest, origin: keys[j] };
+        else rule = { ...r, origin: keys[j], outside: 'changed' };
+        list.push({ rule, idx: j });
+        continue;
+      }
+      if (!mine) continue;
       const { origin: _gone, ...rest } = r;
       loose.push(list.length);
-      list.push({ rule: rest });
+      list.push({ rule: { ...rest, outside: 'removed' } });
     } else {
       if (writable(r)) loose.push(list.length);
       list.push({ rule: r });
@@ -83,17 +181,21 @@ export function mergeDocument(rs: RuleSet, profile: Profile): RuleSet {
     const i = keys.findIndex((k, j) => !taken[j] && keyContent(k) === want);
     if (i < 0) continue;
     taken[i] = true;
-    list[p] = { rule: { ...list[p].rule, origin: keys[i] }, idx: i };
+    const { outside: _o, ...rest } = list[p].rule;
+    list[p] = { rule: { ...rest, origin: keys[i] }, idx: i };
     keyCache.set(list[p].rule, want);
     changed = true;
   }
   // Installed rules nothing stands for: after the nearest earlier one in the file that is in the
-  // document, else before the nearest later one, else at the end.
+  // document, else before the nearest later one, else at the end. One the user removed stays out;
+  // when the file changed it since, it comes back, marked.
   const removed = new Set(rs.removed ?? []);
+  const returned = new Set<number>();
+  for (const k of removed) { const j = became.get(k); if (j !== undefined) returned.add(j); }
   const posOf = new Map<number, number>();
   list.forEach((x, p) => { if (x.idx !== undefined) posOf.set(x.idx, p); });
   const after = new Map<number, Rule[]>();
-  const before: Rule[] = [];
+  const ahead: Rule[] = [];
   const tail: Rule[] = [];
   const firstLinked = posOf.size ? Math.min(...posOf.keys()) : -1;
   let lastLinked = -1;
@@ -102,12 +204,13 @@ export function mergeDocument(rs: RuleSet, profile: Profile): RuleSet {
     if (removed.has(keys[i])) continue;
     changed = true;
     const rule = installedRule(installed[i], keys[i]);
+    if (returned.has(i)) rule.outside = 'returned';
     if (lastLinked >= 0) {
       const p = posOf.get(lastLinked) as number;
       const l = after.get(p);
       if (l) l.push(rule); else after.set(p, [rule]);
       // Rules inserted after an anchor follow each other in file order.
-    } else if (firstLinked >= 0) before.push(rule);
+    } else if (firstLinked >= 0) ahead.push(rule);
     else tail.push(rule);
   }
   let rules = rs.rules;
@@ -115,7 +218,7 @@ export function mergeDocument(rs: RuleSet, profile: Profile): RuleSet {
     const anchor = firstLinked >= 0 ? posOf.get(firstLinked) : undefined;
     rules = [];
     list.forEach((x, p) => {
-      if (p === anchor) rules.push(...before);
+      if (p === anchor) rules.push(...ahead);
       rules.push(x.rule);
       const more = after.get(p);
       if (more) rules.push(...more);
@@ -125,7 +228,12 @@ export function mergeDocument(rs: RuleSet, profile: Profile): RuleSet {
   const stillRemoved = (rs.removed ?? []).filter((k) => at.has(k) && !taken[at.get(k) as number]);
   const values = (rs.values ?? []).flatMap((e) => {
     const path = currentPath(profile, e);
-    return path && !deepEqual(e.value, fileValue(profile, path)) ? [path === e.path ? e : { ...e, path }] : [];
+    if (!path) return [];
+    const now = fileValue(profile, path);
+    if (deepEqual(e.value, now)) return [];
+    const was = before && !e.outside ? currentPath(before, e) : undefined;
+    const outside = was !== undefined && !deepEqual(fileValue(before as Profile, was), now);
+    return [path === e.path && !outside ? e : { ...e, path, ...(outside ? { outside } : {}) }];
   });
   const valuesChanged = values.length !== (rs.values ?? []).length || values.some((v, i) => v !== rs.values?.[i]);
   if (!changed && !valuesChanged && stillRemoved.length === (rs.removed ?? []).length) return rs;
@@ -234,9 +342,11 @@ export function profilePlan(rs: RuleSet, profile: Profile): ProfilePlan {
   const steps: Step[] = [];
   for (const r of rs.rules) {
     const i = r.origin !== undefined ? at.get(r.origin) : undefined;
+    if (r.outside === 'removed') continue;
     if (i !== undefined && !used.has(i)) {
       used.add(i);
-      const same = ruleState(r) === 'same';
+      // Changed on both sides: the file's rule stays as it is until the user chooses.
+      const same = ruleState(r) === 'same' || r.outside !== undefined;
       steps.push({ kind: same ? 'kept' : 'changed', rule: r, content: same ? installed[i] : writtenRule(r), index: i, position: steps.length, moved: false });
     } else if (r.fixed === undefined && writable(r)) {
       steps.push({ kind: 'added', rule: r, content: writtenRule(r), position: steps.length, moved: false });
@@ -250,7 +360,7 @@ export function profilePlan(rs: RuleSet, profile: Profile): ProfilePlan {
     s.kind === 'kept' ? { keep: s.index as number } : s.kind === 'changed' ? { edit: s.index as number, rule: s.content } : { rule: s.content }));
   const values = (rs.values ?? []).flatMap((e) => {
     const before = fileValue(profile, e.path);
-    return deepEqual(e.value, before) ? [] : [{ path: e.path, value: e.value, before }];
+    return e.outside || deepEqual(e.value, before) ? [] : [{ path: e.path, value: e.value, before }];
   });
   const written = steps.reduce((n, s) => n + (s.kind === 'kept' ? 0 : manipulatorsOf(s.content).length), 0);
   return { steps, removed, ruleList, values, written };

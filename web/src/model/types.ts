@@ -36,14 +36,29 @@ export interface Rule {
   /** An installed entry the editor cannot open (not a rule object, or nested too deep to send back):
    * it stays as it is, moves or goes, and is never rewritten. */
   fixed?: Json;
+  /** Changed here while karabiner.json changed it too, until the user chooses whose version stays:
+   * 'changed' (edited here, changed there: linked to the file's new rule), 'removed' (edited here,
+   * gone there: a new rule), 'returned' (removed here, changed there: back in the document). */
+  outside?: OutsideConflict;
+  /** A new rule named after its one mapping ("Caps Lock → Escape"): the name follows the mapping
+   * until the user names the rule. */
+  autoName?: boolean;
 }
+export type OutsideConflict = 'changed' | 'removed' | 'returned';
 
 /** The profile values an apply can replace, by their place in the profile. */
 export type ValuePath =
   | ['simple_modifications'] | ['fn_function_keys'] | ['complex_modifications', 'parameters']
   | ['devices', number, 'simple_modifications' | 'fn_function_keys'];
 /** A profile value the user set; `device` names the device of a per-device value (its identifiers). */
-export interface ValueEdit { path: ValuePath; value: Json; device?: JsonObject }
+export interface ValueEdit {
+  path: ValuePath; value: Json; device?: JsonObject;
+  /** The file's value changed while the user had changed it here: not sent until the user chooses. */
+  outside?: boolean;
+}
+/** How rules open or focus an application: through Tarvel's tarvel-focus, or with Karabiner-Elements'
+ * own software_function.open_application (no Tarvel needed on the machine that runs the rules). */
+export type AppOpener = 'helper' | 'engine';
 
 export interface RuleSet {
   title: string;
@@ -55,6 +70,8 @@ export interface RuleSet {
   removed?: string[];
   /** Profile values the user changed (simple modifications, function keys, parameters). */
   values?: ValueEdit[];
+  /** How new actions open applications; absent: tarvel-focus when the app has it. */
+  opener?: AppOpener;
 }
 
 /** What the native side tells us about the machine. */

@@ -12,6 +12,8 @@ import { TABS, useStore, type Store, type Tab } from '../store';
 import { ApplyDialog, ConfirmDialog } from './ApplyDialog';
 import { Backups, RestoreDialog } from './Backups';
 import { ConfigPanel } from './ConfigPanel';
+import { Conflicts } from './Conflicts';
+import { ImportDialog } from './ImportDialog';
 import { MappingEditor } from './Editor';
 import { KeyNameLists } from './fields';
 import { Keyboard } from './Keyboard';
@@ -234,10 +236,7 @@ export function App({ store: s }: { store: Store }) {
       return;
     }
     const r = store.importText(text);
-    if (r.ok) {
-      const msg = t('import.done', { title: r.title, r: r.rules, n: r.n }) + (r.raw ? ` ${t('import.raw', { n: r.raw })}` : '');
-      store.set({ notice: { kind: 'info', text: msg }, tab: 'edit' });
-    } else {
+    if (!r.ok) {
       const size = (n?: number) => (n === undefined ? '' : n >= 1024 * 1024 ? `${(n / 1024 / 1024).toFixed(1)} MB` : String(n));
       store.set({ notice: { kind: 'error', text: t(`import.${r.error}`, { detail: r.detail ?? '', value: size(r.value), limit: size(r.limit) }) } });
     }
@@ -246,7 +245,7 @@ export function App({ store: s }: { store: Store }) {
   const blocks = store.blockCount;
   const hold = store.applyHold;
   const applyDisabled = store.preview || blocks > 0 || !!hold || store.apply.phase !== 'closed' || store.applying > 0;
-  const modal = store.apply.phase !== 'closed' || store.restoring.phase !== 'closed' || !!store.confirm;
+  const modal = store.apply.phase !== 'closed' || store.restoring.phase !== 'closed' || !!store.confirm || !!store.importing;
   const tab: Tab = store.tab;
   const kbLabel = store.picking ? t('kb.hintPick') : tab === 'try' ? t('kb.hintTry') : t('kb.hintEdit');
 
@@ -293,6 +292,7 @@ export function App({ store: s }: { store: Store }) {
             <button type="button" class="small" onClick={() => store.set({ tab: 'installed' })}>{t('config.show')}</button>
           </div>
         )}
+        <Conflicts store={store} />
         {store.notice && (
           <div class={`banner ${store.notice.kind}`} role={store.notice.kind === 'error' ? 'alert' : 'status'}>
             <span>{store.notice.text}</span>
@@ -327,7 +327,8 @@ export function App({ store: s }: { store: Store }) {
       {suggest && <KeyNames />}
       <Variables names={store.variables} />
       {/* One dialog at a time: an apply's answer that comes while another is up waits behind it. */}
-      {store.confirm ? <ConfirmDialog store={store} /> : store.restoring.phase !== 'closed' ? <RestoreDialog store={store} /> : <ApplyDialog store={store} />}
+      {store.confirm ? <ConfirmDialog store={store} /> : store.importing ? <ImportDialog store={store} />
+        : store.restoring.phase !== 'closed' ? <RestoreDialog store={store} /> : <ApplyDialog store={store} />}
     </div>
   );
 }

@@ -55,7 +55,7 @@ export function Changes({ before, after }: { before: Json | undefined; after: Js
 /** A rule named in a sentence: once, without the mark of rules made in Tarvel. */
 const shown = (description: string | null): string => ruleName(description === null ? null : plainName(description));
 
-const valueName = (path: ValuePath, c: Configuration, profile: number): string => {
+export const valueName = (path: ValuePath, c: Configuration, profile: number): string => {
   if (path[0] !== 'devices') return t(`values.${path[0]}`);
   const d = c.profiles[profile]?.deviceSettings[path[1]];
   return t(`values.device.${path[2]}`, { device: deviceName(d, path[1]) });

@@ -42,7 +42,7 @@ function Rules({ store, p }: { store: Store; p: Profile }) {
       {p.rules.map((rule, i) => {
         const name = ruleName(listed(rule).description);
         const step = byIndex.get(i);
-        const fate = !step ? 'removed' : step.kind === 'changed' ? 'changed' : step.moved ? 'moved' : 'same';
+        const fate = !step ? 'removed' : step.rule.outside ? 'outside' : step.kind === 'changed' ? 'changed' : step.moved ? 'moved' : 'same';
         const docRule = step?.rule;
         return (
           <li key={i} class={`fate-${fate}`}>

@@ -10,7 +10,7 @@ import {
 import { isObj, isStr, jsonDepth, type Json, type JsonObject } from '../model/json';
 import { LIMITS } from '../model/limits';
 import { variableIf, withKey, withEvents } from '../model/manipulator';
-import { newMapping } from '../model/rules';
+import { newMapping, plainName } from '../model/rules';
 import { eventsOf } from '../model/shapes';
 import type { FormKind, Mapping } from '../model/types';
 import type { Store } from '../store';
@@ -75,7 +75,8 @@ function TapHoldForm({ store, m, problems }: { store: Store; m: Mapping; problem
   const mode = letter ? 'letter' : held.length && to.length && lazy ? 'lazyHeld' : held.length && !to.length ? 'delayed' : 'immediate';
   const holdEvents = letter ? letter.hold : mode === 'immediate' ? to : held;
   const setMode = (next: string) => {
-    const base = holdEvents.map((e) => { const { lazy: _l, ...rest } = e; return rest as JsonObject; });
+    // Where the hold action sits is the mode: with none yet, an empty one to fill in keeps the choice.
+    const base = (holdEvents.length ? holdEvents : [{ key_code: '' }]).map((e) => { const { lazy: _l, ...rest } = e; return rest as JsonObject; });
     let out = man;
     if (letter) {
       out = withKey(withKey(out, 'to_delayed_action', undefined), 'to_if_alone', letter.tap.length ? letter.tap : undefined);
@@ -83,7 +84,8 @@ function TapHoldForm({ store, m, problems }: { store: Store; m: Mapping; problem
       delete params['basic.to_delayed_action_delay_milliseconds'];
       out = withKey(out, 'parameters', Object.keys(params).length ? params : undefined);
     }
-    if (next === 'letter') out = withLetterTapHold(withEvents(out, 'to_if_held_down', []), { tap: eventsOf(out.to_if_alone), hold: base });
+    const tap = eventsOf(out.to_if_alone);
+    if (next === 'letter') out = withLetterTapHold(withEvents(out, 'to_if_held_down', []), { tap: tap.length ? tap : [{ key_code: '' }], hold: base });
     else if (next === 'immediate') out = withEvents(withEvents(out, 'to_if_held_down', []), 'to', base);
     else if (next === 'delayed') out = withEvents(withEvents(out, 'to', []), 'to_if_held_down', base);
     else out = withEvents(withEvents(out, 'to', base.map((e) => ({ ...e, lazy: true }))), 'to_if_held_down', base);
@@ -236,7 +238,7 @@ function LayerForm({ store, m, problems }: { store: Store; m: Mapping; problems:
         )}
         <button type="button" class="link" onClick={() => store.addMappings([newMapping([{
           type: 'basic', from: { key_code: '' }, conditions: [variableIf(p.variable, p.on)], to: [{ key_code: '' }],
-        }], 'remap')])}>{t('edit.addInLayer', { layer: label })}</button>
+        }], 'remap')], store.locate(m.id)?.rule.id)}>{t('edit.addInLayer', { layer: label })}</button>
       </fieldset>
       <PatternCommon store={store} p={p} update={update} problems={problems} conditionsAt={`${at}.conditions`}
         params={p.mode === 'delayed' ? ['basic.to_if_held_down_threshold_milliseconds', 'basic.to_if_alone_timeout_milliseconds'] : p.tap.length ? ['basic.to_if_alone_timeout_milliseconds'] : []} />
@@ -345,6 +347,21 @@ function RawEditor({ store, m, problems }: { store: Store; m: Mapping; problems:
   );
 }
 
+/** Where a draft goes once it does something: a new rule named after it (the default) or a rule chosen. */
+function DraftTarget({ store }: { store: Store }) {
+  const id = useId('target');
+  const chosen = store.draft?.ruleId ?? '';
+  return (
+    <div class="row">
+      <label class="fieldlabel" for={id}>{t('edit.goesInto')}</label>
+      <select id={id} value={chosen} onChange={(e) => store.setDraftRule((e.currentTarget as HTMLSelectElement).value || undefined)}>
+        <option value="">{t('edit.newRuleNamed')}</option>
+        {store.ruleSet.rules.map((r, i) => (r.fixed === undefined ? <option key={r.id} value={r.id}>{`${i + 1}. ${plainName(r.name) || t('list.unnamed', { n: i + 1 })}`}</option> : null))}
+      </select>
+    </div>
+  );
+}
+
 interface EditorProps {
   store: Store; m: Mapping; problems: Problem[];
   // What else the editor shows; it re-renders only when one of these changes.
@@ -370,6 +387,7 @@ function MappingEditorBody({ store, m: given, problems }: { store: Store; m: Map
   return (
     <div class="editor" aria-label={t('edit.heading')}>
       {isDraft && <p class="banner draft" role="status">{t('edit.draft')}</p>}
+      {isDraft && <DraftTarget store={store} />}
       <div class="row wrap">
         <label class="fieldlabel" for={formId}>{t('edit.kind')}</label>
         <select id={formId} value={m.form} onChange={(e) => store.changeForm(m.id, (e.currentTarget as HTMLSelectElement).value as FormKind)}>

@@ -122,7 +122,7 @@ const RuleRow = rowMemo(({ store, row, ruleSelected }: RowProps) => {
         onChange={() => store.updateRule(rule.id, (r) => ({ ...r, enabled: !r.enabled }))} />
       {editing ? (
         <input class="rulename" value={rule.name} aria-label={t('list.ruleName')} ref={(el) => el?.focus()}
-          onInput={(e) => store.updateRule(rule.id, (r) => ({ ...r, name: (e.currentTarget as HTMLInputElement).value, undescribed: false }), 'name')}
+          onInput={(e) => store.updateRule(rule.id, (r) => ({ ...r, name: (e.currentTarget as HTMLInputElement).value, undescribed: false, autoName: undefined }), 'name')}
           onBlur={() => setEditing(false)} onKeyDown={(e) => { if (e.key === 'Enter' || e.key === 'Escape') setEditing(false); }} />
       ) : (
         <button type="button" class="rulename" aria-current={ruleSelected} title={rule.name} onClick={() => store.set({ selectedRuleId: rule.id })}
@@ -131,8 +131,9 @@ const RuleRow = rowMemo(({ store, row, ruleSelected }: RowProps) => {
           {own && <span class="badge own">{t('config.own')}</span>}
           <span class="text">{name}</span>
           {state === 'new' && <span class="badge new">{t('list.state.new')}</span>}
-          {state === 'changed' && <span class="badge changed">{t('list.state.changed')}</span>}
+          {state === 'changed' && !rule.outside && <span class="badge changed">{t('list.state.changed')}</span>}
           {fixed && <span class="badge">{t('list.state.fixed')}</span>}
+          {rule.outside && <span class="badge outside" title={t(`conflict.${rule.outside}`, { name })}>⚠ {t('list.state.outside')}</span>}
           <span class="num">{fixed ? '' : t('list.ruleCount', { n: rule.mappings.length })}</span>
         </button>
       )}

@@ -4,9 +4,14 @@ import { t } from '../i18n';
 import { RECIPES, recipeDefaults, type Recipe } from '../model/recipes';
 import type { AppRef } from '../model/types';
 import type { Store } from '../store';
+import { AppOpenerChoice } from './AppOpener';
 import { AppPicker, KeyField, ModsPicker } from './fields';
 
-interface CardProps { store: Store; recipe: Recipe; lang: string; apps: unknown; inventoryState: string; picking: string | undefined }
+interface CardProps {
+  store: Store; recipe: Recipe; lang: string; apps: unknown; inventoryState: string; picking: string | undefined;
+  /** For cards that open apps: the rules, which the choice of how to open them looks at. */
+  rules?: unknown;
+}
 
 // Cards depend on the inventory and the key being picked, not on the rule set.
 const RecipeCard = memo(({ store, recipe }: CardProps) => {
@@ -42,6 +47,7 @@ const RecipeCard = memo(({ store, recipe }: CardProps) => {
           {p.kind === 'app' && <AppPicker store={store} value={(values[p.name] as AppRef | undefined) ?? null} onChange={(a) => set(p.name, a)} />}
         </div>
       ))}
+      {recipe.params.some((p) => p.kind === 'app') && <AppOpenerChoice store={store} folded />}
     </li>
   );
 });
@@ -52,7 +58,8 @@ export function Recipes({ store }: { store: Store }) {
       <h2 id="recipes-heading">{t('recipes.heading')}</h2>
       <ul>
         {RECIPES.map((r) => (
-          <RecipeCard key={r.id} store={store} recipe={r} lang={store.lang} apps={store.apps} inventoryState={store.inventoryState} picking={store.picking?.fieldId} />
+          <RecipeCard key={r.id} store={store} recipe={r} lang={store.lang} apps={store.apps} inventoryState={store.inventoryState} picking={store.picking?.fieldId}
+            rules={r.params.some((p) => p.kind === 'app') ? store.ruleSet : undefined} />
         ))}
       </ul>
     </section>

@@ -4,6 +4,7 @@ import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import type { ComponentChildren } from 'preact';
 import { t } from '../i18n';
 import { appEvent, shortcutEvent } from '../model/actions';
+import { AppOpenerChoice } from './AppOpener';
 import { appRef, filterApps, findEntry, type AppEntry } from '../model/apps';
 import type { Problem } from '../model/check';
 import { eventCommands, SHORTCUTS_RUN, visibleText } from '../model/commands';
@@ -372,6 +373,7 @@ function AppEventEditor({ store, event, onChange }: { store: Store; event: JsonO
     <>
       <AppPicker store={store} value={ref} onChange={(a) => onChange(keepFlags(appEvent(a, store.helperPath)))} />
       <p class="hint">{t(event.shell_command !== undefined ? 'action.viaHelper' : 'action.viaOpen')}</p>
+      <AppOpenerChoice store={store} />
     </>
   );
 }
@@ -604,7 +606,8 @@ export function ConditionsEditor({ store, value, onChange, problems, at, compact
     <fieldset class="conditions">
       <legend>{t('edit.scope')}</legend>
       {body}
-      <Problems problems={problems} at={at} />
+      {/* Each condition shows its own findings; here only those of the list itself. */}
+      <Problems problems={problems} at={at} exact />
     </fieldset>
   );
 }

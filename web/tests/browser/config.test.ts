@@ -53,6 +53,7 @@ const listRules = (page: Page) => page.locator('li.rulerow').evaluateAll((els) =
   [...e.querySelectorAll('.badge')].map((b) => (b as HTMLElement).innerText).join(' '),
 ]));
 const applyButton = (page: Page) => page.getByRole('button', { name: 'Apply…' });
+const listTexts = (page: Page) => page.locator('li.mapping .summary .text').allInnerTexts();
 const tab = (page: Page, name: string) => page.getByRole('tab', { name }).click();
 const ruleRow = (page: Page, text: string) => page.locator('li.rulerow', { has: page.locator('.text', { hasText: text }) });
 
@@ -317,6 +318,67 @@ describe('karabiner.json in the editor', () => {
     expect(await applyButton(page).isDisabled()).toBe(true);
     await dialog.getByRole('button', { name: 'Reload karabiner.json' }).click();
     await expect.poll(() => installedRows(page).then((rows) => rows.map((r) => r[1]))).toEqual(['Later']);
+    await done(page);
+  });
+
+  it('live: a rule another program changes is shown within a second; the one the user changed too is marked, nothing is lost, and the user chooses', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: karabiner() } });
+    await expect.poll(() => listRules(page).then((r) => r.length)).toBe(4);
+    await ruleRow(page, 'Install tools').getByRole('checkbox').uncheck();
+    // Karabiner-Elements' Settings (or a git pull) rewrites the file: the Caps rule and the one the user
+    // switched off change, the Vim arrows go, a rule comes.
+    const brew = key('f5', ['command'], { shell_command: 'brew bundle' });
+    const theirs = [
+      { ...RULES[0], manipulators: [{ ...CAPS, to_if_alone: [{ key_code: 'tab' }] }] },
+      { description: 'Install tools', manipulators: [brew] },
+      RULES[2],
+      { description: 'Added elsewhere', manipulators: [key('e', ['fn'], { key_code: 'escape' })] },
+    ];
+    await page.evaluate((rules) => (window as any).__bridge.outsideChange(rules, true), theirs);
+    const notice = page.locator('.banner[role=status]', { hasText: 'changed outside Tarvel' });
+    await notice.waitFor({ timeout: 1000 });
+    expect(await notice.innerText()).toContain('karabiner.json changed outside Tarvel: 2 rules changed, 1 rule added, 1 rule removed. Your changes are kept. '
+      + '1 of your changes meets a change made there: choose whose version stays.');
+    expect((await listRules(page)).map((r) => [r[1], r[2]])).toEqual([
+      ['Keys: Caps Lock → Control / Escape', 'Tarvel'], ['Install tools', '⚠ choose'], ['Open Safari', ''], ['Added elsewhere', ''],
+    ]);
+    expect(await listTexts(page)).toContain('Caps Lock: tap → Tab, hold → Control');
+    // The user's rule is as they left it: off, with its own command.
+    expect(await ruleRow(page, 'Install tools').getByRole('checkbox').isChecked()).toBe(false);
+    const conflicts = page.locator('section.conflicts');
+    expect(await conflicts.locator('li .what').allInnerTexts()).toEqual(['“Install tools” was changed in karabiner.json while you changed it here.']);
+    await conflicts.locator('summary').click();
+    expect(await conflicts.locator('ul.changes').innerText()).toContain('"brew bundle" → "curl');
+    await page.locator('.tabpanel').hover();
+    await shot(page, 'config-outside-change');
+    await notice.getByRole('button', { name: 'Dismiss' }).click();
+    expect(await applyButton(page).isDisabled()).toBe(true);
+    expect(await applyButton(page).getAttribute('title')).toBe('Something you changed was changed in karabiner.json too: choose whose version stays first.');
+    expect(await page.locator('ol.installed-rules > li').nth(1).locator('.fate .hint').innerText())
+      .toBe('Changed here and in karabiner.json: stays as the file has it until you choose whose version stays.');
+    expect(await axeFindings(page), 'changed outside').toEqual([]);
+
+    await conflicts.getByRole('button', { name: 'Keep mine: Install tools' }).click();
+    expect(await conflicts.count()).toBe(0);
+    await applyButton(page).click();
+    const dialog = page.getByRole('dialog');
+    await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
+    await dialog.getByRole('button', { name: 'Close' }).click();
+    const [body] = await applies(page);
+    expect(body.ruleList).toEqual([{ keep: 0 }, { edit: 1, rule: { ...RULES[1], enabled: false } }, { keep: 2 }, { keep: 3 }]);
+    // Their version is in the backup the apply made; the apply's own re-read is no news.
+    const state = await bridgeState(page);
+    expect(Object.values(state.backupFiles as Record<string, any>)[0][0].rules[1]).toEqual(theirs[1]);
+    await expect.poll(() => names(page)).toEqual(['tarvelApps', 'tarvelConfig', 'tarvelConfig', 'tarvelApply', 'tarvelConfig']);
+    expect(await page.locator('.banner', { hasText: 'changed outside' }).count()).toBe(0);
+    expect(await applyButton(page).isDisabled()).toBe(true);
+
+    // Japanese, and a change with nothing of the user's in it.
+    const ja = await openPage(browser, { lang: 'ja-JP', bridge: { inventory: sampleInventory(), config: karabiner() } });
+    await expect.poll(() => ja.locator('li.rulerow').count()).toBe(4);
+    await ja.evaluate((rules) => (window as any).__bridge.outsideChange(rules.slice(0, 3), true), RULES);
+    await ja.locator('.banner[role=status]', { hasText: 'karabiner.json が Tarvel の外で変更されました(ルール 1 件が削除)。' }).waitFor({ timeout: 1000 });
+    await done(ja);
     await done(page);
   });
 

@@ -252,6 +252,125 @@ describe('editing by hand', () => {
   });
 });
 
+describe('what the user adds goes where the user says', () => {
+  it('a gallery document imported into a rule set with work in it adds its rules (or replaces them, if asked); one undo takes them out', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: FRESH } });
+    await addRecipe(page, 'Caps Lock → Control / Escape');
+    await page.locator('input[type=file]').setInputFiles({ name: 'example_keyboard_type.json', mimeType: 'application/json', buffer: fixture('example_keyboard_type.json') });
+    const dialog = page.getByRole('dialog');
+    expect(await dialog.locator('h2').innerText()).toBe('Import “keyboard_type_if, keyboard_type_unless example”');
+    expect(await dialog.locator('p').first().innerText()).toBe('2 rules with 3 mappings.');
+    expect(await dialog.getByLabel('Add them to the rules here').isChecked()).toBe(true);
+    expect(await dialog.innerText()).toContain('Every rule here goes: the next apply removes them from karabiner.json (its backup keeps them).');
+    await shot(page, 'editor-import');
+    expect(await axeFindings(page), 'import').toEqual([]);
+    await dialog.getByRole('button', { name: 'Import', exact: true }).click();
+    expect(await ruleNames(page)).toEqual(['Caps Lock → Control / Escape', 'Change control-[ to escape', 'Change escape to mission_control if keyboard_type != ansi']);
+    expect(await page.locator('.banner.info').innerText()).toContain('Added “keyboard_type_if, keyboard_type_unless example”: 2 rules, 3 mappings. Undo takes them out again.');
+    await page.getByRole('button', { name: 'Undo', exact: true }).click();
+    expect(await ruleNames(page)).toEqual(['Caps Lock → Control / Escape']);
+
+    await page.locator('input[type=file]').setInputFiles({ name: 'example_keyboard_type.json', mimeType: 'application/json', buffer: fixture('example_keyboard_type.json') });
+    await dialog.getByLabel('Replace the rules here').check();
+    await dialog.getByRole('button', { name: 'Import', exact: true }).click();
+    expect(await ruleNames(page)).toEqual(['Change control-[ to escape', 'Change escape to mission_control if keyboard_type != ansi']);
+    await page.getByRole('button', { name: 'Undo', exact: true }).click();
+    expect(await ruleNames(page)).toEqual(['Caps Lock → Control / Escape']);
+    await done(page);
+  });
+
+  it('a new mapping goes into a new rule named after what it does, not the rule used last; or into the rule chosen', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: FRESH } });
+    await addRecipe(page, 'Hyper key');
+    await page.locator('li.mapping .summary').first().click();
+    await page.locator('.kbkey[data-key=caps_lock]').click();
+    await expect.poll(() => page.locator('.banner.draft').count()).toBe(1);
+    const target = page.getByLabel('Goes into');
+    expect(await target.locator('option:checked').innerText()).toBe('A new rule, named after what the key does');
+    await page.getByLabel('+ Add…: Then').selectOption('key');
+    await page.getByLabel('Then 1', { exact: true }).fill('escape');
+    await page.locator('.keyfilter').getByRole('button').click();
+    await expect.poll(() => ruleNames(page)).toEqual(['Hyper key', 'Caps Lock → Escape']);
+
+    await page.locator('.kbkey[data-key=f1]').click();
+    await expect.poll(() => page.locator('.banner.draft').count()).toBe(1);
+    await page.getByLabel('Goes into').selectOption({ label: '1. Hyper key' });
+    await page.getByLabel('+ Add…: Then').selectOption('key');
+    await page.getByLabel('Then 1', { exact: true }).fill('escape');
+    await page.locator('.keyfilter').getByRole('button').click();
+    await expect.poll(() => page.locator('li.rulerow', { hasText: 'Hyper key' }).locator('.num').innerText()).toBe('2');
+    expect(await ruleNames(page)).toEqual(['Hyper key', 'Caps Lock → Escape']);
+    await done(page);
+  });
+
+  it('an application condition with no application is named, and Apply waits for it; "after the threshold" takes the click at once', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: FRESH } });
+    await page.locator('.kbkey[data-key=k]').click();
+    await expect.poll(() => page.locator('.banner.draft').count()).toBe(1);
+    await page.getByLabel('What it does').selectOption('tapHold');
+    const delayed = page.getByLabel('after the threshold', { exact: true });
+    await delayed.check();
+    expect(await delayed.isChecked()).toBe(true);
+    const tap = page.locator('fieldset.action', { hasText: 'Tap (pressed and released alone)' });
+    await tap.getByLabel('+ Add…: Tap (pressed and released alone)').selectOption('key');
+    await tap.getByLabel('Tap (pressed and released alone) 1', { exact: true }).fill('k');
+    expect(await delayed.isChecked()).toBe(true);
+    // The choice made before any hold action holds an empty one to fill in.
+    await page.getByLabel('Hold 1', { exact: true }).fill('left_control');
+    await expect.poll(() => listTexts(page)).toEqual(['K: tap → K, hold → Control']);
+    expect(await delayed.isChecked()).toBe(true);
+
+    await page.locator('fieldset.conditions select').last().selectOption('app');
+    const problem = 'This application condition names no application, so it never holds (“only in”) or always holds (“not in”). Choose an application, or remove the condition.';
+    await expect.poll(() => page.locator('fieldset.conditions .problems').innerText()).toBe(problem);
+    expect(await page.locator('li.mapping .badge.block').count()).toBe(1);
+    expect(await page.locator('.banner.warn').innerText()).toContain('1 problem blocks Apply');
+    expect(await page.getByRole('button', { name: 'Apply…' }).isDisabled()).toBe(true);
+    await page.locator('fieldset.conditions .condition').getByRole('button', { name: 'Add application' }).click();
+    await page.locator('fieldset.conditions .condition button.appitem', { hasText: 'Safari' }).click();
+    await expect.poll(() => page.locator('li.mapping .badge.block').count()).toBe(0);
+    expect(await page.getByRole('button', { name: 'Apply…' }).isDisabled()).toBe(false);
+    await done(page);
+  });
+
+  it('rules that travel: app actions written with Karabiner-Elements’ open_application, each way saying what another Mac needs; the ones there can be rewritten', async () => {
+    const page = await openPage(browser, { bridge: { inventory: sampleInventory(), config: FRESH } });
+    const card = page.locator('.recipe[data-recipe=focusApp]');
+    await card.locator('button.appitem', { hasText: 'Safari' }).click();
+    await addRecipe(page, 'Hyper + key focuses an app');
+    await page.getByRole('tab', { name: 'Recipes' }).click();
+    await card.getByText('Opens apps with Tarvel’s tarvel-focus').click();
+    const opener = card.locator('fieldset.opener');
+    expect(await opener.getByLabel('Tarvel’s tarvel-focus').isChecked()).toBe(true);
+    expect(await opener.innerText()).toContain(`Another Mac needs Tarvel at ${HELPER}.`);
+    expect(await opener.innerText()).toContain('Another Mac needs Karabiner-Elements 15.1.0 or later (older versions skip the mapping) and the app, not Tarvel.');
+    await opener.getByLabel('Karabiner-Elements’ open_application').check();
+    await opener.getByRole('button', { name: 'Also rewrite the 1 action that use tarvel-focus (1 rule)' }).click();
+    expect(await page.locator('ul.commands code').allInnerTexts()).toEqual(['com.apple.Safari']);
+    // The action's own form says the same.
+    await page.locator('li.mapping .summary').first().click();
+    const inForm = page.locator('.editor fieldset.opener');
+    expect(await inForm.getByLabel('Karabiner-Elements’ open_application').isChecked()).toBe(true);
+    await inForm.scrollIntoViewIfNeeded();
+    await shot(page, 'editor-opener');
+    await page.getByRole('tab', { name: 'Recipes' }).click();
+    await card.locator('button.appitem', { hasText: 'Mail' }).click();
+    await addRecipe(page, 'Hyper + key focuses an app');
+    expect(await page.locator('ul.commands code').allInnerTexts()).toEqual(['com.apple.Safari', 'com.apple.mail']);
+    await page.getByRole('button', { name: 'Apply…' }).click();
+    const dialog = page.getByRole('dialog');
+    expect(await dialog.locator('ul.commands code').allInnerTexts()).toEqual(['com.apple.Safari', 'com.apple.mail']);
+    await dialog.getByRole('button', { name: 'Apply', exact: true }).click();
+    await dialog.getByRole('button', { name: 'Close' }).click();
+    const [body] = await applies(page);
+    expect(body.ruleList.map((e: any) => e.rule.manipulators[0].to)).toEqual([
+      [{ software_function: { open_application: { bundle_identifier: 'com.apple.Safari' } } }],
+      [{ software_function: { open_application: { bundle_identifier: 'com.apple.mail' } } }],
+    ]);
+    await done(page);
+  });
+});
+
 describe('Karabiner-Elements documents', () => {
   it('import → apply sends the same manipulators, rule by rule', async () => {
     const page = await openPage(browser, { bridge: { inventory: sampleInventory() } });
