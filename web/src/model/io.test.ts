@@ -122,7 +122,16 @@ describe('comments, names and limits', () => {
     ['{"a": "http://x" // a comment\n}', { a: 'http://x' }],
     ['{"a": "/* not a comment */", /* one */ "b": 1}', { a: '/* not a comment */', b: 1 }],
     ['{"a": "quote \\" // still text"}', { a: 'quote " // still text' }],
+    // As Karabiner-Elements' reader: a line comment ends at CR or NUL too, a NUL ends the document.
+    ['{"a": 1, // one\r"b": 2}', { a: 1, b: 2 }],
+    ['{"a": 1, // one\0"b": 2}', { a: 1, b: 2 }],
+    ['{"a": 1}\0 anything', { a: 1 }],
   ])('%j reads as JSON with comments', (text, value) => expect(JSON.parse(stripComments(text))).toEqual(value));
+
+  it.each(['{"a": 1 /* never closed }', '{"a": 1 /* a NUL \0 inside */}', '{"a": 1 // hides the rest\0'])(
+    '%j is refused as the engine refuses it',
+    (text) => expect(() => JSON.parse(stripComments(text))).toThrow(SyntaxError),
+  );
 
   it('Apply names a rule without a name by its place, and leaves out rules with nothing to write', () => {
     const m = { type: 'basic', from: { key_code: 'a' } };

@@ -119,24 +119,30 @@ export function exportFileName(title: string): string {
   return `${stem || 'keymap'}.json`;
 }
 
-/** JSON with line and block comments, as Karabiner-Elements reads its own file: comments become spaces. */
+/** JSON with line and block comments, as Karabiner-Elements reads its own file: comments become
+ * spaces, a line comment ends at CR, LF or NUL, and a NUL outside strings and comments ends the
+ * document. What its reader refuses (an unclosed block comment, a NUL inside one) throws. */
 export function stripComments(text: string): string {
   let out = '';
   let i = 0;
   while (i < text.length) {
     const c = text[i];
+    if (c === '\0') break;
     if (c === '"') {
       let j = i + 1;
       while (j < text.length && text[j] !== '"') j += text[j] === '\\' ? 2 : 1;
       out += text.slice(i, j + 1);
       i = j + 1;
     } else if (c === '/' && text[i + 1] === '/') {
-      const end = text.indexOf('\n', i);
-      i = end < 0 ? text.length : end;
+      i += 2;
+      while (i < text.length && text[i] !== '\n' && text[i] !== '\r' && text[i] !== '\0') i++;
+      if (text[i] === '\0') i++; // the NUL ends the comment and is read as its end
       out += ' ';
     } else if (c === '/' && text[i + 1] === '*') {
       const end = text.indexOf('*/', i + 2);
-      i = end < 0 ? text.length : end + 2;
+      const nul = text.indexOf('\0', i + 2);
+      if (end < 0 || (nul >= 0 && nul < end)) throw new SyntaxError("invalid comment; missing closing '*/'");
+      i = end + 2;
       out += ' ';
     } else {
       out += c;
