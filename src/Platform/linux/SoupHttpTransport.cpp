@@ -155,10 +155,10 @@ Result<HttpResponse, HttpFailure> SoupHttpTransport::get(const HttpRequest& requ
         waitFor(scope.get(), read);
         ErrorPtr readError{read.error};
         if (!read.value) return unexpected(failureFrom(dog, read.error));
+        const std::unique_ptr<GBytes, decltype(&g_bytes_unref)> chunk(read.value, &g_bytes_unref);
         gsize size = 0;
-        const auto* bytes = static_cast<const char*>(g_bytes_get_data(read.value, &size));
+        const auto* bytes = static_cast<const char*>(g_bytes_get_data(chunk.get(), &size));
         if (size > 0) response.body.append(bytes, size);
-        g_bytes_unref(read.value);
         if (response.body.size() > request.maxBodyBytes) {
             g_cancellable_cancel(cancellable.get());
             return unexpected(HttpFailure{HttpFailure::Kind::tooLarge, ""});
